@@ -1,0 +1,11 @@
+#include <cstddef>
+#include <cstdint>
+
+#include "core/bitmap/Bitmap.h"
+#include "core/formats/BmpCodec.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    ozm::Bitmap bitmap;
+    ozm::DecodeBmp({data, size}, bitmap);
+    return 0;
+}

@@ -1,0 +1,11 @@
+#include <cstddef>
+#include <cstdint>
+
+#include "core/bitmap/Bitmap.h"
+#include "core/formats/JpegCodec.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    ozm::Bitmap bitmap;
+    ozm::DecodeJpeg({data, size}, bitmap);
+    return 0;
+}

@@ -1,0 +1,53 @@
+#include "app/convert/OutputNaming.h"
+
+#include <sys/stat.h>
+
+#include "core/text/TextRules.h"
+
+namespace ozm {
+
+namespace {
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    for (std::size_t hit; (hit = text.find(from, pos)) != std::string::npos; pos = hit + from.size()) {
+        out.append(text, pos, hit - pos);
+        out += to;
+    }
+    out.append(text, pos, std::string::npos);
+    text = std::move(out);
+}
+
+}  // namespace
+
+std::optional<std::string> MakeUniqueOutputPath(std::string_view folder, std::string_view fileName) {
+    std::string joined(folder);
+    joined += fileName;
+    if (!FileExists(joined)) return joined;
+    const std::string ext(ExtractFileExt(joined));
+    const std::string stem = joined.substr(0, joined.size() - ext.size());
+    for (int i = 1; i <= kMaxNumberedNames; ++i) {
+        std::string candidate = stem + "(" + std::to_string(i) + ")" + ext;
+        if (!FileExists(candidate)) return candidate;
+    }
+    return std::nullopt;
+}
+
+void NormalizeFolderPath(std::string& folder) {
+    const std::string_view trimmed = TrimControl(folder);
+    if (trimmed.empty()) return;
+    std::string out(trimmed);
+    out += '/';
+    ReplaceAll(out, "///", "/");
+    ReplaceAll(out, "//", "/");
+    folder = std::move(out);
+}
+
+}  // namespace ozm

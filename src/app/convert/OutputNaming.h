@@ -1,0 +1,24 @@
+#pragma once
+// Output naming and folder-text normalisation shared by the batch run, the quick conversion
+// and the command line. Folders are texts ending in "/".
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ozm {
+
+// Numbered candidates tried after the plain name: name(1).ext .. name(1000).ext.
+inline constexpr int kMaxNumberedNames = 1000;
+
+// The first of folder + fileName, then name(1).ext, name(2).ext, ... at which no file
+// exists (a folder of that name does not count as taken). nullopt when all 1001 are taken:
+// the caller then writes nothing rather than replace a file.
+std::optional<std::string> MakeUniqueOutputPath(std::string_view folder, std::string_view fileName);
+
+// Trims blanks and control characters; a text left empty comes back unchanged. Otherwise the
+// trimmed text gets one "/" appended, then every "///" becomes "/", then every "//" becomes
+// "/" (two replace-all passes, in that order).
+void NormalizeFolderPath(std::string& folder);
+
+}  // namespace ozm

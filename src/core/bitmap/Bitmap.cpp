@@ -1,0 +1,172 @@
+#include "core/bitmap/Bitmap.h"
+
+#include <cstring>
+#include <new>
+
+namespace ozm {
+
+bool IsValidBitCount(int bitCount) {
+    switch (bitCount) {
+        case 1: case 4: case 8: case 16: case 24: case 32: return true;
+        default: return false;
+    }
+}
+
+std::optional<std::size_t> RowStride(std::int64_t width, int bitCount) {
+    if (width < 0 || bitCount <= 0 || bitCount > 32) return std::nullopt;
+    // width < 2^31 and bitCount <= 32 keep the product below 2^36: no overflow in 64 bits.
+    if (width > INT32_MAX) return std::nullopt;
+    const std::uint64_t bits = static_cast<std::uint64_t>(width) * static_cast<unsigned>(bitCount);
+    const std::uint64_t stride = ((bits + 31) / 32) * 4;
+    if (stride > (std::uint64_t{1} << 31)) return std::nullopt;
+    return static_cast<std::size_t>(stride);
+}
+
+bool IsAcceptableImageSize(std::int64_t width, std::int64_t height) {
+    if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX) return false;
+    return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) <=
+           kMaxImagePixels;
+}
+
+Bitmap::Bitmap(const Bitmap& other) { *this = other; }
+
+Bitmap& Bitmap::operator=(const Bitmap& other) {
+    if (this == &other) return *this;
+    Clear();
+    if (other.data_) {
+        data_.reset(new (std::nothrow) std::uint8_t[other.DataSize()]);
+        if (!data_) throw std::bad_alloc();
+        std::memcpy(data_.get(), other.data_.get(), other.DataSize());
+    }
+    width_ = other.width_;
+    height_ = other.height_;
+    bitCount_ = other.bitCount_;
+    stride_ = other.stride_;
+    palette_ = other.palette_;
+    return *this;
+}
+
+void Bitmap::Clear() {
+    data_.reset();
+    palette_.clear();
+    width_ = height_ = bitCount_ = 0;
+    stride_ = 0;
+}
+
+bool Bitmap::Create(int width, int height, int bitCount, bool zeroFill) {
+    Clear();
+    if (!IsValidBitCount(bitCount) || width < 0 || height < 0) return false;
+    if (width == 0 || height == 0) {
+        width_ = width;
+        height_ = height;
+        bitCount_ = bitCount;
+        stride_ = RowStride(width, bitCount).value_or(0);
+        if (HasPalette()) palette_.assign(std::size_t{1} << bitCount, RgbQuad{});
+        return true;
+    }
+    if (!IsAcceptableImageSize(width, height)) return false;
+    const auto stride = RowStride(width, bitCount);
+    if (!stride) return false;
+    const std::size_t size = *stride * static_cast<std::size_t>(height);
+    std::unique_ptr<std::uint8_t[]> data(zeroFill ? new (std::nothrow) std::uint8_t[size]()
+                                                  : new (std::nothrow) std::uint8_t[size]);
+    if (!data) return false;
+    data_ = std::move(data);
+    width_ = width;
+    height_ = height;
+    bitCount_ = bitCount;
+    stride_ = *stride;
+    if (HasPalette()) palette_.assign(std::size_t{1} << bitCount, RgbQuad{});
+    return true;
+}
+
+std::uint8_t Bitmap::IndexAt(int x, int y) const {
+    const std::uint8_t* row = Row(y);
+    switch (bitCount_) {
+        case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
+        case 4: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+        default: return row[x];
+    }
+}
+
+RgbQuad Bitmap::PixelAt(int x, int y) const {
+    const std::uint8_t* row = Row(y);
+    switch (bitCount_) {
+        case 1: case 4: case 8: {
+            const std::uint8_t i = IndexAt(x, y);
+            if (i >= palette_.size()) return RgbQuad{};
+            RgbQuad q = palette_[i];
+            q.reserved = 0;
+            return q;
+        }
+        case 16: {
+            const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
+            return RgbQuad{Expand5To8(v & 31), Expand5To8((v >> 5) & 31),
+                           Expand5To8((v >> 10) & 31), 0};
+        }
+        case 24: return RgbQuad{row[3 * x], row[3 * x + 1], row[3 * x + 2], 0};
+        case 32: return RgbQuad{row[4 * x], row[4 * x + 1], row[4 * x + 2], 0};
+        default: return RgbQuad{};
+    }
+}
+
+bool operator==(const Bitmap& a, const Bitmap& b) {
+    if (a.width_ != b.width_ || a.height_ != b.height_ || a.bitCount_ != b.bitCount_) return false;
+    if (a.palette_ != b.palette_) return false;
+    // Compare pixels only, not the padding bytes at the end of each row.
+    const std::size_t used = (static_cast<std::size_t>(a.width_) * a.bitCount_ + 7) / 8;
+    const int tailBits = static_cast<int>((static_cast<std::size_t>(a.width_) * a.bitCount_) % 8);
+    for (int y = 0; y < a.height_; ++y) {
+        const std::uint8_t* ra = a.Row(y);
+        const std::uint8_t* rb = b.Row(y);
+        if (tailBits == 0) {
+            if (std::memcmp(ra, rb, used) != 0) return false;
+        } else {
+            if (used > 1 && std::memcmp(ra, rb, used - 1) != 0) return false;
+            const std::uint8_t mask = static_cast<std::uint8_t>(0xFF << (8 - tailBits));
+            if ((ra[used - 1] & mask) != (rb[used - 1] & mask)) return false;
+        }
+    }
+    return true;
+}
+
+bool ConvertTo24(const Bitmap& src, Bitmap& dst) {
+    if (&src == &dst) return ConvertTo24InPlace(dst);
+    if (!dst.Create(src.Width(), src.Height(), 24, false)) return false;
+    const int w = src.Width();
+    for (int y = 0; y < src.Height(); ++y) {
+        std::uint8_t* out = dst.Row(y);
+        const std::uint8_t* in = src.Row(y);
+        switch (src.BitCount()) {
+            case 24: std::memcpy(out, in, static_cast<std::size_t>(w) * 3); break;
+            case 32:
+                for (int x = 0; x < w; ++x) {
+                    out[3 * x] = in[4 * x];
+                    out[3 * x + 1] = in[4 * x + 1];
+                    out[3 * x + 2] = in[4 * x + 2];
+                }
+                break;
+            default:
+                for (int x = 0; x < w; ++x) {
+                    const RgbQuad q = src.PixelAt(x, y);
+                    out[3 * x] = q.blue;
+                    out[3 * x + 1] = q.green;
+                    out[3 * x + 2] = q.red;
+                }
+        }
+        // Padding bytes are defined so that written files never carry stale memory.
+        std::memset(out + static_cast<std::size_t>(w) * 3, 0,
+                    dst.Stride() - static_cast<std::size_t>(w) * 3);
+    }
+    return true;
+}
+
+bool ConvertTo24InPlace(Bitmap& bitmap) {
+    if (bitmap.BitCount() == 24) return true;
+    Bitmap out;
+    if (!ConvertTo24(bitmap, out)) return false;
+    bitmap = std::move(out);
+    return true;
+}
+
+}  // namespace ozm

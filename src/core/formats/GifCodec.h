@@ -1,0 +1,28 @@
+#pragma once
+// GIF through giflib.
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+#include "core/bitmap/Bitmap.h"
+
+namespace ozm {
+
+// First frame only. When it has the logical screen's size: its own 8-bit bitmap with the
+// frame's palette; otherwise a screen-sized 8-bit bitmap with the file's palette and the frame
+// drawn at its offset.
+bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out);
+
+// Palette index of a colour in the fixed 216-colour reduction: six levels per channel,
+// v -> (v + 3) / 51, index 36 r + 6 g + b.
+inline std::uint8_t WebSafeIndex(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    return static_cast<std::uint8_t>(36 * ((red + 3) / 51) + 6 * ((green + 3) / 51) +
+                                     (blue + 3) / 51);
+}
+
+// Single-frame GIF. 1-, 4- and 8-bit bitmaps keep their palette; deeper ones are reduced to
+// the fixed 216-colour palette without dithering.
+bool EncodeGif(const Bitmap& bitmap, std::FILE* file);
+
+}  // namespace ozm

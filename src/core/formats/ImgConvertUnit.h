@@ -1,0 +1,40 @@
+#pragma once
+// The image reader and the image writer: one file into a bitmap, one bitmap into a file.
+
+#include <cstdint>
+#include <filesystem>
+
+#include "core/bitmap/Bitmap.h"
+#include "core/formats/ImageFormats.h"
+
+namespace ozm {
+
+// Reads the file into `target`, choosing the decoder by the ASCII-lower-cased extension
+// alone. False for a missing, unreadable, damaged or unsupported file; `target` is then of no
+// use. Only the TIFF reader tells `onMessage` anything.
+bool ReadImageFile(const std::filesystem::path& path, Bitmap& target,
+                   const MessageCallback& onMessage = {});
+
+struct WriteSettings {
+    int jpegQuality = 75;                 // 1..100; its low byte goes to the encoder
+    std::uint8_t pngFilterSet = 1;        // None only: every row carries filter type 0
+    bool replaceExisting = true;          // false: never replace a file that exists by then
+};
+
+// The process-wide `JpegQuality` used by the writer overload without settings. The settings
+// store loads it at start; menus change it.
+int JpegQuality();
+void SetJpegQuality(int quality);
+
+// The output name: the path unchanged when its lower-cased extension is the code's, else the
+// path with its extension replaced by the code's. Empty for codes outside 1..8.
+std::filesystem::path OutputNameFor(const std::filesystem::path& path, ImageFormatCode code);
+
+// Writes `bitmap` in the format of `code` under OutputNameFor(path, code). The file appears
+// only when complete; a missing folder, a read-only existing file or an encoder failure leaves
+// no file and no change. Codes outside 1..8 write nothing. True when the file was written.
+bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code,
+                    const WriteSettings& settings);
+bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code);
+
+}  // namespace ozm

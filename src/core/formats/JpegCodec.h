@@ -1,0 +1,19 @@
+#pragma once
+// JPEG through libjpeg-turbo. The library's setjmp/longjmp error path stays inside the .cpp.
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+#include "core/bitmap/Bitmap.h"
+
+namespace ozm {
+
+// Full-size decode: colour (and CMYK, YCCK) files give 24 bits per pixel, greyscale files an
+// 8-bit bitmap with a palette of 256 greys. False for anything the library rejects.
+bool DecodeJpeg(std::span<const std::uint8_t> data, Bitmap& out);
+
+// Baseline colour JPEG at `quality` (1..100) with the library's defaults for the rest.
+bool EncodeJpeg(const Bitmap& bitmap, std::FILE* file, int quality);
+
+}  // namespace ozm

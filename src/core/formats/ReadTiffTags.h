@@ -1,0 +1,2 @@
+#pragma once
+// Directory parser of the TIFF reader.

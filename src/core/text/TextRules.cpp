@@ -1,0 +1,84 @@
+#include "core/text/TextRules.h"
+
+namespace ozm {
+
+std::string AsciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+std::string_view TrimControl(std::string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
+    return text.substr(b, e - b);
+}
+
+std::optional<std::int32_t> ParseWholeNumber(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    bool hex = false;
+    if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+        hex = true;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        hex = true;
+        i += 2;
+    }
+    if (i >= text.size()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        unsigned digit;
+        if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
+        else if (hex && c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (hex && c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
+        else return std::nullopt;
+        value = value * (hex ? 16 : 10) + digit;
+        if (value > 0xFFFFFFFFull) return std::nullopt;
+    }
+    if (hex) {
+        const auto bits = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+        // Two's complement negation of the 32-bit pattern, as a 32-bit machine does it.
+        return negative ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(bits)) : bits;
+    }
+    if (negative) {
+        if (value > 2147483648ull) return std::nullopt;
+        return static_cast<std::int32_t>(-static_cast<std::int64_t>(value));
+    }
+    if (value > 2147483647ull) return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+std::string_view ExtractFileExt(std::string_view path) {
+    const std::size_t dot = path.find_last_of("./");
+    if (dot == std::string_view::npos || path[dot] != '.') return {};
+    return path.substr(dot);
+}
+
+std::string ChangeFileExt(std::string_view path, std::string_view ext) {
+    const std::string_view old = ExtractFileExt(path);
+    std::string out(path.substr(0, path.size() - old.size()));
+    out += ext;
+    return out;
+}
+
+std::string_view ExtractFilePath(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash + 1);
+}
+
+std::string_view ExtractFileName(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace ozm

@@ -1,0 +1,2 @@
+#pragma once
+// Resizing of the working bitmap by point sampling.

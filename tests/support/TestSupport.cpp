@@ -1,0 +1,137 @@
+#include "support/TestSupport.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+
+namespace ozm::test {
+
+ScratchDir::ScratchDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "ozmtest-XXXXXX").string();
+    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    // Files made read-only by a test must not block the clean-up.
+    for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec)) {
+        std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path DataFile(const std::string& name) {
+    return std::filesystem::path(OZM_TEST_DATA) / name;
+}
+
+std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+RgbImage ToRgb(const Bitmap& bitmap) {
+    RgbImage img;
+    img.width = bitmap.Width();
+    img.height = bitmap.Height();
+    img.rgb.reserve(static_cast<std::size_t>(img.width) * img.height * 3);
+    for (int y = 0; y < img.height; ++y) {
+        for (int x = 0; x < img.width; ++x) {
+            const RgbQuad q = bitmap.PixelAt(x, y);
+            img.rgb.push_back(q.red);
+            img.rgb.push_back(q.green);
+            img.rgb.push_back(q.blue);
+        }
+    }
+    return img;
+}
+
+bool HaveTool(const std::string& name) {
+    const std::string cmd = "command -v " + name + " >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+}
+
+std::optional<RgbImage> DecodeWithSecondDecoder(const std::filesystem::path& file, std::string& why) {
+    if (!HaveTool("python3")) {
+        why = "python3 is not installed";
+        return std::nullopt;
+    }
+    const std::string cmd = "python3 '" + std::string(OZM_TEST_TOOLS) + "/decode_rgb.py' '" +
+                            file.string() + "' 2>&1";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
+    if (!pipe) {
+        why = "cannot start python3";
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> out;
+    std::uint8_t buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe.get())) > 0;) {
+        out.insert(out.end(), buf, buf + n);
+    }
+    const std::string text(out.begin(), out.end());
+    if (text.rfind("NOPIL", 0) == 0) {
+        why = "Pillow (python3-pil) is not installed";
+        return std::nullopt;
+    }
+    RgbImage img;
+    int consumed = 0;
+    if (std::sscanf(text.c_str(), "RGB %d %d\n%n", &img.width, &img.height, &consumed) != 2 ||
+        consumed == 0) {
+        why = "second decoder refused the file: " + text.substr(0, 200);
+        return std::nullopt;
+    }
+    img.rgb.assign(out.begin() + consumed, out.end());
+    if (img.rgb.size() != static_cast<std::size_t>(img.width) * img.height * 3) {
+        why = "second decoder gave a short image";
+        return std::nullopt;
+    }
+    return img;
+}
+
+long CountDifferences(const RgbImage& a, const RgbImage& b, int tolerance) {
+    if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return -1;
+    long n = 0;
+    for (std::size_t i = 0; i < a.rgb.size(); ++i) {
+        if (std::abs(int(a.rgb[i]) - int(b.rgb[i])) > tolerance) ++n;
+    }
+    return n;
+}
+
+Bitmap MakePatternBitmap(int width, int height, int bitCount, unsigned seed) {
+    Bitmap bmp;
+    if (!bmp.Create(width, height, bitCount)) return bmp;
+    std::mt19937 rng(seed);
+    if (bmp.HasPalette()) {
+        for (std::size_t i = 0; i < bmp.Palette().size(); ++i) {
+            bmp.Palette()[i] = RgbQuad{static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()),
+                                       static_cast<std::uint8_t>(i), 0};
+        }
+    }
+    const std::size_t used = (static_cast<std::size_t>(width) * bitCount + 7) / 8;
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = bmp.Row(y);
+        for (std::size_t i = 0; i < used; ++i) row[i] = static_cast<std::uint8_t>(rng());
+        if (bitCount == 16) {
+            for (int x = 0; x < width; ++x) row[2 * x + 1] &= 0x7F;  // bit 15 unused
+        }
+        if (bitCount == 32) {
+            for (int x = 0; x < width; ++x) row[4 * x + 3] = 0;
+        }
+    }
+    return bmp;
+}
+
+}  // namespace ozm::test

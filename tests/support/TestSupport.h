@@ -1,0 +1,56 @@
+#pragma once
+// Helpers shared by the tests: a scratch folder, the committed test files, and a second
+// decoder (Pillow) to compare our pixels with.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/bitmap/Bitmap.h"
+
+namespace ozm::test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    const std::filesystem::path& Path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::filesystem::path DataFile(const std::string& name);
+
+std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path);
+void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
+// An image as 8-bit red, green, blue triples, row 0 at the top.
+struct RgbImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+};
+
+// The bitmap's colours (palette looked up) as an RgbImage.
+RgbImage ToRgb(const Bitmap& bitmap);
+
+// Decodes the file with Pillow (first frame, converted to RGB). nullopt with `why` set when
+// python3 or Pillow is missing or the file is refused.
+std::optional<RgbImage> DecodeWithSecondDecoder(const std::filesystem::path& file, std::string& why);
+
+// Number of channel values that differ by more than `tolerance`, or -1 when the sizes differ.
+long CountDifferences(const RgbImage& a, const RgbImage& b, int tolerance = 0);
+
+// A bitmap of the given depth filled with a deterministic pattern (a full palette of
+// distinct colours for palette depths).
+Bitmap MakePatternBitmap(int width, int height, int bitCount, unsigned seed = 1);
+
+// Whether a command is on PATH.
+bool HaveTool(const std::string& name);
+
+}  // namespace ozm::test

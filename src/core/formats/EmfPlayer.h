@@ -1,0 +1,18 @@
+#pragma once
+// Plays the records of an enhanced metafile onto a canvas.
+
+#include <cstdint>
+#include <span>
+
+#include "core/formats/MetafileCanvas.h"
+#include "core/formats/MetafileRecords.h"
+
+namespace ozm::metafile {
+
+// Plays every record after the header up to the end record. Throws RecordError when a
+// record's sizes, counts, offsets or object indexes do not fit, when the data ends without
+// an end record, or when the picture needs more work than `workBudget`.
+void PlayEmf(std::span<const std::uint8_t> data, const EmfHeader& header, Canvas& canvas,
+             std::uint64_t workBudget);
+
+}  // namespace ozm::metafile

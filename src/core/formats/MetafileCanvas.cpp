@@ -1,0 +1,1434 @@
+#include "core/formats/MetafileCanvas.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "core/formats/MetafileRaster.h"
+#include "core/formats/MetafileRecords.h"
+
+namespace ozm::metafile {
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+// Coordinates beyond this many pixels from the target are pulled in: cairo's fixed-point
+// numbers hold about +-8 million, and nothing that far out is visible anyway.
+constexpr double kCoordLimit = 4.0e6;
+
+double ClampCoord(double v) {
+    if (!std::isfinite(v)) return 0;
+    return std::clamp(v, -kCoordLimit, kCoordLimit);
+}
+
+void AddPath(cairo_t* cr, const Path& path) {
+    cairo_new_path(cr);
+    for (const PathElement& e : path.Elements()) {
+        switch (e.op) {
+            case PathOp::Move:
+                cairo_move_to(cr, ClampCoord(e.p[0].x), ClampCoord(e.p[0].y));
+                break;
+            case PathOp::Line:
+                cairo_line_to(cr, ClampCoord(e.p[0].x), ClampCoord(e.p[0].y));
+                break;
+            case PathOp::Curve:
+                cairo_curve_to(cr, ClampCoord(e.p[0].x), ClampCoord(e.p[0].y),
+                               ClampCoord(e.p[1].x), ClampCoord(e.p[1].y),
+                               ClampCoord(e.p[2].x), ClampCoord(e.p[2].y));
+                break;
+            case PathOp::Close: cairo_close_path(cr); break;
+        }
+    }
+}
+
+// Sum of segment lengths (curves by their control polygon, which is never shorter).
+double PathLength(const Path& path) {
+    double length = 0;
+    PointD last{};
+    for (const PathElement& e : path.Elements()) {
+        auto add = [&](PointD p) {
+            length += std::hypot(p.x - last.x, p.y - last.y);
+            last = p;
+        };
+        switch (e.op) {
+            case PathOp::Move: last = e.p[0]; break;
+            case PathOp::Line: add(e.p[0]); break;
+            case PathOp::Curve:
+                add(e.p[0]);
+                add(e.p[1]);
+                add(e.p[2]);
+                break;
+            case PathOp::Close: break;
+        }
+    }
+    return std::isfinite(length) ? length : 1e300;
+}
+
+PixelBox BoxOf(double x0, double y0, double x1, double y1, int w, int h) {
+    PixelBox b;
+    b.x0 = static_cast<int>(std::clamp(std::floor(x0) - 1, 0.0, double(w)));
+    b.y0 = static_cast<int>(std::clamp(std::floor(y0) - 1, 0.0, double(h)));
+    b.x1 = static_cast<int>(std::clamp(std::ceil(x1) + 1, 0.0, double(w)));
+    b.y1 = static_cast<int>(std::clamp(std::ceil(y1) + 1, 0.0, double(h)));
+    return b;
+}
+
+std::uint32_t Rgb(const Colour& c) {
+    return (std::uint32_t{c.r} << 16) | (std::uint32_t{c.g} << 8) | c.b;
+}
+
+void SetColour(cairo_t* cr, const Colour& c) {
+    cairo_set_source_rgb(cr, c.r / 255.0, c.g / 255.0, c.b / 255.0);
+}
+
+std::optional<Affine> Invert(const Affine& m) {
+    const double det = m.Determinant();
+    if (!std::isfinite(det) || std::abs(det) < 1e-12) return std::nullopt;
+    Affine r;
+    r.a = m.d / det;
+    r.b = -m.b / det;
+    r.c = -m.c / det;
+    r.d = m.a / det;
+    r.e = -(r.a * m.e + r.c * m.f);
+    r.f = -(r.b * m.e + r.d * m.f);
+    if (!r.IsFinite()) return std::nullopt;
+    return r;
+}
+
+cairo_matrix_t ToCairo(const Affine& m) {
+    cairo_matrix_t c;
+    cairo_matrix_init(&c, m.a, m.b, m.c, m.d, m.e, m.f);
+    return c;
+}
+
+double SweepBetween(double t0, double t1, int direction) {
+    double s = std::fmod(t1 - t0, 2 * kPi);
+    if (direction > 0) {
+        if (s <= 1e-9) s += 2 * kPi;
+    } else {
+        if (s >= -1e-9) s -= 2 * kPi;
+    }
+    return s;
+}
+
+// 8 x 8 hatch tiles, one row per byte, most significant bit leftmost.
+constexpr std::uint8_t kHatches[6][8] = {
+    {0x00, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00},  // horizontal
+    {0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08},  // vertical
+    {0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01},  // forward diagonal
+    {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80},  // backward diagonal
+    {0x08, 0x08, 0x08, 0x08, 0xFF, 0x08, 0x08, 0x08},  // cross
+    {0x81, 0x42, 0x24, 0x18, 0x18, 0x24, 0x42, 0x81},  // diagonal cross
+};
+
+}  // namespace
+
+Canvas::Canvas(cairo_surface_t* target, const Affine& deviceToTarget, PointD devicePixelsPerMm)
+    : target_(target),
+      cr_(cairo_create(target)),
+      width_(cairo_image_surface_get_width(target)),
+      height_(cairo_image_surface_get_height(target)),
+      deviceToTarget_(deviceToTarget),
+      devicePixelsPerMm_(devicePixelsPerMm) {
+    state_.pen.colour = {0, 0, 0};
+    state_.brush.colour = {255, 255, 255};
+    state_.font.face = "";
+    cairo_set_tolerance(cr_.get(), 0.1);
+}
+
+bool Canvas::Healthy() const { return cairo_status(cr_.get()) == CAIRO_STATUS_SUCCESS; }
+
+void Canvas::CountWork(double pixels) {
+    if (!std::isfinite(pixels) || pixels < 0) pixels = double(width_) * height_;
+    const double cap = double(width_) * height_ + 1024;
+    work_ += static_cast<std::uint64_t>(std::min(pixels, cap)) + 16;
+}
+
+// ---- Mapping -------------------------------------------------------------------------------
+
+void Canvas::SetMapMode(int mode) {
+    if (mode < gdi::kMmText || mode > gdi::kMmAnisotropic) return;
+    DcState& s = state_;
+    const int old = s.mapMode;
+    s.mapMode = mode;
+    double unitMm = 0;
+    switch (mode) {
+        case gdi::kMmText:
+            s.windowExt = {1, 1};
+            s.viewportExt = {1, 1};
+            return;
+        case gdi::kMmLoMetric: unitMm = 0.1; break;
+        case gdi::kMmHiMetric: unitMm = 0.01; break;
+        case gdi::kMmLoEnglish: unitMm = 0.254; break;
+        case gdi::kMmHiEnglish: unitMm = 0.0254; break;
+        case gdi::kMmTwips: unitMm = 25.4 / 1440; break;
+        case gdi::kMmIsotropic:
+            if (old == gdi::kMmIsotropic) return;
+            unitMm = 0.1;  // starts from the 0.1 mm extents
+            break;
+        case gdi::kMmAnisotropic: return;  // keeps the extents it had
+    }
+    s.windowExt = {1, 1};
+    s.viewportExt = {devicePixelsPerMm_.x * unitMm, -devicePixelsPerMm_.y * unitMm};
+}
+
+void Canvas::ApplyIsotropic() {
+    DcState& s = state_;
+    if (s.mapMode != gdi::kMmIsotropic) return;
+    const double xs = s.viewportExt.x / s.windowExt.x;
+    const double ys = s.viewportExt.y / s.windowExt.y;
+    if (!std::isfinite(xs) || !std::isfinite(ys)) return;
+    if (std::abs(xs) < std::abs(ys)) {
+        s.viewportExt.y = std::copysign(std::abs(s.windowExt.y * xs), s.viewportExt.y);
+    } else {
+        s.viewportExt.x = std::copysign(std::abs(s.windowExt.x * ys), s.viewportExt.x);
+    }
+}
+
+void Canvas::SetWindowOrg(PointD p) { state_.windowOrg = p; }
+void Canvas::SetViewportOrg(PointD p) { state_.viewportOrg = p; }
+void Canvas::OffsetWindowOrg(PointD d) {
+    state_.windowOrg.x += d.x;
+    state_.windowOrg.y += d.y;
+}
+void Canvas::OffsetViewportOrg(PointD d) {
+    state_.viewportOrg.x += d.x;
+    state_.viewportOrg.y += d.y;
+}
+
+void Canvas::SetWindowExt(PointD e) {
+    if (state_.mapMode < gdi::kMmIsotropic || e.x == 0 || e.y == 0) return;
+    state_.windowExt = e;
+    ApplyIsotropic();
+}
+
+void Canvas::SetViewportExt(PointD e) {
+    if (state_.mapMode < gdi::kMmIsotropic || e.x == 0 || e.y == 0) return;
+    state_.viewportExt = e;
+    ApplyIsotropic();
+}
+
+void Canvas::ScaleWindowExt(double xNum, double xDen, double yNum, double yDen) {
+    if (state_.mapMode < gdi::kMmIsotropic || xDen == 0 || yDen == 0 || xNum == 0 || yNum == 0) {
+        return;
+    }
+    state_.windowExt.x = state_.windowExt.x * xNum / xDen;
+    state_.windowExt.y = state_.windowExt.y * yNum / yDen;
+    ApplyIsotropic();
+}
+
+void Canvas::ScaleViewportExt(double xNum, double xDen, double yNum, double yDen) {
+    if (state_.mapMode < gdi::kMmIsotropic || xDen == 0 || yDen == 0 || xNum == 0 || yNum == 0) {
+        return;
+    }
+    state_.viewportExt.x = state_.viewportExt.x * xNum / xDen;
+    state_.viewportExt.y = state_.viewportExt.y * yNum / yDen;
+    ApplyIsotropic();
+}
+
+void Canvas::SetWorldTransform(const Affine& m) {
+    if (m.IsFinite() && m.Determinant() != 0) state_.world = m;
+}
+
+void Canvas::ModifyWorldTransform(const Affine& m, int mode) {
+    switch (mode) {
+        case 1: state_.world = Affine{}; break;
+        case 2:
+            if (m.IsFinite()) state_.world = Affine::Compose(m, state_.world);
+            break;
+        case 3:
+            if (m.IsFinite()) state_.world = Affine::Compose(state_.world, m);
+            break;
+        case 4: SetWorldTransform(m); break;
+        default: break;
+    }
+}
+
+Affine Canvas::LogicalToTarget() const {
+    const DcState& s = state_;
+    const double sx = s.viewportExt.x / s.windowExt.x;
+    const double sy = s.viewportExt.y / s.windowExt.y;
+    const Affine page{sx, 0, 0, sy, s.viewportOrg.x - s.windowOrg.x * sx,
+                      s.viewportOrg.y - s.windowOrg.y * sy};
+    return Affine::Compose(Affine::Compose(s.world, page), deviceToTarget_);
+}
+
+// ---- Device-context stack ------------------------------------------------------------------
+
+bool Canvas::SaveDc() {
+    if (saved_.size() >= kMaxSaveDepth) return false;
+    saved_.push_back(state_);
+    return true;
+}
+
+bool Canvas::RestoreDc(int index) {
+    const auto depth = static_cast<std::int64_t>(saved_.size());
+    const std::int64_t target = index < 0 ? depth + index : std::int64_t{index} - 1;
+    if (target < 0 || target >= depth) return false;
+    state_ = saved_[static_cast<std::size_t>(target)];
+    saved_.resize(static_cast<std::size_t>(target));
+    ++clipVersion_;
+    return true;
+}
+
+// ---- Clipping ------------------------------------------------------------------------------
+
+void Canvas::ApplyClip(cairo_t* cr) const {
+    cairo_reset_clip(cr);
+    for (const auto& shape : state_.clip.shapes) {
+        AddPath(cr, shape->path);
+        cairo_set_fill_rule(cr, shape->evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+        cairo_clip(cr);
+    }
+    cairo_new_path(cr);
+}
+
+void Canvas::EnsureClip() {
+    if (appliedClipVersion_ == clipVersion_) return;
+    ApplyClip(cr_.get());
+    appliedClipVersion_ = clipVersion_;
+}
+
+SurfacePtr Canvas::RasterizeClip() const {
+    SurfacePtr mask = MakeImageSurface(CAIRO_FORMAT_A8, width_, height_);
+    if (!mask) return nullptr;
+    ContextPtr cr(cairo_create(mask.get()));
+    ApplyClip(cr.get());
+    if (state_.clip.mask) {
+        cairo_mask_surface(cr.get(), state_.clip.mask->get(), 0, 0);
+    } else {
+        cairo_paint(cr.get());
+    }
+    cairo_surface_flush(mask.get());
+    return mask;
+}
+
+void Canvas::CombineClip(const Path& targetPath, bool evenOdd, int mode) {
+    ClipState& clip = state_.clip;
+    ++clipVersion_;
+    const double m = 64;
+    auto inverted = [&]() {
+        auto shape = std::make_shared<ClipShape>();
+        shape->path.MoveTo({-m, -m});
+        shape->path.LineTo({width_ + m, -m});
+        shape->path.LineTo({width_ + m, height_ + m});
+        shape->path.LineTo({-m, height_ + m});
+        shape->path.Close();
+        shape->path.Append(targetPath);
+        shape->evenOdd = true;
+        return shape;
+    };
+    auto plain = [&]() {
+        auto shape = std::make_shared<ClipShape>();
+        shape->path = targetPath;
+        shape->evenOdd = evenOdd;
+        return shape;
+    };
+    switch (mode) {
+        case gdi::kRgnCopy:
+            clip = ClipState{};
+            clip.shapes.push_back(plain());
+            return;
+        case gdi::kRgnAnd: clip.shapes.push_back(plain()); return;
+        case gdi::kRgnDiff: clip.shapes.push_back(inverted()); return;
+        case gdi::kRgnOr:
+        case gdi::kRgnXor: {
+            if (clip.IsDefault()) {
+                // Everything united with anything stays everything.
+                if (mode == gdi::kRgnXor) clip.shapes.push_back(inverted());
+                return;
+            }
+            SurfacePtr mask = RasterizeClip();
+            if (!mask) return;
+            ContextPtr cr(cairo_create(mask.get()));
+            AddPath(cr.get(), targetPath);
+            cairo_set_fill_rule(cr.get(),
+                                evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+            cairo_set_operator(cr.get(), mode == gdi::kRgnOr ? CAIRO_OPERATOR_OVER
+                                                             : CAIRO_OPERATOR_XOR);
+            cairo_fill(cr.get());
+            cairo_surface_flush(mask.get());
+            clip = ClipState{};
+            clip.mask = std::make_shared<SurfacePtr>(std::move(mask));
+            return;
+        }
+        default: --clipVersion_; return;
+    }
+}
+
+Path Canvas::TargetRect(const RectD& r, const Affine& m) const {
+    Path p;
+    p.MoveTo(m.Apply({r.left, r.top}));
+    p.LineTo(m.Apply({r.right, r.top}));
+    p.LineTo(m.Apply({r.right, r.bottom}));
+    p.LineTo(m.Apply({r.left, r.bottom}));
+    p.Close();
+    return p;
+}
+
+void Canvas::IntersectClipRect(const RectD& r) {
+    CombineClip(TargetRect(r, LogicalToTarget()), false, gdi::kRgnAnd);
+}
+
+void Canvas::ExcludeClipRect(const RectD& r) {
+    CombineClip(TargetRect(r, LogicalToTarget()), false, gdi::kRgnDiff);
+}
+
+void Canvas::SelectClipRegion(std::span<const RectD> deviceRects, int mode) {
+    if (deviceRects.empty()) {
+        if (mode == gdi::kRgnCopy) {
+            state_.clip = ClipState{};
+            ++clipVersion_;
+        }
+        return;
+    }
+    Path p;
+    for (const RectD& r : deviceRects) p.Append(TargetRect(r, deviceToTarget_));
+    CombineClip(p, false, mode);
+}
+
+void Canvas::OffsetClip(PointD logical) {
+    const PointD d = LogicalToTarget().ApplyLinear(logical);
+    if (!std::isfinite(d.x) || !std::isfinite(d.y)) return;
+    const Affine shift = Affine::Translate(d.x, d.y);
+    ClipState& clip = state_.clip;
+    for (auto& shape : clip.shapes) {
+        auto moved = std::make_shared<ClipShape>(*shape);
+        moved->path = shape->path.Transformed(shift);
+        shape = moved;
+    }
+    if (clip.mask) {
+        SurfacePtr mask = MakeImageSurface(CAIRO_FORMAT_A8, width_, height_);
+        if (mask) {
+            ContextPtr cr(cairo_create(mask.get()));
+            cairo_set_source_surface(cr.get(), clip.mask->get(), ClampCoord(d.x), ClampCoord(d.y));
+            cairo_paint(cr.get());
+            cairo_surface_flush(mask.get());
+            clip.mask = std::make_shared<SurfacePtr>(std::move(mask));
+        }
+    }
+    ++clipVersion_;
+}
+
+// ---- Painting ------------------------------------------------------------------------------
+
+template <class PaintFn>
+void Canvas::Paint(const Colour& colour, PaintFn&& paint) {
+    EnsureClip();
+    cairo_t* cr = cr_.get();
+    const int rop2 = state_.rop2;
+    if (rop2 == gdi::kR2Nop) return;
+    if (rop2 == gdi::kR2CopyPen || rop2 < 1 || rop2 > 16) {
+        if (state_.clip.mask) {
+            cairo_push_group(cr);
+            paint(cr, false);
+            cairo_pop_group_to_source(cr);
+            cairo_mask_surface(cr, state_.clip.mask->get(), 0, 0);
+        } else {
+            paint(cr, false);
+        }
+        return;
+    }
+    // Bitwise pen modes: draw the figure's coverage, then combine pixel by pixel.
+    SurfacePtr coverage = MakeImageSurface(CAIRO_FORMAT_A8, width_, height_);
+    if (!coverage) return;
+    ContextPtr cc(cairo_create(coverage.get()));
+    ApplyClip(cc.get());
+    if (state_.clip.mask) {
+        cairo_push_group(cc.get());
+        paint(cc.get(), true);
+        cairo_pop_group_to_source(cc.get());
+        cairo_mask_surface(cc.get(), state_.clip.mask->get(), 0, 0);
+    } else {
+        paint(cc.get(), true);
+    }
+    cairo_surface_flush(coverage.get());
+    cairo_surface_flush(target_);
+    ApplyRop2(target_, coverage.get(), PixelBox{0, 0, width_, height_}, rop2, Rgb(colour));
+}
+
+bool Canvas::SetBrushSource(cairo_t* cr, const Brush& brush) {
+    switch (brush.style) {
+        case gdi::kBsNull: return false;
+        case gdi::kBsHatched: {
+            if (brush.hatch > 5) {
+                SetColour(cr, brush.colour);
+                return true;
+            }
+            SurfacePtr tile = MakeImageSurface(CAIRO_FORMAT_ARGB32, 8, 8);
+            if (!tile) return false;
+            cairo_surface_flush(tile.get());
+            auto* px = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(tile.get()));
+            const int stride = cairo_image_surface_get_stride(tile.get()) / 4;
+            const std::uint32_t fg = 0xFF000000u | Rgb(brush.colour);
+            const std::uint32_t bg =
+                state_.bkMode == gdi::kOpaque ? 0xFF000000u | Rgb(state_.bkColour) : 0;
+            for (int y = 0; y < 8; ++y) {
+                for (int x = 0; x < 8; ++x) {
+                    px[y * stride + x] = (kHatches[brush.hatch][y] >> (7 - x)) & 1 ? fg : bg;
+                }
+            }
+            cairo_surface_mark_dirty(tile.get());
+            PatternPtr pattern(cairo_pattern_create_for_surface(tile.get()));
+            cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_REPEAT);
+            cairo_pattern_set_filter(pattern.get(), CAIRO_FILTER_NEAREST);
+            const PointD origin = deviceToTarget_.Apply(state_.brushOrigin);
+            cairo_matrix_t m;
+            cairo_matrix_init_translate(&m, -ClampCoord(origin.x), -ClampCoord(origin.y));
+            cairo_pattern_set_matrix(pattern.get(), &m);
+            cairo_set_source(cr, pattern.get());
+            return true;
+        }
+        case gdi::kBsPattern:
+        case gdi::kBsDibPattern:
+        case gdi::kBsDibPatternPt: {
+            if (!brush.pattern) {
+                SetColour(cr, brush.colour);
+                return true;
+            }
+            PatternPtr pattern(cairo_pattern_create_for_surface(brush.pattern->Surface()));
+            cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_REPEAT);
+            // Pattern pixels are device pixels, placed from the brush origin.
+            Affine toTarget = Affine::Compose(Affine::Translate(state_.brushOrigin.x,
+                                                                state_.brushOrigin.y),
+                                              deviceToTarget_);
+            const bool unit = std::abs(std::abs(toTarget.a) - 1) < 1e-6 &&
+                              std::abs(std::abs(toTarget.d) - 1) < 1e-6 && toTarget.b == 0 &&
+                              toTarget.c == 0;
+            cairo_pattern_set_filter(pattern.get(), unit ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+            const auto inverse = Invert(toTarget);
+            if (!inverse) {
+                SetColour(cr, brush.colour);
+                return true;
+            }
+            const cairo_matrix_t m = ToCairo(*inverse);
+            cairo_pattern_set_matrix(pattern.get(), &m);
+            cairo_set_source(cr, pattern.get());
+            return true;
+        }
+        default: SetColour(cr, brush.colour); return true;
+    }
+}
+
+void Canvas::FillTarget(const Path& path, const Brush& brush, bool evenOdd) {
+    if (brush.style == gdi::kBsNull || path.Empty()) return;
+    CountWork(double(width_) * height_ / 4 + path.Elements().size() * 4.0);
+    Paint(brush.colour, [&](cairo_t* cr, bool coverageOnly) {
+        AddPath(cr, path);
+        cairo_set_fill_rule(cr, evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+        if (coverageOnly) {
+            cairo_set_source_rgb(cr, 0, 0, 0);
+        } else if (!SetBrushSource(cr, brush)) {
+            cairo_new_path(cr);
+            return;
+        }
+        cairo_fill(cr);
+    });
+}
+
+double Canvas::PenWidthPixels(const Pen& pen) const {
+    if (pen.cosmetic || pen.width <= 0) return 1;
+    const double scale = std::sqrt(std::abs(LogicalToTarget().Determinant()));
+    const double w = pen.width * scale;
+    if (!std::isfinite(w)) return 1;
+    return std::clamp(w, 1.0, kCoordLimit);
+}
+
+void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
+    const std::uint32_t style = pen.style & gdi::kPsStyleMask;
+    if (style == gdi::kPsNull || path.Empty()) return;
+    const double width = PenWidthPixels(pen);
+
+    // Cosmetic patterns are in pixels; geometric ones in multiples of the line width.
+    std::vector<double> dashes;
+    const double u = pen.cosmetic ? 1.0 : width;
+    const bool c = pen.cosmetic;
+    switch (style) {
+        case gdi::kPsDash: dashes = c ? std::vector<double>{18, 6} : std::vector<double>{3 * u, u}; break;
+        case gdi::kPsDot: dashes = c ? std::vector<double>{3, 3} : std::vector<double>{u, u}; break;
+        case gdi::kPsDashDot:
+            dashes = c ? std::vector<double>{9, 6, 3, 6} : std::vector<double>{3 * u, u, u, u};
+            break;
+        case gdi::kPsDashDotDot:
+            dashes = c ? std::vector<double>{9, 3, 3, 3, 3, 3}
+                       : std::vector<double>{3 * u, u, u, u, u, u};
+            break;
+        case gdi::kPsAlternate: dashes = {1, 1}; break;
+        case gdi::kPsUserStyle: {
+            const double scale =
+                pen.cosmetic ? 1.0 : std::sqrt(std::abs(LogicalToTarget().Determinant()));
+            for (double d : pen.userDashes) dashes.push_back(std::max(0.0, d * scale));
+            break;
+        }
+        default: break;
+    }
+    double period = 0;
+    for (double d : dashes) period += d;
+    // A pattern far finer than the line is long would make millions of dashes: draw solid.
+    if (!std::isfinite(period) || period < 0.5 || PathLength(path) / period > 200000) {
+        dashes.clear();
+    }
+
+    cairo_line_cap_t cap = CAIRO_LINE_CAP_ROUND;
+    cairo_line_join_t join = CAIRO_LINE_JOIN_ROUND;
+    if (pen.cosmetic) {
+        cap = CAIRO_LINE_CAP_BUTT;
+        join = CAIRO_LINE_JOIN_MITER;
+    } else {
+        switch (pen.style & gdi::kPsEndcapMask) {
+            case gdi::kPsEndcapSquare: cap = CAIRO_LINE_CAP_SQUARE; break;
+            case gdi::kPsEndcapFlat: cap = CAIRO_LINE_CAP_BUTT; break;
+            default: break;
+        }
+        switch (pen.style & gdi::kPsJoinMask) {
+            case gdi::kPsJoinBevel: join = CAIRO_LINE_JOIN_BEVEL; break;
+            case gdi::kPsJoinMiter: join = CAIRO_LINE_JOIN_MITER; break;
+            default: break;
+        }
+    }
+    CountWork(PathLength(path) * width + path.Elements().size() * 4.0);
+
+    auto stroke = [&](cairo_t* cr, const Colour& colour, bool dashed, bool coverageOnly) {
+        AddPath(cr, path);
+        cairo_set_line_width(cr, width);
+        cairo_set_line_cap(cr, cap);
+        cairo_set_line_join(cr, join);
+        cairo_set_miter_limit(cr, std::max(1.0, state_.miterLimit));
+        if (dashed && !dashes.empty()) {
+            cairo_set_dash(cr, dashes.data(), static_cast<int>(dashes.size()), 0);
+        } else {
+            cairo_set_dash(cr, nullptr, 0, 0);
+        }
+        if (coverageOnly) {
+            cairo_set_source_rgb(cr, 0, 0, 0);
+        } else {
+            SetColour(cr, colour);
+        }
+        cairo_stroke(cr);
+        cairo_set_dash(cr, nullptr, 0, 0);
+    };
+    // Styled lines fill their gaps with the background colour in opaque background mode.
+    if (!dashes.empty() && state_.bkMode == gdi::kOpaque) {
+        Paint(state_.bkColour, [&](cairo_t* cr, bool coverageOnly) {
+            stroke(cr, state_.bkColour, false, coverageOnly);
+        });
+    }
+    Paint(pen.colour, [&](cairo_t* cr, bool coverageOnly) {
+        stroke(cr, pen.colour, true, coverageOnly);
+    });
+}
+
+void Canvas::Emit(const Path& targetPath, bool fill, bool stroke) {
+    if (inPath_) {
+        path_.Append(targetPath);
+        return;
+    }
+    if (fill) FillTarget(targetPath, state_.brush, state_.polyFillMode == gdi::kAlternate);
+    if (stroke) StrokeTarget(targetPath, state_.pen);
+}
+
+// ---- Figures -------------------------------------------------------------------------------
+
+Path Canvas::LogicalPolyline(std::span<const PointD> points, bool close) const {
+    const Affine m = LogicalToTarget();
+    Path p;
+    if (points.empty()) return p;
+    p.MoveTo(m.Apply(points[0]));
+    for (std::size_t i = 1; i < points.size(); ++i) p.LineTo(m.Apply(points[i]));
+    if (close) p.Close();
+    return p;
+}
+
+void Canvas::MoveTo(PointD p) {
+    state_.current = p;
+    if (inPath_) path_.MoveTo(LogicalToTarget().Apply(p));
+}
+
+void Canvas::LineTo(PointD p) {
+    const PointD pts[2] = {state_.current, p};
+    PolylineTo(std::span<const PointD>(pts + 1, 1));
+}
+
+void Canvas::PolylineTo(std::span<const PointD> points) {
+    if (points.empty()) return;
+    const Affine m = LogicalToTarget();
+    if (inPath_) {
+        if (!path_.HasCurrentPoint()) path_.MoveTo(m.Apply(state_.current));
+        for (const PointD& p : points) path_.LineTo(m.Apply(p));
+    } else {
+        Path p;
+        p.MoveTo(m.Apply(state_.current));
+        for (const PointD& q : points) p.LineTo(m.Apply(q));
+        StrokeTarget(p, state_.pen);
+    }
+    state_.current = points.back();
+}
+
+void Canvas::PolyBezierTo(std::span<const PointD> points) {
+    const std::size_t n = points.size() / 3 * 3;
+    if (n == 0) return;
+    const Affine m = LogicalToTarget();
+    Path local;
+    Path& p = inPath_ ? path_ : local;
+    if (!p.HasCurrentPoint()) p.MoveTo(m.Apply(state_.current));
+    for (std::size_t i = 0; i < n; i += 3) {
+        p.CurveTo(m.Apply(points[i]), m.Apply(points[i + 1]), m.Apply(points[i + 2]));
+    }
+    if (!inPath_) StrokeTarget(local, state_.pen);
+    state_.current = points[n - 1];
+}
+
+void Canvas::PolyBezier(std::span<const PointD> points) {
+    if (points.size() < 4) return;
+    const Affine m = LogicalToTarget();
+    Path p;
+    p.MoveTo(m.Apply(points[0]));
+    for (std::size_t i = 1; i + 2 < points.size(); i += 3) {
+        p.CurveTo(m.Apply(points[i]), m.Apply(points[i + 1]), m.Apply(points[i + 2]));
+    }
+    Emit(p, false, true);
+}
+
+void Canvas::Polyline(std::span<const PointD> points) {
+    if (points.size() < 2) return;
+    Emit(LogicalPolyline(points, false), false, true);
+}
+
+void Canvas::Polygon(std::span<const PointD> points) {
+    if (points.size() < 2) return;
+    Emit(LogicalPolyline(points, true), true, true);
+}
+
+void Canvas::PolyPolygon(std::span<const PointD> points, std::span<const std::uint32_t> counts) {
+    Path all;
+    std::size_t at = 0;
+    for (std::uint32_t count : counts) {
+        if (count > points.size() - at) break;
+        if (count >= 2) all.Append(LogicalPolyline(points.subspan(at, count), true));
+        at += count;
+    }
+    if (!all.Empty()) Emit(all, true, true);
+}
+
+void Canvas::PolyPolyline(std::span<const PointD> points, std::span<const std::uint32_t> counts) {
+    Path all;
+    std::size_t at = 0;
+    for (std::uint32_t count : counts) {
+        if (count > points.size() - at) break;
+        if (count >= 2) all.Append(LogicalPolyline(points.subspan(at, count), false));
+        at += count;
+    }
+    if (!all.Empty()) Emit(all, false, true);
+}
+
+void Canvas::Rectangle(const RectD& r) {
+    Emit(TargetRect(r, LogicalToTarget()), true, true);
+}
+
+void Canvas::RoundRect(const RectD& r, double ew, double eh) {
+    Path p;
+    AppendRoundRect(p, LogicalToTarget(), r.left, r.top, r.right, r.bottom, ew, eh);
+    Emit(p, true, true);
+}
+
+void Canvas::Ellipse(const RectD& r) {
+    Path p;
+    AppendEllipse(p, LogicalToTarget(), r.left, r.top, r.right, r.bottom);
+    Emit(p, true, true);
+}
+
+void Canvas::ArcShape(ArcKind kind, const RectD& box, PointD start, PointD end) {
+    const Affine m = LogicalToTarget();
+    const PointD c{(box.left + box.right) / 2, (box.top + box.bottom) / 2};
+    const double rx = std::abs(box.right - box.left) / 2;
+    const double ry = std::abs(box.bottom - box.top) / 2;
+    if (!(rx > 0) || !(ry > 0) || !std::isfinite(rx) || !std::isfinite(ry)) return;
+    const double t0 = std::atan2((start.y - c.y) / ry, (start.x - c.x) / rx);
+    const double t1 = std::atan2((end.y - c.y) / ry, (end.x - c.x) / rx);
+    // Arc directions are as seen on the output: anticlockwise on a y-down target runs
+    // toward smaller parameter angles unless the mapping mirrors.
+    const bool mirrored = m.Determinant() < 0;
+    const bool anticlockwise = state_.arcDirection != gdi::kAdClockwise;
+    const int direction = (anticlockwise != mirrored) ? -1 : 1;
+    const double sweep = SweepBetween(t0, t1, direction);
+
+    Path local;
+    Path& p = (inPath_ && kind == ArcKind::ArcTo) ? path_ : local;
+    switch (kind) {
+        case ArcKind::Arc: AppendEllipticArc(p, m, c, rx, ry, t0, sweep, false); break;
+        case ArcKind::ArcTo:
+            if (!p.HasCurrentPoint()) p.MoveTo(m.Apply(state_.current));
+            AppendEllipticArc(p, m, c, rx, ry, t0, sweep, true);
+            state_.current = {c.x + rx * std::cos(t0 + sweep), c.y + ry * std::sin(t0 + sweep)};
+            break;
+        case ArcKind::Chord:
+            AppendEllipticArc(p, m, c, rx, ry, t0, sweep, false);
+            p.Close();
+            break;
+        case ArcKind::Pie:
+            p.MoveTo(m.Apply(c));
+            AppendEllipticArc(p, m, c, rx, ry, t0, sweep, true);
+            p.Close();
+            break;
+    }
+    if (kind == ArcKind::ArcTo) {
+        if (!inPath_) StrokeTarget(local, state_.pen);
+        return;
+    }
+    const bool closed = kind == ArcKind::Chord || kind == ArcKind::Pie;
+    Emit(local, closed, true);
+}
+
+void Canvas::AngleArc(PointD centre, double radius, double startDeg, double sweepDeg) {
+    const Affine m = LogicalToTarget();
+    if (!std::isfinite(radius) || !std::isfinite(startDeg) || !std::isfinite(sweepDeg)) return;
+    const double sign = m.Determinant() < 0 ? 1 : -1;
+    const double t0 = sign * startDeg * kPi / 180;
+    double sweep = sign * sweepDeg * kPi / 180;
+    sweep = std::clamp(sweep, -8 * kPi, 8 * kPi);
+    Path local;
+    Path& p = inPath_ ? path_ : local;
+    if (!p.HasCurrentPoint()) p.MoveTo(m.Apply(state_.current));
+    AppendEllipticArc(p, m, centre, radius, radius, t0, sweep, true);
+    state_.current = {centre.x + radius * std::cos(t0 + sweep),
+                      centre.y + radius * std::sin(t0 + sweep)};
+    if (!inPath_) StrokeTarget(local, state_.pen);
+}
+
+void Canvas::SetPixel(PointD p, Colour c) {
+    const PointD t = LogicalToTarget().Apply(p);
+    const double sx = std::max(1.0, std::abs(deviceToTarget_.a));
+    const double sy = std::max(1.0, std::abs(deviceToTarget_.d));
+    Path r;
+    const double x = std::floor(t.x), y = std::floor(t.y);
+    r.MoveTo({x, y});
+    r.LineTo({x + sx, y});
+    r.LineTo({x + sx, y + sy});
+    r.LineTo({x, y + sy});
+    r.Close();
+    Brush b;
+    b.colour = c;
+    FillTarget(r, b, false);
+}
+
+// ---- Path bracket --------------------------------------------------------------------------
+
+void Canvas::BeginPath() {
+    inPath_ = true;
+    pathReady_ = false;
+    path_.Clear();
+}
+
+void Canvas::EndPath() {
+    if (!inPath_) return;
+    inPath_ = false;
+    pathReady_ = true;
+}
+
+void Canvas::AbortPath() {
+    inPath_ = false;
+    pathReady_ = false;
+    path_.Clear();
+}
+
+void Canvas::CloseFigure() {
+    if (inPath_) path_.Close();
+}
+
+void Canvas::FillPath() {
+    EndPath();
+    if (!pathReady_) return;
+    FillTarget(path_, state_.brush, state_.polyFillMode == gdi::kAlternate);
+    AbortPath();
+}
+
+void Canvas::StrokePath() {
+    EndPath();
+    if (!pathReady_) return;
+    StrokeTarget(path_, state_.pen);
+    AbortPath();
+}
+
+void Canvas::StrokeAndFillPath() {
+    EndPath();
+    if (!pathReady_) return;
+    FillTarget(path_, state_.brush, state_.polyFillMode == gdi::kAlternate);
+    StrokeTarget(path_, state_.pen);
+    AbortPath();
+}
+
+void Canvas::SelectClipPath(int mode) {
+    EndPath();
+    if (!pathReady_) return;
+    CombineClip(path_, state_.polyFillMode == gdi::kAlternate, mode);
+    AbortPath();
+}
+
+// ---- Regions -------------------------------------------------------------------------------
+
+void Canvas::FillRegion(std::span<const RectD> rects, const Brush& brush) {
+    const Affine m = LogicalToTarget();
+    Path p;
+    for (const RectD& r : rects) p.Append(TargetRect(r, m));
+    FillTarget(p, brush, false);
+}
+
+void Canvas::FrameRegion(std::span<const RectD> rects, const Brush& brush, double w, double h) {
+    const Affine m = LogicalToTarget();
+    Path p;
+    for (const RectD& r : rects) {
+        p.Append(TargetRect(r, m));
+        const RectD inner{r.left + w, r.top + h, r.right - w, r.bottom - h};
+        if (inner.left < inner.right && inner.top < inner.bottom) p.Append(TargetRect(inner, m));
+    }
+    FillTarget(p, brush, true);
+}
+
+void Canvas::InvertRegion(std::span<const RectD> rects) {
+    for (const RectD& r : rects) Blit(nullptr, RectD{}, r, 0x00550009);
+}
+
+// ---- Bitmaps -------------------------------------------------------------------------------
+
+namespace {
+
+// Maps the source rectangle of an image onto a destination given in target pixels.
+std::optional<Affine> ImageToTarget(const RectD& src, PointD t0, PointD tx, PointD ty) {
+    const double sw = src.right - src.left;
+    const double sh = src.bottom - src.top;
+    if (sw == 0 || sh == 0 || !std::isfinite(sw) || !std::isfinite(sh)) return std::nullopt;
+    // Unit vectors of the destination per source pixel.
+    Affine m;
+    m.a = (tx.x - t0.x) / sw;
+    m.b = (tx.y - t0.y) / sw;
+    m.c = (ty.x - t0.x) / sh;
+    m.d = (ty.y - t0.y) / sh;
+    m.e = t0.x - m.a * src.left - m.c * src.top;
+    m.f = t0.y - m.b * src.left - m.d * src.top;
+    if (!m.IsFinite() || std::abs(m.Determinant()) < 1e-12) return std::nullopt;
+    return m;
+}
+
+}  // namespace
+
+void Canvas::Blit(const MetafileImage* image, const RectD& srcRect, const RectD& dest,
+                  std::uint32_t rop) {
+    const auto rop3 = static_cast<std::uint8_t>(rop >> 16);
+    const bool usesSource = Rop3UsesSource(rop3);
+    const bool usesPattern = Rop3UsesPattern(rop3);
+    if (rop3 == 0xAA) return;  // destination unchanged
+    if (usesSource && !image) return;
+
+    const Affine m = LogicalToTarget();
+    PointD t0 = m.Apply({dest.left, dest.top});
+    PointD tx = m.Apply({dest.right, dest.top});
+    PointD ty = m.Apply({dest.left, dest.bottom});
+    // Transfers land on whole device pixels when nothing rotates them.
+    const bool axisAligned = std::abs(m.b) < 1e-12 && std::abs(m.c) < 1e-12;
+    if (axisAligned) {
+        t0 = {std::round(t0.x), std::round(t0.y)};
+        tx = {std::round(tx.x), t0.y};
+        ty = {t0.x, std::round(ty.y)};
+        if (tx.x == t0.x || ty.y == t0.y) return;
+    }
+    const PointD t3{tx.x + ty.x - t0.x, tx.y + ty.y - t0.y};
+    Path area;
+    area.MoveTo(t0);
+    area.LineTo(tx);
+    area.LineTo(t3);
+    area.LineTo(ty);
+    area.Close();
+
+    double minX = std::min({t0.x, tx.x, ty.x, t3.x}), maxX = std::max({t0.x, tx.x, ty.x, t3.x});
+    double minY = std::min({t0.y, tx.y, ty.y, t3.y}), maxY = std::max({t0.y, tx.y, ty.y, t3.y});
+    if (!std::isfinite(minX + maxX + minY + maxY)) return;
+    const PixelBox box = BoxOf(minX, minY, maxX, maxY, width_, height_);
+    if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
+    CountWork(double(box.x1 - box.x0) * (box.y1 - box.y0));
+
+    PatternPtr sourcePattern;
+    if (usesSource) {
+        const auto map = ImageToTarget(srcRect, t0, tx, ty);
+        if (!map) return;
+        const auto inverse = Invert(*map);
+        if (!inverse) return;
+        sourcePattern.reset(cairo_pattern_create_for_surface(image->Surface()));
+        const cairo_matrix_t pm = ToCairo(*inverse);
+        cairo_pattern_set_matrix(sourcePattern.get(), &pm);
+        const bool oneToOne = axisAligned && std::abs(std::abs(map->a) - 1) < 1e-9 &&
+                              std::abs(std::abs(map->d) - 1) < 1e-9 &&
+                              std::abs(map->e - std::round(map->e)) < 1e-6 &&
+                              std::abs(map->f - std::round(map->f)) < 1e-6;
+        cairo_pattern_set_filter(sourcePattern.get(),
+                                 oneToOne ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+        cairo_pattern_set_extend(sourcePattern.get(), CAIRO_EXTEND_PAD);
+    }
+
+    EnsureClip();
+    cairo_t* cr = cr_.get();
+    auto fillArea = [&](cairo_t* c) {
+        AddPath(c, area);
+        cairo_fill(c);
+    };
+    auto withMask = [&](auto&& draw) {
+        if (state_.clip.mask) {
+            cairo_push_group(cr);
+            draw(cr);
+            cairo_pop_group_to_source(cr);
+            cairo_mask_surface(cr, state_.clip.mask->get(), 0, 0);
+        } else {
+            draw(cr);
+        }
+    };
+
+    // The common operations draw directly.
+    if (rop3 == 0xCC) {
+        withMask([&](cairo_t* c) {
+            cairo_set_source(c, sourcePattern.get());
+            fillArea(c);
+        });
+        return;
+    }
+    if (rop3 == 0x00 || rop3 == 0xFF) {
+        withMask([&](cairo_t* c) {
+            const double v = rop3 ? 1 : 0;
+            cairo_set_source_rgb(c, v, v, v);
+            fillArea(c);
+        });
+        return;
+    }
+    if (rop3 == 0xF0) {
+        withMask([&](cairo_t* c) {
+            if (SetBrushSource(c, state_.brush)) fillArea(c);
+        });
+        return;
+    }
+
+    // Everything else is computed bit by bit.
+    SurfacePtr coverage = MakeImageSurface(CAIRO_FORMAT_A8, width_, height_);
+    if (!coverage) return;
+    {
+        ContextPtr cc(cairo_create(coverage.get()));
+        ApplyClip(cc.get());
+        AddPath(cc.get(), area);
+        if (state_.clip.mask) {
+            cairo_clip(cc.get());
+            cairo_mask_surface(cc.get(), state_.clip.mask->get(), 0, 0);
+        } else {
+            cairo_fill(cc.get());
+        }
+    }
+    SurfacePtr sourcePixels, patternPixels;
+    if (usesSource) {
+        sourcePixels = MakeImageSurface(CAIRO_FORMAT_ARGB32, width_, height_);
+        if (!sourcePixels) return;
+        ContextPtr sc(cairo_create(sourcePixels.get()));
+        cairo_set_source(sc.get(), sourcePattern.get());
+        AddPath(sc.get(), area);
+        cairo_fill(sc.get());
+    }
+    std::uint32_t constantPattern = Rgb(state_.brush.colour);
+    if (usesPattern && state_.brush.style != gdi::kBsSolid && state_.brush.style != gdi::kBsNull) {
+        patternPixels = MakeImageSurface(CAIRO_FORMAT_ARGB32, width_, height_);
+        if (!patternPixels) return;
+        ContextPtr pc(cairo_create(patternPixels.get()));
+        if (SetBrushSource(pc.get(), state_.brush)) {
+            AddPath(pc.get(), area);
+            cairo_fill(pc.get());
+        }
+    } else if (state_.brush.style == gdi::kBsNull) {
+        constantPattern = 0;
+    }
+    cairo_surface_flush(target_);
+    ApplyRop3(target_, coverage.get(), box, rop3, sourcePixels.get(), patternPixels.get(),
+              constantPattern);
+}
+
+void Canvas::AlphaBlend(const MetafileImage& image, const RectD& srcRect, const RectD& dest,
+                        BlendFunction blend) {
+    const Affine m = LogicalToTarget();
+    PointD t0 = m.Apply({dest.left, dest.top});
+    PointD tx = m.Apply({dest.right, dest.top});
+    PointD ty = m.Apply({dest.left, dest.bottom});
+    if (std::abs(m.b) < 1e-12 && std::abs(m.c) < 1e-12) {
+        t0 = {std::round(t0.x), std::round(t0.y)};
+        tx = {std::round(tx.x), t0.y};
+        ty = {t0.x, std::round(ty.y)};
+    }
+    const auto map = ImageToTarget(srcRect, t0, tx, ty);
+    if (!map) return;
+    const auto inverse = Invert(*map);
+    if (!inverse) return;
+    const PointD t3{tx.x + ty.x - t0.x, tx.y + ty.y - t0.y};
+    Path area;
+    area.MoveTo(t0);
+    area.LineTo(tx);
+    area.LineTo(t3);
+    area.LineTo(ty);
+    area.Close();
+    CountWork(std::abs((tx.x - t0.x) * (ty.y - t0.y) - (tx.y - t0.y) * (ty.x - t0.x)));
+
+    PatternPtr pattern(cairo_pattern_create_for_surface(image.Surface()));
+    const cairo_matrix_t pm = ToCairo(*inverse);
+    cairo_pattern_set_matrix(pattern.get(), &pm);
+    cairo_pattern_set_filter(pattern.get(), CAIRO_FILTER_GOOD);
+    cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_PAD);
+    EnsureClip();
+    cairo_t* cr = cr_.get();
+    cairo_save(cr);
+    AddPath(cr, area);
+    cairo_clip(cr);
+    cairo_set_source(cr, pattern.get());
+    const double alpha = blend.constantAlpha / 255.0;
+    if (state_.clip.mask) {
+        cairo_push_group(cr);
+        cairo_paint_with_alpha(cr, alpha);
+        cairo_pop_group_to_source(cr);
+        cairo_mask_surface(cr, state_.clip.mask->get(), 0, 0);
+    } else {
+        cairo_paint_with_alpha(cr, alpha);
+    }
+    cairo_restore(cr);
+}
+
+void Canvas::BitsToDevice(const MetafileImage& image, const RectD& srcRect, PointD destLogical,
+                          PointD sizeDevice) {
+    const PointD origin = LogicalToTarget().Apply(destLogical);
+    const PointD size = deviceToTarget_.ApplyLinear(sizeDevice);
+    // Blit in target pixels: use an identity logical mapping for the call.
+    const DcState keep = state_;
+    state_.world = Affine{};
+    state_.windowOrg = {0, 0};
+    state_.viewportOrg = {0, 0};
+    state_.windowExt = {1, 1};
+    state_.viewportExt = {1, 1};
+    const Affine savedDevice = deviceToTarget_;
+    deviceToTarget_ = Affine{};
+    Blit(&image, srcRect, RectD{origin.x, origin.y, origin.x + size.x, origin.y + size.y},
+         0x00CC0020);
+    deviceToTarget_ = savedDevice;
+    const ClipState clip = state_.clip;
+    state_ = keep;
+    state_.clip = clip;
+}
+
+// ---- Gradients -----------------------------------------------------------------------------
+
+void Canvas::GradientRect(const GradientVertex& a, const GradientVertex& b, bool vertical) {
+    const Affine m = LogicalToTarget();
+    const auto inverse = Invert(m);
+    if (!inverse) return;
+    const RectD r{a.p.x, a.p.y, b.p.x, b.p.y};
+    const Path area = TargetRect(r, m);
+    PatternPtr pattern(vertical ? cairo_pattern_create_linear(0, a.p.y, 0, b.p.y)
+                                : cairo_pattern_create_linear(a.p.x, 0, b.p.x, 0));
+    cairo_pattern_add_color_stop_rgb(pattern.get(), 0, a.r, a.g, a.b);
+    cairo_pattern_add_color_stop_rgb(pattern.get(), 1, b.r, b.g, b.b);
+    cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_PAD);
+    const cairo_matrix_t pm = ToCairo(*inverse);
+    cairo_pattern_set_matrix(pattern.get(), &pm);
+    CountWork(double(width_) * height_ / 4);
+    Paint(Colour{}, [&](cairo_t* cr, bool) {
+        AddPath(cr, area);
+        cairo_set_source(cr, pattern.get());
+        cairo_fill(cr);
+    });
+}
+
+void Canvas::GradientTriangle(const GradientVertex& a, const GradientVertex& b,
+                              const GradientVertex& c) {
+    const Affine m = LogicalToTarget();
+    const PointD pa = m.Apply(a.p), pb = m.Apply(b.p), pc = m.Apply(c.p);
+    PatternPtr pattern(cairo_pattern_create_mesh());
+    cairo_mesh_pattern_begin_patch(pattern.get());
+    cairo_mesh_pattern_move_to(pattern.get(), ClampCoord(pa.x), ClampCoord(pa.y));
+    cairo_mesh_pattern_line_to(pattern.get(), ClampCoord(pb.x), ClampCoord(pb.y));
+    cairo_mesh_pattern_line_to(pattern.get(), ClampCoord(pc.x), ClampCoord(pc.y));
+    cairo_mesh_pattern_set_corner_color_rgb(pattern.get(), 0, a.r, a.g, a.b);
+    cairo_mesh_pattern_set_corner_color_rgb(pattern.get(), 1, b.r, b.g, b.b);
+    cairo_mesh_pattern_set_corner_color_rgb(pattern.get(), 2, c.r, c.g, c.b);
+    cairo_mesh_pattern_end_patch(pattern.get());
+    CountWork(double(width_) * height_ / 4);
+    Paint(Colour{}, [&](cairo_t* cr, bool) {
+        cairo_set_source(cr, pattern.get());
+        cairo_paint(cr);
+    });
+}
+
+// ---- Text ----------------------------------------------------------------------------------
+
+namespace {
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) cp = 0xFFFD;
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Symbol fonts address their glyphs at U+F020..U+F0FF; fonts installed here usually carry
+// them at the plain Latin-1 codes.
+std::uint32_t TextCode(std::uint32_t cp, bool symbolFont) {
+    if (symbolFont && cp >= 0xF020 && cp <= 0xF0FF) return cp - 0xF000;
+    return cp;
+}
+
+}  // namespace
+
+void AddUtf16(TextRun& run, std::span<const std::uint16_t> units, std::span<const double> dx) {
+    const bool glyphIndexes = run.options & gdi::kEtoGlyphIndex;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        std::uint32_t cp = units[i];
+        double advance = i < dx.size() ? dx[i] : 0;
+        if (!glyphIndexes && cp >= 0xD800 && cp < 0xDC00 && i + 1 < units.size() &&
+            units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            if (i + 1 < dx.size()) advance += dx[i + 1];
+            ++i;
+        }
+        run.codes.push_back(cp);
+        if (!dx.empty()) run.dx.push_back(advance);
+    }
+}
+
+void AddAnsi(TextRun& run, std::span<const std::uint8_t> bytes, std::uint8_t charSet,
+             std::span<const double> dx) {
+    std::size_t at = 0;
+    for (const AnsiChar& c : DecodeAnsiText(bytes, charSet)) {
+        double advance = 0;
+        for (std::size_t k = 0; k < c.bytes; ++k) {
+            if (at + k < dx.size()) advance += dx[at + k];
+        }
+        at += c.bytes;
+        run.codes.push_back(c.codePoint);
+        if (!dx.empty()) run.dx.push_back(advance);
+    }
+}
+
+void Canvas::Text(const TextRun& run) {
+    const DcState& s = state_;
+    const Affine m = LogicalToTarget();
+    const PointD ux = m.ApplyLinear({1, 0});
+    const PointD uy = m.ApplyLinear({0, 1});
+    const double scaleX = std::hypot(ux.x, ux.y);
+    const double scaleY = std::hypot(uy.x, uy.y);
+    if (!std::isfinite(scaleX) || !std::isfinite(scaleY) || scaleX <= 0 || scaleY <= 0) return;
+
+    if ((run.options & gdi::kEtoOpaque) && run.rect && !inPath_) {
+        Brush bk;
+        bk.colour = s.bkColour;
+        const int rop2 = state_.rop2;
+        state_.rop2 = gdi::kR2CopyPen;
+        FillTarget(TargetRect(*run.rect, m), bk, false);
+        state_.rop2 = rop2;
+    }
+    if (run.codes.empty()) return;
+
+    FontRequest request;
+    request.face = s.font.face;
+    request.weight = s.font.weight;
+    request.italic = s.font.italic;
+    request.pitchAndFamily = s.font.pitchAndFamily;
+    request.charSet = s.font.charSet;
+    cairo_font_face_t* face = fonts_.Face(request);
+    const FaceMetrics metrics = fonts_.Metrics(request);
+
+    double emPx;
+    if (s.font.height < 0) {
+        emPx = -s.font.height * scaleY;
+    } else if (s.font.height > 0) {
+        emPx = s.font.height / (metrics.ascent + metrics.descent) * scaleY;
+    } else {
+        emPx = 12 * std::sqrt(std::abs(deviceToTarget_.Determinant()));
+    }
+    // Beyond this the letters are larger than any picture this program makes.
+    if (!std::isfinite(emPx) || emPx < 0.05 || emPx > 100000) return;
+
+    // The baseline turns with the mapping's rotation and the font's escapement; letters stay
+    // upright when the mapping only mirrors.
+    double rotation = 0;
+    if (std::abs(ux.y) > 1e-9 * scaleX) rotation = std::atan2(ux.y, ux.x);
+    const double theta = rotation - s.font.escapement * kPi / 1800;
+    const double advanceScale = scaleX;
+
+    PointD refLogical = run.reference;
+    if (s.textAlign & gdi::kTaUpdateCp) refLogical = s.current;
+    const PointD ref = m.Apply(refLogical);
+    if (!std::isfinite(ref.x) || !std::isfinite(ref.y)) return;
+
+    cairo_t* cr = cr_.get();
+    EnsureClip();
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_translate(cr, ClampCoord(ref.x), ClampCoord(ref.y));
+    cairo_rotate(cr, theta);
+    cairo_set_font_face(cr, face);
+    cairo_matrix_t fontMatrix;
+    cairo_matrix_init_scale(&fontMatrix, emPx, emPx);
+    if (s.font.italic) {
+        // Faces without an italic get the slant the graphics device would synthesise.
+        cairo_font_face_t* f = face;
+        if (cairo_font_face_get_type(f) == CAIRO_FONT_TYPE_TOY) fontMatrix.xy = -0.2 * emPx;
+    }
+    cairo_set_font_matrix(cr, &fontMatrix);
+    std::unique_ptr<cairo_font_options_t, decltype(&cairo_font_options_destroy)> options(
+        cairo_font_options_create(), cairo_font_options_destroy);
+    cairo_font_options_set_hint_metrics(options.get(), CAIRO_HINT_METRICS_OFF);
+    cairo_font_options_set_hint_style(options.get(), CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_antialias(options.get(), CAIRO_ANTIALIAS_GRAY);
+    cairo_set_font_options(cr, options.get());
+    cairo_scaled_font_t* scaled = cairo_get_scaled_font(cr);
+
+    // Glyphs and their natural advances in text space (pixels along the baseline).
+    const std::size_t n = run.codes.size();
+    std::vector<cairo_glyph_t> glyphs(n);
+    std::vector<double> natural(n, 0);
+    std::vector<bool> visible(n, true);
+    const bool glyphIndexes = run.options & gdi::kEtoGlyphIndex;
+    const bool symbol = s.font.charSet == 2;
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned long index = 0;
+        if (glyphIndexes) {
+            index = run.codes[i];
+        } else {
+            const std::uint32_t cp = TextCode(run.codes[i], symbol);
+            if (cp < 0x20) visible[i] = false;
+            std::string utf8;
+            AppendUtf8(utf8, visible[i] ? cp : 0x20);
+            cairo_glyph_t* found = nullptr;
+            int count = 0;
+            if (cairo_scaled_font_text_to_glyphs(scaled, 0, 0, utf8.data(),
+                                                 static_cast<int>(utf8.size()), &found, &count,
+                                                 nullptr, nullptr, nullptr) == CAIRO_STATUS_SUCCESS &&
+                count > 0) {
+                index = found[0].index;
+            }
+            cairo_glyph_free(found);
+        }
+        glyphs[i].index = index;
+        cairo_text_extents_t ext;
+        cairo_glyph_t probe{index, 0, 0};
+        cairo_scaled_font_glyph_extents(scaled, &probe, 1, &ext);
+        natural[i] = std::isfinite(ext.x_advance) ? ext.x_advance : 0;
+    }
+    std::vector<double> advance(n);
+    double total = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        advance[i] = i < run.dx.size() ? run.dx[i] * advanceScale : natural[i];
+        if (!std::isfinite(advance[i])) advance[i] = 0;
+        total += advance[i];
+    }
+    if (!std::isfinite(total)) total = 0;
+
+    double x = 0;
+    if ((s.textAlign & gdi::kTaCenter) == gdi::kTaCenter) {
+        x = -total / 2;
+    } else if (s.textAlign & gdi::kTaRight) {
+        x = -total;
+    }
+    double y = 0;
+    const std::uint32_t vertical = s.textAlign & gdi::kTaBaseline;
+    if (vertical == gdi::kTaBaseline) {
+        y = 0;
+    } else if (vertical == gdi::kTaBottom) {
+        y = -metrics.descent * emPx;
+    } else {
+        y = metrics.ascent * emPx;
+    }
+    std::vector<cairo_glyph_t> shown;
+    shown.reserve(n);
+    double pen = x;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (visible[i]) shown.push_back({glyphs[i].index, pen, y});
+        pen += advance[i];
+    }
+    CountWork(std::abs(total) * emPx + n * 64.0);
+
+    if (inPath_) {
+        cairo_new_path(cr);
+        cairo_glyph_path(cr, shown.data(), static_cast<int>(shown.size()));
+        cairo_identity_matrix(cr);
+        CairoPathPtr copied(cairo_copy_path(cr));
+        cairo_new_path(cr);
+        if (copied && copied->status == CAIRO_STATUS_SUCCESS) {
+            for (int i = 0; i < copied->num_data; i += copied->data[i].header.length) {
+                const cairo_path_data_t* d = &copied->data[i];
+                switch (d->header.type) {
+                    case CAIRO_PATH_MOVE_TO: path_.MoveTo({d[1].point.x, d[1].point.y}); break;
+                    case CAIRO_PATH_LINE_TO: path_.LineTo({d[1].point.x, d[1].point.y}); break;
+                    case CAIRO_PATH_CURVE_TO:
+                        path_.CurveTo({d[1].point.x, d[1].point.y}, {d[2].point.x, d[2].point.y},
+                                      {d[3].point.x, d[3].point.y});
+                        break;
+                    case CAIRO_PATH_CLOSE_PATH: path_.Close(); break;
+                }
+            }
+        }
+        cairo_restore(cr);
+    } else {
+        auto draw = [&](cairo_t* c) {
+            if (run.options & gdi::kEtoClipped && run.rect) {
+                // The clip rectangle is logical; draw it through the full mapping.
+                cairo_save(c);
+                cairo_identity_matrix(c);
+                AddPath(c, TargetRect(*run.rect, m));
+                cairo_restore(c);
+                cairo_clip(c);
+            }
+            if (s.bkMode == gdi::kOpaque && !(run.options & gdi::kEtoOpaque)) {
+                SetColour(c, s.bkColour);
+                cairo_rectangle(c, std::min(x, x + total), y - metrics.ascent * emPx,
+                                std::abs(total), (metrics.ascent + metrics.descent) * emPx);
+                cairo_fill(c);
+            }
+            SetColour(c, s.textColour);
+            if (emPx > 200) {
+                // Large letters as outlines: the glyph cache would hold huge bitmaps.
+                cairo_new_path(c);
+                cairo_glyph_path(c, shown.data(), static_cast<int>(shown.size()));
+                cairo_fill(c);
+            } else {
+                cairo_show_glyphs(c, shown.data(), static_cast<int>(shown.size()));
+            }
+            const double thickness = std::max(emPx / 14, 0.5);
+            if (s.font.underline) {
+                cairo_rectangle(c, x, y + emPx * 0.1, total, thickness);
+                cairo_fill(c);
+            }
+            if (s.font.strikeOut) {
+                cairo_rectangle(c, x, y - emPx * 0.3, total, thickness);
+                cairo_fill(c);
+            }
+        };
+        if (state_.clip.mask) {
+            cairo_push_group(cr);
+            draw(cr);
+            cairo_pop_group_to_source(cr);
+            cairo_identity_matrix(cr);
+            cairo_mask_surface(cr, state_.clip.mask->get(), 0, 0);
+        } else {
+            draw(cr);
+        }
+        cairo_restore(cr);
+    }
+
+    if (s.textAlign & gdi::kTaUpdateCp) {
+        // The current position moves along the logical x axis by the text's advance.
+        const double along = total / advanceScale;
+        state_.current = {refLogical.x + (ux.x < 0 ? -along : along), refLogical.y};
+    }
+}
+
+}  // namespace ozm::metafile

@@ -1,0 +1,33 @@
+#pragma once
+// Bitwise raster operations of the graphics device that cairo's blend operators cannot
+// express: the binary operations of a pen or brush with the destination (ROP2) and the
+// ternary operations of pattern, source and destination (ROP3), applied per pixel where a
+// coverage mask says the figure lies.
+
+#include <cstdint>
+
+#include <cairo.h>
+
+namespace ozm::metafile {
+
+struct PixelBox {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // half-open
+};
+
+// `target` is RGB24, `coverage` A8 of the same size. The result of the operation is blended
+// with the old pixel by the coverage, so anti-aliased edges stay soft.
+void ApplyRop2(cairo_surface_t* target, cairo_surface_t* coverage, const PixelBox& box, int rop2,
+               std::uint32_t penRgb);
+
+// `source` and `pattern` are ARGB32 surfaces of the target's size, or null when the
+// operation does not read them (then `constantPattern` stands for the pattern).
+void ApplyRop3(cairo_surface_t* target, cairo_surface_t* coverage, const PixelBox& box,
+               std::uint8_t rop3, cairo_surface_t* source, cairo_surface_t* pattern,
+               std::uint32_t constantPattern);
+
+// Whether a ternary operation reads the source, the pattern, the destination.
+inline bool Rop3UsesSource(std::uint8_t rop) { return ((rop >> 2) ^ rop) & 0x33; }
+inline bool Rop3UsesPattern(std::uint8_t rop) { return ((rop >> 4) ^ rop) & 0x0F; }
+inline bool Rop3UsesDestination(std::uint8_t rop) { return ((rop >> 1) ^ rop) & 0x55; }
+
+}  // namespace ozm::metafile

@@ -1,0 +1,26 @@
+#pragma once
+// Builds the bytes of a metafile that holds one bitmap drawn at its own size: an enhanced
+// metafile recorded for the 96-per-inch screen, or a placeable Windows metafile.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/bitmap/Bitmap.h"
+#include "core/formats/MetafileRecords.h"
+
+namespace ozm::metafile {
+
+// The picture frame in 0.01 mm for a bitmap of `width` x `height` pixels on the screen; a
+// side of 0 takes the whole screen's size.
+SizeL FrameForPixels(int width, int height);
+
+// Header, one stretched-DIB record of the bitmap in its own depth, end record.
+std::optional<std::vector<std::uint8_t>> BuildEmfBytes(const Bitmap& bitmap);
+
+// Placeable header at 96 units per inch, then 16-bit records: anisotropic mapping, window
+// origin and extent, the bitmap stretched over the box. nullopt when a side does not fit
+// the signed 16-bit fields.
+std::optional<std::vector<std::uint8_t>> BuildWmfBytes(const Bitmap& bitmap);
+
+}  // namespace ozm::metafile

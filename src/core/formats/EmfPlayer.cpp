@@ -431,12 +431,13 @@ bool EmfPlayer::Record(std::uint32_t type, const RecordReader& r) {
 
         case emr::kCreatePen: {
             Pen pen;
-            pen.style = r.U32(12) & gdi::kPsStyleMask;
+            // Wide dashed pens keep their dashes (the graphics device would draw them solid),
+            // as the producers of such files mean them and draw them themselves.
+            pen.style = r.U32(12) & (gdi::kPsStyleMask | gdi::kPsEndcapMask | gdi::kPsJoinMask);
             pen.width = r.I32(16);
             pen.colour = Colour::FromRef(r.U32(24));
             pen.cosmetic = pen.width <= 0;
-            // Wide pens made this way draw solid whatever their dash style says.
-            if (pen.width > 1 && pen.style != gdi::kPsNull) pen.style = gdi::kPsSolid;
+            if ((pen.style & gdi::kPsStyleMask) > gdi::kPsInsideFrame) pen.style &= ~gdi::kPsStyleMask;
             Store(r.U32(8), pen);
             break;
         }

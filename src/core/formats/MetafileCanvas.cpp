@@ -429,10 +429,13 @@ void Canvas::Paint(const Colour& colour, PaintFn&& paint) {
         }
         return;
     }
-    // Bitwise pen modes: draw the figure's coverage, then combine pixel by pixel.
+    // Bitwise pen modes: draw the figure's coverage, then combine pixel by pixel. Without
+    // anti-aliasing, as the graphics device draws: producers rely on a figure drawn twice in
+    // exclusive-or mode leaving no trace.
     SurfacePtr coverage = MakeImageSurface(CAIRO_FORMAT_A8, width_, height_);
     if (!coverage) return;
     ContextPtr cc(cairo_create(coverage.get()));
+    cairo_set_antialias(cc.get(), CAIRO_ANTIALIAS_NONE);
     ApplyClip(cc.get());
     if (state_.clip.mask) {
         cairo_push_group(cc.get());
@@ -539,10 +542,10 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
     if (style == gdi::kPsNull || path.Empty()) return;
     const double width = PenWidthPixels(pen);
 
-    // Cosmetic patterns are in pixels; geometric ones in multiples of the line width.
+    // Patterns of one-pixel lines are in pixels; wider ones in multiples of the line width.
     std::vector<double> dashes;
-    const double u = pen.cosmetic ? 1.0 : width;
-    const bool c = pen.cosmetic;
+    const bool c = pen.cosmetic || width < 1.5;
+    const double u = width;
     switch (style) {
         case gdi::kPsDash: dashes = c ? std::vector<double>{18, 6} : std::vector<double>{3 * u, u}; break;
         case gdi::kPsDot: dashes = c ? std::vector<double>{3, 3} : std::vector<double>{u, u}; break;
@@ -1009,6 +1012,7 @@ void Canvas::Blit(const MetafileImage* image, const RectD& srcRect, const RectD&
     if (!coverage) return;
     {
         ContextPtr cc(cairo_create(coverage.get()));
+        cairo_set_antialias(cc.get(), CAIRO_ANTIALIAS_NONE);
         ApplyClip(cc.get());
         AddPath(cc.get(), area);
         if (state_.clip.mask) {

@@ -24,18 +24,6 @@ std::uint32_t EvalTable(std::uint32_t table, int inputs, const std::uint32_t* va
     return result & 0xFFFFFF;
 }
 
-std::uint32_t Blend(std::uint32_t oldRgb, std::uint32_t newRgb, unsigned cov) {
-    if (cov >= 255) return newRgb;
-    std::uint32_t out = 0;
-    for (int shift = 0; shift <= 16; shift += 8) {
-        const int o = (oldRgb >> shift) & 0xFF;
-        const int n = (newRgb >> shift) & 0xFF;
-        const int v = o + ((n - o) * static_cast<int>(cov) + 127) / 255;
-        out |= static_cast<std::uint32_t>(v) << shift;
-    }
-    return out;
-}
-
 // Un-premultiplies an ARGB32 pixel to its colour; transparent pixels give black.
 std::uint32_t Colour(std::uint32_t argb) {
     const unsigned a = argb >> 24;
@@ -68,9 +56,10 @@ void ForCovered(cairo_surface_t* target, cairo_surface_t* coverage, const PixelB
         auto* row = reinterpret_cast<std::uint32_t*>(dst + static_cast<std::ptrdiff_t>(dstStride) * y);
         const std::uint8_t* crow = cov + static_cast<std::ptrdiff_t>(covStride) * y;
         for (int x = x0; x < x1; ++x) {
-            if (crow[x] == 0) continue;
+            // Bitwise results are not blended: a pixel is in the figure or not.
+            if (crow[x] < 128) continue;
             const std::uint32_t d = row[x] & 0xFFFFFF;
-            row[x] = Blend(d, fn(x, y, d), crow[x]);
+            row[x] = fn(x, y, d);
         }
     }
     cairo_surface_mark_dirty(target);

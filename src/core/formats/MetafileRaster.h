@@ -14,8 +14,8 @@ struct PixelBox {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // half-open
 };
 
-// `target` is RGB24, `coverage` A8 of the same size. The result of the operation is blended
-// with the old pixel by the coverage, so anti-aliased edges stay soft.
+// `target` is RGB24, `coverage` A8 of the same size; pixels at least half covered take the
+// operation's result, the others stay.
 void ApplyRop2(cairo_surface_t* target, cairo_surface_t* coverage, const PixelBox& box, int rop2,
                std::uint32_t penRgb);
 

@@ -298,13 +298,11 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
 
         case meta::kCreatePenIndirect: {
             Pen pen;
+            // As with enhanced pens, wide dashed pens keep their dashes.
             pen.style = r.U16(6);
             pen.width = r.I16(8);
             pen.colour = Colour::FromRef(r.U32(12));
             pen.cosmetic = pen.width <= 0;
-            if (pen.width > 1 && (pen.style & gdi::kPsStyleMask) != gdi::kPsNull) {
-                pen.style &= ~gdi::kPsStyleMask;
-            }
             // 16-bit pens know no user styles or alternate dots.
             if ((pen.style & gdi::kPsStyleMask) > gdi::kPsInsideFrame) pen.style &= ~gdi::kPsStyleMask;
             Create(pen);

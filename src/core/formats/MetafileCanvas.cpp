@@ -73,6 +73,24 @@ PixelBox BoxOf(double x0, double y0, double x1, double y1, int w, int h) {
     return b;
 }
 
+// The pixels a path can touch, widened by `margin`, within a target of w x h.
+PixelBox BoxOfPath(const Path& path, double margin, int w, int h) {
+    double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+    for (const PathElement& e : path.Elements()) {
+        const int points = e.op == PathOp::Curve ? 3 : (e.op == PathOp::Close ? 0 : 1);
+        for (int i = 0; i < points; ++i) {
+            x0 = std::min(x0, ClampCoord(e.p[i].x));
+            y0 = std::min(y0, ClampCoord(e.p[i].y));
+            x1 = std::max(x1, ClampCoord(e.p[i].x));
+            y1 = std::max(y1, ClampCoord(e.p[i].y));
+        }
+    }
+    if (x0 > x1) return PixelBox{};
+    return BoxOf(x0 - margin, y0 - margin, x1 + margin, y1 + margin, w, h);
+}
+
+double Area(const PixelBox& b) { return double(b.x1 - b.x0) * double(b.y1 - b.y0); }
+
 std::uint32_t Rgb(const Colour& c) {
     return (std::uint32_t{c.r} << 16) | (std::uint32_t{c.g} << 8) | c.b;
 }
@@ -413,7 +431,8 @@ void Canvas::OffsetClip(PointD logical) {
 // ---- Painting ------------------------------------------------------------------------------
 
 template <class PaintFn>
-void Canvas::Paint(const Colour& colour, PaintFn&& paint) {
+void Canvas::Paint(const Colour& colour, const PixelBox& box, PaintFn&& paint) {
+    if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
     EnsureClip();
     cairo_t* cr = cr_.get();
     const int rop2 = state_.rop2;
@@ -429,13 +448,14 @@ void Canvas::Paint(const Colour& colour, PaintFn&& paint) {
         }
         return;
     }
-    // Bitwise pen modes: draw the figure's coverage, then combine pixel by pixel. Without
-    // anti-aliasing, as the graphics device draws: producers rely on a figure drawn twice in
-    // exclusive-or mode leaving no trace.
-    SurfacePtr coverage = MakeImageSurface(CAIRO_FORMAT_A8, width_, height_);
+    // Bitwise pen modes: draw the figure's coverage over its box, then combine pixel by
+    // pixel. Without anti-aliasing, as the graphics device draws: producers rely on a figure
+    // drawn twice in exclusive-or mode leaving no trace.
+    SurfacePtr coverage = MakeImageSurface(CAIRO_FORMAT_A8, box.x1 - box.x0, box.y1 - box.y0);
     if (!coverage) return;
     ContextPtr cc(cairo_create(coverage.get()));
     cairo_set_antialias(cc.get(), CAIRO_ANTIALIAS_NONE);
+    cairo_translate(cc.get(), -box.x0, -box.y0);
     ApplyClip(cc.get());
     if (state_.clip.mask) {
         cairo_push_group(cc.get());
@@ -447,7 +467,7 @@ void Canvas::Paint(const Colour& colour, PaintFn&& paint) {
     }
     cairo_surface_flush(coverage.get());
     cairo_surface_flush(target_);
-    ApplyRop2(target_, coverage.get(), PixelBox{0, 0, width_, height_}, rop2, Rgb(colour));
+    ApplyRop2(target_, coverage.get(), box, rop2, Rgb(colour));
 }
 
 bool Canvas::SetBrushSource(cairo_t* cr, const Brush& brush) {
@@ -515,8 +535,9 @@ bool Canvas::SetBrushSource(cairo_t* cr, const Brush& brush) {
 
 void Canvas::FillTarget(const Path& path, const Brush& brush, bool evenOdd) {
     if (brush.style == gdi::kBsNull || path.Empty()) return;
-    CountWork(double(width_) * height_ / 4 + path.Elements().size() * 4.0);
-    Paint(brush.colour, [&](cairo_t* cr, bool coverageOnly) {
+    const PixelBox box = BoxOfPath(path, 1, width_, height_);
+    CountWork(Area(box) + path.Elements().size() * 4.0);
+    Paint(brush.colour, box, [&](cairo_t* cr, bool coverageOnly) {
         AddPath(cr, path);
         cairo_set_fill_rule(cr, evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
         if (coverageOnly) {
@@ -589,7 +610,9 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
             default: break;
         }
     }
-    CountWork(PathLength(path) * width + path.Elements().size() * 4.0);
+    const PixelBox box =
+        BoxOfPath(path, width * std::max(1.0, state_.miterLimit) / 2 + 2, width_, height_);
+    CountWork(std::min(PathLength(path) * width, Area(box)) + path.Elements().size() * 4.0);
 
     auto stroke = [&](cairo_t* cr, const Colour& colour, bool dashed, bool coverageOnly) {
         AddPath(cr, path);
@@ -612,11 +635,11 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
     };
     // Styled lines fill their gaps with the background colour in opaque background mode.
     if (!dashes.empty() && state_.bkMode == gdi::kOpaque) {
-        Paint(state_.bkColour, [&](cairo_t* cr, bool coverageOnly) {
+        Paint(state_.bkColour, box, [&](cairo_t* cr, bool coverageOnly) {
             stroke(cr, state_.bkColour, false, coverageOnly);
         });
     }
-    Paint(pen.colour, [&](cairo_t* cr, bool coverageOnly) {
+    Paint(pen.colour, box, [&](cairo_t* cr, bool coverageOnly) {
         stroke(cr, pen.colour, true, coverageOnly);
     });
 }
@@ -1007,12 +1030,14 @@ void Canvas::Blit(const MetafileImage* image, const RectD& srcRect, const RectD&
         return;
     }
 
-    // Everything else is computed bit by bit.
-    SurfacePtr coverage = MakeImageSurface(CAIRO_FORMAT_A8, width_, height_);
+    // Everything else is computed bit by bit over the destination's box.
+    const int bw = box.x1 - box.x0, bh = box.y1 - box.y0;
+    SurfacePtr coverage = MakeImageSurface(CAIRO_FORMAT_A8, bw, bh);
     if (!coverage) return;
     {
         ContextPtr cc(cairo_create(coverage.get()));
         cairo_set_antialias(cc.get(), CAIRO_ANTIALIAS_NONE);
+        cairo_translate(cc.get(), -box.x0, -box.y0);
         ApplyClip(cc.get());
         AddPath(cc.get(), area);
         if (state_.clip.mask) {
@@ -1024,18 +1049,20 @@ void Canvas::Blit(const MetafileImage* image, const RectD& srcRect, const RectD&
     }
     SurfacePtr sourcePixels, patternPixels;
     if (usesSource) {
-        sourcePixels = MakeImageSurface(CAIRO_FORMAT_ARGB32, width_, height_);
+        sourcePixels = MakeImageSurface(CAIRO_FORMAT_ARGB32, bw, bh);
         if (!sourcePixels) return;
         ContextPtr sc(cairo_create(sourcePixels.get()));
+        cairo_translate(sc.get(), -box.x0, -box.y0);
         cairo_set_source(sc.get(), sourcePattern.get());
         AddPath(sc.get(), area);
         cairo_fill(sc.get());
     }
     std::uint32_t constantPattern = Rgb(state_.brush.colour);
     if (usesPattern && state_.brush.style != gdi::kBsSolid && state_.brush.style != gdi::kBsNull) {
-        patternPixels = MakeImageSurface(CAIRO_FORMAT_ARGB32, width_, height_);
+        patternPixels = MakeImageSurface(CAIRO_FORMAT_ARGB32, bw, bh);
         if (!patternPixels) return;
         ContextPtr pc(cairo_create(patternPixels.get()));
+        cairo_translate(pc.get(), -box.x0, -box.y0);
         if (SetBrushSource(pc.get(), state_.brush)) {
             AddPath(pc.get(), area);
             cairo_fill(pc.get());
@@ -1131,8 +1158,9 @@ void Canvas::GradientRect(const GradientVertex& a, const GradientVertex& b, bool
     cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_PAD);
     const cairo_matrix_t pm = ToCairo(*inverse);
     cairo_pattern_set_matrix(pattern.get(), &pm);
-    CountWork(double(width_) * height_ / 4);
-    Paint(Colour{}, [&](cairo_t* cr, bool) {
+    const PixelBox box = BoxOfPath(area, 1, width_, height_);
+    CountWork(Area(box));
+    Paint(Colour{}, box, [&](cairo_t* cr, bool) {
         AddPath(cr, area);
         cairo_set_source(cr, pattern.get());
         cairo_fill(cr);
@@ -1152,10 +1180,17 @@ void Canvas::GradientTriangle(const GradientVertex& a, const GradientVertex& b,
     cairo_mesh_pattern_set_corner_color_rgb(pattern.get(), 1, b.r, b.g, b.b);
     cairo_mesh_pattern_set_corner_color_rgb(pattern.get(), 2, c.r, c.g, c.b);
     cairo_mesh_pattern_end_patch(pattern.get());
-    CountWork(double(width_) * height_ / 4);
-    Paint(Colour{}, [&](cairo_t* cr, bool) {
+    Path triangle;
+    triangle.MoveTo(pa);
+    triangle.LineTo(pb);
+    triangle.LineTo(pc);
+    triangle.Close();
+    const PixelBox box = BoxOfPath(triangle, 1, width_, height_);
+    CountWork(Area(box));
+    Paint(Colour{}, box, [&](cairo_t* cr, bool) {
+        AddPath(cr, triangle);
         cairo_set_source(cr, pattern.get());
-        cairo_paint(cr);
+        cairo_fill(cr);
     });
 }
 

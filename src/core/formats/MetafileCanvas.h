@@ -15,6 +15,7 @@
 #include "core/formats/MetafileFonts.h"
 #include "core/formats/MetafileGeometry.h"
 #include "core/formats/MetafileImage.h"
+#include "core/formats/MetafileRaster.h"
 
 namespace ozm::metafile {
 
@@ -254,9 +255,10 @@ private:
     void StrokeTarget(const Path& path, const Pen& pen);
     bool SetBrushSource(cairo_t* cr, const Brush& brush);
     double PenWidthPixels(const Pen& pen) const;
-    // Runs `paint` on the canvas context with clip and ROP2 applied.
+    // Runs `paint` on the canvas context with clip and ROP2 applied; `box` bounds what the
+    // figure can touch.
     template <class PaintFn>
-    void Paint(const Colour& colour, PaintFn&& paint);
+    void Paint(const Colour& colour, const PixelBox& box, PaintFn&& paint);
     void CountWork(double pixels);
 
     cairo_surface_t* target_;

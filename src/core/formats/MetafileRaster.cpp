@@ -46,20 +46,19 @@ void ForCovered(cairo_surface_t* target, cairo_surface_t* coverage, const PixelB
     if (!dst || !cov) return;
     const int dstStride = cairo_image_surface_get_stride(target);
     const int covStride = cairo_image_surface_get_stride(coverage);
-    const int w = std::min(cairo_image_surface_get_width(target),
-                           cairo_image_surface_get_width(coverage));
-    const int h = std::min(cairo_image_surface_get_height(target),
-                           cairo_image_surface_get_height(coverage));
     const int x0 = std::max(box.x0, 0), y0 = std::max(box.y0, 0);
-    const int x1 = std::min(box.x1, w), y1 = std::min(box.y1, h);
+    const int x1 = std::min({box.x1, cairo_image_surface_get_width(target),
+                             box.x0 + cairo_image_surface_get_width(coverage)});
+    const int y1 = std::min({box.y1, cairo_image_surface_get_height(target),
+                             box.y0 + cairo_image_surface_get_height(coverage)});
     for (int y = y0; y < y1; ++y) {
         auto* row = reinterpret_cast<std::uint32_t*>(dst + static_cast<std::ptrdiff_t>(dstStride) * y);
-        const std::uint8_t* crow = cov + static_cast<std::ptrdiff_t>(covStride) * y;
+        const std::uint8_t* crow = cov + static_cast<std::ptrdiff_t>(covStride) * (y - box.y0);
         for (int x = x0; x < x1; ++x) {
             // Bitwise results are not blended: a pixel is in the figure or not.
-            if (crow[x] < 128) continue;
+            if (crow[x - box.x0] < 128) continue;
             const std::uint32_t d = row[x] & 0xFFFFFF;
-            row[x] = fn(x, y, d);
+            row[x] = fn(x - box.x0, y - box.y0, d);
         }
     }
     cairo_surface_mark_dirty(target);
@@ -76,10 +75,15 @@ const std::uint32_t* Pixels(cairo_surface_t* s, int& stride) {
 
 void ApplyRop2(cairo_surface_t* target, cairo_surface_t* coverage, const PixelBox& box, int rop2,
                std::uint32_t penRgb) {
+    // With the pen fixed, each bit's result depends only on the destination bit: evaluate
+    // the operation once for a destination of all ones and once for all zeros.
     const std::uint32_t table = static_cast<std::uint32_t>(rop2 - 1) & 0x0F;
+    const std::uint32_t withOnes[2] = {penRgb, 0xFFFFFF};
+    const std::uint32_t withZeros[2] = {penRgb, 0};
+    const std::uint32_t ifSet = EvalTable(table, 2, withOnes);
+    const std::uint32_t ifClear = EvalTable(table, 2, withZeros);
     ForCovered(target, coverage, box, [&](int, int, std::uint32_t d) {
-        const std::uint32_t vars[2] = {penRgb, d};
-        return EvalTable(table, 2, vars);
+        return (d & ifSet) | (~d & ifClear & 0xFFFFFF);
     });
 }
 

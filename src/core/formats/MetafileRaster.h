@@ -14,13 +14,13 @@ struct PixelBox {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // half-open
 };
 
-// `target` is RGB24, `coverage` A8 of the same size; pixels at least half covered take the
-// operation's result, the others stay.
+// `target` is RGB24; `coverage` is A8 and covers `box` of the target (its pixel 0, 0 is the
+// box's top left); pixels at least half covered take the operation's result, the others stay.
 void ApplyRop2(cairo_surface_t* target, cairo_surface_t* coverage, const PixelBox& box, int rop2,
                std::uint32_t penRgb);
 
-// `source` and `pattern` are ARGB32 surfaces of the target's size, or null when the
-// operation does not read them (then `constantPattern` stands for the pattern).
+// `source` and `pattern` are ARGB32 surfaces covering `box` like the coverage, or null when
+// the operation does not read them (then `constantPattern` stands for the pattern).
 void ApplyRop3(cairo_surface_t* target, cairo_surface_t* coverage, const PixelBox& box,
                std::uint8_t rop3, cairo_surface_t* source, cairo_surface_t* pattern,
                std::uint32_t constantPattern);

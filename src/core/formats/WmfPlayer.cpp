@@ -393,10 +393,11 @@ std::optional<std::vector<std::uint8_t>> FindEmbeddedEmf(std::span<const std::ui
         ForEachRecord(wmf, [&](std::uint16_t function, const RecordReader& r) {
             if (function != meta::kEscape || !r.Has(6, 4) || r.U16(6) != kMfComment) return true;
             if (!r.Has(10, 34) || r.U32(10) != kWmfEmbeddedEmfComment || r.U32(14) != 1) return true;
-            const std::uint32_t count = r.U32(26);
-            const std::uint32_t chunk = r.U32(30);
-            const std::uint32_t remaining = r.U32(34);
-            const std::uint32_t total = r.U32(38);
+            // Identifier, type, version, checksum (16 bits), flags, then the piece counts.
+            const std::uint32_t count = r.U32(28);
+            const std::uint32_t chunk = r.U32(32);
+            const std::uint32_t remaining = r.U32(36);
+            const std::uint32_t total = r.U32(40);
             if (pieces == 0) {
                 expected = total;
                 announced = count;

@@ -15,6 +15,8 @@ constexpr double kPi = std::numbers::pi;
 // Coordinates beyond this many pixels from the target are pulled in: cairo's fixed-point
 // numbers hold about +-8 million, and nothing that far out is visible anyway.
 constexpr double kCoordLimit = 4.0e6;
+// Clip shapes kept as paths before they are merged into a mask.
+constexpr std::size_t kMaxClipShapes = 16;
 
 double ClampCoord(double v) {
     if (!std::isfinite(v)) return 0;
@@ -90,6 +92,16 @@ PixelBox BoxOfPath(const Path& path, double margin, int w, int h) {
 }
 
 double Area(const PixelBox& b) { return double(b.x1 - b.x0) * double(b.y1 - b.y0); }
+
+bool IsRectilinear(const Path& path) {
+    PointD last{};
+    for (const PathElement& e : path.Elements()) {
+        if (e.op == PathOp::Curve) return false;
+        if (e.op == PathOp::Line && e.p[0].x != last.x && e.p[0].y != last.y) return false;
+        if (e.op != PathOp::Close) last = e.p[0];
+    }
+    return true;
+}
 
 std::uint32_t Rgb(const Colour& c) {
     return (std::uint32_t{c.r} << 16) | (std::uint32_t{c.g} << 8) | c.b;
@@ -303,6 +315,10 @@ void Canvas::ApplyClip(cairo_t* cr) const {
 
 void Canvas::EnsureClip() {
     if (appliedClipVersion_ == clipVersion_) return;
+    // Shapes other than axis-aligned boxes are clipped with through a mask of their size.
+    for (const auto& shape : state_.clip.shapes) {
+        if (!shape->rectilinear) CountWork(Area(BoxOfPath(shape->path, 1, width_, height_)) / 4);
+    }
     ApplyClip(cr_.get());
     appliedClipVersion_ = clipVersion_;
 }
@@ -334,21 +350,38 @@ void Canvas::CombineClip(const Path& targetPath, bool evenOdd, int mode) {
         shape->path.Close();
         shape->path.Append(targetPath);
         shape->evenOdd = true;
+        shape->rectilinear = IsRectilinear(shape->path);
         return shape;
     };
     auto plain = [&]() {
         auto shape = std::make_shared<ClipShape>();
         shape->path = targetPath;
         shape->evenOdd = evenOdd;
+        shape->rectilinear = IsRectilinear(targetPath);
         return shape;
+    };
+    // Every drawing re-applies the shapes: past a few, they are merged into one mask.
+    auto limitShapes = [&]() {
+        if (clip.shapes.size() <= kMaxClipShapes) return;
+        CountWork(double(width_) * height_);
+        SurfacePtr mask = RasterizeClip();
+        if (!mask) return;
+        clip = ClipState{};
+        clip.mask = std::make_shared<SurfacePtr>(std::move(mask));
     };
     switch (mode) {
         case gdi::kRgnCopy:
             clip = ClipState{};
             clip.shapes.push_back(plain());
             return;
-        case gdi::kRgnAnd: clip.shapes.push_back(plain()); return;
-        case gdi::kRgnDiff: clip.shapes.push_back(inverted()); return;
+        case gdi::kRgnAnd:
+            clip.shapes.push_back(plain());
+            limitShapes();
+            return;
+        case gdi::kRgnDiff:
+            clip.shapes.push_back(inverted());
+            limitShapes();
+            return;
         case gdi::kRgnOr:
         case gdi::kRgnXor: {
             if (clip.IsDefault()) {
@@ -356,6 +389,7 @@ void Canvas::CombineClip(const Path& targetPath, bool evenOdd, int mode) {
                 if (mode == gdi::kRgnXor) clip.shapes.push_back(inverted());
                 return;
             }
+            CountWork(2.0 * width_ * height_);
             SurfacePtr mask = RasterizeClip();
             if (!mask) return;
             ContextPtr cr(cairo_create(mask.get()));
@@ -416,6 +450,7 @@ void Canvas::OffsetClip(PointD logical) {
         shape = moved;
     }
     if (clip.mask) {
+        CountWork(double(width_) * height_);
         SurfacePtr mask = MakeImageSurface(CAIRO_FORMAT_A8, width_, height_);
         if (mask) {
             ContextPtr cr(cairo_create(mask.get()));
@@ -1167,28 +1202,82 @@ void Canvas::GradientRect(const GradientVertex& a, const GradientVertex& b, bool
     });
 }
 
+namespace {
+
+struct ShadedPoint {
+    PointD p;
+    double r, g, b;
+};
+
+ShadedPoint Lerp(const ShadedPoint& u, const ShadedPoint& v, double t) {
+    return {{u.p.x + (v.p.x - u.p.x) * t, u.p.y + (v.p.y - u.p.y) * t},
+            u.r + (v.r - u.r) * t, u.g + (v.g - u.g) * t, u.b + (v.b - u.b) * t};
+}
+
+// Cuts a shaded polygon to the half plane where `inside` holds; colours along the cut are
+// interpolated, which keeps the shading linear, so the cut piece shades exactly as before.
+template <class Inside, class Cross>
+std::vector<ShadedPoint> CutPolygon(const std::vector<ShadedPoint>& in, Inside inside, Cross cross) {
+    std::vector<ShadedPoint> out;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const ShadedPoint& cur = in[i];
+        const ShadedPoint& prev = in[(i + in.size() - 1) % in.size()];
+        const bool curIn = inside(cur.p), prevIn = inside(prev.p);
+        if (curIn != prevIn) out.push_back(Lerp(prev, cur, cross(prev.p, cur.p)));
+        if (curIn) out.push_back(cur);
+    }
+    return out;
+}
+
+}  // namespace
+
 void Canvas::GradientTriangle(const GradientVertex& a, const GradientVertex& b,
                               const GradientVertex& c) {
     const Affine m = LogicalToTarget();
-    const PointD pa = m.Apply(a.p), pb = m.Apply(b.p), pc = m.Apply(c.p);
+    std::vector<ShadedPoint> poly = {{m.Apply(a.p), a.r, a.g, a.b},
+                                     {m.Apply(b.p), b.r, b.g, b.b},
+                                     {m.Apply(c.p), c.r, c.g, c.b}};
+    for (const ShadedPoint& v : poly) {
+        if (!std::isfinite(v.p.x) || !std::isfinite(v.p.y)) return;
+    }
+    // The shading's cost grows with the triangle's size, not with what is visible: keep only
+    // the part over the target (and a pixel around it).
+    const double x0 = -1, y0 = -1, x1 = width_ + 1, y1 = height_ + 1;
+    poly = CutPolygon(poly, [&](PointD p) { return p.x >= x0; },
+                      [&](PointD u, PointD v) { return (x0 - u.x) / (v.x - u.x); });
+    poly = CutPolygon(poly, [&](PointD p) { return p.x <= x1; },
+                      [&](PointD u, PointD v) { return (x1 - u.x) / (v.x - u.x); });
+    poly = CutPolygon(poly, [&](PointD p) { return p.y >= y0; },
+                      [&](PointD u, PointD v) { return (y0 - u.y) / (v.y - u.y); });
+    poly = CutPolygon(poly, [&](PointD p) { return p.y <= y1; },
+                      [&](PointD u, PointD v) { return (y1 - u.y) / (v.y - u.y); });
+    if (poly.size() < 3) return;
+
     PatternPtr pattern(cairo_pattern_create_mesh());
-    cairo_mesh_pattern_begin_patch(pattern.get());
-    cairo_mesh_pattern_move_to(pattern.get(), ClampCoord(pa.x), ClampCoord(pa.y));
-    cairo_mesh_pattern_line_to(pattern.get(), ClampCoord(pb.x), ClampCoord(pb.y));
-    cairo_mesh_pattern_line_to(pattern.get(), ClampCoord(pc.x), ClampCoord(pc.y));
-    cairo_mesh_pattern_set_corner_color_rgb(pattern.get(), 0, a.r, a.g, a.b);
-    cairo_mesh_pattern_set_corner_color_rgb(pattern.get(), 1, b.r, b.g, b.b);
-    cairo_mesh_pattern_set_corner_color_rgb(pattern.get(), 2, c.r, c.g, c.b);
-    cairo_mesh_pattern_end_patch(pattern.get());
-    Path triangle;
-    triangle.MoveTo(pa);
-    triangle.LineTo(pb);
-    triangle.LineTo(pc);
-    triangle.Close();
-    const PixelBox box = BoxOfPath(triangle, 1, width_, height_);
+    Path outline;
+    outline.MoveTo(poly[0].p);
+    for (std::size_t i = 1; i < poly.size(); ++i) {
+        outline.LineTo(poly[i].p);
+        if (i + 1 >= poly.size()) continue;
+        // A fan of triangles; each is a patch with its three corners' colours.
+        const ShadedPoint* corners[3] = {&poly[0], &poly[i], &poly[i + 1]};
+        cairo_mesh_pattern_begin_patch(pattern.get());
+        for (int k = 0; k < 3; ++k) {
+            if (k == 0) {
+                cairo_mesh_pattern_move_to(pattern.get(), corners[k]->p.x, corners[k]->p.y);
+            } else {
+                cairo_mesh_pattern_line_to(pattern.get(), corners[k]->p.x, corners[k]->p.y);
+            }
+            cairo_mesh_pattern_set_corner_color_rgb(pattern.get(), k, corners[k]->r,
+                                                    corners[k]->g, corners[k]->b);
+        }
+        cairo_mesh_pattern_end_patch(pattern.get());
+    }
+    outline.Close();
+    const PixelBox box = BoxOfPath(outline, 1, width_, height_);
     CountWork(Area(box));
     Paint(Colour{}, box, [&](cairo_t* cr, bool) {
-        AddPath(cr, triangle);
+        AddPath(cr, outline);
         cairo_set_source(cr, pattern.get());
         cairo_fill(cr);
     });

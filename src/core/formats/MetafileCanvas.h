@@ -84,6 +84,7 @@ struct Font {
 struct ClipShape {
     Path path;
     bool evenOdd = false;
+    bool rectilinear = false;  // only axis-aligned straight edges: cheap to clip with
 };
 
 struct ClipState {

@@ -33,9 +33,20 @@ int FcWeightFor(int weight) {
 
 }  // namespace
 
-FontCache::Entry& FontCache::Lookup(const FontRequest& request) {
-    auto found = entries_.find(request);
+FontCache::Entry& FontCache::Lookup(const FontRequest& asked) {
+    auto found = entries_.find(asked);
     if (found != entries_.end()) return found->second;
+    // Matching a face takes a while; a picture naming hundreds of fonts gets the generic
+    // family for the rest (of which there are only a few dozen kinds).
+    FontRequest request = asked;
+    if (entries_.size() >= kMaxFaces) {
+        request = FontRequest{};
+        request.weight = asked.weight >= 600 ? 700 : 400;
+        request.italic = asked.italic;
+        request.pitchAndFamily = asked.pitchAndFamily & 0xF3;
+        found = entries_.find(request);
+        if (found != entries_.end()) return found->second;
+    }
 
     Entry entry;
     FcPatternPtr pattern(FcPatternCreate());

@@ -33,6 +33,8 @@ public:
     cairo_font_face_t* Face(const FontRequest& request);
     FaceMetrics Metrics(const FontRequest& request);
 
+    static constexpr std::size_t kMaxFaces = 256;
+
 private:
     struct Entry {
         FontFacePtr face;

@@ -1381,8 +1381,9 @@ void Canvas::Text(const TextRun& run) {
     } else {
         emPx = 12 * std::sqrt(std::abs(deviceToTarget_.Determinant()));
     }
-    // Beyond this the letters are larger than any picture this program makes.
-    if (!std::isfinite(emPx) || emPx < 0.05 || emPx > 100000) return;
+    // The font engine takes sizes below 65536 pixels (and cairo loses memory on larger
+    // ones); letters of half that are already larger than a picture's side can be.
+    if (!std::isfinite(emPx) || emPx < 0.05 || emPx > 32768) return;
 
     // The baseline turns with the mapping's rotation and the font's escapement; letters stay
     // upright when the mapping only mirrors.

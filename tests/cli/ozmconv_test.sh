@@ -53,10 +53,34 @@ fi
 check "exit 1 for a missing folder" "[ $? -eq 1 ]"
 check "no stray files" '[ -z "$(ls -A "$work/ro")" ] && [ ! -e "$work/missing" ]'
 
+# Parallel jobs give the same names and the same bytes as one job, even when several sources
+# share a base name and the target already holds some of the names.
+mkdir -p "$work/j1" "$work/j4" "$work/src2"
+cp "$data/gif/single.gif" "$work/src2/photo.jpg.gif"
+for i in 1 2 3; do cp "$data/jpeg/colour_444.jpg" "$work/src2/p$i.jpg"; done
+cp "$data/png/rgb8.png" "$work/src2/photo.png"
+set -- "$work/photo.jpg" "$work/src2/p1.jpg" "$work/photo.jpg" "$work/src2/photo.png" "$work/src2/p2.jpg" "$work/bad.jpg" "$work/photo.jpg" "$work/src2/p3.jpg"
+touch "$work/j1/photo(1).png" "$work/j4/photo(1).png"
+out1=$("$bin" --jobs 1 --to png,jpg,tif --rotate 30 --scale 50 --out "$work/j1" "$@" 2>/dev/null | sed "s|$work/j1/||")
+out4=$("$bin" --jobs 4 --to png,jpg,tif --rotate 30 --scale 50 --out "$work/j4" "$@" 2>/dev/null | sed "s|$work/j4/||")
+check "same names in the same order" '[ -n "$out1" ] && [ "$out1" = "$out4" ]'
+check "same bytes" 'diff -r "$work/j1" "$work/j4" >/dev/null'
+check "numbered past existing names" 'echo "$out1" | grep -qx "photo(2).png"'
+"$bin" --jobs 3 --to png --out "$work/j4" "$work/photo.jpg" "$work/bad.jpg" >/dev/null 2>"$work/err"
+check "summary line" 'grep -q "ozmconv: 1 converted, 1 failed, 1 files written" "$work/err"'
+
+# Transform options.
+mkdir "$work/rs"
+"$bin" --resize 40x --out "$work/rs" --to png "$work/photo.jpg" >/dev/null 2>&1
+check "resize keeps aspect" 'python3 -c "import struct,sys; d=open(sys.argv[1],\"rb\").read(); sys.exit(0 if struct.unpack(\">II\", d[16:24])==(40,30) else 1)" "$work/rs/photo.png"'
+
 # Usage errors.
 "$bin" >/dev/null 2>&1; check "no files: exit 2" "[ $? -eq 2 ]"
 "$bin" --to bmp,xyz "$work/photo.jpg" >/dev/null 2>&1; check "bad format: exit 2" "[ $? -eq 2 ]"
 "$bin" --quality 0 "$work/photo.jpg" >/dev/null 2>&1; check "bad quality: exit 2" "[ $? -eq 2 ]"
 "$bin" --bogus "$work/photo.jpg" >/dev/null 2>&1; check "unknown option: exit 2" "[ $? -eq 2 ]"
+"$bin" --resize 10y20 "$work/photo.jpg" >/dev/null 2>&1; check "bad resize: exit 2" "[ $? -eq 2 ]"
+"$bin" --jobs 0 "$work/photo.jpg" >/dev/null 2>&1; check "bad jobs: exit 2" "[ $? -eq 2 ]"
+"$bin" --rotate "$work/photo.jpg" >/dev/null 2>&1; check "missing value: exit 2" "[ $? -eq 2 ]"
 
 exit $fail

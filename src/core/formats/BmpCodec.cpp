@@ -233,6 +233,10 @@ void Copy555Rows(const RowSource& src, Bitmap& bmp) {
     }
 }
 
+// Clears the fourth byte of a little-endian 32-bit pixel.
+constexpr std::uint32_t kLowThreeBytes =
+    std::endian::native == std::endian::little ? 0x00FFFFFFu : 0xFFFFFF00u;
+
 // 32-bit blue, green, red kept as they are; the fourth byte (alpha in some files) cleared,
 // since the bitmap has no alpha channel.
 void CopyBgrxRows(const RowSource& src, Bitmap& bmp) {
@@ -241,10 +245,10 @@ void CopyBgrxRows(const RowSource& src, Bitmap& bmp) {
         const std::uint8_t* in = src.Row(y);
         std::uint8_t* out = bmp.Row(y);
         for (int x = 0; x < w; ++x) {
-            out[4 * x] = in[4 * x];
-            out[4 * x + 1] = in[4 * x + 1];
-            out[4 * x + 2] = in[4 * x + 2];
-            out[4 * x + 3] = 0;
+            std::uint32_t px;
+            std::memcpy(&px, in + 4 * x, 4);
+            px &= kLowThreeBytes;
+            std::memcpy(out + 4 * x, &px, 4);
         }
     }
 }
@@ -266,33 +270,62 @@ void BitfieldRowsTo24(const RowSource& src, const std::array<Channel, 3>& ch, Bi
     }
 }
 
-bool DecodeBitfields(const DibHeader& h, const RowSource& src, Bitmap& bmp) {
+// How uncompressed rows reach the bitmap, and at which depth.
+struct RowPlan {
+    enum Kind { Copy, Copy555, CopyBgrx, Fields16To24, Fields32To24 } kind = Copy;
+    int bitCount = 0;
+    std::array<Channel, 3> channels;
+};
+
+// Plain rows keep their depth. Bitfields go to the nearest depth that keeps their colours:
+// 5-5-5 stays 16 bits and 8-8-8 in the usual places stays 32; any other masks give 24.
+// Masks that are all 0, not one run of bits each, or wider than the pixel are refused.
+std::optional<RowPlan> PlanRows(const DibHeader& h) {
+    RowPlan plan;
+    plan.bitCount = h.bitCount;
+    if (h.compression == kBiRgb) {
+        plan.kind = h.bitCount == 16   ? RowPlan::Copy555
+                    : h.bitCount == 32 ? RowPlan::CopyBgrx
+                                       : RowPlan::Copy;
+        return plan;
+    }
     const auto& m = h.masks;
     const std::uint32_t limit = h.bitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
-    if ((m[0] | m[1] | m[2]) == 0 || std::max({m[0], m[1], m[2]}) > limit) return false;
-    std::array<Channel, 3> ch;
+    if ((m[0] | m[1] | m[2]) == 0 || std::max({m[0], m[1], m[2]}) > limit) return std::nullopt;
     for (std::size_t i = 0; i < 3; ++i) {
         const auto c = MakeChannel(m[i]);
-        if (!c) return false;
-        ch[i] = *c;
+        if (!c) return std::nullopt;
+        plan.channels[i] = *c;
     }
-    const int w = static_cast<int>(h.width);
-    const int ht = static_cast<int>(h.height);
     if (h.bitCount == 16 && m[0] == 0x7C00 && m[1] == 0x03E0 && m[2] == 0x001F) {
-        if (!bmp.Create(w, ht, 16, false)) return false;
-        Copy555Rows(src, bmp);
+        plan.kind = RowPlan::Copy555;
     } else if (h.bitCount == 32 && m[0] == 0xFF0000 && m[1] == 0xFF00 && m[2] == 0xFF) {
-        if (!bmp.Create(w, ht, 32, false)) return false;
-        CopyBgrxRows(src, bmp);
+        plan.kind = RowPlan::CopyBgrx;
     } else {
-        if (!bmp.Create(w, ht, 24, false)) return false;
-        if (h.bitCount == 16) {
-            BitfieldRowsTo24<2>(src, ch, bmp);
-        } else {
-            BitfieldRowsTo24<4>(src, ch, bmp);
-        }
+        plan.kind = h.bitCount == 16 ? RowPlan::Fields16To24 : RowPlan::Fields32To24;
+        plan.bitCount = 24;
     }
-    return true;
+    return plan;
+}
+
+void WriteRows(const RowPlan& plan, const RowSource& src, Bitmap& bmp) {
+    switch (plan.kind) {
+        case RowPlan::Copy:
+            CopyRows(src, bmp);
+            break;
+        case RowPlan::Copy555:
+            Copy555Rows(src, bmp);
+            break;
+        case RowPlan::CopyBgrx:
+            CopyBgrxRows(src, bmp);
+            break;
+        case RowPlan::Fields16To24:
+            BitfieldRowsTo24<2>(src, plan.channels, bmp);
+            break;
+        case RowPlan::Fields32To24:
+            BitfieldRowsTo24<4>(src, plan.channels, bmp);
+            break;
+    }
 }
 
 void PutIndex(Bitmap& bmp, std::uint8_t* row, std::int64_t x, unsigned index) {
@@ -309,8 +342,10 @@ void PutIndex(Bitmap& bmp, std::uint8_t* row, std::int64_t x, unsigned index) {
 // palette index 0. Runs and absolute groups that go past the row's end are cut at the end;
 // a delta to the right of the row leaves the rest of that row unpainted; rows past the top
 // end the picture, as an end-of-bitmap escape does. Data that ends before the end-of-bitmap
-// escape with rows left to paint is truncated and refused.
-bool DecodeRle(const DibHeader& h, std::span<const std::uint8_t> data, Bitmap& bmp) {
+// escape with rows left to paint is truncated and refused. `highest` gets the highest
+// palette index painted (0 when nothing is).
+bool DecodeRle(const DibHeader& h, std::span<const std::uint8_t> data, Bitmap& bmp,
+               unsigned& highest) {
     if (!bmp.Create(static_cast<int>(h.width), static_cast<int>(h.height), h.bitCount, true)) {
         return false;
     }
@@ -322,6 +357,7 @@ bool DecodeRle(const DibHeader& h, std::span<const std::uint8_t> data, Bitmap& b
     std::size_t pos = 0;
     const std::size_t n = data.size();
     auto row = [&]() { return bmp.Row(static_cast<int>(height - 1 - y)); };
+    highest = 0;
     while (y < height) {
         if (n - pos < 2) return false;
         const unsigned count = data[pos];
@@ -330,6 +366,11 @@ bool DecodeRle(const DibHeader& h, std::span<const std::uint8_t> data, Bitmap& b
         if (count > 0) {
             const std::int64_t end = std::min<std::int64_t>(x + count, width);
             std::uint8_t* r = row();
+            if (x < end) {
+                highest = std::max(highest, !rle4         ? value
+                                            : end - x > 1 ? std::max(value >> 4, value & 0x0F)
+                                                          : value >> 4);
+            }
             if (!rle4) {
                 if (x < end)
                     std::memset(r + x, static_cast<int>(value), static_cast<std::size_t>(end - x));
@@ -366,6 +407,7 @@ bool DecodeRle(const DibHeader& h, std::span<const std::uint8_t> data, Bitmap& b
                     const unsigned index =
                         rle4 ? ((k & 1) ? in[k / 2] & 0x0F : in[k / 2] >> 4) : in[k];
                     PutIndex(bmp, r, i, index);
+                    highest = std::max(highest, index);
                 }
                 x = end;
                 pos += padded;
@@ -375,57 +417,64 @@ bool DecodeRle(const DibHeader& h, std::span<const std::uint8_t> data, Bitmap& b
     return true;
 }
 
-// Pixel indexes past the file's colour table show black: the palette is lengthened with
-// black entries up to the highest index used, so that every writer sees a consistent bitmap.
-void CoverUsedIndexes(Bitmap& bmp) {
-    auto& palette = bmp.Palette();
-    const std::size_t full = std::size_t{1} << bmp.BitCount();
-    if (palette.size() >= full) return;
+// The highest palette index in an uncompressed picture.
+unsigned HighestIndex(const Bitmap& bmp) {
+    const unsigned top = (1u << bmp.BitCount()) - 1;
     unsigned highest = 0;
-    for (int y = 0; y < bmp.Height() && highest + 1 < full; ++y) {
+    for (int y = 0; y < bmp.Height() && highest < top; ++y) {
         if (bmp.BitCount() == 8) {
             const std::uint8_t* r = bmp.Row(y);
             highest = std::max<unsigned>(highest, *std::max_element(r, r + bmp.Width()));
         } else {
-            for (int x = 0; x < bmp.Width(); ++x)
+            for (int x = 0; x < bmp.Width(); ++x) {
                 highest = std::max<unsigned>(highest, bmp.IndexAt(x, y));
+            }
         }
     }
-    if (highest >= palette.size()) palette.resize(highest + 1, RgbQuad{});
+    return highest;
+}
+
+// The bitmap that uncompressed rows are written into: `out` itself when it already has
+// this size and depth (a batch of equal-sized files then skips a fresh allocation and its
+// page faults; nothing can fail once rows are written), else `fresh`, newly created.
+Bitmap* RowTarget(Bitmap& out, Bitmap& fresh, int width, int height, int bitCount) {
+    if (out.Data() && out.Width() == width && out.Height() == height &&
+        out.BitCount() == bitCount) {
+        return &out;
+    }
+    return fresh.Create(width, height, bitCount, false) ? &fresh : nullptr;
 }
 
 bool DecodePixels(const DibHeader& h, std::vector<RgbQuad> palette,
                   std::span<const std::uint8_t> bits, Bitmap& out) {
-    Bitmap bmp;
-    const int w = static_cast<int>(h.width);
-    const int ht = static_cast<int>(h.height);
-    if (h.compression == kBiRle8 || h.compression == kBiRle4) {
-        if (!DecodeRle(h, bits, bmp)) return false;
+    Bitmap fresh;
+    Bitmap* bmp = &fresh;
+    const bool rle = h.compression == kBiRle8 || h.compression == kBiRle4;
+    unsigned highest = 0;
+    if (rle) {
+        if (!DecodeRle(h, bits, fresh, highest)) return false;
     } else {
         const auto src = CheckRows(h, bits);
         if (!src) return false;
-        if (h.compression == kBiBitfields || h.compression == kBiAlphaBitfields) {
-            if (!DecodeBitfields(h, *src, bmp)) return false;
-        } else {
-            if (!bmp.Create(w, ht, h.bitCount, false)) return false;
-            switch (h.bitCount) {
-                case 16:
-                    Copy555Rows(*src, bmp);
-                    break;
-                case 32:
-                    CopyBgrxRows(*src, bmp);
-                    break;
-                default:
-                    CopyRows(*src, bmp);
-                    break;
-            }
+        const auto plan = PlanRows(h);
+        if (!plan) return false;
+        bmp = RowTarget(out, fresh, static_cast<int>(h.width), static_cast<int>(h.height),
+                        plan->bitCount);
+        if (!bmp) return false;
+        WriteRows(*plan, *src, *bmp);
+    }
+    if (bmp->HasPalette()) {
+        // Indexes past the file's colour table show black: the palette is lengthened with
+        // black entries up to the highest index used, so every writer sees a consistent
+        // bitmap.
+        const auto entries = static_cast<unsigned>(palette.size());
+        if (entries < (1u << h.bitCount)) {
+            if (!rle) highest = HighestIndex(*bmp);
+            if (highest >= entries) palette.resize(highest + 1, RgbQuad{});
         }
+        bmp->Palette() = std::move(palette);
     }
-    if (bmp.HasPalette()) {
-        bmp.Palette() = std::move(palette);
-        CoverUsedIndexes(bmp);
-    }
-    out = std::move(bmp);
+    if (bmp != &out) out = std::move(fresh);
     return true;
 }
 

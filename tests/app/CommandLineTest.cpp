@@ -1,7 +1,6 @@
-#include "app/shell/CommandLine.h"
-
 #include <gtest/gtest.h>
 
+#include "app/shell/CommandLine.h"
 #include "app/shell/ProductInfo.h"
 
 namespace ozm {

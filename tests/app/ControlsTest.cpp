@@ -11,12 +11,14 @@ namespace {
 using test::RecordingFeedback;
 
 class ControlsFixture : public ::testing::Test {
-protected:
+  protected:
     ControlsFixture()
         : profile(dir / "defualt.ini"),
           resize(model, profile, feedback),
           rotation(model, profile, feedback) {}
-    std::int32_t Stored(const SettingKey& key) { return profile.ReadInteger(key.section, key.name, -99); }
+    std::int32_t Stored(const SettingKey& key) {
+        return profile.ReadInteger(key.section, key.name, -99);
+    }
 
     test::ScratchDir dir;
     SettingsModel model;
@@ -145,7 +147,8 @@ TEST(Controls, WriteFailureIsShownOnceAfterTheChange) {
     rotation.LbRoateTypeClick(1);
     EXPECT_EQ(model.rotateDegrees, 90);
     EXPECT_EQ(feedback.messages,
-              (std::vector<std::string>{"Unable to write to " + (dir / "file" / "defualt.ini").string()}));
+              (std::vector<std::string>{"Unable to write to " +
+                                        (dir / "file" / "defualt.ini").string()}));
 }
 
 }  // namespace

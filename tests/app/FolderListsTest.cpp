@@ -1,10 +1,9 @@
-#include "app/convert/FolderLists.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "app/RecordingFeedback.h"
+#include "app/convert/FolderLists.h"
 #include "app/convert/ListPreview.h"
 #include "support/TestSupport.h"
 
@@ -49,7 +48,7 @@ TEST(FolderLists, ListingFiltersAndSorts) {
 }
 
 class FolderListsFixture : public ::testing::Test {
-protected:
+  protected:
     FolderListsFixture()
         : profile(dir / "defualt.ini"), lists(model, profile, feedback, "/home/user/") {}
     ScratchDir dir;

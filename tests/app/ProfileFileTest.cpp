@@ -1,5 +1,3 @@
-#include "app/convert/ProfileFile.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/convert/ProfileFile.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -125,8 +124,7 @@ TEST(ProfileFile, TextLimitAndRefusedValues) {
 TEST(ProfileFile, ReadsGbkFileAndRewritesItAsUtf8) {
     ScratchDir dir;
     // "[default]\nSourcePath=D:\源路径\" in GBK.
-    WriteText(dir / "p.ini",
-              "[default]\nSourcePath=D:\\\xD4\xB4\xC2\xB7\xBE\xB6\\\n");
+    WriteText(dir / "p.ini", "[default]\nSourcePath=D:\\\xD4\xB4\xC2\xB7\xBE\xB6\\\n");
     ProfileFile profile(dir / "p.ini");
     EXPECT_EQ(profile.ReadString("default", "SourcePath", ""), "D:\\源路径\\");
     ASSERT_TRUE(profile.WriteBool("default", "CbJPG", true).Ok());

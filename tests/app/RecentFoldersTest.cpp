@@ -1,7 +1,6 @@
-#include "app/convert/RecentFolders.h"
-
 #include <gtest/gtest.h>
 
+#include "app/convert/RecentFolders.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -10,8 +9,8 @@ namespace {
 TEST(RecentFolders, AddRules) {
     RecentFolders recent;
     EXPECT_TRUE(recent.AddRecentFolder(" /pics "));
-    EXPECT_FALSE(recent.AddRecentFolder("/pics//"));   // normalises to the same text
-    EXPECT_TRUE(recent.AddRecentFolder("/Pics"));      // names are case-sensitive here
+    EXPECT_FALSE(recent.AddRecentFolder("/pics//"));  // normalises to the same text
+    EXPECT_TRUE(recent.AddRecentFolder("/Pics"));     // names are case-sensitive here
     EXPECT_FALSE(recent.AddRecentFolder("   "));
     EXPECT_FALSE(recent.AddRecentFolder("/a\nb"));
     EXPECT_EQ(recent.Items(), (std::vector<std::string>{"/Pics/", "/pics/"}));

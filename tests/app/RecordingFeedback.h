@@ -9,7 +9,7 @@
 namespace ozm::test {
 
 class RecordingFeedback : public WindowFeedback {
-public:
+  public:
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void Focus(FocusTarget target) override { focused.push_back(target); }
     void ShowConversionPage() override { ++pageShown; }

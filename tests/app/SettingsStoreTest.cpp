@@ -1,12 +1,11 @@
-#include "app/convert/SettingsStore.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "app/convert/ResizeControls.h"
 #include "app/RecordingFeedback.h"
+#include "app/convert/ResizeControls.h"
+#include "app/convert/SettingsStore.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -103,8 +102,8 @@ TEST(SettingsStore, SavedSettingsReadBack) {
     EXPECT_EQ(m.lastUsedFormat, 7);
     EXPECT_EQ(m.edtWidth, "800");
     EXPECT_EQ(m.edtHeight, "768");
-    EXPECT_EQ(m.formatBoxes,
-              (std::array<bool, 10>{false, true, false, false, false, true, false, false, false, true}));
+    EXPECT_EQ(m.formatBoxes, (std::array<bool, 10>{false, true, false, false, false, true, false,
+                                                   false, false, true}));
     // The preset survives a restart, not the typed percentage.
     EXPECT_EQ(m.edtZoomPei, "50");
     EXPECT_EQ(m.zoomMenuCheckedTag, 50);
@@ -130,8 +129,8 @@ TEST(SettingsStore, HandWrittenFileExamples) {
     SettingsStore store(dir.Path());
     const std::string before = ReadText(dir / "defualt.ini");
     const SettingsModel m = Load(store);
-    EXPECT_EQ(m.formatBoxes,
-              (std::array<bool, 10>{false, false, false, false, false, false, false, false, false, true}));
+    EXPECT_EQ(m.formatBoxes, (std::array<bool, 10>{false, false, false, false, false, false, false,
+                                                   false, false, true}));
     EXPECT_EQ(m.toolBarWidth, 160);
     // KeepAspect restored on, with a width that is a number: the height shows the automatic text.
     EXPECT_TRUE(m.keepAspect);

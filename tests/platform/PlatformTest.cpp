@@ -14,9 +14,9 @@ namespace fs = std::filesystem;
 
 TEST(TextEncoding, Utf8CheckAndGbkFallback) {
     EXPECT_TRUE(IsValidUtf8("plain /路径/ 😀"));
-    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));          // overlong "/"
-    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(IsValidUtf8("\xE5\x9B"));          // cut short
+    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));      // overlong "/"
+    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // surrogate
+    EXPECT_FALSE(IsValidUtf8("\xE5\x9B"));      // cut short
     EXPECT_EQ(DecodeSettingsText("\xEF\xBB\xBFkey=\xE5\x9B\xBE"), "key=图");
     EXPECT_EQ(DecodeSettingsText("key=\xCE\xD2\xB5\xC4\xCD\xBC\xC6\xAC"), "key=我的图片");
     EXPECT_EQ(DecodeSettingsText("bad\xFF"), "bad\xFF");  // neither: kept as it is
@@ -26,7 +26,8 @@ TEST(AtomicFile, ReplaceKeepsModeAndLeavesNoTemporary) {
     test::ScratchDir dir;
     std::error_code ec;
     ASSERT_TRUE(ReplaceFileAtomically(dir / "f", "one", ec));
-    fs::permissions(dir / "f", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::permissions(dir / "f",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     ASSERT_TRUE(ReplaceFileAtomically(dir / "f", "two", ec));
     EXPECT_EQ(fs::status(dir / "f").permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);

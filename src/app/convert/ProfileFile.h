@@ -41,7 +41,7 @@ struct WriteResult {
 std::string UnableToWriteMessage(const std::filesystem::path& file);
 
 class ProfileFile {
-public:
+  public:
     explicit ProfileFile(std::filesystem::path file);
 
     const std::filesystem::path& Path() const { return path_; }
@@ -58,7 +58,7 @@ public:
     WriteResult WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
     WriteResult WriteBool(std::string_view section, std::string_view key, bool value);
 
-private:
+  private:
     struct Stamp {
         bool exists = false;
         dev_t device = 0;

@@ -87,8 +87,8 @@ bool ResizeControls::EdtZoomPeiKeyPress() {
 
 void ResizeControls::EdtZoomPeiExit() {
     WriteReport report;
-    report.Add(profile_.WriteString(keys::EdtZoomPei.section, keys::EdtZoomPei.name,
-                                    model_.edtZoomPei));
+    report.Add(
+        profile_.WriteString(keys::EdtZoomPei.section, keys::EdtZoomPei.name, model_.edtZoomPei));
     report.ShowTo(feedback_);
 }
 

@@ -10,13 +10,15 @@
 //
 // The file is written in UTF-8 and replaced atomically; a file that is not valid UTF-8 is
 // read as GBK. A change made to the file by another process (a second instance) is picked
-// up before the next read or write.
+// up before the next read or write. One object may be used from several threads (the quick
+// conversion stores its keys from its worker).
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,6 +82,7 @@ class ProfileFile {
     std::string Serialize() const;
 
     std::filesystem::path path_;
+    std::mutex mutex_;
     std::vector<std::string> lines_;
     std::string lineEnd_ = "\n";
     bool unreadable_ = false;  // the file is there but could not be loaded

@@ -34,6 +34,8 @@ TEST_F(ControlsFixture, ResizeModeAndKeepAspect) {
     EXPECT_FALSE(model.sizeGroupVisible);
     EXPECT_EQ(Stored(keys::ZoomType), 2);
     model.zoomPreset = 35;
+    resize.ZoomTypeClick(2);  // already chosen: the preset stays
+    EXPECT_EQ(model.zoomPreset, 35);
     resize.ZoomTypeClick(0);
     EXPECT_EQ(model.zoomPreset, 100);
     EXPECT_EQ(Stored(keys::MnZoomNumTag), 100);

@@ -43,7 +43,8 @@ class ResizeControls {
     ResizeControls(SettingsModel& model, ProfileFile& profile, WindowFeedback& feedback)
         : model_(model), profile_(profile), feedback_(feedback) {}
 
-    // rgZoomType: the user chose item 0 (none), 1 (size) or 2 (percentage).
+    // rgZoomType: the user chose item 0 (none), 1 (size) or 2 (percentage). Choosing the
+    // item already chosen does nothing.
     void ZoomTypeClick(int mode);
 
     // Leaving EdtWidth / EdtHeight: in keep-aspect mode the edit left last gives its side
@@ -70,6 +71,7 @@ class ResizeControls {
     void RestorePreset(std::int32_t stored);
 
   private:
+    void ChooseZoomType(int mode, WriteReport& report);
     void ApplyZoomType(int mode, WriteReport* report);  // stores nothing when report is null
     void ApplyKeepAspect(bool checked);
 

@@ -28,6 +28,8 @@ std::filesystem::path ChooseProgramFolder(const std::filesystem::path& executabl
     return folder;
 }
 
-std::filesystem::path ProgramFolder() { return ChooseProgramFolder(ExecutableFolder(), DataHome()); }
+std::filesystem::path ProgramFolder() {
+    return ChooseProgramFolder(ExecutableFolder(), DataHome());
+}
 
 }  // namespace ozm

@@ -33,8 +33,8 @@ std::string Unescape(std::string_view quoted) {
 
 std::filesystem::path HomeFolder() {
     if (auto home = AbsoluteFromEnv("HOME")) return *home;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr &&
-                                                   pw->pw_dir[0] == '/') {
+    if (const passwd* pw = ::getpwuid(::getuid());
+        pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] == '/') {
         return pw->pw_dir;
     }
     return "/";
@@ -61,8 +61,10 @@ std::optional<std::filesystem::path> ParseUserDirsEntry(std::string_view fileTex
         if (end == std::string_view::npos) end = fileText.size();
         std::string_view line = fileText.substr(pos, end - pos);
         pos = end + 1;
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        while (!line.empty() &&
+               (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
             line.remove_suffix(1);
         }
         if (!line.starts_with(wanted)) continue;
@@ -85,9 +87,18 @@ std::filesystem::path UserDirPath(UserDir dir) {
     std::string_view name;
     std::string_view fallback;
     switch (dir) {
-        case UserDir::Desktop: name = "DESKTOP"; fallback = "Desktop"; break;
-        case UserDir::Documents: name = "DOCUMENTS"; fallback = "Documents"; break;
-        case UserDir::Pictures: name = "PICTURES"; fallback = "Pictures"; break;
+        case UserDir::Desktop:
+            name = "DESKTOP";
+            fallback = "Desktop";
+            break;
+        case UserDir::Documents:
+            name = "DOCUMENTS";
+            fallback = "Documents";
+            break;
+        case UserDir::Pictures:
+            name = "PICTURES";
+            fallback = "Pictures";
+            break;
     }
     const FileContent file = ReadWholeFile(ConfigHome() / "user-dirs.dirs", 64 * 1024);
     if (file.status == ReadStatus::Ok) {

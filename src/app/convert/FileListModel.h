@@ -9,7 +9,7 @@
 namespace ozm {
 
 class FileListModel {
-public:
+  public:
     const std::vector<std::string>& Entries() const { return entries_; }
     int Count() const { return static_cast<int>(entries_.size()); }
 
@@ -31,7 +31,7 @@ public:
     void ClearSelection();
     std::vector<int> SelectedIndexes() const;
 
-private:
+  private:
     std::vector<std::string> entries_;
     std::vector<bool> selected_;
     int current_ = -1;

@@ -83,7 +83,9 @@ std::vector<std::string> ListImageFiles(const std::filesystem::path& folder) {
 
 FolderLists::FolderLists(SettingsModel& model, ProfileFile& profile, WindowFeedback& feedback,
                          std::string fallbackFolder)
-    : model_(model), profile_(profile), feedback_(feedback),
+    : model_(model),
+      profile_(profile),
+      feedback_(feedback),
       fallbackFolder_(std::move(fallbackFolder)) {}
 
 bool FolderLists::EnsureFolder(const std::string& folder) {
@@ -107,8 +109,7 @@ void FolderLists::RefreshSourceList() {
         return;
     }
     // A refresh does not report a settings file it cannot write.
-    (void)profile_.WriteString(keys::SourcePath.section, keys::SourcePath.name,
-                               side.currentFolder);
+    (void)profile_.WriteString(keys::SourcePath.section, keys::SourcePath.name, side.currentFolder);
     side.list.SetEntries(ListImageFiles(side.currentFolder));
 }
 
@@ -175,9 +176,13 @@ std::optional<std::string> FolderLists::ShowPreview(ListSide which) {
     return toLoad;
 }
 
-std::optional<std::string> FolderLists::ShowSourcePreview() { return ShowPreview(ListSide::Source); }
+std::optional<std::string> FolderLists::ShowSourcePreview() {
+    return ShowPreview(ListSide::Source);
+}
 
-std::optional<std::string> FolderLists::ShowTargetPreview() { return ShowPreview(ListSide::Target); }
+std::optional<std::string> FolderLists::ShowTargetPreview() {
+    return ShowPreview(ListSide::Target);
+}
 
 std::optional<std::string> FolderLists::PreviewSwitchClick(ListSide which, bool checked) {
     const bool source = which == ListSide::Source;

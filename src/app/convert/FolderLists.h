@@ -37,7 +37,7 @@ std::vector<std::string> ListImageFiles(const std::filesystem::path& folder);
 enum class ListSide { Source, Target };
 
 class FolderLists {
-public:
+  public:
     // `fallbackFolder` stands in when a folder cannot be made: the user's home folder.
     FolderLists(SettingsModel& model, ProfileFile& profile, WindowFeedback& feedback,
                 std::string fallbackFolder);
@@ -66,7 +66,7 @@ public:
     // Start-up: the restored switches; both panels are hidden whatever their state.
     void RestorePreviewSwitches(bool target, bool source);
 
-private:
+  private:
     std::optional<std::string> ShowPreview(ListSide side);
     // Creates the folder when missing. False when there is no folder there afterwards.
     static bool EnsureFolder(const std::string& folder);

@@ -8,7 +8,8 @@ namespace ozm {
 
 PreviewKind PreviewKindForFile(std::string_view path) {
     const std::string ext = AsciiLower(ExtractFileExt(path));
-    if (ext == ".jpg" || ext == ".jpeg" || ext == ".jpe" || ext == ".jfif") return PreviewKind::Jpeg;
+    if (ext == ".jpg" || ext == ".jpeg" || ext == ".jpe" || ext == ".jfif")
+        return PreviewKind::Jpeg;
     if (ext == ".bmp" || ext == ".dib") return PreviewKind::Bitmap;
     if (ext == ".png") return PreviewKind::Png;
     if (ext == ".tif" || ext == ".tiff" || ext == ".gif" || ext == ".wmf" || ext == ".emf") {

@@ -149,6 +149,7 @@ std::optional<std::string> ProfileFile::FindValue(std::string_view section,
 
 std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
                                     std::string_view defaultValue) {
+    const std::lock_guard lock(mutex_);
     Refresh();
     auto value = FindValue(section, key);
     if (!value) return std::string(defaultValue);
@@ -157,6 +158,7 @@ std::string ProfileFile::ReadString(std::string_view section, std::string_view k
 
 std::int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view key,
                                       std::int32_t defaultValue) {
+    const std::lock_guard lock(mutex_);
     Refresh();
     const auto value = FindValue(section, key);
     if (!value) return defaultValue;
@@ -178,6 +180,7 @@ std::string ProfileFile::Serialize() const {
 
 WriteResult ProfileFile::WriteString(std::string_view section, std::string_view key,
                                      std::string_view value) {
+    const std::lock_guard lock(mutex_);
     Refresh();
     if (unreadable_ || value.find_first_of("\r\n") != std::string_view::npos) {
         return {UnableToWriteMessage(path_)};

@@ -10,13 +10,15 @@
 //
 // The file is written in UTF-8 and replaced atomically; a file that is not valid UTF-8 is
 // read as GBK. A change made to the file by another process (a second instance) is picked
-// up before the next read or write.
+// up before the next read or write. One object may be used from several threads (the quick
+// conversion stores its keys from its worker).
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,7 +43,7 @@ struct WriteResult {
 std::string UnableToWriteMessage(const std::filesystem::path& file);
 
 class ProfileFile {
-public:
+  public:
     explicit ProfileFile(std::filesystem::path file);
 
     const std::filesystem::path& Path() const { return path_; }
@@ -58,7 +60,7 @@ public:
     WriteResult WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
     WriteResult WriteBool(std::string_view section, std::string_view key, bool value);
 
-private:
+  private:
     struct Stamp {
         bool exists = false;
         dev_t device = 0;
@@ -80,6 +82,7 @@ private:
     std::string Serialize() const;
 
     std::filesystem::path path_;
+    std::mutex mutex_;
     std::vector<std::string> lines_;
     std::string lineEnd_ = "\n";
     bool unreadable_ = false;  // the file is there but could not be loaded

@@ -18,12 +18,13 @@ inline constexpr std::size_t kMaxRecentFolders = 10;
 inline constexpr std::string_view kHistoryFileName = "HistoryPaths.txt";
 
 class RecentFolders {
-public:
+  public:
     const std::vector<std::string>& Items() const { return items_; }
 
     // Normalises the folder (NormalizeFolderPath) and puts it in front, unless an entry that
     // normalises to the same text is already there (it is not moved then). The oldest entry
-    // drops out beyond ten. A blank text, or one holding a line break, is not added. True when the list changed.
+    // drops out beyond ten. A blank text, or one holding a line break, is not added. True when the
+    // list changed.
     bool AddRecentFolder(std::string_view folder);
 
     // Replaces the list with the lines of the file: blank lines are skipped and only the
@@ -33,7 +34,7 @@ public:
     // Replaces the file with the list, one folder per line.
     WriteResult Save(const std::filesystem::path& file) const;
 
-private:
+  private:
     std::vector<std::string> items_;
 };
 

@@ -37,11 +37,16 @@ void ResizeControls::ApplyZoomType(int mode, WriteReport* report) {
     }
 }
 
-void ResizeControls::ZoomTypeClick(int mode) {
-    if (mode < 0 || mode > 2) return;
-    WriteReport report;
+void ResizeControls::ChooseZoomType(int mode, WriteReport& report) {
+    // Choosing the item that is already chosen changes nothing (a radio group reports no click).
+    if (mode < 0 || mode > 2 || mode == model_.resizeMode) return;
     ApplyZoomType(mode, &report);
     report.Add(Store(profile_, keys::ZoomType, mode));
+}
+
+void ResizeControls::ZoomTypeClick(int mode) {
+    WriteReport report;
+    ChooseZoomType(mode, report);
     report.ShowTo(feedback_);
 }
 
@@ -87,18 +92,14 @@ bool ResizeControls::EdtZoomPeiKeyPress() {
 
 void ResizeControls::EdtZoomPeiExit() {
     WriteReport report;
-    report.Add(profile_.WriteString(keys::EdtZoomPei.section, keys::EdtZoomPei.name,
-                                    model_.edtZoomPei));
+    report.Add(
+        profile_.WriteString(keys::EdtZoomPei.section, keys::EdtZoomPei.name, model_.edtZoomPei));
     report.ShowTo(feedback_);
 }
 
 AfterPresetPick ResizeControls::PickZoomPreset(std::int32_t percent, bool convertOnPick) {
     WriteReport report;
-    // Choosing the mode that is already chosen is no click: nothing is redone or stored.
-    if (model_.resizeMode != 2) {
-        ApplyZoomType(2, &report);
-        report.Add(Store(profile_, keys::ZoomType, 2));
-    }
+    ChooseZoomType(2, report);
     model_.zoomPreset = percent;
     model_.zoomMenuCheckedTag = percent;
     model_.edtZoomPei = std::to_string(percent);

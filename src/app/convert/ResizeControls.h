@@ -26,9 +26,9 @@ struct ZoomPreset {
 // The presets of MnZoom ("设置缩放比例") and ResizeandConvert1 ("设置缩放比例并转换"), in
 // menu order; both submenus list them at the same positions.
 inline constexpr std::array<ZoomPreset, 19> kZoomPresets = {{
-    {5, "5%"},     {10, "&10%"},  {15, "15%"},   {20, "&20%"},   {35, "&35%"},
-    {40, "40%"},   {50, "50%"},   {60, "60%"},   {75, "75%"},    {85, "85%"},
-    {90, "90%"},   {95, "95%"},   {100, "100%"}, {105, "105%"},  {110, "110%"},
+    {5, "5%"},     {10, "&10%"},  {15, "15%"},   {20, "&20%"},  {35, "&35%"},
+    {40, "40%"},   {50, "50%"},   {60, "60%"},   {75, "75%"},   {85, "85%"},
+    {90, "90%"},   {95, "95%"},   {100, "100%"}, {105, "105%"}, {110, "110%"},
     {120, "120%"}, {150, "150%"}, {200, "200%"}, {300, "300%"},
 }};
 
@@ -39,11 +39,12 @@ enum class AfterPresetPick {
 };
 
 class ResizeControls {
-public:
+  public:
     ResizeControls(SettingsModel& model, ProfileFile& profile, WindowFeedback& feedback)
         : model_(model), profile_(profile), feedback_(feedback) {}
 
-    // rgZoomType: the user chose item 0 (none), 1 (size) or 2 (percentage).
+    // rgZoomType: the user chose item 0 (none), 1 (size) or 2 (percentage). Choosing the
+    // item already chosen does nothing.
     void ZoomTypeClick(int mode);
 
     // Leaving EdtWidth / EdtHeight: in keep-aspect mode the edit left last gives its side
@@ -69,7 +70,8 @@ public:
     void RestoreZoomType(int stored);
     void RestorePreset(std::int32_t stored);
 
-private:
+  private:
+    void ChooseZoomType(int mode, WriteReport& report);
     void ApplyZoomType(int mode, WriteReport* report);  // stores nothing when report is null
     void ApplyKeepAspect(bool checked);
 

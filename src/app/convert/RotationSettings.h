@@ -21,10 +21,10 @@ inline constexpr std::array<std::string_view, 4> kRotateListItems = {"不旋转"
 inline constexpr std::array<std::int32_t, 4> kRotateListDegrees = {0, 90, 180, 270};
 
 struct RotatePreset {
-    std::int32_t degrees;               // the entry's tag
-    std::string_view caption;           // in MnRotate ("设置旋转角度")
-    std::string_view convertCaption;    // in RotateandConvert1 ("设置旋转角度并转换")
-    bool separator;                     // a separator line holds this position
+    std::int32_t degrees;             // the entry's tag
+    std::string_view caption;         // in MnRotate ("设置旋转角度")
+    std::string_view convertCaption;  // in RotateandConvert1 ("设置旋转角度并转换")
+    bool separator;                   // a separator line holds this position
 };
 
 // Positions of both angle submenus.
@@ -41,7 +41,7 @@ inline constexpr std::array<RotatePreset, 9> kRotatePresets = {{
 }};
 
 class RotationSettings {
-public:
+  public:
     RotationSettings(SettingsModel& model, ProfileFile& profile, WindowFeedback& feedback)
         : model_(model), profile_(profile), feedback_(feedback) {}
 
@@ -62,7 +62,7 @@ public:
     void RestoreListIndex(std::int32_t stored);
     void RestoreAngle(std::int32_t degrees, std::int32_t hundredths);
 
-private:
+  private:
     void SetAngle(std::int32_t degrees, std::int32_t hundredths);
     void StoreAngle(WriteReport& report);
 

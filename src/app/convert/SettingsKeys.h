@@ -21,8 +21,9 @@ struct SettingKey {
 
 namespace keys {
 // Section "default".
-inline constexpr SettingKey SourcePath{kDefaultSection, "SourcePath"};   // program folder + "source/"
-inline constexpr SettingKey TargetPath{kDefaultSection, "TargetPath"};   // program folder + "target/"
+// Their defaults are the program folder + "source/" and + "target/".
+inline constexpr SettingKey SourcePath{kDefaultSection, "SourcePath"};
+inline constexpr SettingKey TargetPath{kDefaultSection, "TargetPath"};
 inline constexpr SettingKey EdtWidth{kDefaultSection, "edtwidth"};
 inline constexpr SettingKey EdtHeight{kDefaultSection, "edtheight"};
 inline constexpr SettingKey LastUseImageTypeTag{kDefaultSection, "LastUseImageTypeTag"};
@@ -72,7 +73,18 @@ inline constexpr bool CbAutoClose = false;
 
 // The ten format tick boxes in the order they are loaded and saved. CBICO and CBPCX are
 // hidden: they are only stored and restored.
-enum class FormatBox : std::size_t { CbJPG, CbPNG, CBBMP, CBJPEG, CBGIF, CBICO, CBEMF, CBWMF, CBPCX, CBTIFF };
+enum class FormatBox : std::size_t {
+    CbJPG,
+    CbPNG,
+    CBBMP,
+    CBJPEG,
+    CBGIF,
+    CBICO,
+    CBEMF,
+    CBWMF,
+    CBPCX,
+    CBTIFF
+};
 inline constexpr std::size_t kFormatBoxCount = 10;
 
 struct FormatBoxInfo {

@@ -20,10 +20,10 @@ namespace ozm {
 // (EdtOutput, LbTarget).
 struct FolderSide {
     FileListModel list;
-    std::string editText;       // EdtPath / EdtOutput: the folder the next refresh lists
-    std::string currentFolder;  // CurrentSourceFolder / CurrentTargetFolder
-    std::string caption;        // caption of the list's group box
-    std::string currentImage;   // CurrentSourceImage / CurrentTargetImage
+    std::string editText;        // EdtPath / EdtOutput: the folder the next refresh lists
+    std::string currentFolder;   // CurrentSourceFolder / CurrentTargetFolder
+    std::string caption;         // caption of the list's group box
+    std::string currentImage;    // CurrentSourceImage / CurrentTargetImage
     bool previewSwitch = false;  // CbPreviewSourceImg / CbTargetImgPreview
     bool previewPanelVisible = false;
     bool splitterVisible = true;
@@ -45,7 +45,8 @@ struct SettingsModel {
     bool keepAspect = false;  // CbZoomAuto
     std::string edtZoomPei;
     std::int32_t zoomPreset = 100;  // the remembered preset, "MnZoomNumTag"
-    std::optional<std::int32_t> zoomMenuCheckedTag;  // entries of MnZoom/ResizeandConvert1 with this tag are checked
+    std::optional<std::int32_t>
+        zoomMenuCheckedTag;  // entries of MnZoom/ResizeandConvert1 with this tag are checked
 
     // Rotation controls.
     int rotateListIndex = -1;  // LbRoateType

@@ -15,7 +15,7 @@
 namespace ozm {
 
 class SettingsStore {
-public:
+  public:
     // `programFolder`: see ProgramFolder(); the files live directly in it.
     explicit SettingsStore(std::filesystem::path programFolder);
 
@@ -24,8 +24,12 @@ public:
     std::filesystem::path HistoryFile() const;
     ProfileFile& Profile() { return profile_; }
 
-    std::string DefaultSourcePath() const { return folderText_ + std::string(defaults::SourceSubfolder); }
-    std::string DefaultTargetPath() const { return folderText_ + std::string(defaults::TargetSubfolder); }
+    std::string DefaultSourcePath() const {
+        return folderText_ + std::string(defaults::SourceSubfolder);
+    }
+    std::string DefaultTargetPath() const {
+        return folderText_ + std::string(defaults::TargetSubfolder);
+    }
 
     // Typed access to single keys.
     std::string ReadString(const SettingKey& key, std::string_view defaultValue);
@@ -49,9 +53,10 @@ public:
     WriteResult SaveSettings(const SettingsModel& model);
 
     // A click on one of the eight visible format tick boxes: stored at once.
-    void FormatBoxClick(SettingsModel& model, FormatBox box, bool checked, WindowFeedback& feedback);
+    void FormatBoxClick(SettingsModel& model, FormatBox box, bool checked,
+                        WindowFeedback& feedback);
 
-private:
+  private:
     std::string folderText_;
     ProfileFile profile_;
 };

@@ -12,7 +12,7 @@ namespace ozm {
 enum class FocusTarget { EdtPath, EdtOutput, EdtZoomPei };
 
 class WindowFeedback {
-public:
+  public:
     virtual ~WindowFeedback() = default;
     // A modal message box; returns when the user has closed it.
     virtual void ShowMessage(const std::string& text) = 0;
@@ -27,7 +27,7 @@ public:
 // Shows the first failed write of a handler, once: when the folder refuses one write it
 // refuses the rest, and one message says it all.
 class WriteReport {
-public:
+  public:
     void Add(const WriteResult& result) {
         if (error_.empty()) error_ = result.error;
     }
@@ -35,7 +35,7 @@ public:
         if (!error_.empty()) feedback.ShowMessage(error_);
     }
 
-private:
+  private:
     std::string error_;
 };
 

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/formats/RgbSwap.h"
+
 namespace ozm {
 
 namespace {
@@ -93,11 +95,7 @@ bool WriteStrip(std::FILE* file, const Bitmap& bitmap, RowSource source, int wid
                 for (int x = 0; x < width; ++x) out[x] = bitmap.IndexAt(x, y);
                 break;
             case RowSource::Bgr24:
-                for (std::size_t i = 0; i < rowBytes; i += 3) {
-                    out[i] = in[i + 2];
-                    out[i + 1] = in[i + 1];
-                    out[i + 2] = in[i];
-                }
+                CopySwappingRedBlue(in, out, static_cast<std::size_t>(width));
                 break;
             case RowSource::Bgrx32:
                 for (int x = 0; x < width; ++x) {

@@ -1,7 +1,8 @@
 #pragma once
 // Directory parser of the TIFF reader: the file header and every image directory of a file,
-// held in memory with the file's bytes. Every offset and count is checked against the file's
-// size before it is used; nothing here allocates more than the file itself can justify.
+// held in memory. The file stays open for reading the pixels; nothing but the directories is
+// read in advance. Every offset and count is checked against the file's size before it is
+// used; nothing here allocates more than the file itself can justify.
 
 #include <cstdint>
 #include <filesystem>
@@ -94,20 +95,23 @@ public:
     static constexpr int kMaxDirectories = 256;
 
     TFileTiff() = default;
+    ~TFileTiff();
     TFileTiff(const TFileTiff&) = delete;
     TFileTiff& operator=(const TFileTiff&) = delete;
 
     // Loads the header and all directories of the file; an empty path clears the object.
     // Setting the name already loaded does nothing. False when the file could not be opened
-    // or read (the object is then empty and not valid); a file that opens but is no TIFF
-    // gives true with Valid() false.
+    // (the object is then empty and not valid); a file that opens but is no TIFF gives true
+    // with Valid() false.
     bool SetFileName(const std::filesystem::path& fileName);
     const std::filesystem::path& FileName() const { return fileName_; }
 
     // The same for bytes in memory; `data` must outlive the object or the next load.
     void LoadData(std::span<const std::uint8_t> data);
 
-    std::uint32_t FileSize() const { return static_cast<std::uint32_t>(data_.size()); }
+    // Bytes of the file when it was opened (offsets in a TIFF file are 32-bit, so a bigger
+    // file counts as 2^32 - 1 bytes).
+    std::uint32_t FileSize() const { return size_; }
     bool LittleEndian() const { return littleEndian_; }
     bool Valid() const { return valid_; }
 
@@ -118,7 +122,9 @@ public:
     // nullptr outside 0..kMaxDirectories-1 and outside the list.
     const TGraphicTiff* Directory(int index) const;
 
-    std::span<const std::uint8_t> Bytes() const { return data_; }
+    // Copies `size` bytes at `offset` into `out`. False when they are not all in the file, or
+    // the file cannot be read (it may have been cut short since it was opened).
+    bool ReadAt(std::uint64_t offset, void* out, std::size_t size) const;
 
     // Numbers at a file offset in the file's byte order; nullopt past the end of the file.
     std::optional<std::uint16_t> ReadU16(std::uint64_t offset) const;
@@ -135,8 +141,9 @@ private:
     void Parse();
 
     std::filesystem::path fileName_;
-    std::vector<std::uint8_t> owned_;
-    std::span<const std::uint8_t> data_;
+    int fd_ = -1;
+    std::span<const std::uint8_t> memory_;
+    std::uint32_t size_ = 0;
     std::vector<TGraphicTiff> directories_;
     bool littleEndian_ = true;
     bool valid_ = false;

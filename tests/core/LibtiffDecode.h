@@ -2,7 +2,6 @@
 // Second opinion on TIFF files for the TIFF tests: libtiff, reached through its command-line
 // tools.
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -24,51 +23,32 @@ inline std::string RunAndCapture(const std::string& cmd) {
     return out;
 }
 
+// False, with the reason, when the tools below are not installed.
+inline bool HaveLibtiffTools(std::string& why) {
+    why = "tiffinfo, tiff2rgba (libtiff-tools) or convert (imagemagick) is not installed";
+    return HaveTool("tiffinfo") && HaveTool("tiff2rgba") && HaveTool("convert");
+}
+
 // Page `page` of the file as libtiff decodes it: tiff2rgba turns every page into RGBA with
-// libtiff's own decoder, and convert hands that page over as a PPM. nullopt with `why` when a
-// tool is missing or refuses the file.
+// libtiff's own decoder, and convert hands that page over as a PPM. nullopt with `why` when
+// libtiff refuses the file.
 inline std::optional<RgbImage> DecodeWithLibtiff(const std::filesystem::path& file, int page,
                                                  std::string& why) {
-    if (!HaveTool("tiff2rgba") || !HaveTool("convert")) {
-        why = "tiff2rgba (libtiff-tools) or convert (imagemagick) is not installed";
-        return std::nullopt;
-    }
     ScratchDir dir;
     const std::string rgba = (dir / "rgba.tif").string();
     const std::string out = RunAndCapture("tiff2rgba -c none '" + file.string() + "' '" + rgba +
                                           "' 2>/dev/null && convert '" + rgba + "[" +
                                           std::to_string(page) + "]' -depth 8 ppm:- 2>/dev/null");
-    // P6, width, height, maximum value, each after blanks or "#" comments, then one blank.
-    std::size_t at = 0;
-    const auto token = [&]() -> std::string {
-        while (at < out.size()) {
-            if (out[at] == '#') {
-                while (at < out.size() && out[at] != '\n') ++at;
-            } else if (std::isspace(static_cast<unsigned char>(out[at]))) {
-                ++at;
-            } else {
-                break;
-            }
-        }
-        const std::size_t start = at;
-        while (at < out.size() && !std::isspace(static_cast<unsigned char>(out[at]))) ++at;
-        return out.substr(start, at - start);
-    };
     RgbImage img;
-    if (token() != "P6") {
+    int maxValue = 0, header = 0;
+    if (std::sscanf(out.c_str(), "P6 %d %d %d%n", &img.width, &img.height, &maxValue, &header) !=
+            3 ||
+        maxValue != 255 ||
+        out.size() != header + 1 + static_cast<std::size_t>(img.width) * img.height * 3) {
         why = "libtiff refused " + file.string();
         return std::nullopt;
     }
-    img.width = std::atoi(token().c_str());
-    img.height = std::atoi(token().c_str());
-    const bool eightBit = token() == "255";
-    ++at;
-    const std::size_t size = static_cast<std::size_t>(img.width) * img.height * 3;
-    if (!eightBit || at + size != out.size()) {
-        why = "convert gave an unexpected image for " + file.string();
-        return std::nullopt;
-    }
-    img.rgb.assign(out.begin() + static_cast<std::ptrdiff_t>(at), out.end());
+    img.rgb.assign(out.begin() + header + 1, out.end());
     return img;
 }
 

@@ -29,9 +29,9 @@ struct Fixture {
 
     Fixture() {
         const char* env = std::getenv("OZM_BENCH_DIR");
-        folder = (env && *env ? std::filesystem::path(env)
-                              : std::filesystem::temp_directory_path()) /
-                 ("ozm-bench-tiff-" + std::to_string(::getpid()));
+        folder =
+            (env && *env ? std::filesystem::path(env) : std::filesystem::temp_directory_path()) /
+            ("ozm-bench-tiff-" + std::to_string(::getpid()));
         std::filesystem::create_directories(folder);
         if (!bitmap.Create(kWidth, kHeight, 24)) throw std::runtime_error("no memory");
         std::uint32_t v = 12345;

@@ -1,5 +1,3 @@
-#include "core/formats/Bmp2Tiff.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,6 +5,7 @@
 #include <vector>
 
 #include "core/LibtiffDecode.h"
+#include "core/formats/Bmp2Tiff.h"
 #include "core/formats/ImgConvertUnit.h"
 #include "support/TestSupport.h"
 
@@ -23,7 +22,9 @@ std::ostream& operator<<(std::ostream& os, const Entry& e) {
     return os << "{" << e.tag << ", " << e.type << ", " << e.count << ", " << e.value << "}";
 }
 
-unsigned U16(const std::vector<std::uint8_t>& b, std::size_t at) { return b[at] | (b[at + 1] << 8); }
+unsigned U16(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8);
+}
 std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at) {
     return U16(b, at) | (std::uint32_t{U16(b, at + 2)} << 16);
 }
@@ -69,10 +70,10 @@ TEST(Bmp2Tiff, WritesRgbByteForByte) {
     }
     const auto file = WriteToBytes(bitmap);
     ASSERT_EQ(file.size(), 244u);
-    const std::vector<std::uint8_t> head = {'I', 'I', 42, 0, 58, 0, 0, 0,  // directory at 58
-                                            0x6D, 3, 0, 0, 10, 0, 0, 0,    // 877 / 10
-                                            0x6D, 3, 0, 0, 10, 0, 0, 0,    //
-                                            8, 0, 8, 0, 8, 0};             // BitsPerSample
+    const std::vector<std::uint8_t> head = {'I',  'I', 42, 0, 58, 0, 0, 0,  // directory at 58
+                                            0x6D, 3,   0,  0, 10, 0, 0, 0,  // 877 / 10
+                                            0x6D, 3,   0,  0, 10, 0, 0, 0,  //
+                                            8,    0,   8,  0, 8,  0};       // BitsPerSample
     EXPECT_EQ(std::vector<std::uint8_t>(file.begin(), file.begin() + 30), head);
     ExpectResolutionsAndSoftware(file, 8, 16, 30);
     // The top row first, red, green, blue.
@@ -80,11 +81,10 @@ TEST(Bmp2Tiff, WritesRgbByteForByte) {
                                              12, 11, 10, 15, 14, 13, 18, 17, 16};
     EXPECT_EQ(std::vector<std::uint8_t>(file.begin() + 40, file.begin() + 58), strip);
     const std::vector<Entry> expected = {
-        {254, kLong, 1, 0},  {256, kShort, 1, 3},     {257, kShort, 1, 2},
-        {258, kShort, 3, 24}, {259, kShort, 1, 1},    {262, kShort, 1, 2},
-        {273, kLong, 1, 40}, {277, kShort, 1, 3},     {278, kLong, 1, 2},
-        {279, kLong, 1, 18}, {282, kRational, 1, 8},  {283, kRational, 1, 16},
-        {284, kShort, 1, 1}, {296, kShort, 1, 2},     {305, kAscii, 10, 30},
+        {254, kLong, 1, 0},  {256, kShort, 1, 3}, {257, kShort, 1, 2},    {258, kShort, 3, 24},
+        {259, kShort, 1, 1}, {262, kShort, 1, 2}, {273, kLong, 1, 40},    {277, kShort, 1, 3},
+        {278, kLong, 1, 2},  {279, kLong, 1, 18}, {282, kRational, 1, 8}, {283, kRational, 1, 16},
+        {284, kShort, 1, 1}, {296, kShort, 1, 2}, {305, kAscii, 10, 30},
     };
     EXPECT_EQ(Directory(file), expected);
 
@@ -121,9 +121,9 @@ TEST(Bmp2Tiff, WritesBilevelAndPaletteLayouts) {
                   (std::vector<std::uint8_t>{0x80, 0x80, 0, 0, 0, 0x80}));
         ExpectResolutionsAndSoftware(file, 14, 22, 30);
         const std::vector<Entry> expected = {
-            {254, kLong, 1, 0},  {256, kShort, 1, 9},    {257, kShort, 1, 3},
-            {258, kShort, 1, 1}, {259, kShort, 1, 1},    {262, kShort, 1, 1},
-            {273, kLong, 1, 8},  {277, kShort, 1, 1},    {278, kLong, 1, 3},
+            {254, kLong, 1, 0},  {256, kShort, 1, 9},     {257, kShort, 1, 3},
+            {258, kShort, 1, 1}, {259, kShort, 1, 1},     {262, kShort, 1, 1},
+            {273, kLong, 1, 8},  {277, kShort, 1, 1},     {278, kLong, 1, 3},
             {279, kLong, 1, 6},  {282, kRational, 1, 14}, {283, kRational, 1, 22},
             {296, kShort, 1, 2}, {305, kAscii, 10, 30},
         };
@@ -145,11 +145,11 @@ TEST(Bmp2Tiff, WritesBilevelAndPaletteLayouts) {
                       std::vector<std::uint8_t>(bitmap.Row(y), bitmap.Row(y) + 4));
         }
         const std::vector<Entry> expected = {
-            {254, kLong, 1, 0},       {256, kShort, 1, 8},      {257, kShort, 1, 2},
-            {258, kShort, 1, 4},      {259, kShort, 1, 1},      {262, kShort, 1, 3},
-            {273, kLong, 1, strip},   {277, kShort, 1, 1},      {278, kLong, 1, 2},
-            {279, kLong, 1, 8},       {282, kRational, 1, 104}, {283, kRational, 1, 112},
-            {296, kShort, 1, 2},      {305, kAscii, 10, 120},   {320, kShort, 48, 8},
+            {254, kLong, 1, 0},     {256, kShort, 1, 8},      {257, kShort, 1, 2},
+            {258, kShort, 1, 4},    {259, kShort, 1, 1},      {262, kShort, 1, 3},
+            {273, kLong, 1, strip}, {277, kShort, 1, 1},      {278, kLong, 1, 2},
+            {279, kLong, 1, 8},     {282, kRational, 1, 104}, {283, kRational, 1, 112},
+            {296, kShort, 1, 2},    {305, kAscii, 10, 120},   {320, kShort, 48, 8},
         };
         EXPECT_EQ(Directory(file), expected);
     }

@@ -1,5 +1,3 @@
-#include "core/formats/ReadTiff.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 
 #include "core/LibtiffDecode.h"
 #include "core/formats/ImgConvertUnit.h"
+#include "core/formats/ReadTiff.h"
 #include "core/formats/ReadTiffTags.h"
 #include "support/TestSupport.h"
 
@@ -24,7 +23,7 @@ struct Entry {
 
 // A TIFF file put together piece by piece, in either byte order.
 class TiffBuilder {
-public:
+  public:
     explicit TiffBuilder(bool bigEndian = false) : big_(bigEndian) {
         Append({std::uint8_t(big_ ? 'M' : 'I'), std::uint8_t(big_ ? 'M' : 'I')});
         Number(42, 2);
@@ -67,7 +66,7 @@ public:
     std::uint32_t Size() const { return static_cast<std::uint32_t>(bytes_.size()); }
     std::vector<std::uint8_t>& Bytes() { return bytes_; }
 
-private:
+  private:
     void Number(std::uint32_t v, int size) {
         for (int i = 0; i < size; ++i) {
             const int shift = big_ ? 8 * (size - 1 - i) : 8 * i;
@@ -82,10 +81,9 @@ private:
 // The entries of a one-strip image.
 std::vector<Entry> ImageEntries(unsigned width, unsigned height, unsigned photometric,
                                 unsigned bits, std::uint32_t strip, std::uint32_t stripBytes) {
-    return {{256, kShort, 1, width},        {257, kShort, 1, height}, {258, kShort, 1, bits},
-            {259, kShort, 1, 1},            {262, kShort, 1, photometric},
-            {273, kLong, 1, strip},         {278, kLong, 1, height},
-            {279, kLong, 1, stripBytes}};
+    return {{256, kShort, 1, width}, {257, kShort, 1, height},      {258, kShort, 1, bits},
+            {259, kShort, 1, 1},     {262, kShort, 1, photometric}, {273, kLong, 1, strip},
+            {278, kLong, 1, height}, {279, kLong, 1, stripBytes}};
 }
 
 using Messages = std::vector<std::string>;
@@ -97,7 +95,8 @@ struct ReadResult {
 
 ReadResult Read(const std::vector<std::uint8_t>& bytes, Bitmap& out, const char* name = "x.tif") {
     ReadResult r;
-    r.ok = ReadTiffData(bytes, out, [&](const std::string& m) { r.messages.push_back(m); }, name);
+    r.ok = ReadTiffData(
+        bytes, out, [&](const std::string& m) { r.messages.push_back(m); }, name);
     return r;
 }
 
@@ -125,9 +124,8 @@ TEST(ReadTiff, DecodesFilesMadeByLibtiffAsLibtiffDoes) {
         WriteAll(path, ReadAll(DataFile(std::string("tiff/") + c.name)));
         Bitmap bitmap;
         Messages messages;
-        ASSERT_TRUE(ReadImageFile(path, bitmap, [&](const std::string& m) {
-            messages.push_back(m);
-        }));
+        ASSERT_TRUE(
+            ReadImageFile(path, bitmap, [&](const std::string& m) { messages.push_back(m); }));
         EXPECT_TRUE(messages.empty());
         EXPECT_EQ(bitmap.BitCount(), c.bitCount);
         if (!haveLibtiff) continue;
@@ -137,9 +135,8 @@ TEST(ReadTiff, DecodesFilesMadeByLibtiffAsLibtiffDoes) {
     }
     Bitmap bitmap;
     Messages messages;
-    EXPECT_FALSE(ReadImageFile(dir / "missing.tif", bitmap, [&](const std::string& m) {
-        messages.push_back(m);
-    }));
+    EXPECT_FALSE(ReadImageFile(dir / "missing.tif", bitmap,
+                               [&](const std::string& m) { messages.push_back(m); }));
     EXPECT_TRUE(messages.empty());
     if (!haveLibtiff) GTEST_SKIP() << "pixels not compared: " << why;
 }
@@ -347,7 +344,8 @@ TEST(ReadTiff, DamagedFilesFailCleanly) {
     TiffBuilder many;  // 300 directories, each pointing at the one added before
     const auto strip = many.Append({1});
     std::uint32_t next = 0;
-    for (int i = 0; i < 300; ++i) next = many.AddDirectory(ImageEntries(1, 1, 1, 8, strip, 1), next);
+    for (int i = 0; i < 300; ++i)
+        next = many.AddDirectory(ImageEntries(1, 1, 1, 8, strip, 1), next);
     many.Put32(4, next);
     expectFalse(many, {});
 

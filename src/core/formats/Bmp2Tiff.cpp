@@ -31,7 +31,7 @@ constexpr std::uint32_t kResolutionDenominator = 10;
 constexpr std::uint16_t kAscii = 2, kShort = 3, kLong = 4, kRational = 5;
 
 class LittleEndianBytes {
-public:
+  public:
     std::uint32_t Size() const { return static_cast<std::uint32_t>(bytes_.size()); }
     const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
 
@@ -56,7 +56,7 @@ public:
         U32(kResolutionDenominator);
     }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
 };
 
@@ -129,13 +129,17 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
             rowBytes = width / 2;
             bitsPerSample = 4;
             break;
-        case FileKind::Palette8: rowBytes = width; break;
-        case FileKind::Rgb: rowBytes = width * 3; break;
+        case FileKind::Palette8:
+            rowBytes = width;
+            break;
+        case FileKind::Rgb:
+            rowBytes = width * 3;
+            break;
     }
     // Bits past the width in the last byte of a bilevel row are written as 0.
-    const std::uint8_t lastByteMask =
-        kind == FileKind::Bilevel && width % 8 != 0 ? static_cast<std::uint8_t>(0xFF << (8 - width % 8))
-                                                    : 0xFF;
+    const std::uint8_t lastByteMask = kind == FileKind::Bilevel && width % 8 != 0
+                                          ? static_cast<std::uint8_t>(0xFF << (8 - width % 8))
+                                          : 0xFF;
     // At most 2^28 pixels of 3 bytes: every offset below fits in 32 bits.
     const std::uint32_t stripBytes = height * rowBytes;
 
@@ -243,15 +247,19 @@ bool WriteTiffFile(const Bitmap& bitmap, std::FILE* file) {
                     return WriteKind(bitmap, file, FileKind::Palette4, RowSource::Copy);
                 }
                 return WriteKind(bitmap, file, FileKind::Palette8, RowSource::ExpandIndex);
-            case 8: return WriteKind(bitmap, file, FileKind::Palette8, RowSource::Copy);
+            case 8:
+                return WriteKind(bitmap, file, FileKind::Palette8, RowSource::Copy);
             case 16: {
                 Bitmap rgb;
                 if (!ConvertTo24(bitmap, rgb)) return false;
                 return WriteKind(rgb, file, FileKind::Rgb, RowSource::Bgr24);
             }
-            case 24: return WriteKind(bitmap, file, FileKind::Rgb, RowSource::Bgr24);
-            case 32: return WriteKind(bitmap, file, FileKind::Rgb, RowSource::Bgrx32);
-            default: return false;
+            case 24:
+                return WriteKind(bitmap, file, FileKind::Rgb, RowSource::Bgr24);
+            case 32:
+                return WriteKind(bitmap, file, FileKind::Rgb, RowSource::Bgrx32);
+            default:
+                return false;
         }
     } catch (const std::bad_alloc&) {
         return false;

@@ -79,7 +79,7 @@ struct DecodingPalette {
 // Reads the strips, in strip order, as one stream of bytes, as if they had been read into
 // one buffer.
 class StripStream {
-public:
+  public:
     StripStream(const TFileTiff& file, const TGraphicTiff& dir) : file_(file), dir_(dir) {}
 
     // The caller has made sure that the strips hold every byte it asks for. False when the
@@ -87,7 +87,7 @@ public:
     bool Read(std::uint8_t* out, std::size_t size) { return Take(out, size); }
     bool Skip(std::size_t size) { return Take(nullptr, size); }
 
-private:
+  private:
     bool Take(std::uint8_t* out, std::size_t size) {
         while (size > 0) {
             const TiffStrip& s = *dir_.Strip(strip_);
@@ -113,13 +113,13 @@ private:
 };
 
 class TiffDecoder {
-public:
+  public:
     TiffDecoder(const TFileTiff& file, Bitmap& target, const MessageCallback& onMessage)
         : file_(file), target_(target), onMessage_(onMessage) {}
 
     Outcome Decode(const TGraphicTiff& dir, Kind kind, std::uint32_t photometric);
 
-private:
+  private:
     Outcome Refuse(const std::string& text) {
         if (onMessage_) onMessage_(text);
         return Outcome::Skipped;
@@ -150,10 +150,14 @@ Outcome TiffDecoder::Decode(const TGraphicTiff& dir, Kind kind, std::uint32_t ph
     if (!compression) return Refuse(kNoCompression);
     if (compression->value != 1) {
         switch (kind) {
-            case Kind::Bilevel: return Refuse(kCompressedBilevel);
-            case Kind::Grey: return Refuse(kCompressedGrey);
-            case Kind::Palette: return Refuse(kCompressedPalette);
-            case Kind::Rgb: return Refuse(kCompressedRgb);
+            case Kind::Bilevel:
+                return Refuse(kCompressedBilevel);
+            case Kind::Grey:
+                return Refuse(kCompressedGrey);
+            case Kind::Palette:
+                return Refuse(kCompressedPalette);
+            case Kind::Rgb:
+                return Refuse(kCompressedRgb);
         }
     }
     int bitCount = 0;
@@ -224,7 +228,8 @@ std::optional<Outcome> TiffDecoder::ReadKindTags(const TGraphicTiff& dir, Kind k
             }
             return std::nullopt;
         }
-        case Kind::Bilevel: break;
+        case Kind::Bilevel:
+            break;
     }
     return std::nullopt;
 }
@@ -359,9 +364,13 @@ bool DecodeDirectories(const TFileTiff& file, Bitmap& out, const MessageCallback
             kind = Kind::Palette;
         }
         switch (decoder.Decode(dir, kind, photometric->value)) {
-            case Outcome::Decoded: decoded = true; break;
-            case Outcome::Skipped: break;
-            case Outcome::Failed: return false;
+            case Outcome::Decoded:
+                decoded = true;
+                break;
+            case Outcome::Skipped:
+                break;
+            case Outcome::Failed:
+                return false;
         }
     }
     return decoded;
@@ -376,8 +385,8 @@ bool ReadTiffFile(const std::filesystem::path& path, Bitmap& out,
     return DecodeDirectories(file, out, onMessage, path.string());
 }
 
-bool ReadTiffData(std::span<const std::uint8_t> data, Bitmap& out,
-                  const MessageCallback& onMessage, std::string_view name) {
+bool ReadTiffData(std::span<const std::uint8_t> data, Bitmap& out, const MessageCallback& onMessage,
+                  std::string_view name) {
     TFileTiff file;
     file.LoadData(data);
     return DecodeDirectories(file, out, onMessage, name);

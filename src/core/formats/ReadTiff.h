@@ -19,7 +19,7 @@ bool ReadTiffFile(const std::filesystem::path& path, Bitmap& out, const MessageC
 
 // The same on a file's bytes in memory; `name` stands for the file in the message about a
 // file that is no TIFF.
-bool ReadTiffData(std::span<const std::uint8_t> data, Bitmap& out,
-                  const MessageCallback& onMessage, std::string_view name = {});
+bool ReadTiffData(std::span<const std::uint8_t> data, Bitmap& out, const MessageCallback& onMessage,
+                  std::string_view name = {});
 
 }  // namespace ozm

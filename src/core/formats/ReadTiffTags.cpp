@@ -15,10 +15,14 @@ namespace {
 // Bytes per value of the types whose values are read as numbers; 0 for the others.
 unsigned ValueSize(std::uint16_t type) {
     switch (type) {
-        case TiffType::Byte: return 1;
-        case TiffType::Short: return 2;
-        case TiffType::Long: return 4;
-        default: return 0;
+        case TiffType::Byte:
+            return 1;
+        case TiffType::Short:
+            return 2;
+        case TiffType::Long:
+            return 4;
+        default:
+            return 0;
     }
 }
 
@@ -35,8 +39,8 @@ std::uint32_t Get32(const std::uint8_t* p, bool littleEndian) {
         return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
                (std::uint32_t{p[3]} << 24);
     }
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
-           (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           std::uint32_t{p[3]};
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ class TFileTiff;
 
 // One image directory.
 class TGraphicTiff {
-public:
+  public:
     explicit TGraphicTiff(const TFileTiff& owner) : owner_(&owner) {}
 
     const TFileTiff& Owner() const { return *owner_; }
@@ -75,7 +75,7 @@ public:
     // Set when any part of the directory could not be read; what could be read is kept.
     bool Broken() const { return broken_; }
 
-private:
+  private:
     friend class TFileTiff;
     void Read(std::uint32_t offset);
     void ReadStrips();
@@ -90,7 +90,7 @@ private:
 
 // The header and the directories of one file.
 class TFileTiff {
-public:
+  public:
     // Directories beyond this index are not reachable; a file with more fails as a whole.
     static constexpr int kMaxDirectories = 256;
 
@@ -136,7 +136,7 @@ public:
     std::optional<std::vector<std::uint32_t>> ReadValues(const TiffEntry& entry,
                                                          std::uint32_t maxCount) const;
 
-private:
+  private:
     void Clear();
     void Parse();
 

@@ -179,7 +179,9 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
     head.Text("II");
     head.U16(42);
     head.U32(directory);
-    LittleEndianBytes& afterStrip = kind == FileKind::Bilevel ? tail : head;
+    // The resolutions and the software string follow the strip in a bilevel file and come
+    // before it in the other kinds.
+    LittleEndianBytes& fixedPieces = kind == FileKind::Bilevel ? tail : head;
     if (colorMap != 0) {
         // Each component in the high byte: full intensity is 65280.
         const auto& palette = bitmap.Palette();
@@ -191,14 +193,14 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
             }
         }
     }
-    afterStrip.Resolution();
-    afterStrip.Resolution();
+    fixedPieces.Resolution();
+    fixedPieces.Resolution();
     if (kind == FileKind::Rgb) {
         head.U16(8);
         head.U16(8);
         head.U16(8);
     }
-    afterStrip.Text(kSoftware);
+    fixedPieces.Text(kSoftware);
 
     const bool rgb = kind == FileKind::Rgb;
     const bool palette = colorMap != 0;

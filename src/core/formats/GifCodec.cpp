@@ -20,6 +20,7 @@ struct MemoryReader {
 int ReadFromMemory(GifFileType* gif, GifByteType* out, int length) {
     auto* r = static_cast<MemoryReader*>(gif->UserData);
     const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(length), r->size - r->pos);
+    if (n == 0) return 0;
     std::memcpy(out, r->data + r->pos, n);
     r->pos += n;
     return static_cast<int>(n);

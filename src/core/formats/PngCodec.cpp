@@ -20,6 +20,7 @@ struct MemoryReader {
 void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
     auto* r = static_cast<MemoryReader*>(png_get_io_ptr(png));
     if (length > r->size - r->pos) png_error(png, "unexpected end of file");
+    if (length == 0) return;
     std::memcpy(out, r->data + r->pos, length);
     r->pos += length;
 }

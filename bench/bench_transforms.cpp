@@ -3,15 +3,20 @@
 //
 //   bench_transforms [--benchmark_filter=...]
 //
-// With --write-ppm FILE it only writes the benchmark's source image as a binary PPM, so that
-// bench/transforms_peers.sh can hand other tools the very same pixels.
+// Helper modes for bench/transforms_peers.sh, which times whole commands of several tools on
+// the very same file:
+//   bench_transforms --write-ppm FILE            writes the benchmark's source image (P6)
+//   bench_transforms --ppm-rotate IN OUT DEGREES reads a P6 file, rotates it, writes P6
+//   bench_transforms --ppm-scale IN OUT PERCENT  reads a P6 file, resizes it, writes P6
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "core/bitmap/Bitmap.h"
 #include "core/transforms/Resize.h"
@@ -97,16 +102,16 @@ BENCHMARK(BM_Rotate)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-bool WritePpm(const char* path) {
-    const Bitmap& source = Source();
+bool WritePpm(const Bitmap& source, const char* path) {
     std::FILE* f = std::fopen(path, "wb");
     if (!f) return false;
-    std::fprintf(f, "P6\n%d %d\n255\n", kWidth, kHeight);
-    std::string row(static_cast<std::size_t>(kWidth) * 3, '\0');
+    const int width = source.Width();
+    std::fprintf(f, "P6\n%d %d\n255\n", width, source.Height());
+    std::string row(static_cast<std::size_t>(width) * 3, '\0');
     bool ok = true;
-    for (int y = 0; y < kHeight && ok; ++y) {
+    for (int y = 0; y < source.Height() && ok; ++y) {
         const std::uint8_t* in = source.Row(y);
-        for (int x = 0; x < kWidth; ++x) {
+        for (int x = 0; x < width; ++x) {
             row[3 * x] = static_cast<char>(in[3 * x + 2]);
             row[3 * x + 1] = static_cast<char>(in[3 * x + 1]);
             row[3 * x + 2] = static_cast<char>(in[3 * x]);
@@ -116,10 +121,49 @@ bool WritePpm(const char* path) {
     return std::fclose(f) == 0 && ok;
 }
 
+// Reads a binary PPM with maxval 255 (no comments) into a 24-bit bitmap.
+bool ReadPpm(const char* path, Bitmap& bitmap) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    int width = 0, height = 0, maxval = 0;
+    bool ok = std::fscanf(f, "P6 %d %d %d", &width, &height, &maxval) == 3 && maxval == 255 &&
+              std::fgetc(f) != EOF && bitmap.Create(width, height, 24, false);
+    for (int y = 0; ok && y < height; ++y) {
+        std::uint8_t* row = bitmap.Row(y);
+        ok = std::fread(row, 3, static_cast<std::size_t>(width), f) ==
+             static_cast<std::size_t>(width);
+        for (int x = 0; x < width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+    }
+    std::fclose(f);
+    return ok;
+}
+
+int PpmCommand(const std::string& mode, const char* in, const char* out, int amount) {
+    Bitmap work;
+    if (!ReadPpm(in, work)) return 1;
+    if (mode == "--ppm-rotate") {
+        ConversionOptions options;
+        options.rotateDegrees = amount;
+        RotateWorkBitmap(work, options);
+    } else {
+        ConversionOptions options;
+        options.resizeMode = ResizeMode::ByPercent;
+        options.percentage = amount;
+        if (!ResizeWorkBitmap(work, options)) return 1;
+    }
+    return WritePpm(work, out) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--write-ppm") == 0) return WritePpm(argv[2]) ? 0 : 1;
+    if (argc == 3 && std::strcmp(argv[1], "--write-ppm") == 0) {
+        return WritePpm(Source(), argv[2]) ? 0 : 1;
+    }
+    if (argc == 5 && (std::strcmp(argv[1], "--ppm-rotate") == 0 ||
+                      std::strcmp(argv[1], "--ppm-scale") == 0)) {
+        return PpmCommand(argv[1], argv[2], argv[3], std::atoi(argv[4]));
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

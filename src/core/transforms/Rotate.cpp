@@ -8,7 +8,7 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-#if defined(__SSE2__) && defined(__x86_64__)
+#if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -180,7 +180,30 @@ private:
         const std::int64_t iAxis = grid_.iAxis, jAxis = grid_.jAxis;
         const std::uint8_t* srcData = src_.Data();
         std::uint32_t offsets[kBlockColumns];
-        for (std::int64_t i = a; i < b; ++i) {
+        std::int64_t i = a;
+#if defined(__SSE2__)
+        // Two pixels at a time. cvtpd2dq rounds as cvtsd2si does (the current mode, to nearest
+        // with ties to even), and inside the span every coordinate is a small non-negative
+        // number, so 32-bit lanes and unsigned products hold them exactly.
+        const __m128d rowSin2 = _mm_set1_pd(rowSin), rowCos2 = _mm_set1_pd(rowCos);
+        const __m128i axes = _mm_set_epi32(static_cast<int>(jAxis), static_cast<int>(jAxis),
+                                           static_cast<int>(iAxis), static_cast<int>(iAxis));
+        const __m128i one = _mm_set1_epi32(1), three = _mm_set1_epi32(3);
+        const __m128i stride2 = _mm_set1_epi32(static_cast<int>(stride));
+        for (; i + 2 <= b; i += 2) {
+            const __m128i iR = _mm_cvtpd_epi32(_mm_sub_pd(_mm_loadu_pd(columnCos + i), rowSin2));
+            const __m128i jR = _mm_cvtpd_epi32(_mm_add_pd(_mm_loadu_pd(columnSin + i), rowCos2));
+            // Lanes iR0, iR1, jR0, jR1; (r - 1) div 2 truncating toward zero, plus the axis.
+            __m128i v = _mm_sub_epi32(_mm_unpacklo_epi64(iR, jR), one);
+            v = _mm_add_epi32(_mm_srai_epi32(_mm_add_epi32(v, _mm_srli_epi32(v, 31)), 1), axes);
+            const __m128i rows = _mm_mul_epu32(_mm_shuffle_epi32(v, _MM_SHUFFLE(0, 3, 0, 2)), stride2);
+            const __m128i columns = _mm_mul_epu32(_mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 0, 0)), three);
+            const __m128i sum = _mm_add_epi64(rows, columns);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(offsets + (i - a)),
+                             _mm_shuffle_epi32(sum, _MM_SHUFFLE(3, 1, 2, 0)));
+        }
+#endif
+        for (; i < b; ++i) {
             const std::int64_t iR = RoundToNearest(columnCos[i] - rowSin);
             const std::int64_t jR = RoundToNearest(columnSin[i] + rowCos);
             offsets[i - a] = static_cast<std::uint32_t>(((jR - 1) / 2 + jAxis) * stride +
@@ -190,7 +213,7 @@ private:
         const std::int64_t wideEnd = std::max(a, std::min(b, grid_.nw - 1));
         std::uint8_t* o = out + 3 * a;
         const std::uint32_t* offset = offsets;
-        for (std::int64_t i = a; i < wideEnd; ++i, o += 3, ++offset) {
+        for (i = a; i < wideEnd; ++i, o += 3, ++offset) {
             if (*offset <= lastWideRead) {
                 std::uint32_t pixel;
                 std::memcpy(&pixel, srcData + *offset, 4);

@@ -120,6 +120,10 @@ void ExpectSameAsReference(int width, int height, int degrees, int hundredths) {
                                     << hundredths << " hundredths: got " << target.Width()
                                     << " x " << target.Height() << ", want " << expected.Width()
                                     << " x " << expected.Height();
+    // Row padding is defined, so that written files never carry stale memory.
+    for (int y = 0; y < target.Height(); ++y)
+        for (std::size_t p = 3 * static_cast<std::size_t>(target.Width()); p < target.Stride(); ++p)
+            ASSERT_EQ(target.Row(y)[p], 0);
 }
 
 // --- Tests ---------------------------------------------------------------------------------

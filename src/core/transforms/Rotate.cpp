@@ -201,6 +201,9 @@ private:
             const __m128i sum = _mm_add_epi64(rows, columns);
             _mm_storel_epi64(reinterpret_cast<__m128i*>(offsets + (i - a)),
                              _mm_shuffle_epi32(sum, _MM_SHUFFLE(3, 1, 2, 0)));
+            // The moves below wait on these reads; asking for them now lets them overlap.
+            __builtin_prefetch(srcData + offsets[i - a]);
+            __builtin_prefetch(srcData + offsets[i - a + 1]);
         }
 #endif
         for (; i < b; ++i) {
@@ -208,6 +211,7 @@ private:
             const std::int64_t jR = RoundToNearest(columnSin[i] + rowCos);
             offsets[i - a] = static_cast<std::uint32_t>(((jR - 1) / 2 + jAxis) * stride +
                                                         3 * ((iR - 1) / 2 + iAxis));
+            __builtin_prefetch(srcData + offsets[i - a]);
         }
         const std::uint32_t lastWideRead = static_cast<std::uint32_t>(src_.DataSize() - 4);
         const std::int64_t wideEnd = std::max(a, std::min(b, grid_.nw - 1));
@@ -342,11 +346,19 @@ private:
     std::vector<std::int64_t> columnPart_, rowPart_;
 };
 
+// Fills the target band by band. The row padding, which the sampling never writes, is
+// cleared by the thread that writes the row, so that no thread touches the other's pages.
 template <class Rotation>
-bool Run(Rotation& rotation, const Grid& grid, TransformHost& host) {
+bool Run(Rotation& rotation, Bitmap& target, const Grid& grid, TransformHost& host) {
     if (!rotation.Prepare()) return false;
-    ForEachBand(grid, Rotation::kBandRows, host,
-                [&rotation](std::int64_t j0, std::int64_t j1) { rotation.Band(j0, j1); });
+    const std::size_t used = static_cast<std::size_t>(grid.nw) * 3;
+    ForEachBand(grid, Rotation::kBandRows, host, [&](std::int64_t j0, std::int64_t j1) {
+        for (std::int64_t j = j0; j < j1; ++j) {
+            std::uint8_t* row = target.Row(static_cast<int>(j));
+            std::fill(row + used, row + target.Stride(), std::uint8_t{0});
+        }
+        rotation.Band(j0, j1);
+    });
     return true;
 }
 
@@ -409,21 +421,16 @@ bool RotateBitmap(const Bitmap& source, Bitmap& target, std::int32_t degrees,
     if (!target.Create(static_cast<int>(size.width), static_cast<int>(size.height), 24, false)) {
         return false;
     }
-    // Row padding is never written by the sampling loops; keep it defined.
-    const std::size_t used = static_cast<std::size_t>(size.width) * 3;
-    for (int j = 0; j < target.Height(); ++j) {
-        std::fill(target.Row(j) + used, target.Row(j) + target.Stride(), std::uint8_t{0});
-    }
 
     const Grid grid(src->Width(), src->Height(), size.width, size.height);
     int s0 = 0, c0 = 0;
     bool done;
     if (IsExactQuarterTurn(grid, angle.sine, angle.cosine, s0, c0)) {
         SeparableRotation rotation(*src, target, grid, s0, c0);
-        done = Run(rotation, grid, host);
+        done = Run(rotation, target, grid, host);
     } else {
         GeneralRotation rotation(*src, target, grid, angle.sine, angle.cosine);
-        done = Run(rotation, grid, host);
+        done = Run(rotation, target, grid, host);
     }
     if (!done) target.Clear();
     return done;

@@ -51,10 +51,10 @@ const Bitmap& Source() {
 }
 
 void SetRate(benchmark::State& state, const Bitmap& target) {
-    state.counters["MP/s"] = benchmark::Counter(
-        static_cast<double>(target.Width()) * target.Height() / 1e6 *
-            static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate);
+    state.counters["MP/s"] =
+        benchmark::Counter(static_cast<double>(target.Width()) * target.Height() / 1e6 *
+                               static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
     state.counters["target_w"] = target.Width();
     state.counters["target_h"] = target.Height();
 }
@@ -70,11 +70,7 @@ void BM_ResizePointSample(benchmark::State& state) {
     }
     SetRate(state, target);
 }
-BENCHMARK(BM_ResizePointSample)
-    ->Arg(50)
-    ->Arg(200)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_ResizePointSample)->Arg(50)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 struct ThreadsHost : TransformHost {
     int threads = 2;
@@ -160,8 +156,8 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--write-ppm") == 0) {
         return WritePpm(Source(), argv[2]) ? 0 : 1;
     }
-    if (argc == 5 && (std::strcmp(argv[1], "--ppm-rotate") == 0 ||
-                      std::strcmp(argv[1], "--ppm-scale") == 0)) {
+    if (argc == 5 &&
+        (std::strcmp(argv[1], "--ppm-rotate") == 0 || std::strcmp(argv[1], "--ppm-scale") == 0)) {
         return PpmCommand(argv[1], argv[2], argv[3], std::atoi(argv[4]));
     }
     benchmark::Initialize(&argc, argv);

@@ -1,11 +1,10 @@
-#include "core/transforms/Resize.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
 
 #include "core/text/TextRules.h"
+#include "core/transforms/Resize.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -140,7 +139,8 @@ TEST(ResizeTest, WorkBitmapIsReplacedOrLeftExactlyAsRead) {
         EXPECT_FALSE(ResizeWorkBitmap(work, ToSize("10", "", true)));
         EXPECT_TRUE(work == thin);
     }
-    for (const ConversionOptions& o : {ToSize("100", "", true), ToSize("", "100", true), ByPercent("50")}) {
+    for (const ConversionOptions& o :
+         {ToSize("100", "", true), ToSize("", "100", true), ByPercent("50")}) {
         Bitmap empty;
         ASSERT_TRUE(empty.Create(0, 5, 24));
         EXPECT_FALSE(ResizeWorkBitmap(empty, o));
@@ -202,7 +202,8 @@ TEST(ResizeTest, PointSamplingTakesWholePixelsSpreadEvenly) {
                     ASSERT_EQ(static_cast<int>(kept.size()), target);
                     // Gaps between kept neighbours, and the margins at both ends.
                     std::vector<int> gaps;
-                    for (std::size_t k = 1; k < kept.size(); ++k) gaps.push_back(kept[k] - kept[k - 1]);
+                    for (std::size_t k = 1; k < kept.size(); ++k)
+                        gaps.push_back(kept[k] - kept[k - 1]);
                     if (!gaps.empty()) {
                         const auto [mn, mx] = std::minmax_element(gaps.begin(), gaps.end());
                         EXPECT_LE(*mx - *mn, 1) << w << "x" << h;
@@ -227,7 +228,8 @@ TEST(ResizeTest, EveryReaderDepthComesOutAsItsColoursIn24Bits) {
             ASSERT_TRUE(ConvertTo24(src, out));
             ASSERT_EQ(out.BitCount(), 24);
             for (int y = 0; y < 5; ++y) {
-                for (int x = 0; x < width; ++x) ASSERT_EQ(out.PixelAt(x, y), src.PixelAt(x, y)) << bits;
+                for (int x = 0; x < width; ++x)
+                    ASSERT_EQ(out.PixelAt(x, y), src.PixelAt(x, y)) << bits;
                 for (std::size_t p = 3 * width; p < out.Stride(); ++p) ASSERT_EQ(out.Row(y)[p], 0);
             }
         }

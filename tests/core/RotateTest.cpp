@@ -1,5 +1,3 @@
-#include "core/transforms/Rotate.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/transforms/Rotate.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -72,15 +71,17 @@ long double RoundHalfEven(long double v) {
 
 Bitmap ReferenceRotate(const Bitmap& source, int degrees, int hundredths) {
     const long double pi = 3.141592653589793238462643383279502884L;
-    const double theta =
-        static_cast<double>(-(static_cast<long double>(degrees) + hundredths / 100.0L) * pi / 180.0L);
+    const double theta = static_cast<double>(
+        -(static_cast<long double>(degrees) + hundredths / 100.0L) * pi / 180.0L);
     const double s = static_cast<double>(std::sin(static_cast<long double>(theta)));
     const double c = static_cast<double>(std::cos(static_cast<long double>(theta)));
     const long long w = source.Width(), h = source.Height();
-    const long long nw = std::llabs(static_cast<long long>(RoundHalfEven(h * static_cast<long double>(s)))) +
-                         std::llabs(static_cast<long long>(RoundHalfEven(w * static_cast<long double>(c))));
-    const long long nh = std::llabs(static_cast<long long>(RoundHalfEven(w * static_cast<long double>(s)))) +
-                         std::llabs(static_cast<long long>(RoundHalfEven(h * static_cast<long double>(c))));
+    const long long nw =
+        std::llabs(static_cast<long long>(RoundHalfEven(h * static_cast<long double>(s)))) +
+        std::llabs(static_cast<long long>(RoundHalfEven(w * static_cast<long double>(c))));
+    const long long nh =
+        std::llabs(static_cast<long long>(RoundHalfEven(w * static_cast<long double>(s)))) +
+        std::llabs(static_cast<long long>(RoundHalfEven(h * static_cast<long double>(c))));
     const long long iAxis = w / 2, jAxis = h / 2;
     const long long dx = (nw - w) / 2, dy = (nh - h) / 2;
     Bitmap target;
@@ -116,10 +117,10 @@ void ExpectSameAsReference(int width, int height, int degrees, int hundredths) {
     Bitmap target;
     ASSERT_TRUE(RotateBitmap(source, target, degrees, hundredths));
     const Bitmap expected = ReferenceRotate(source, degrees, hundredths);
-    EXPECT_TRUE(target == expected) << width << " x " << height << " at " << degrees << " degrees "
-                                    << hundredths << " hundredths: got " << target.Width()
-                                    << " x " << target.Height() << ", want " << expected.Width()
-                                    << " x " << expected.Height();
+    EXPECT_TRUE(target == expected)
+        << width << " x " << height << " at " << degrees << " degrees " << hundredths
+        << " hundredths: got " << target.Width() << " x " << target.Height() << ", want "
+        << expected.Width() << " x " << expected.Height();
     // Row padding is defined, so that written files never carry stale memory.
     for (int y = 0; y < target.Height(); ++y)
         for (std::size_t p = 3 * static_cast<std::size_t>(target.Width()); p < target.Stride(); ++p)
@@ -246,12 +247,16 @@ TEST(RotateTest, TargetSizesAndTinyImages) {
     for (const Case& c : {Case{100, 50, 30, 0, 112, 93}, Case{100, 50, 45, 0, 106, 106},
                           Case{100, 100, 1, 50, 103, 103}, Case{100, 100, 0, 50, 101, 101},
                           Case{100, 50, 30, 250, 111, 96}}) {
-        const RotatedSize size = ComputeRotatedSize(c.w, c.h, ComputeRotationAngle(c.degrees, c.hundredths));
-        EXPECT_EQ(size.width, c.nw) << c.w << "x" << c.h << " at " << c.degrees << "." << c.hundredths;
-        EXPECT_EQ(size.height, c.nh) << c.w << "x" << c.h << " at " << c.degrees << "." << c.hundredths;
+        const RotatedSize size =
+            ComputeRotatedSize(c.w, c.h, ComputeRotationAngle(c.degrees, c.hundredths));
+        EXPECT_EQ(size.width, c.nw)
+            << c.w << "x" << c.h << " at " << c.degrees << "." << c.hundredths;
+        EXPECT_EQ(size.height, c.nh)
+            << c.w << "x" << c.h << " at " << c.degrees << "." << c.hundredths;
     }
     // 30 degrees and 250 hundredths is 32.5 degrees.
-    EXPECT_TRUE(Rotated(MakeCoordinateBitmap(9, 4), 30, 250) == Rotated(MakeCoordinateBitmap(9, 4), 32, 50));
+    EXPECT_TRUE(Rotated(MakeCoordinateBitmap(9, 4), 30, 250) ==
+                Rotated(MakeCoordinateBitmap(9, 4), 32, 50));
     // A stored 400 degrees turns by 400, which comes out as 40.
     const Bitmap r400 = Rotated(MakeCoordinateBitmap(90, 40), 400);
     const Bitmap r40 = Rotated(MakeCoordinateBitmap(90, 40), 40);
@@ -308,13 +313,19 @@ TEST(RotateTest, MatchesThePlainRuleOnEverySizeParityAndManyAngles) {
     // height and width - height; these take the fast path.
     for (int w = 1; w <= 9; ++w)
         for (int h = 1; h <= 9; ++h)
-            for (auto [d, hh] : {std::pair{90, 0}, {180, 0}, {270, 0}, {360, 0}, {450, 0},
-                                 {89, 100}, {1, 8900}, {720 + 270, 0}, {1800000090, 0}})
+            for (auto [d, hh] : {std::pair{90, 0},
+                                 {180, 0},
+                                 {270, 0},
+                                 {360, 0},
+                                 {450, 0},
+                                 {89, 100},
+                                 {1, 8900},
+                                 {720 + 270, 0},
+                                 {1800000090, 0}})
                 ExpectSameAsReference(w, h, d, hh);
     // Wider than a column block and taller than a band.
     for (auto [w, h] : {std::pair{300, 40}, {41, 301}, {257, 17}})
-        for (int d : {90, 180, 270, 360, 30, 1})
-            ExpectSameAsReference(w, h, d, 0);
+        for (int d : {90, 180, 270, 360, 30, 1}) ExpectSameAsReference(w, h, d, 0);
     // Large enough for the work to be shared by two threads: the same pixels as on one.
     for (int d : {30, 90, 181}) {
         ExpectSameAsReference(1203, 1001, d, 0);

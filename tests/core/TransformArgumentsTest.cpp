@@ -1,6 +1,6 @@
-#include "core/transforms/TransformArguments.h"
-
 #include <gtest/gtest.h>
+
+#include "core/transforms/TransformArguments.h"
 
 namespace ozm {
 namespace {
@@ -54,7 +54,7 @@ TEST(TransformArgumentsTest, RotateDegreesAndHundredths) {
     const struct {
         const char* text;
         int degrees, hundredths;
-    } good[] = {{"90", 90, 0}, {"32.5", 32, 50}, {"32.05", 32, 5}, {"32.50", 32, 50},
+    } good[] = {{"90", 90, 0}, {"32.5", 32, 50}, {"32.05", 32, 5},    {"32.50", 32, 50},
                 {"0", 0, 0},   {"400", 400, 0},  {"359.99", 359, 99}, {"$5A", 90, 0}};
     for (const auto& g : good) {
         ConversionOptions o;

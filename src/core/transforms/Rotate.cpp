@@ -49,9 +49,14 @@ struct Grid {
     std::int64_t iAxis, jAxis, dx, dy;
 
     Grid(int width, int height, std::int64_t targetWidth, std::int64_t targetHeight)
-        : w(width), h(height), nw(targetWidth), nh(targetHeight),
-          iAxis(width / 2), jAxis(height / 2),
-          dx((targetWidth - width) / 2), dy((targetHeight - height) / 2) {}
+        : w(width),
+          h(height),
+          nw(targetWidth),
+          nh(targetHeight),
+          iAxis(width / 2),
+          jAxis(height / 2),
+          dx((targetWidth - width) / 2),
+          dy((targetHeight - height) / 2) {}
 
     // Doubled, odd coordinates of target column i and row j about the centre.
     std::int64_t ColumnP(std::int64_t i) const { return 2 * (i - dx - iAxis) + 1; }
@@ -112,7 +117,7 @@ void ForEachBand(const Grid& grid, std::int64_t bandRows, TransformHost& host, W
 // once per row, and their difference and sum are the very double operations of the direct
 // formula, so the pixels are the same.
 class GeneralRotation {
-public:
+  public:
     GeneralRotation(const Bitmap& src, Bitmap& dst, const Grid& grid, double s, double c)
         : src_(src), dst_(dst), grid_(grid), s_(s), c_(c) {}
 
@@ -164,7 +169,7 @@ public:
         }
     }
 
-private:
+  private:
     // Target columns [a, b) of one row (a span of at most one block), all of whose source
     // pixels exist. The source offsets are worked out first and the pixels moved after, so
     // that the moving loop is short and many of its cache misses overlap. A pixel moves as one
@@ -196,8 +201,10 @@ private:
             // Lanes iR0, iR1, jR0, jR1; (r - 1) div 2 truncating toward zero, plus the axis.
             __m128i v = _mm_sub_epi32(_mm_unpacklo_epi64(iR, jR), one);
             v = _mm_add_epi32(_mm_srai_epi32(_mm_add_epi32(v, _mm_srli_epi32(v, 31)), 1), axes);
-            const __m128i rows = _mm_mul_epu32(_mm_shuffle_epi32(v, _MM_SHUFFLE(0, 3, 0, 2)), stride2);
-            const __m128i columns = _mm_mul_epu32(_mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 0, 0)), three);
+            const __m128i rows =
+                _mm_mul_epu32(_mm_shuffle_epi32(v, _MM_SHUFFLE(0, 3, 0, 2)), stride2);
+            const __m128i columns =
+                _mm_mul_epu32(_mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 0, 0)), three);
             const __m128i sum = _mm_add_epi64(rows, columns);
             _mm_storel_epi64(reinterpret_cast<__m128i*>(offsets + (i - a)),
                              _mm_shuffle_epi32(sum, _MM_SHUFFLE(3, 1, 2, 0)));
@@ -238,7 +245,10 @@ private:
             std::int64_t a = 0, b = n;
             while (a < b) {
                 const std::int64_t m = a + (b - a) / 2;
-                if (pred(m)) b = m; else a = m + 1;
+                if (pred(m))
+                    b = m;
+                else
+                    a = m + 1;
             }
             return a;
         };
@@ -253,10 +263,14 @@ private:
         };
         lo = 0;
         hi = grid_.nw;
-        clip([&](std::int64_t i) { return grid_.SourceColumn(RoundToNearest(columnCos_[i] - rowSin)); },
-             c_ >= 0, grid_.w);
-        clip([&](std::int64_t i) { return grid_.SourceRow(RoundToNearest(columnSin_[i] + rowCos)); },
-             s_ >= 0, grid_.h);
+        clip(
+            [&](std::int64_t i) {
+                return grid_.SourceColumn(RoundToNearest(columnCos_[i] - rowSin));
+            },
+            c_ >= 0, grid_.w);
+        clip(
+            [&](std::int64_t i) { return grid_.SourceRow(RoundToNearest(columnSin_[i] + rowCos)); },
+            s_ >= 0, grid_.h);
         hi = std::max(hi, lo);
     }
 
@@ -271,7 +285,7 @@ private:
 // being able to tell: the source offset of target (i, j) is then a per-row part plus a
 // per-column part, each worked out once with integers from the same rule.
 class SeparableRotation {
-public:
+  public:
     SeparableRotation(const Bitmap& src, Bitmap& dst, const Grid& grid, int s0, int c0)
         : src_(src), dst_(dst), grid_(grid), s0_(s0), c0_(c0) {}
 
@@ -337,7 +351,7 @@ public:
         }
     }
 
-private:
+  private:
     static constexpr std::int64_t kNone = -1;
     const Bitmap& src_;
     Bitmap& dst_;
@@ -371,8 +385,8 @@ bool IsExactQuarterTurn(const Grid& grid, double s, double c, int& s0, int& c0) 
     if ((rs == 0) == (rc == 0)) return false;
     const double maxIP = static_cast<double>(
         std::max(std::llabs(grid.ColumnP(0)), std::llabs(grid.ColumnP(grid.nw - 1))));
-    const double maxJP = static_cast<double>(
-        std::max(std::llabs(grid.RowP(0)), std::llabs(grid.RowP(grid.nh - 1))));
+    const double maxJP =
+        static_cast<double>(std::max(std::llabs(grid.RowP(0)), std::llabs(grid.RowP(grid.nh - 1))));
     const double reach = maxIP + maxJP;
     const double drift = reach * (std::fabs(s - rs) + std::fabs(c - rc)) + reach * 0x1p-50;
     if (!(drift < 0.25)) return false;
@@ -436,8 +450,7 @@ bool RotateBitmap(const Bitmap& source, Bitmap& target, std::int32_t degrees,
     return done;
 }
 
-void RotateWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options,
-                      TransformHost& host) {
+void RotateWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options, TransformHost& host) {
     if (options.rotateDegrees <= 0) return;
     if (!ConvertTo24InPlace(workBitmap)) return;
     Bitmap target;

@@ -7,7 +7,7 @@
 namespace ozm {
 
 class TransformHost {
-public:
+  public:
     virtual ~TransformHost() = default;
     // Advances the run's progress indicator by one step.
     virtual void StepProgress() {}

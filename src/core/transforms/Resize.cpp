@@ -13,7 +13,7 @@ bool IsUsableSide(std::int64_t side) {
     return side >= 1 && side <= std::numeric_limits<std::int32_t>::max();
 }
 
-// given x other div side, or 0 when the source side is 0 (the target is then refused).
+// Given x other div side, or 0 when the source side is 0 (the target is then refused).
 // The product is exact in 64 bits: a typed side and a bitmap side are both below 2^31.
 std::int64_t DerivedSide(std::int32_t given, int other, int side) {
     if (side == 0) return 0;

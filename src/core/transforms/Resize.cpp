@@ -13,7 +13,7 @@ bool IsUsableSide(std::int64_t side) {
     return side >= 1 && side <= std::numeric_limits<std::int32_t>::max();
 }
 
-// given x other div side, or 0 when the source side is 0 (the target is then refused).
+// Given x other div side, or 0 when the source side is 0 (the target is then refused).
 // The product is exact in 64 bits: a typed side and a bitmap side are both below 2^31.
 std::int64_t DerivedSide(std::int32_t given, int other, int side) {
     if (side == 0) return 0;
@@ -88,7 +88,8 @@ bool PointSampleTo24(const Bitmap& source, Bitmap& target, int width, int height
     // Centre sampling: target pixel x covers [x, x + 1) of the target, whose centre maps to
     // (2x + 1) * sw / (2 * width) in the source.
     for (int x = 0; x < width; ++x) {
-        columnOffset[x] = static_cast<std::uint32_t>(3 * ((2 * std::int64_t{x} + 1) * sw / (2 * std::int64_t{width})));
+        columnOffset[x] = static_cast<std::uint32_t>(
+            3 * ((2 * std::int64_t{x} + 1) * sw / (2 * std::int64_t{width})));
     }
     // A 4-byte read at offset o stays inside the source row (and so inside the buffer) while
     // o + 4 <= stride; offsets grow with x, so the columns that may use it form a prefix.
@@ -114,8 +115,7 @@ bool PointSampleTo24(const Bitmap& source, Bitmap& target, int width, int height
     return true;
 }
 
-bool ResizeWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options,
-                      TransformHost& host) {
+bool ResizeWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options, TransformHost& host) {
     if (options.resizeMode != ResizeMode::ToSize && options.resizeMode != ResizeMode::ByPercent) {
         return false;
     }
@@ -134,8 +134,8 @@ bool ResizeWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options,
         Bitmap result;
         if (PointSampleTo24(workBitmap, result, static_cast<int>(target.width),
                             static_cast<int>(target.height))) {
-            step(true);   // resampled
-            step(true);   // copy mode chosen
+            step(true);  // resampled
+            step(true);  // copy mode chosen
             workBitmap = std::move(result);
             step(false);  // final copy done
             replaced = true;

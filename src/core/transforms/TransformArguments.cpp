@@ -25,8 +25,8 @@ std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\
 }  // namespace
 
 std::optional<std::string> ApplyResizeArgument(std::string_view text, ConversionOptions& options) {
-    const std::string usage = "--resize wants WxH, Wx or xH in whole pixels of 1 or more, not " +
-                              Quoted(text);
+    const std::string usage =
+        "--resize wants WxH, Wx or xH in whole pixels of 1 or more, not " + Quoted(text);
     // The separator is an "x" or "X"; since hexadecimal numbers may contain one too ("0x1F"),
     // every place is tried and exactly one must split the text into valid sides.
     std::vector<SizeSplit> splits;
@@ -61,7 +61,8 @@ std::optional<std::string> ApplyScaleArgument(std::string_view text, ConversionO
 std::optional<std::string> ApplyRotateArgument(std::string_view text, ConversionOptions& options) {
     const std::string usage =
         "--rotate wants DEG or DEG.HH (whole degrees, then one or two digits of the fraction), "
-        "not " + Quoted(text);
+        "not " +
+        Quoted(text);
     const std::size_t dot = text.find('.');
     const std::optional<std::int32_t> degrees = ParseWholeNumber(text.substr(0, dot));
     if (!degrees) return usage;
@@ -75,7 +76,8 @@ std::optional<std::string> ApplyRotateArgument(std::string_view text, Conversion
         }
         if (fraction.size() == 1) hundredths *= 10;
     }
-    if (*degrees < 0) return "--rotate turns clockwise only; give 360 minus the angle, not " + Quoted(text);
+    if (*degrees < 0)
+        return "--rotate turns clockwise only; give 360 minus the angle, not " + Quoted(text);
     // Hundredths alone never turn an image, so "0.5" would silently do nothing.
     if (*degrees == 0 && hundredths != 0) {
         return "--rotate needs at least 1 whole degree to turn; " + Quoted(text) +

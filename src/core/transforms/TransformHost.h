@@ -7,12 +7,15 @@
 namespace ozm {
 
 class TransformHost {
-public:
+  public:
     virtual ~TransformHost() = default;
     // Advances the run's progress indicator by one step.
     virtual void StepProgress() {}
     // Lets pending user-interface work run. Called only from the thread that called the step.
     virtual void ProcessPendingWork() {}
+    // How many threads one transform may keep busy. Results never depend on it; a caller that
+    // already runs several conversions side by side may ask for 1.
+    virtual int TransformThreads() const { return 2; }
 };
 
 // A host that does nothing; the default for every transform.

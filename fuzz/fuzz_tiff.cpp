@@ -1,4 +1,11 @@
 #include <cstddef>
 #include <cstdint>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) { return 0; }
+#include "core/bitmap/Bitmap.h"
+#include "core/formats/ReadTiff.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    ozm::Bitmap bitmap;
+    ozm::ReadTiffData({data, size}, bitmap, {}, "fuzz");
+    return 0;
+}

@@ -1,5 +1,86 @@
 #!/usr/bin/env bash
-# End-to-end checks of ozmconv: exit codes, output names, numbering.
+# End-to-end checks of ozmconv: output names and order, numbering, exit codes, no partial files.
 set -u
 bin=$1
-exit 0
+data=$2
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+fail=0
+check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; fi; }
+
+cp "$data/jpeg/colour_420.jpg" "$work/photo.jpg"
+cp "$data/png/palette4.png" "$work/A.B.PNG"
+mkdir "$work/out"
+
+# Formats are written in the fixed order whatever the order of the list.
+out=$("$bin" --to gif,png,jpg --out "$work/out" "$work/photo.jpg" "$work/A.B.PNG")
+check "exit 0 when all is written" "[ $? -eq 0 ]"
+expected="$work/out/photo.jpg
+$work/out/photo.png
+$work/out/photo.gif
+$work/out/A.B.jpg
+$work/out/A.B.png
+$work/out/A.B.gif"
+check "written paths in order" '[ "$out" = "$expected" ]'
+
+# Converting again numbers the names; the first outputs stay as they were.
+before=$(md5sum < "$work/out/photo.jpg")
+out=$("$bin" --quality 30 --out "$work/out/" "$work/photo.jpg")
+check "second run numbers" '[ "$out" = "$work/out/photo(1).jpg" ]'
+check "first output untouched" '[ "$(md5sum < "$work/out/photo.jpg")" = "$before" ]'
+
+# Without --out the file's own folder is used, and the source is never replaced.
+src=$(md5sum < "$work/photo.jpg")
+out=$("$bin" "$work/photo.jpg")
+check "own folder, numbered" '[ "$out" = "$work/photo(1).jpg" ]'
+check "source untouched" '[ "$(md5sum < "$work/photo.jpg")" = "$src" ]'
+
+# An unreadable file fails with a reason and exit 1, the others are still converted.
+printf 'not an image' > "$work/bad.jpg"
+out=$("$bin" --to png --out "$work/out" "$work/bad.jpg" "$work/photo.jpg" 2>"$work/err")
+check "exit 1 on a bad file" "[ $? -eq 1 ]"
+check "reason on stderr" 'grep -q "bad.jpg: cannot read" "$work/err"'
+check "good file still written" '[ "$out" = "$work/out/photo(1).png" ]'
+
+# A folder that cannot be written: failure, no partial or temporary file.
+mkdir "$work/ro" && chmod 555 "$work/ro"
+if [ "$(id -u)" -ne 0 ]; then
+  "$bin" --out "$work/ro" "$work/photo.jpg" >/dev/null 2>"$work/err"
+  check "exit 1 on a write failure" "[ $? -eq 1 ]"
+  check "cannot write reported" 'grep -q "cannot write" "$work/err"'
+fi
+"$bin" --out "$work/missing" "$work/photo.jpg" >/dev/null 2>&1
+check "exit 1 for a missing folder" "[ $? -eq 1 ]"
+check "no stray files" '[ -z "$(ls -A "$work/ro")" ] && [ ! -e "$work/missing" ]'
+
+# Parallel jobs give the same names and the same bytes as one job, even when several sources
+# share a base name and the target already holds some of the names.
+mkdir -p "$work/j1" "$work/j4" "$work/src2"
+cp "$data/gif/single.gif" "$work/src2/photo.jpg.gif"
+for i in 1 2 3; do cp "$data/jpeg/colour_444.jpg" "$work/src2/p$i.jpg"; done
+cp "$data/png/rgb8.png" "$work/src2/photo.png"
+set -- "$work/photo.jpg" "$work/src2/p1.jpg" "$work/photo.jpg" "$work/src2/photo.png" "$work/src2/p2.jpg" "$work/bad.jpg" "$work/photo.jpg" "$work/src2/p3.jpg"
+touch "$work/j1/photo(1).png" "$work/j4/photo(1).png"
+out1=$("$bin" --jobs 1 --to png,jpg,tif --rotate 30 --scale 50 --out "$work/j1" "$@" 2>/dev/null | sed "s|$work/j1/||")
+out4=$("$bin" --jobs 4 --to png,jpg,tif --rotate 30 --scale 50 --out "$work/j4" "$@" 2>/dev/null | sed "s|$work/j4/||")
+check "same names in the same order" '[ -n "$out1" ] && [ "$out1" = "$out4" ]'
+check "same bytes" 'diff -r "$work/j1" "$work/j4" >/dev/null'
+check "numbered past existing names" 'echo "$out1" | grep -qx "photo(2).png"'
+"$bin" --jobs 3 --to png --out "$work/j4" "$work/photo.jpg" "$work/bad.jpg" >/dev/null 2>"$work/err"
+check "summary line" 'grep -q "ozmconv: 1 converted, 1 failed, 1 files written" "$work/err"'
+
+# Transform options.
+mkdir "$work/rs"
+"$bin" --resize 40x --out "$work/rs" --to png "$work/photo.jpg" >/dev/null 2>&1
+check "resize keeps aspect" 'python3 -c "import struct,sys; d=open(sys.argv[1],\"rb\").read(); sys.exit(0 if struct.unpack(\">II\", d[16:24])==(40,30) else 1)" "$work/rs/photo.png"'
+
+# Usage errors.
+"$bin" >/dev/null 2>&1; check "no files: exit 2" "[ $? -eq 2 ]"
+"$bin" --to bmp,xyz "$work/photo.jpg" >/dev/null 2>&1; check "bad format: exit 2" "[ $? -eq 2 ]"
+"$bin" --quality 0 "$work/photo.jpg" >/dev/null 2>&1; check "bad quality: exit 2" "[ $? -eq 2 ]"
+"$bin" --bogus "$work/photo.jpg" >/dev/null 2>&1; check "unknown option: exit 2" "[ $? -eq 2 ]"
+"$bin" --resize 10y20 "$work/photo.jpg" >/dev/null 2>&1; check "bad resize: exit 2" "[ $? -eq 2 ]"
+"$bin" --jobs 0 "$work/photo.jpg" >/dev/null 2>&1; check "bad jobs: exit 2" "[ $? -eq 2 ]"
+"$bin" --rotate "$work/photo.jpg" >/dev/null 2>&1; check "missing value: exit 2" "[ $? -eq 2 ]"
+
+exit $fail

@@ -1,1 +1,127 @@
+#include "core/formats/ImgConvertUnit.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/TestSupport.h"
+
+namespace ozm {
+namespace {
+
+namespace fs = std::filesystem;
+using test::DataFile;
+using test::ReadAll;
+
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ImgConvertUnit, ReaderChoosesByTheLowerCasedExtensionOnly) {
+    test::ScratchDir dir;
+    const auto jpeg = ReadAll(DataFile("jpeg/colour_444.jpg"));
+    Bitmap bmp;
+    for (const char* name : {"PHOTO.JPG", "a.jpeg", "b.JPE", "c.jfif"}) {
+        test::WriteAll(dir / name, jpeg);
+        EXPECT_TRUE(ReadImageFile(dir / name, bmp)) << name;
+        EXPECT_EQ(bmp.BitCount(), 24);
+    }
+    // The content is never sniffed: JPEG bytes behind other extensions, PNG bytes behind .jpg.
+    for (const char* name : {"x.png", "x.gif", "x.ico", "x.pcx", "noext", "x.jpg ", "x.jpeg2"}) {
+        test::WriteAll(dir / name, jpeg);
+        EXPECT_FALSE(ReadImageFile(dir / name, bmp)) << name;
+    }
+    test::WriteAll(dir / "png.jpg", ReadAll(DataFile("png/rgb8.png")));
+    EXPECT_FALSE(ReadImageFile(dir / "png.jpg", bmp));
+    EXPECT_FALSE(ReadImageFile(dir / "missing.jpg", bmp));
+    EXPECT_FALSE(ReadImageFile(dir.Path(), bmp));  // a folder named like nothing
+    fs::create_directory(dir / "folder.png");
+    EXPECT_FALSE(ReadImageFile(dir / "folder.png", bmp));
+    // Readers other than TIFF have nothing to say.
+    int messages = 0;
+    EXPECT_TRUE(ReadImageFile(DataFile("gif/single.gif"), bmp, [&](const std::string&) { ++messages; }));
+    EXPECT_EQ(messages, 0);
+}
+
+TEST(ImgConvertUnit, OutputNameFollowsTheCode) {
+    EXPECT_EQ(OutputNameFor("/o/x.JPG", 1), "/o/x.JPG");
+    EXPECT_EQ(OutputNameFor("/o/x.jpg", 4), "/o/x.jpeg");
+    EXPECT_EQ(OutputNameFor("/o/a.bmp", 1), "/o/a.jpg");
+    EXPECT_EQ(OutputNameFor("/o/a", 7), "/o/a.gif");
+    EXPECT_EQ(OutputNameFor("/o.d/a", 8), "/o.d/a.tif");
+    EXPECT_EQ(OutputNameFor("/o/a.TIF", 8), "/o/a.TIF");
+    EXPECT_EQ(OutputNameFor("/o/a.tiff", 8), "/o/a.tif");
+    EXPECT_TRUE(OutputNameFor("/o/a.png", 0).empty());
+    EXPECT_TRUE(OutputNameFor("/o/a.png", 9).empty());
+}
+
+TEST(ImgConvertUnit, WriterProducesWholeFilesOrNothing) {
+    test::ScratchDir dir;
+    const Bitmap bmp = test::MakePatternBitmap(40, 30, 24);
+    // Codes 1 and 4 give the same bytes; a lower quality gives a smaller file.
+    ASSERT_TRUE(WriteImageFile(bmp, dir / "q.jpg", 1, WriteSettings{}));
+    ASSERT_TRUE(WriteImageFile(bmp, dir / "q.jpg", 4, WriteSettings{}));
+    EXPECT_EQ(ReadAll(dir / "q.jpg"), ReadAll(dir / "q.jpeg"));
+    WriteSettings low;
+    low.jpegQuality = 50;
+    ASSERT_TRUE(WriteImageFile(bmp, dir / "low.jpg", 1, low));
+    EXPECT_LT(fs::file_size(dir / "low.jpg"), fs::file_size(dir / "q.jpg"));
+    // The process-wide quality is what the plain overload uses.
+    SetJpegQuality(50);
+    ASSERT_TRUE(WriteImageFile(bmp, dir / "global.jpg", 1));
+    SetJpegQuality(75);
+    EXPECT_EQ(ReadAll(dir / "global.jpg"), ReadAll(dir / "low.jpg"));
+
+    // Codes 0 and 9 create nothing; a missing folder gets no file.
+    EXPECT_FALSE(WriteImageFile(bmp, dir / "none.png", 0, WriteSettings{}));
+    EXPECT_FALSE(WriteImageFile(bmp, dir / "none.png", 9, WriteSettings{}));
+    EXPECT_FALSE(WriteImageFile(bmp, dir / "no" / "such.png", 2, WriteSettings{}));
+
+    // An existing file is replaced, unless it is read-only (even for root) or the caller
+    // asked never to replace.
+    ASSERT_TRUE(WriteImageFile(bmp, dir / "keep.png", 2, WriteSettings{}));
+    const auto before = ReadAll(dir / "keep.png");
+    const Bitmap other = test::MakePatternBitmap(8, 8, 24, 99);
+    WriteSettings exclusive;
+    exclusive.replaceExisting = false;
+    EXPECT_FALSE(WriteImageFile(other, dir / "keep.png", 2, exclusive));
+    EXPECT_EQ(ReadAll(dir / "keep.png"), before);
+    ::chmod((dir / "keep.png").c_str(), 0444);
+    EXPECT_FALSE(WriteImageFile(other, dir / "keep.png", 2, WriteSettings{}));
+    EXPECT_EQ(ReadAll(dir / "keep.png"), before);
+    ::chmod((dir / "keep.png").c_str(), 0644);
+    EXPECT_TRUE(WriteImageFile(other, dir / "keep.png", 2, WriteSettings{}));
+    EXPECT_NE(ReadAll(dir / "keep.png"), before);
+
+    // An encoder failure (a GIF cannot be 70000 pixels wide) leaves no trace, temporary
+    // files included.
+    Bitmap wide;
+    ASSERT_TRUE(wide.Create(70000, 1, 8));
+    EXPECT_FALSE(WriteImageFile(wide, dir / "wide.gif", 7, WriteSettings{}));
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"global.jpg", "keep.png", "low.jpg",
+                                                           "q.jpeg", "q.jpg"}));
+}
+
+TEST(ImgConvertUnit, WrittenFilesReadBackAsTheSameImage) {
+    test::ScratchDir dir;
+    for (int bits : {1, 4, 8, 16, 24, 32}) {
+        const Bitmap src = test::MakePatternBitmap(21, 11, bits, 4);
+        const auto expected = test::ToRgb(src);
+        for (ImageFormatCode code : {FormatCode::Png, FormatCode::Gif}) {
+            const fs::path path = dir / ("rt" + std::to_string(bits) + std::string(OutputExtension(code)));
+            ASSERT_TRUE(WriteImageFile(src, path, code, WriteSettings{})) << bits;
+            Bitmap back;
+            ASSERT_TRUE(ReadImageFile(path, back)) << path;
+            if (code == FormatCode::Png || bits <= 8) {
+                EXPECT_EQ(test::CountDifferences(test::ToRgb(back), expected), 0) << path;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ozm

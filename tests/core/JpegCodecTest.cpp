@@ -1,1 +1,111 @@
+#include "core/formats/JpegCodec.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "support/TestSupport.h"
+
+namespace ozm {
+namespace {
+
+using test::DataFile;
+using test::ReadAll;
+
+std::vector<std::uint8_t> EncodeToBytes(const Bitmap& bmp, int quality) {
+    test::ScratchDir dir;
+    const auto path = dir / "out.jpg";
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    const bool ok = EncodeJpeg(bmp, f, quality);
+    std::fclose(f);
+    return ok ? ReadAll(path) : std::vector<std::uint8_t>{};
+}
+
+bool Decode(std::span<const std::uint8_t> data, Bitmap& out) { return DecodeJpeg(data, out); }
+
+TEST(JpegCodec, RealFilesDecodeLikeTheSecondDecoder) {
+    std::string skip;
+    const auto files = test::DataFiles("jpeg", ".jpg");
+    ASSERT_GE(files.size(), 7u);
+    for (const auto& file : files) {
+        EXPECT_TRUE(test::SameAsSecondDecoder(file, Decode, 0, skip));
+        if (!skip.empty()) GTEST_SKIP() << skip;
+        Bitmap bmp;
+        const auto bytes = ReadAll(file);
+        ASSERT_TRUE(DecodeJpeg(bytes, bmp)) << file;
+        if (file.filename() == "grey.jpg") {
+            // Greyscale gives an 8-bit bitmap whose palette is the 256 greys in order.
+            EXPECT_EQ(bmp.BitCount(), 8);
+            ASSERT_EQ(bmp.Palette().size(), 256u);
+            EXPECT_EQ(bmp.Palette()[0], (RgbQuad{0, 0, 0, 0}));
+            EXPECT_EQ(bmp.Palette()[200], (RgbQuad{200, 200, 200, 0}));
+        } else {
+            EXPECT_EQ(bmp.BitCount(), 24) << file;
+        }
+    }
+}
+
+TEST(JpegCodec, EncodeIsBaselineColourAtTheGivenQuality) {
+    for (int bits : {1, 4, 8, 16, 24, 32}) {
+        Bitmap src = test::MakePatternBitmap(45, 31, bits, 7);
+        const auto bytes = EncodeToBytes(src, 100);
+        ASSERT_FALSE(bytes.empty()) << bits;
+        // SOF0 (baseline) with three components, never progressive or greyscale.
+        bool baseline = false;
+        for (std::size_t i = 0; i + 9 < bytes.size(); ++i) {
+            if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+                baseline = true;
+                EXPECT_EQ(bytes[i + 9], 3) << bits;
+            }
+            EXPECT_FALSE(bytes[i] == 0xFF && bytes[i + 1] == 0xC2) << bits;
+        }
+        EXPECT_TRUE(baseline) << bits;
+        Bitmap back;
+        ASSERT_TRUE(DecodeJpeg(bytes, back));
+        EXPECT_EQ(back.BitCount(), 24);
+        ASSERT_EQ(back.Width(), 45);
+        ASSERT_EQ(back.Height(), 31);
+    }
+    // A smooth image survives quality 100 nearly unchanged; lower quality gives smaller files.
+    Bitmap smooth;
+    ASSERT_TRUE(smooth.Create(64, 64, 24));
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            smooth.Row(y)[3 * x] = static_cast<std::uint8_t>(x * 4);
+            smooth.Row(y)[3 * x + 1] = static_cast<std::uint8_t>(y * 4);
+            smooth.Row(y)[3 * x + 2] = 128;
+        }
+    Bitmap back;
+    ASSERT_TRUE(DecodeJpeg(EncodeToBytes(smooth, 100), back));
+    EXPECT_LE(test::CountDifferences(test::ToRgb(back), test::ToRgb(smooth), 3), 0);
+    EXPECT_LT(EncodeToBytes(smooth, 50).size(), EncodeToBytes(smooth, 75).size());
+}
+
+TEST(JpegCodec, DamagedFilesAreRefused) {
+    const auto good = ReadAll(DataFile("jpeg/colour_420.jpg"));
+    Bitmap bmp;
+    // Cut anywhere: the header, the tables or the entropy-coded data.
+    for (std::size_t len = 0; len + 2 < good.size(); len += 37) {
+        std::vector<std::uint8_t> cut(good.begin(), good.begin() + static_cast<long>(len));
+        EXPECT_FALSE(DecodeJpeg(cut, bmp)) << "cut at " << len;
+    }
+    // PNG bytes are not a JPEG.
+    EXPECT_FALSE(DecodeJpeg(ReadAll(DataFile("png/rgb8.png")), bmp));
+    // A frame header claiming 65000 x 65000 is refused before any pixel memory is taken.
+    auto huge = good;
+    for (std::size_t i = 0; i + 8 < huge.size(); ++i) {
+        if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
+            huge[i + 5] = 0xFD; huge[i + 6] = 0xE8;
+            huge[i + 7] = 0xFD; huge[i + 8] = 0xE8;
+            break;
+        }
+    }
+    EXPECT_FALSE(DecodeJpeg(huge, bmp));
+    // Entropy data overwritten with noise.
+    auto noisy = good;
+    for (std::size_t i = noisy.size() / 2; i + 2 < noisy.size(); i += 3) noisy[i] = 0xA5;
+    EXPECT_FALSE(DecodeJpeg(noisy, bmp));
+}
+
+}  // namespace
+}  // namespace ozm

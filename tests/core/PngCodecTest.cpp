@@ -1,1 +1,150 @@
+#include "core/formats/PngCodec.h"
+
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <map>
+
+#include "support/TestSupport.h"
+
+namespace ozm {
+namespace {
+
+using test::DataFile;
+using test::ReadAll;
+
+bool Decode(std::span<const std::uint8_t> data, Bitmap& out) { return DecodePng(data, out); }
+
+std::vector<std::uint8_t> EncodeToBytes(const Bitmap& bmp) {
+    test::ScratchDir dir;
+    const auto path = dir / "out.png";
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    const bool ok = EncodePng(bmp, f, kPngFilterNoneOnly);
+    std::fclose(f);
+    return ok ? ReadAll(path) : std::vector<std::uint8_t>{};
+}
+
+std::uint32_t Be32(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
+
+struct PngChunks {
+    std::uint32_t width = 0, height = 0;
+    int depth = 0, colorType = 0, interlace = 0;
+    std::size_t plteEntries = 0;
+    std::vector<std::uint8_t> idat;
+};
+
+PngChunks ParseChunks(const std::vector<std::uint8_t>& png) {
+    PngChunks c;
+    for (std::size_t pos = 8; pos + 12 <= png.size();) {
+        const std::uint32_t len = Be32(&png[pos]);
+        const std::string type(png.begin() + static_cast<long>(pos) + 4, png.begin() + static_cast<long>(pos) + 8);
+        const std::uint8_t* d = &png[pos + 8];
+        if (type == "IHDR") {
+            c.width = Be32(d);
+            c.height = Be32(d + 4);
+            c.depth = d[8];
+            c.colorType = d[9];
+            c.interlace = d[12];
+        } else if (type == "PLTE") {
+            c.plteEntries = len / 3;
+        } else if (type == "IDAT") {
+            c.idat.insert(c.idat.end(), d, d + len);
+        }
+        pos += 12 + len;
+    }
+    return c;
+}
+
+TEST(PngCodec, RealFilesDecodeLikeTheSecondDecoderAtTheRightDepth) {
+    // Grey and palette files keep a palette: 1 bit stays 1, 2 and 4 become 4, 8 and 16 become 8.
+    const std::map<std::string, int> depth = {
+        {"grey1.png", 1}, {"grey2.png", 4}, {"grey4.png", 4}, {"grey8.png", 8},
+        {"grey16.png", 8}, {"grey8_interlaced.png", 8}, {"greyalpha8.png", 8},
+        {"greyalpha16.png", 8}, {"palette1.png", 1}, {"palette2.png", 4}, {"palette4.png", 4},
+        {"palette4_trns.png", 4}, {"palette8.png", 8}, {"rgb8.png", 24}, {"rgb16.png", 24},
+        {"rgba8.png", 24}, {"rgba16.png", 24}, {"rgb8_interlaced.png", 24}};
+    std::string skip;
+    const auto files = test::DataFiles("png", ".png");
+    ASSERT_EQ(files.size(), depth.size());
+    for (const auto& file : files) {
+        Bitmap bmp;
+        ASSERT_TRUE(DecodePng(ReadAll(file), bmp)) << file;
+        EXPECT_EQ(bmp.BitCount(), depth.at(file.filename().string())) << file;
+        // Alpha is dropped, not blended: the second decoder's RGB conversion does the same.
+        EXPECT_TRUE(test::SameAsSecondDecoder(file, Decode, 0, skip));
+        if (!skip.empty()) GTEST_SKIP() << skip;
+    }
+}
+
+TEST(PngCodec, WrittenFilesHaveTheFixedHeaderAndNoRowFilter) {
+    for (int bits : {1, 4, 8, 16, 24, 32}) {
+        const Bitmap src = test::MakePatternBitmap(23, 9, bits, 3);
+        const auto png = EncodeToBytes(src);
+        ASSERT_FALSE(png.empty()) << bits;
+        const PngChunks c = ParseChunks(png);
+        const bool palette = bits <= 8;
+        EXPECT_EQ(c.colorType, palette ? 3 : 2) << bits;
+        EXPECT_EQ(c.depth, palette ? bits : 8) << bits;
+        EXPECT_EQ(c.interlace, 0);
+        if (palette) EXPECT_EQ(c.plteEntries, std::size_t{1} << bits);
+        // Every row starts with filter type 0.
+        const std::size_t rowBytes = 1 + (palette ? (23 * bits + 7) / 8 : 23 * 3);
+        std::vector<std::uint8_t> raw(rowBytes * 9);
+        uLongf rawLen = raw.size();
+        ASSERT_EQ(uncompress(raw.data(), &rawLen, c.idat.data(), c.idat.size()), Z_OK);
+        ASSERT_EQ(rawLen, raw.size());
+        for (int y = 0; y < 9; ++y) EXPECT_EQ(raw[y * rowBytes], 0) << "row " << y;
+        // Pixels come back: palette depths exactly, the others as their 24-bit colours.
+        Bitmap back;
+        ASSERT_TRUE(DecodePng(png, back));
+        if (palette) {
+            EXPECT_TRUE(back == src) << bits;
+        } else {
+            EXPECT_EQ(test::CountDifferences(test::ToRgb(back), test::ToRgb(src)), 0) << bits;
+        }
+    }
+}
+
+TEST(PngCodec, ShortPaletteStillCoversEveryPixel) {
+    Bitmap src = test::MakePatternBitmap(8, 2, 8, 5);
+    src.Palette().resize(3);
+    const PngChunks c = ParseChunks(EncodeToBytes(src));
+    EXPECT_GT(c.plteEntries, 3u);
+    Bitmap back;
+    ASSERT_TRUE(DecodePng(EncodeToBytes(src), back));
+    EXPECT_EQ(test::CountDifferences(test::ToRgb(back), test::ToRgb(src)), 0);
+}
+
+TEST(PngCodec, DamagedFilesAreRefused) {
+    const auto good = ReadAll(DataFile("png/rgb8.png"));
+    Bitmap bmp;
+    for (std::size_t len = 0; len < good.size(); len += 29) {
+        std::vector<std::uint8_t> cut(good.begin(), good.begin() + static_cast<long>(len));
+        EXPECT_FALSE(DecodePng(cut, bmp)) << "cut at " << len;
+    }
+    auto badSignature = good;
+    badSignature[1] = 'Q';
+    EXPECT_FALSE(DecodePng(badSignature, bmp));
+    auto badCrc = good;
+    badCrc[29] ^= 0xFF;  // IHDR's CRC
+    EXPECT_FALSE(DecodePng(badCrc, bmp));
+    // A first chunk that is not IHDR.
+    auto noHeader = good;
+    noHeader[12] = 'X';
+    EXPECT_FALSE(DecodePng(noHeader, bmp));
+    // An IHDR of 100000 x 100000 (CRC fixed up) is refused before pixel memory is taken.
+    auto huge = good;
+    const std::uint8_t big[4] = {0x00, 0x01, 0x86, 0xA0};
+    std::copy(big, big + 4, huge.begin() + 16);
+    std::copy(big, big + 4, huge.begin() + 20);
+    const uLong crc = crc32(0, huge.data() + 12, 17);
+    for (int i = 0; i < 4; ++i) huge[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    EXPECT_FALSE(DecodePng(huge, bmp));
+    EXPECT_FALSE(DecodePng(ReadAll(DataFile("jpeg/grey.jpg")), bmp));
+}
+
+}  // namespace
+}  // namespace ozm

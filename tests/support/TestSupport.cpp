@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -65,11 +66,12 @@ bool HaveTool(const std::string& name) {
 }
 
 std::optional<RgbImage> DecodeWithSecondDecoder(const std::filesystem::path& file, std::string& why) {
-    if (!HaveTool("python3")) {
+    const std::string python = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    if (!HaveTool(python)) {
         why = "python3 is not installed";
         return std::nullopt;
     }
-    const std::string cmd = "python3 '" + std::string(OZM_TEST_TOOLS) + "/decode_rgb.py' '" +
+    const std::string cmd = python + " '" + std::string(OZM_TEST_TOOLS) + "/decode_rgb.py' '" +
                             file.string() + "' 2>&1";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
     if (!pipe) {
@@ -87,9 +89,10 @@ std::optional<RgbImage> DecodeWithSecondDecoder(const std::filesystem::path& fil
         return std::nullopt;
     }
     RgbImage img;
-    int consumed = 0;
-    if (std::sscanf(text.c_str(), "RGB %d %d\n%n", &img.width, &img.height, &consumed) != 2 ||
-        consumed == 0) {
+    const std::size_t newline = text.find('\n');
+    const long consumed = newline == std::string::npos ? 0 : static_cast<long>(newline) + 1;
+    if (consumed == 0 ||
+        std::sscanf(text.substr(0, newline).c_str(), "RGB %d %d", &img.width, &img.height) != 2) {
         why = "second decoder refused the file: " + text.substr(0, 200);
         return std::nullopt;
     }
@@ -132,6 +135,19 @@ Bitmap MakePatternBitmap(int width, int height, int bitCount, unsigned seed) {
         }
     }
     return bmp;
+}
+
+}  // namespace ozm::test
+
+namespace ozm::test {
+
+std::vector<std::filesystem::path> DataFiles(const std::string& folder, const std::string& ext) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& e : std::filesystem::directory_iterator(DataFile(folder))) {
+        if (e.path().extension() == ext) files.push_back(e.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 }  // namespace ozm::test

@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "core/bitmap/Bitmap.h"
 
@@ -54,3 +57,43 @@ Bitmap MakePatternBitmap(int width, int height, int bitCount, unsigned seed = 1)
 bool HaveTool(const std::string& name);
 
 }  // namespace ozm::test
+
+namespace ozm::test {
+
+// Decodes `file` with our decoder `decode` and with the second decoder and expects the same
+// size and pixels within `tolerance`. Skips (returns false, with `skipReason`) when the
+// second decoder is unavailable.
+template <typename Decode>
+::testing::AssertionResult SameAsSecondDecoder(const std::filesystem::path& file, Decode decode,
+                                               int tolerance, std::string& skipReason);
+
+// Files of a test-data folder with the given extension, sorted by name.
+std::vector<std::filesystem::path> DataFiles(const std::string& folder, const std::string& ext);
+
+}  // namespace ozm::test
+
+template <typename Decode>
+::testing::AssertionResult ozm::test::SameAsSecondDecoder(const std::filesystem::path& file,
+                                                          Decode decode, int tolerance,
+                                                          std::string& skipReason) {
+    const auto reference = DecodeWithSecondDecoder(file, skipReason);
+    if (!reference) return ::testing::AssertionSuccess();
+    skipReason.clear();
+    const auto bytes = ReadAll(file);
+    Bitmap ours;
+    if (!decode(std::span<const std::uint8_t>(bytes), ours)) {
+        return ::testing::AssertionFailure() << file.filename() << ": our decoder refused it";
+    }
+    const RgbImage mine = ToRgb(ours);
+    const long diff = CountDifferences(mine, *reference, tolerance);
+    if (diff < 0) {
+        return ::testing::AssertionFailure()
+               << file.filename() << ": size " << mine.width << "x" << mine.height
+               << " but the second decoder gives " << reference->width << "x" << reference->height;
+    }
+    if (diff > 0) {
+        return ::testing::AssertionFailure() << file.filename() << ": " << diff
+                                             << " channel values differ by more than " << tolerance;
+    }
+    return ::testing::AssertionSuccess();
+}

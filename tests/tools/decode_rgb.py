@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # Second decoder for the tests: prints "RGB <width> <height>\n" and the first frame's pixels
-# as raw 8-bit red, green, blue triples, row 0 at the top.
+# as raw 8-bit red, green, blue triples, row 0 at the top. 16-bit grey samples are reduced to
+# their high byte, as 16-bit colour samples are.
 import sys
 
 try:
@@ -12,6 +13,10 @@ except ImportError:
 try:
     with Image.open(sys.argv[1]) as im:
         im.seek(0)
+        if im.mode in ("I", "I;16", "I;16B", "I;16L"):
+            grey = Image.new("L", im.size)
+            grey.putdata([min(255, max(0, v >> 8)) for v in im.getdata()])
+            im = grey
         rgb = im.convert("RGB")
         sys.stdout.write("RGB %d %d\n" % rgb.size)
         sys.stdout.flush()

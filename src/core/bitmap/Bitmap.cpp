@@ -1,5 +1,6 @@
 #include "core/bitmap/Bitmap.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -133,7 +134,18 @@ bool operator==(const Bitmap& a, const Bitmap& b) {
 bool ConvertTo24(const Bitmap& src, Bitmap& dst) {
     if (&src == &dst) return ConvertTo24InPlace(dst);
     if (!dst.Create(src.Width(), src.Height(), 24, false)) return false;
+    // A bitmap with a side of 0 has no pixel memory at all.
+    if (src.Empty()) return true;
     const int w = src.Width();
+    // Palette depths look their colours up in a full 256-entry table: indexes past the end of
+    // a short palette read as black.
+    std::array<std::array<std::uint8_t, 3>, 256> colours{};
+    if (src.HasPalette()) {
+        const std::size_t n = std::min<std::size_t>(src.Palette().size(), colours.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            colours[i] = {src.Palette()[i].blue, src.Palette()[i].green, src.Palette()[i].red};
+        }
+    }
     for (int y = 0; y < src.Height(); ++y) {
         std::uint8_t* out = dst.Row(y);
         const std::uint8_t* in = src.Row(y);
@@ -146,12 +158,17 @@ bool ConvertTo24(const Bitmap& src, Bitmap& dst) {
                     out[3 * x + 2] = in[4 * x + 2];
                 }
                 break;
+            case 16:
+                for (int x = 0; x < w; ++x) {
+                    const unsigned v = in[2 * x] | (in[2 * x + 1] << 8);
+                    out[3 * x] = Expand5To8(v & 31);
+                    out[3 * x + 1] = Expand5To8((v >> 5) & 31);
+                    out[3 * x + 2] = Expand5To8((v >> 10) & 31);
+                }
+                break;
             default:
                 for (int x = 0; x < w; ++x) {
-                    const RgbQuad q = src.PixelAt(x, y);
-                    out[3 * x] = q.blue;
-                    out[3 * x + 1] = q.green;
-                    out[3 * x + 2] = q.red;
+                    std::memcpy(out + 3 * x, colours[src.IndexAt(x, y)].data(), 3);
                 }
         }
         // Padding bytes are defined so that written files never carry stale memory.

@@ -1,5 +1,12 @@
 #pragma once
-// The program's own writer of uncompressed single-strip TIFF files.
+// The program's own writer of uncompressed little-endian TIFF files with one directory and one
+// strip, rows top first. The kind of file follows the bitmap's depth:
+//   1 bit (black and white palette)  bilevel, BlackIsZero
+//   4 and 8 bits                     palette; a 4-bit width is rounded down to a multiple of
+//                                    4 (the rightmost 1 to 3 columns are dropped)
+//   16, 24 and 32 bits               RGB, 8 bits per sample
+// A 1-bit bitmap with other colours than black and white, and a 4-bit bitmap narrower than 4
+// pixels, are written as 8-bit palette files so that no colour and no column is lost.
 
 #include <cstdio>
 
@@ -7,6 +14,10 @@
 
 namespace ozm {
 
+// Writes the whole file from the current position of `file` (a new, empty file). An empty
+// bitmap writes nothing and succeeds: the file stays 0 bytes long. False when a side exceeds
+// 65535 (ImageWidth and ImageLength are stored as SHORT), when memory cannot be had, or when a
+// write fails.
 bool WriteTiffFile(const Bitmap& bitmap, std::FILE* file);
 
 }  // namespace ozm

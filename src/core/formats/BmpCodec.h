@@ -1,5 +1,20 @@
 #pragma once
 // Windows bitmap files and device-independent bitmaps, read and written by our own code.
+//
+// Reading: info headers of 12 (OS/2 core), 16 to 64 (OS/2 2.x), 40, 52, 56, 108 and 124
+// bytes; 1, 4, 8, 16, 24 and 32 bits; BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS and
+// BI_ALPHABITFIELDS; rows bottom-up or top-down. The bitmap keeps the file's depth and
+// colour table (biClrUsed entries, lengthened with black when pixels use indexes past it).
+// Bitfield pixels go to the nearest depth that keeps their colours: 5-5-5 masks stay 16
+// bits, 8-8-8 masks in the usual places stay 32, any other masks give 24 (channels wider
+// than 8 bits keep their top 8). Alpha is dropped; the fourth byte of a 32-bit pixel and the
+// top bit of a 16-bit one are cleared.
+//
+// Damaged input: uncompressed pixel data shorter than the rows it needs is refused (only the
+// padding of the last stored row may be missing); run-length data that ends before its
+// end-of-bitmap escape with rows still to paint is refused too. Runs past a row's end are
+// cut there, and a delta past the top row ends the picture. Any refusal returns false and
+// leaves `out` as it was.
 
 #include <cstdint>
 #include <cstdio>
@@ -9,15 +24,20 @@
 
 namespace ozm {
 
-// A whole .bmp/.dib file (14-byte file header first).
+// A whole .bmp/.dib file (14-byte file header first). The pixels start at bfOffBits when it
+// points past the header into the file, otherwise right after the colour table.
 bool DecodeBmp(std::span<const std::uint8_t> data, Bitmap& out);
 
 // A packed DIB as metafiles carry it: the info header with its colour table in `info`, the
-// pixel rows in `bits`.
+// pixel rows in `bits`. A colour table cut short by the end of `info` keeps the entries that
+// are there.
 bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits,
                Bitmap& out);
 
-// File header, BITMAPINFOHEADER, palette and rows bottom-up, in the bitmap's own depth.
+// File header, BITMAPINFOHEADER (BI_RGB, biSizeImage set, 3780 pixels per metre = 96 dpi),
+// the palette's own entries (biClrUsed = their number; an empty palette is written as a full
+// black one) and rows bottom-up, in the bitmap's own depth (16 bits as 5-5-5). False, with
+// nothing written, for an empty bitmap; false when writing fails.
 bool EncodeBmp(const Bitmap& bitmap, std::FILE* file);
 
 }  // namespace ozm

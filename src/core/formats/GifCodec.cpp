@@ -1,9 +1,223 @@
 #include "core/formats/GifCodec.h"
 
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
 namespace ozm {
 
-bool DecodeGif(std::span<const std::uint8_t>, Bitmap&) { return false; }
+namespace {
 
-bool EncodeGif(const Bitmap&, std::FILE*) { return false; }
+struct MemoryReader {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t pos;
+};
+
+int ReadFromMemory(GifFileType* gif, GifByteType* out, int length) {
+    auto* r = static_cast<MemoryReader*>(gif->UserData);
+    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(length), r->size - r->pos);
+    if (n == 0) return 0;
+    std::memcpy(out, r->data + r->pos, n);
+    r->pos += n;
+    return static_cast<int>(n);
+}
+
+int WriteToFile(GifFileType* gif, const GifByteType* data, int length) {
+    auto* file = static_cast<std::FILE*>(gif->UserData);
+    return static_cast<int>(std::fwrite(data, 1, static_cast<std::size_t>(length), file));
+}
+
+struct DecoderCloser {
+    void operator()(GifFileType* gif) const {
+        int error = 0;
+        DGifCloseFile(gif, &error);
+    }
+};
+using GifDecoder = std::unique_ptr<GifFileType, DecoderCloser>;
+
+void CopyColorMap(const ColorMapObject* map, Bitmap& out) {
+    auto& pal = out.Palette();
+    if (!map || map->ColorCount <= 0 || !map->Colors) {
+        // A file without any colour table: indexes are shown as greys.
+        pal.resize(256);
+        for (int i = 0; i < 256; ++i) {
+            const auto v = static_cast<std::uint8_t>(i);
+            pal[static_cast<std::size_t>(i)] = RgbQuad{v, v, v, 0};
+        }
+        return;
+    }
+    const int count = std::min(map->ColorCount, 256);
+    pal.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const GifColorType c = map->Colors[i];
+        pal[static_cast<std::size_t>(i)] = RgbQuad{c.Blue, c.Green, c.Red, 0};
+    }
+}
+
+// Row order of an interlaced frame: every 8th row from 0, every 8th from 4, every 4th from
+// 2, every 2nd from 1.
+std::vector<int> InterlacedRowOrder(int height) {
+    std::vector<int> order;
+    order.reserve(static_cast<std::size_t>(height));
+    static constexpr int kStart[4] = {0, 4, 2, 1};
+    static constexpr int kStep[4] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass) {
+        for (int y = kStart[pass]; y < height; y += kStep[pass]) order.push_back(y);
+    }
+    return order;
+}
+
+}  // namespace
+
+bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out) {
+    MemoryReader reader{data.data(), data.size(), 0};
+    int error = 0;
+    GifDecoder gif(DGifOpen(&reader, ReadFromMemory, &error));
+    if (!gif) return false;
+
+    int transparent = NO_TRANSPARENT_COLOR;
+    for (;;) {
+        GifRecordType type = UNDEFINED_RECORD_TYPE;
+        if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR) return false;
+        if (type == TERMINATE_RECORD_TYPE) return false;  // no frame at all
+        if (type == EXTENSION_RECORD_TYPE) {
+            int code = 0;
+            GifByteType* block = nullptr;
+            if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR) return false;
+            if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) {
+                GraphicsControlBlock gcb{};
+                if (DGifExtensionToGCB(block[0], block + 1, &gcb) == GIF_OK) {
+                    transparent = gcb.TransparentColor;
+                }
+            }
+            while (block) {
+                if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR) return false;
+            }
+            continue;
+        }
+        if (type == IMAGE_DESC_RECORD_TYPE) break;
+    }
+    if (DGifGetImageDesc(gif.get()) == GIF_ERROR) return false;
+    const GifImageDesc& desc = gif->Image;
+    const int fw = desc.Width, fh = desc.Height;
+    const int sw = gif->SWidth, sh = gif->SHeight;
+    if (!IsAcceptableImageSize(fw, fh)) return false;
+    const ColorMapObject* frameMap = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+
+    // The frame's rows in file order; decoded into their own buffer, then placed.
+    std::vector<std::uint8_t> frame(static_cast<std::size_t>(fw) * static_cast<std::size_t>(fh));
+    const std::vector<int> order =
+        desc.Interlace ? InterlacedRowOrder(fh) : std::vector<int>{};
+    for (int i = 0; i < fh; ++i) {
+        const int y = desc.Interlace ? order[static_cast<std::size_t>(i)] : i;
+        if (DGifGetLine(gif.get(), frame.data() + static_cast<std::size_t>(y) * fw, fw) == GIF_ERROR) {
+            return false;
+        }
+    }
+
+    const bool ownBitmap = (fw == sw && fh == sh) || sw <= 0 || sh <= 0;
+    if (ownBitmap) {
+        if (!out.Create(fw, fh, 8, true)) return false;
+        CopyColorMap(frameMap, out);
+        for (int y = 0; y < fh; ++y) {
+            std::memcpy(out.Row(y), frame.data() + static_cast<std::size_t>(y) * fw,
+                        static_cast<std::size_t>(fw));
+        }
+        return true;
+    }
+    if (!IsAcceptableImageSize(sw, sh) || !out.Create(sw, sh, 8, false)) return false;
+    CopyColorMap(gif->SColorMap ? gif->SColorMap : frameMap, out);
+    const auto background = static_cast<std::uint8_t>(gif->SBackGroundColor);
+    for (int y = 0; y < sh; ++y) std::memset(out.Row(y), background, out.Stride());
+    // The frame is drawn at its offset, clipped to the screen; transparent pixels show the
+    // background.
+    for (int y = 0; y < fh; ++y) {
+        const long ty = static_cast<long>(desc.Top) + y;
+        if (ty < 0 || ty >= sh) continue;
+        std::uint8_t* row = out.Row(static_cast<int>(ty));
+        const std::uint8_t* src = frame.data() + static_cast<std::size_t>(y) * fw;
+        for (int x = 0; x < fw; ++x) {
+            const long tx = static_cast<long>(desc.Left) + x;
+            if (tx < 0 || tx >= sw) continue;
+            if (src[x] == transparent) continue;
+            row[tx] = src[x];
+        }
+    }
+    return true;
+}
+
+bool EncodeGif(const Bitmap& bitmap, std::FILE* file) {
+    const int width = bitmap.Width(), height = bitmap.Height();
+    if (bitmap.Empty() || width > kMaxSide16 || height > kMaxSide16) return false;
+
+    // Colour table: the bitmap's palette padded to a power of two, or the fixed 216 colours.
+    std::vector<GifColorType> colors;
+    if (bitmap.HasPalette()) {
+        const auto& pal = bitmap.Palette();
+        std::size_t size = 2;
+        while (size < pal.size() || size < (std::size_t{1} << std::min(bitmap.BitCount(), 8))) {
+            size *= 2;
+        }
+        colors.assign(size, GifColorType{0, 0, 0});
+        for (std::size_t i = 0; i < pal.size(); ++i) {
+            colors[i] = GifColorType{pal[i].red, pal[i].green, pal[i].blue};
+        }
+    } else {
+        colors.assign(256, GifColorType{0, 0, 0});
+        for (int r = 0; r < 6; ++r)
+            for (int g = 0; g < 6; ++g)
+                for (int b = 0; b < 6; ++b) {
+                    colors[static_cast<std::size_t>(36 * r + 6 * g + b)] = GifColorType{
+                        static_cast<GifByteType>(51 * r), static_cast<GifByteType>(51 * g),
+                        static_cast<GifByteType>(51 * b)};
+                }
+    }
+    int error = 0;
+    ColorMapObject* map = GifMakeMapObject(static_cast<int>(colors.size()), colors.data());
+    if (!map) return false;
+    GifFileType* gif = EGifOpen(file, WriteToFile, &error);
+    if (!gif) {
+        GifFreeMapObject(map);
+        return false;
+    }
+    std::uint8_t level[256];
+    for (int v = 0; v < 256; ++v) level[v] = static_cast<std::uint8_t>((v + 3) / 51);
+    std::vector<GifPixelType> line(static_cast<std::size_t>(width));
+    bool ok = EGifPutScreenDesc(gif, width, height, 8, 0, map) != GIF_ERROR &&
+              EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) != GIF_ERROR;
+    for (int y = 0; ok && y < height; ++y) {
+        const std::uint8_t* row = bitmap.Row(y);
+        switch (bitmap.BitCount()) {
+            case 8: std::memcpy(line.data(), row, static_cast<std::size_t>(width)); break;
+            case 1: case 4:
+                for (int x = 0; x < width; ++x) line[static_cast<std::size_t>(x)] = bitmap.IndexAt(x, y);
+                break;
+            case 24: case 32: {
+                const int step = bitmap.BitCount() / 8;
+                for (int x = 0; x < width; ++x) {
+                    const std::uint8_t* p = row + static_cast<std::size_t>(x) * step;
+                    line[static_cast<std::size_t>(x)] =
+                        static_cast<GifPixelType>(36 * level[p[2]] + 6 * level[p[1]] + level[p[0]]);
+                }
+                break;
+            }
+            default:
+                for (int x = 0; x < width; ++x) {
+                    const RgbQuad q = bitmap.PixelAt(x, y);
+                    line[static_cast<std::size_t>(x)] = WebSafeIndex(q.red, q.green, q.blue);
+                }
+        }
+        ok = EGifPutLine(gif, line.data(), width) != GIF_ERROR;
+    }
+    // EGifCloseFile writes the trailer and frees the encoder (and the screen's colour map
+    // copy) whether or not the frame went out.
+    ok = EGifCloseFile(gif, &error) != GIF_ERROR && ok;
+    GifFreeMapObject(map);
+    return ok && !std::ferror(file);
+}
 
 }  // namespace ozm

@@ -1,9 +1,220 @@
 #include "core/formats/PngCodec.h"
 
+#include <png.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstring>
+#include <vector>
+
 namespace ozm {
 
-bool DecodePng(std::span<const std::uint8_t>, Bitmap&) { return false; }
+namespace {
 
-bool EncodePng(const Bitmap&, std::FILE*, std::uint8_t) { return false; }
+struct MemoryReader {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t pos;
+};
+
+void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
+    auto* r = static_cast<MemoryReader*>(png_get_io_ptr(png));
+    if (length > r->size - r->pos) png_error(png, "unexpected end of file");
+    if (length == 0) return;
+    std::memcpy(out, r->data + r->pos, length);
+    r->pos += length;
+}
+
+void WriteToFile(png_structp png, png_bytep data, png_size_t length) {
+    auto* file = static_cast<std::FILE*>(png_get_io_ptr(png));
+    if (std::fwrite(data, 1, length, file) != length) png_error(png, "write failed");
+}
+
+void FlushFile(png_structp png) { std::fflush(static_cast<std::FILE*>(png_get_io_ptr(png))); }
+
+void SilentWarning(png_structp, png_const_charp) {}
+
+[[noreturn]] void ErrorJump(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+
+void SetGreyPalette(Bitmap& out, int levels) {
+    auto& pal = out.Palette();
+    pal.resize(static_cast<std::size_t>(levels));
+    for (int i = 0; i < levels; ++i) {
+        const auto v = static_cast<std::uint8_t>(i * 255 / (levels - 1));
+        pal[static_cast<std::size_t>(i)] = RgbQuad{v, v, v, 0};
+    }
+}
+
+// Decoded file rows at 2 bits per pixel widened to the bitmap's 4 bits per pixel.
+void Widen2To4(const std::uint8_t* in, std::uint8_t* out, int width) {
+    for (int x = 0; x < width; x += 2) {
+        const unsigned a = (in[x >> 2] >> (6 - 2 * (x & 3))) & 3;
+        const unsigned b = x + 1 < width ? (in[(x + 1) >> 2] >> (6 - 2 * ((x + 1) & 3))) & 3 : 0;
+        out[x >> 1] = static_cast<std::uint8_t>((a << 4) | b);
+    }
+}
+
+// `rows` and `scratch` are owned by the caller: nothing with a destructor may be created
+// between setjmp and png_longjmp.
+bool DecodeInto(png_structp png, png_infop info, Bitmap& out, std::vector<png_bytep>& rows,
+                std::vector<std::uint8_t>& scratch) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_read_info(png, info);
+    png_uint_32 width = 0, height = 0;
+    int depth = 0, colorType = 0, interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &depth, &colorType, &interlace, nullptr, nullptr);
+    if (!IsAcceptableImageSize(width, height)) return false;
+
+    int bitCount = 24;
+    bool twoBit = false;
+    if (colorType == PNG_COLOR_TYPE_RGB || colorType == PNG_COLOR_TYPE_RGB_ALPHA) {
+        if (depth == 16) png_set_strip_16(png);
+        png_set_strip_alpha(png);
+        png_set_bgr(png);
+    } else {
+        if (depth == 16) png_set_strip_16(png);
+        if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_strip_alpha(png);
+        bitCount = depth == 1 ? 1 : depth <= 4 ? 4 : 8;
+        twoBit = depth == 2;
+    }
+    if (interlace != PNG_INTERLACE_NONE) png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+
+    if (!out.Create(static_cast<int>(width), static_cast<int>(height), bitCount, true)) {
+        return false;
+    }
+    if (colorType == PNG_COLOR_TYPE_PALETTE) {
+        png_colorp plte = nullptr;
+        int count = 0;
+        if (png_get_PLTE(png, info, &plte, &count) != PNG_INFO_PLTE) count = 0;
+        auto& pal = out.Palette();
+        pal.assign(static_cast<std::size_t>(count), RgbQuad{});
+        for (int i = 0; i < count; ++i) {
+            pal[static_cast<std::size_t>(i)] = RgbQuad{plte[i].blue, plte[i].green, plte[i].red, 0};
+        }
+    } else if (bitCount != 24) {
+        SetGreyPalette(out, 1 << (depth == 16 ? 8 : depth));
+    }
+
+    rows.resize(height);
+    if (twoBit) {
+        const std::size_t fileStride = (static_cast<std::size_t>(width) * 2 + 7) / 8;
+        scratch.assign(fileStride * height, 0);
+        for (png_uint_32 y = 0; y < height; ++y) rows[y] = scratch.data() + fileStride * y;
+    } else {
+        for (png_uint_32 y = 0; y < height; ++y) rows[y] = out.Row(static_cast<int>(y));
+    }
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    if (twoBit) {
+        for (png_uint_32 y = 0; y < height; ++y) {
+            Widen2To4(rows[y], out.Row(static_cast<int>(y)), static_cast<int>(width));
+        }
+    }
+    return true;
+}
+
+bool EncodeFrom(png_structp png, png_infop info, const Bitmap& bitmap, std::FILE* file,
+                std::uint8_t filterSet, std::vector<png_color>& plte,
+                std::vector<std::uint8_t>& rowBuffer) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_set_write_fn(png, file, WriteToFile, FlushFile);
+    const int width = bitmap.Width();
+    const int height = bitmap.Height();
+    const int bitCount = bitmap.BitCount();
+    const bool palette = bitmap.HasPalette();
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
+                 palette ? bitCount : 8, palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // libpng's filter flags sit three bits above ours (PNG_FILTER_NONE is 0x08).
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, (filterSet & 0x1F) << 3);
+    if (palette) {
+        png_set_PLTE(png, info, plte.data(), static_cast<int>(plte.size()));
+    }
+    png_write_info(png, info);
+    if (bitCount == 24) {
+        png_set_bgr(png);
+    } else if (bitCount == 32) {
+        png_set_bgr(png);
+        png_set_filler(png, 0, PNG_FILLER_AFTER);
+    }
+    const bool direct = palette || bitCount == 24 || bitCount == 32;
+    for (int y = 0; y < height; ++y) {
+        if (direct) {
+            png_write_row(png, bitmap.Row(y));
+            continue;
+        }
+        for (int x = 0; x < width; ++x) {
+            const RgbQuad q = bitmap.PixelAt(x, y);
+            rowBuffer[3 * static_cast<std::size_t>(x)] = q.red;
+            rowBuffer[3 * static_cast<std::size_t>(x) + 1] = q.green;
+            rowBuffer[3 * static_cast<std::size_t>(x) + 2] = q.blue;
+        }
+        png_write_row(png, rowBuffer.data());
+    }
+    png_write_end(png, info);
+    return true;
+}
+
+// Highest palette index any pixel uses, so that PLTE always covers every pixel.
+int HighestIndex(const Bitmap& bitmap) {
+    int highest = 0;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        for (int x = 0; x < bitmap.Width(); ++x) highest = std::max<int>(highest, bitmap.IndexAt(x, y));
+        if (highest == (1 << bitmap.BitCount()) - 1) break;
+    }
+    return highest;
+}
+
+}  // namespace
+
+bool DecodePng(std::span<const std::uint8_t> data, Bitmap& out) {
+    if (data.size() < 8 || png_sig_cmp(data.data(), 0, 8) != 0) return false;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorJump, SilentWarning);
+    if (!png) return false;
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        return false;
+    }
+    MemoryReader reader{data.data(), data.size(), 0};
+    png_set_read_fn(png, &reader, ReadFromMemory);
+    // Text and ICC chunks cannot make us allocate more than this (bytes per chunk).
+    png_set_chunk_malloc_max(png, 8u << 20);
+    std::vector<png_bytep> rows;
+    std::vector<std::uint8_t> scratch;
+    const bool ok = DecodeInto(png, info, out, rows, scratch);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return ok;
+}
+
+bool EncodePng(const Bitmap& bitmap, std::FILE* file, std::uint8_t filterSet) {
+    if (bitmap.Empty()) return false;
+    std::vector<png_color> plte;
+    std::vector<std::uint8_t> rowBuffer;
+    if (bitmap.HasPalette()) {
+        const auto& pal = bitmap.Palette();
+        std::size_t count = pal.size();
+        // Pixels past a short palette read as black; PLTE grows to cover them.
+        const std::size_t needed = static_cast<std::size_t>(HighestIndex(bitmap)) + 1;
+        if (count < needed) count = needed;
+        plte.assign(count, png_color{0, 0, 0});
+        for (std::size_t i = 0; i < pal.size() && i < count; ++i) {
+            plte[i] = png_color{pal[i].red, pal[i].green, pal[i].blue};
+        }
+    } else if (bitmap.BitCount() != 24 && bitmap.BitCount() != 32) {
+        rowBuffer.resize(static_cast<std::size_t>(bitmap.Width()) * 3);
+    }
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorJump, SilentWarning);
+    if (!png) return false;
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    const bool ok = EncodeFrom(png, info, bitmap, file, filterSet, plte, rowBuffer);
+    png_destroy_write_struct(&png, &info);
+    return ok;
+}
 
 }  // namespace ozm

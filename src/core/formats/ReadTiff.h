@@ -1,7 +1,12 @@
 #pragma once
-// The program's own reader for uncompressed TIFF files.
+// The program's own reader for uncompressed TIFF files of the four classic kinds: bilevel,
+// greyscale (4 and 8 bits), palette (1, 4 and 8 bits) and RGB (8 bits per sample, chunky).
+// Every directory of the file is decoded in turn and the last one decoded is kept.
 
+#include <cstdint>
 #include <filesystem>
+#include <span>
+#include <string_view>
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/ImageFormats.h"
@@ -9,7 +14,12 @@
 namespace ozm {
 
 // True when at least one directory of the file was decoded into `out`. Refusals are told
-// through `onMessage`.
+// through `onMessage`; a file that cannot be opened gives false without a message.
 bool ReadTiffFile(const std::filesystem::path& path, Bitmap& out, const MessageCallback& onMessage);
+
+// The same on a file's bytes in memory; `name` stands for the file in the message about a
+// file that is no TIFF.
+bool ReadTiffData(std::span<const std::uint8_t> data, Bitmap& out, const MessageCallback& onMessage,
+                  std::string_view name = {});
 
 }  // namespace ozm

@@ -1,0 +1,219 @@
+#include "app/convert/ProfileFile.h"
+
+#include <sys/stat.h>
+
+#include "core/text/TextRules.h"
+#include "platform/AtomicFile.h"
+#include "platform/TextEncoding.h"
+
+namespace ozm {
+
+namespace {
+
+std::string_view TrimBlanks(std::string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
+    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
+    return text.substr(b, e - b);
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
+}
+
+// The name of a "[section]" line.
+std::optional<std::string_view> SectionName(std::string_view line) {
+    line = TrimBlanks(line);
+    if (line.empty() || line.front() != '[') return std::nullopt;
+    const std::size_t close = line.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    return TrimBlanks(line.substr(1, close - 1));
+}
+
+struct KeyLine {
+    std::string_view key;
+    std::string_view value;
+};
+
+std::optional<KeyLine> ParseKeyLine(std::string_view line) {
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) return std::nullopt;
+    const std::string_view key = TrimBlanks(line.substr(0, eq));
+    if (key.empty() || key.front() == '[') return std::nullopt;
+    std::string_view value = TrimBlanks(line.substr(eq + 1));
+    // A value in matching quotes is given without them.
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+    }
+    return KeyLine{key, value};
+}
+
+std::string TruncateToCharacters(std::string text, std::size_t maxChars) {
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+        if (chars == maxChars) {
+            text.resize(i);
+            break;
+        }
+        ++chars;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string UnableToWriteMessage(const std::filesystem::path& file) {
+    return "Unable to write to " + file.string();
+}
+
+bool ProfileFile::Stamp::operator==(const Stamp& other) const {
+    return exists == other.exists && device == other.device && inode == other.inode &&
+           size == other.size && modified.tv_sec == other.modified.tv_sec &&
+           modified.tv_nsec == other.modified.tv_nsec;
+}
+
+ProfileFile::ProfileFile(std::filesystem::path file) : path_(std::move(file)) {}
+
+ProfileFile::Stamp ProfileFile::CurrentStamp() const {
+    Stamp stamp;
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0) return stamp;
+    stamp.exists = true;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.size = st.st_size;
+    stamp.modified = st.st_mtim;
+    return stamp;
+}
+
+void ProfileFile::Refresh() {
+    const Stamp now = CurrentStamp();
+    if (stamp_ && *stamp_ == now) return;
+    stamp_ = now;
+    lines_.clear();
+    lineEnd_ = "\n";
+    unreadable_ = false;
+    const FileContent file = ReadWholeFile(path_, kMaxProfileFileBytes);
+    if (file.status == ReadStatus::Missing) return;
+    if (file.status == ReadStatus::Failed) {
+        unreadable_ = true;
+        return;
+    }
+    const std::string text = DecodeSettingsText(file.bytes);
+    const std::size_t firstBreak = text.find_first_of("\r\n");
+    if (firstBreak != std::string::npos && text.compare(firstBreak, 2, "\r\n") == 0) {
+        lineEnd_ = "\r\n";
+    }
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string::npos) {
+            lines_.push_back(text.substr(pos));
+            break;
+        }
+        lines_.push_back(text.substr(pos, end - pos));
+        pos = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+}
+
+ProfileFile::Position ProfileFile::Locate(std::string_view section, std::string_view key) const {
+    std::size_t i = 0;
+    bool sectionFound = false;
+    while (i < lines_.size() && !sectionFound) {
+        const auto name = SectionName(lines_[i]);
+        sectionFound = name && SameName(*name, section);
+        ++i;
+    }
+    if (!sectionFound) return {lines_.size(), false, false};
+    // The section's lines run up to the next section header. A new key goes after the last
+    // line that is not blank, so blank lines before the next section stay where they are.
+    std::size_t insertAt = i;
+    for (; i < lines_.size(); ++i) {
+        if (SectionName(lines_[i])) break;
+        if (const auto kv = ParseKeyLine(lines_[i]); kv && SameName(kv->key, key)) {
+            return {i, true, true};
+        }
+        if (!TrimBlanks(lines_[i]).empty()) insertAt = i + 1;
+    }
+    return {insertAt, false, true};
+}
+
+std::optional<std::string> ProfileFile::FindValue(std::string_view section,
+                                                  std::string_view key) const {
+    const Position pos = Locate(section, key);
+    if (!pos.keyFound) return std::nullopt;
+    return std::string(ParseKeyLine(lines_[pos.index])->value);
+}
+
+std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
+                                    std::string_view defaultValue) {
+    const std::lock_guard lock(mutex_);
+    Refresh();
+    auto value = FindValue(section, key);
+    if (!value) return std::string(defaultValue);
+    return TruncateToCharacters(*std::move(value), kMaxProfileTextLength);
+}
+
+std::int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view key,
+                                      std::int32_t defaultValue) {
+    const std::lock_guard lock(mutex_);
+    Refresh();
+    const auto value = FindValue(section, key);
+    if (!value) return defaultValue;
+    return ParseWholeNumber(*value).value_or(defaultValue);
+}
+
+bool ProfileFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) {
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+std::string ProfileFile::Serialize() const {
+    std::string out;
+    for (const std::string& line : lines_) {
+        out += line;
+        out += lineEnd_;
+    }
+    return out;
+}
+
+WriteResult ProfileFile::WriteString(std::string_view section, std::string_view key,
+                                     std::string_view value) {
+    const std::lock_guard lock(mutex_);
+    Refresh();
+    if (unreadable_ || value.find_first_of("\r\n") != std::string_view::npos) {
+        return {UnableToWriteMessage(path_)};
+    }
+    const std::vector<std::string> before = lines_;
+    const Position pos = Locate(section, key);
+    const std::string newLine = std::string(key) + "=" + std::string(value);
+    if (pos.keyFound) {
+        const KeyLine old = *ParseKeyLine(lines_[pos.index]);
+        if (old.value == value) return {};
+        lines_[pos.index] = std::string(old.key) + "=" + std::string(value);
+    } else if (pos.sectionFound) {
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(pos.index), newLine);
+    } else {
+        lines_.push_back("[" + std::string(section) + "]");
+        lines_.push_back(newLine);
+    }
+    std::error_code ec;
+    if (!ReplaceFileAtomically(path_, Serialize(), ec)) {
+        lines_ = before;
+        return {UnableToWriteMessage(path_)};
+    }
+    stamp_ = CurrentStamp();
+    return {};
+}
+
+WriteResult ProfileFile::WriteInteger(std::string_view section, std::string_view key,
+                                      std::int32_t value) {
+    return WriteString(section, key, std::to_string(value));
+}
+
+WriteResult ProfileFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+    return WriteString(section, key, value ? "1" : "0");
+}
+
+}  // namespace ozm

@@ -1,0 +1,92 @@
+#pragma once
+// The settings file: a profile file of "[section]" lines and "key=value" lines, read and
+// written with the rules of the classic profile functions. Section and key names compare
+// without regard to ASCII case; every write goes to the file at once (the file and its
+// sections are created on the first write); Booleans are written "1"/"0" and read as true
+// for any integer but 0; integers are written in decimal and read in decimal or in
+// hexadecimal after "$" or "0x"; a value that is missing or not a number gives the default;
+// texts are read up to 2047 characters. Lines the program does not know (other sections,
+// other keys, comments) are kept where they are.
+//
+// The file is written in UTF-8 and replaced atomically; a file that is not valid UTF-8 is
+// read as GBK. A change made to the file by another process (a second instance) is picked
+// up before the next read or write. One object may be used from several threads (the quick
+// conversion stores its keys from its worker).
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ozm {
+
+// Longest text a read returns, in characters (Unicode code points).
+inline constexpr std::size_t kMaxProfileTextLength = 2047;
+
+// Settings files above this size are not loaded (and not overwritten).
+inline constexpr std::size_t kMaxProfileFileBytes = 4 * 1024 * 1024;
+
+// Outcome of a write: empty when it reached the file, else the message to show the user
+// ("Unable to write to <file>").
+struct WriteResult {
+    std::string error;
+    bool Ok() const { return error.empty(); }
+};
+
+// The message for a file that could not be written.
+std::string UnableToWriteMessage(const std::filesystem::path& file);
+
+class ProfileFile {
+  public:
+    explicit ProfileFile(std::filesystem::path file);
+
+    const std::filesystem::path& Path() const { return path_; }
+
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view defaultValue);
+    std::int32_t ReadInteger(std::string_view section, std::string_view key,
+                             std::int32_t defaultValue);
+    bool ReadBool(std::string_view section, std::string_view key, bool defaultValue);
+
+    // A value that equals the stored one leaves the file untouched. Values holding a line
+    // break are refused: they would split into lines of their own.
+    WriteResult WriteString(std::string_view section, std::string_view key, std::string_view value);
+    WriteResult WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
+    WriteResult WriteBool(std::string_view section, std::string_view key, bool value);
+
+  private:
+    struct Stamp {
+        bool exists = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        timespec modified{};
+        bool operator==(const Stamp& other) const;
+    };
+    struct Position {
+        std::size_t index;  // line index of the key, or where a new key goes
+        bool keyFound;
+        bool sectionFound;
+    };
+
+    void Refresh();
+    Stamp CurrentStamp() const;
+    std::optional<std::string> FindValue(std::string_view section, std::string_view key) const;
+    Position Locate(std::string_view section, std::string_view key) const;
+    std::string Serialize() const;
+
+    std::filesystem::path path_;
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+    std::string lineEnd_ = "\n";
+    bool unreadable_ = false;  // the file is there but could not be loaded
+    std::optional<Stamp> stamp_;
+};
+
+}  // namespace ozm

@@ -1,0 +1,139 @@
+#include "app/convert/SettingsStore.h"
+
+#include "app/convert/FolderLists.h"
+#include "app/convert/ResizeControls.h"
+#include "app/convert/RotationSettings.h"
+#include "core/text/TextRules.h"
+
+namespace ozm {
+
+namespace {
+
+std::string FolderText(const std::filesystem::path& folder) {
+    std::string text = folder.string();
+    if (!text.empty() && text.back() != '/') text += '/';
+    return text;
+}
+
+}  // namespace
+
+SettingsStore::SettingsStore(std::filesystem::path programFolder)
+    : folderText_(FolderText(programFolder)),
+      profile_(std::filesystem::path(folderText_) / std::string(kSettingsFileName)) {}
+
+std::filesystem::path SettingsStore::HistoryFile() const {
+    return std::filesystem::path(folderText_) / std::string(kHistoryFileName);
+}
+
+std::string SettingsStore::ReadString(const SettingKey& key, std::string_view defaultValue) {
+    return profile_.ReadString(key.section, key.name, defaultValue);
+}
+
+std::int32_t SettingsStore::ReadInteger(const SettingKey& key, std::int32_t defaultValue) {
+    return profile_.ReadInteger(key.section, key.name, defaultValue);
+}
+
+bool SettingsStore::ReadBool(const SettingKey& key, bool defaultValue) {
+    return profile_.ReadBool(key.section, key.name, defaultValue);
+}
+
+WriteResult SettingsStore::WriteString(const SettingKey& key, std::string_view value) {
+    return profile_.WriteString(key.section, key.name, value);
+}
+
+WriteResult SettingsStore::WriteInteger(const SettingKey& key, std::int32_t value) {
+    return profile_.WriteInteger(key.section, key.name, value);
+}
+
+WriteResult SettingsStore::WriteBool(const SettingKey& key, bool value) {
+    return profile_.WriteBool(key.section, key.name, value);
+}
+
+void SettingsStore::LoadSettings(SettingsModel& model, WindowFeedback& feedback) {
+    model.recentFolders.Load(HistoryFile());
+
+    model.source.editText = ReadString(keys::SourcePath, DefaultSourcePath());
+    model.target.editText = ReadString(keys::TargetPath, DefaultTargetPath());
+    model.edtWidth = ReadString(keys::EdtWidth, defaults::EdtWidth);
+    model.edtHeight = ReadString(keys::EdtHeight, defaults::EdtHeight);
+
+    model.lastUsedFormat = ReadInteger(keys::LastUseImageTypeTag, defaults::LastUseImageTypeTag);
+    model.jpegQuality = ReadInteger(keys::MnJPGQualityTag, defaults::MnJPGQualityTag);
+    model.favouriteFolder = ReadString(keys::OZMMyFavPath, "");
+    model.lastSourceFolder = ReadString(keys::OZMMyHisPath, "");
+
+    for (std::size_t i = 0; i < kFormatBoxCount; ++i) {
+        model.formatBoxes[i] = ReadBool(kFormatBoxes[i].key, kFormatBoxes[i].defaultValue);
+    }
+    ResizeControls resize(model, profile_, feedback);
+    resize.RestoreKeepAspect(ReadBool(keys::ZoomAuto, defaults::ZoomAuto));
+
+    resize.RestoreZoomType(ReadInteger(keys::ZoomType, defaults::ZoomType));
+    RotationSettings rotation(model, profile_, feedback);
+    rotation.RestoreListIndex(ReadInteger(keys::LbRoateType, defaults::LbRoateType));
+
+    model.edtZoomPei = ReadString(keys::EdtZoomPei, defaults::EdtZoomPei);
+
+    model.source.list.SetCurrentIndex(ReadInteger(keys::LbDocListInd, defaults::LbDocListInd));
+    model.target.list.SetCurrentIndex(ReadInteger(keys::LbTargetInd, defaults::LbTargetInd));
+
+    FolderLists lists(model, profile_, feedback, "");
+    lists.RestorePreviewSwitches(ReadBool(keys::TargetImgPreview, defaults::TargetImgPreview),
+                                 ReadBool(keys::PreviewSourceImg, defaults::PreviewSourceImg));
+
+    model.toolBarWidth = ReadInteger(keys::SbToollBarWidth, defaults::SbToollBarWidth);
+
+    resize.RestorePreset(ReadInteger(keys::MnZoomNumTag, defaults::MnZoomNumTag));
+
+    rotation.RestoreAngle(ReadInteger(keys::EdtRoateRate1, defaults::EdtRoateRate1),
+                          ReadInteger(keys::EdtRoateRate2, defaults::EdtRoateRate2));
+
+    model.autoShowTargetFolder =
+        ReadBool(keys::AutoShowTargetFolder1, defaults::AutoShowTargetFolder1);
+}
+
+WriteResult SettingsStore::SaveSettings(const SettingsModel& model) {
+    WriteResult result;
+    auto write = [&](WriteResult r) {
+        result = std::move(r);
+        return result.Ok();
+    };
+    if (!write(WriteString(keys::SourcePath, model.source.editText)) ||
+        !write(WriteString(keys::TargetPath, model.target.editText)) ||
+        !write(WriteString(keys::OZMMyFavPath, model.favouriteFolder)) ||
+        !write(WriteString(keys::OZMMyHisPath, model.lastSourceFolder)) ||
+        !write(WriteInteger(keys::LastUseImageTypeTag, model.lastUsedFormat))) {
+        return result;
+    }
+    if (ParseWholeNumber(model.edtWidth) && !write(WriteString(keys::EdtWidth, model.edtWidth))) {
+        return result;
+    }
+    if (ParseWholeNumber(model.edtHeight) &&
+        !write(WriteString(keys::EdtHeight, model.edtHeight))) {
+        return result;
+    }
+    for (std::size_t i = 0; i < kFormatBoxCount; ++i) {
+        if (!write(WriteBool(kFormatBoxes[i].key, model.formatBoxes[i]))) return result;
+    }
+    if (!write(WriteString(keys::EdtZoomPei, model.edtZoomPei)) ||
+        !write(WriteInteger(keys::LbDocListInd, model.source.list.CurrentIndex())) ||
+        !write(WriteInteger(keys::LbTargetInd, model.target.list.CurrentIndex())) ||
+        !write(WriteInteger(keys::MnZoomNumTag, model.zoomPreset)) ||
+        !write(WriteInteger(keys::SbToollBarWidth, model.toolBarWidth))) {
+        return result;
+    }
+    return model.recentFolders.Save(HistoryFile());
+}
+
+void SettingsStore::FormatBoxClick(SettingsModel& model, FormatBox box, bool checked,
+                                   WindowFeedback& feedback) {
+    const auto index = static_cast<std::size_t>(box);
+    model.formatBoxes[index] = checked;
+    // The hidden boxes are stored only with the rest of the settings.
+    if (kFormatBoxes[index].outputRow < 0) return;
+    WriteReport report;
+    report.Add(WriteBool(kFormatBoxes[index].key, checked));
+    report.ShowTo(feedback);
+}
+
+}  // namespace ozm

@@ -1,0 +1,229 @@
+#include "app/convert/ConversionRun.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "support/TestSupport.h"
+
+namespace ozm {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Drives the run synchronously and records what the window would show.
+struct TestHost : ConversionHost {
+    ConversionOptions options;
+    std::vector<std::string> entries;
+    std::vector<bool> selected;
+    int current = 0;
+    std::vector<std::string> messages, hints, written, recent, events;
+    std::optional<std::string> lastSourceFolder;
+    bool stopFace = false;
+    // Runs inside the pumps and progress steps, as a click handled by the message loop would.
+    std::function<void()> onPump;
+    std::function<void()> onStep;
+
+    ConversionOptions Options() override { return options; }
+    int EntryCount() override { return static_cast<int>(entries.size()); }
+    int CurrentIndex() override { return entries.empty() ? -1 : current; }
+    std::string EntryText(int i) override { return entries[static_cast<std::size_t>(i)]; }
+    bool IsSelected(int i) override { return selected[static_cast<std::size_t>(i)]; }
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void SetHint(const std::string& text) override { hints.push_back(text); }
+    std::function<void()> onWritten;
+    void FileWritten(const std::string& path) override {
+        written.push_back(fs::path(path).filename());
+        if (auto f = std::exchange(onWritten, nullptr)) f();
+    }
+    void AddRecentFolder(const std::string& f) override { recent.push_back(f); }
+    void StoreLastSourceFolder(const std::string& f) override { lastSourceFolder = f; }
+    void ChooseSourceFolder() override { events.push_back("choose source"); }
+    void ChooseTargetFolder() override { events.push_back("choose target"); }
+    void FocusSourceList(bool first) override { events.push_back(first ? "focus first" : "focus"); }
+    void RefreshTargetList() override { events.push_back("refresh target"); }
+    void SetStopFace(bool s) override { stopFace = s; }
+    void ProcessPendingWork() override {
+        if (auto f = std::exchange(onPump, nullptr)) f();
+    }
+    void StepProgress() override {
+        if (auto f = std::exchange(onStep, nullptr)) f();
+    }
+};
+
+struct RunFixture : ::testing::Test {
+    test::ScratchDir dir;
+    std::string src, dst;
+    TestHost host;
+    ConversionRun run{host};
+
+    void SetUp() override {
+        src = (dir / "src").string() + "/";
+        dst = (dir / "dst").string() + "/";
+        fs::create_directories(src);
+        fs::create_directories(dst);
+        host.options.sourceFolder = src;
+        host.options.targetFolder = dst;
+    }
+    void AddSource(const std::string& name, const std::string& data = "png/rgb8.png", bool sel = true) {
+        fs::copy_file(test::DataFile(data), src + name);
+        host.entries.push_back(name);
+        host.selected.push_back(sel);
+    }
+    void Tick(std::initializer_list<const char*> formats) {
+        host.options.formats.fill(false);
+        for (const char* f : formats) {
+            for (std::size_t i = 0; i < OutputFormatTable().size(); ++i) {
+                if (OutputFormatTable()[i].name == f) host.options.formats[i] = true;
+            }
+        }
+    }
+    std::vector<std::string> Files(const std::string& folder) {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(RunFixture, FormatsAreWrittenInTheFixedOrderUnderTheSourceNames) {
+    AddSource("a.png");
+    AddSource("b.b.png");
+    AddSource("PHOTO.PNG");
+    Tick({"PNG", "JPG"});
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.written, (std::vector<std::string>{"a.jpg", "a.png", "b.b.jpg", "b.b.png",
+                                                      "PHOTO.jpg", "PHOTO.png"}));
+    EXPECT_EQ(host.hints.back(), "所有转换已完成，请查看“转换后图片列表”（成功 3 个，失败 0 个）");
+    EXPECT_EQ(host.hints[0], "成功转换" + src + "a.png");
+    EXPECT_EQ(host.recent, (std::vector<std::string>{src, dst}));
+    EXPECT_EQ(host.lastSourceFolder, src);
+    EXPECT_EQ(host.events, (std::vector<std::string>{"refresh target"}));
+    EXPECT_EQ(run.State(), RunState::Idle);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(RunFixture, TakenNamesAreNumberedAcrossRunsAndTheSourceIsNeverReplaced) {
+    AddSource("photo.jpg", "jpeg/colour_444.jpg");
+    host.options.targetFolder = src;  // target equal to source
+    Tick({"JPG"});
+    const auto original = test::ReadAll(src + "photo.jpg");
+    run.BtnImgCovertClick();
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.written, (std::vector<std::string>{"photo(1).jpg", "photo(2).jpg"}));
+    EXPECT_EQ(test::ReadAll(src + "photo.jpg"), original);
+}
+
+TEST_F(RunFixture, StopDuringAFileWritesItsFirstFormatOnly) {
+    AddSource("a.png");
+    AddSource("b.png");
+    Tick({"JPG", "PNG", "GIF"});
+    host.options.resizeMode = ResizeMode::ByPercent;
+    host.options.percentage = 50;
+    // The click arrives while the first file is being resized.
+    host.onPump = [&] { host.onPump = [&] { run.BtnImgCovertClick(); }; };
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.written, (std::vector<std::string>{"a.jpg"}));
+    EXPECT_EQ(host.hints.back(), "Stop");
+    EXPECT_TRUE(host.recent.empty());
+    EXPECT_FALSE(host.lastSourceFolder);
+    EXPECT_EQ(run.State(), RunState::Idle);
+    EXPECT_FALSE(host.stopFace);
+}
+
+TEST_F(RunFixture, StopAfterAFileEndsTheRunBeforeTheNext) {
+    AddSource("a.png");
+    AddSource("b.png");
+    Tick({"JPG", "GIF"});
+    // The second pump of the first file comes after its writes.
+    host.onPump = [&] { host.onPump = [&] { run.BtnImgCovertClick(); }; };
+    host.options.resizeMode = ResizeMode::None;
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.written, (std::vector<std::string>{"a.jpg", "a.gif"}));
+    EXPECT_EQ(host.hints.back(), "Stop");
+}
+
+TEST_F(RunFixture, ClickWhileStoppingAsksToWait) {
+    AddSource("a.png");
+    Tick({"PNG"});
+    host.onPump = [&] {
+        run.BtnImgCovertClick();  // stop
+        EXPECT_EQ(run.State(), RunState::Stopping);
+        EXPECT_TRUE(host.stopFace);
+        run.BtnImgCovertClick();  // a second click while the stop is pending
+    };
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.messages, (std::vector<std::string>{"Please waiting for a while."}));
+    EXPECT_EQ(run.State(), RunState::Idle);
+    // The next run starts afresh, with no stop left over.
+    host.messages.clear();
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.written, (std::vector<std::string>{"a.png", "a(1).png"}));
+}
+
+TEST_F(RunFixture, MissingFoldersAndEmptySelections) {
+    AddSource("a.png", "png/rgb8.png", false);
+    Tick({"PNG"});
+    host.options.sourceFolder = src + "gone/";
+    run.BtnImgCovertClick();
+    host.options.sourceFolder = src;
+    host.options.targetFolder = dst + "gone/";
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.messages, (std::vector<std::string>{"请选择源文件夹和目标文件夹", "请选择目标文件夹"}));
+    EXPECT_EQ(host.events, (std::vector<std::string>{"choose source", "choose target"}));
+
+    // Entries but none selected: the loop runs through, then asks for a selection.
+    host.messages.clear();
+    host.events.clear();
+    host.options.targetFolder = dst;
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.messages, (std::vector<std::string>{"请选择一个图片"}));
+    EXPECT_EQ(host.events, (std::vector<std::string>{"focus first"}));
+    EXPECT_EQ(host.recent.size(), 2u);
+    EXPECT_EQ(host.lastSourceFolder, "");
+
+    // An empty list: the message and the focus, nothing else.
+    host.entries.clear();
+    host.selected.clear();
+    host.recent.clear();
+    host.messages.clear();
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.messages, (std::vector<std::string>{"请选择一个图片"}));
+    EXPECT_TRUE(host.recent.empty());
+    EXPECT_TRUE(Files(dst).empty());
+}
+
+TEST_F(RunFixture, BadFilesAndFailedWritesAreCountedAndTheRunGoesOn) {
+    AddSource("a.png");
+    AddSource("icon.ico");       // listed, but nothing decodes icons
+    AddSource("gone.png");       // deleted after listing: skipped without a word
+    AddSource("c.png");
+    fs::remove(src + "gone.png");
+    Tick({"JPG"});
+    // Every name c.jpg could take is taken: the write fails and nothing is overwritten.
+    test::WriteAll(dst + "c.jpg", {1});
+    for (int i = 1; i <= 1000; ++i) test::WriteAll(dst + "c(" + std::to_string(i) + ").jpg", {1});
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.messages, (std::vector<std::string>{"Not support image type."}));
+    EXPECT_EQ(host.written, (std::vector<std::string>{"a.jpg"}));
+    EXPECT_EQ(host.hints[1], "转换失败" + src + "icon.ico");
+    EXPECT_EQ(host.hints[2], "转换失败" + src + "c.png");
+    EXPECT_EQ(host.hints.back(), "所有转换已完成，请查看“转换后图片列表”（成功 1 个，失败 2 个）");
+    EXPECT_EQ(test::ReadAll(dst + "c.jpg"), std::vector<std::uint8_t>{1});
+    EXPECT_EQ(run.LastCounts().converted, 1);
+    EXPECT_EQ(run.LastCounts().failed, 2);
+}
+
+TEST_F(RunFixture, OptionsAreReadAfreshForEveryFormat) {
+    AddSource("a.png");
+    AddSource("b.png");
+    Tick({"JPG", "PNG"});
+    // Unticking PNG once the first file's JPG is written applies to its remaining formats.
+    host.onWritten = [&] { Tick({"JPG"}); };
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.written, (std::vector<std::string>{"a.jpg", "b.jpg"}));
+}
+
+}  // namespace
+}  // namespace ozm

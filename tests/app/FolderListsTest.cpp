@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/RecordingFeedback.h"
+#include "app/convert/FolderLists.h"
+#include "app/convert/ListPreview.h"
+#include "support/TestSupport.h"
+
+namespace ozm {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RecordingFeedback;
+using test::ScratchDir;
+
+void Touch(const fs::path& path) { test::WriteAll(path, {0x42}); }
+
+TEST(FolderLists, ListSortKeyQuirks) {
+    EXPECT_EQ(ListSortKey("7.jpg"), 7);
+    EXPECT_EQ(ListSortKey("12.jpg"), 12);
+    EXPECT_EQ(ListSortKey("123.jpg"), 12);
+    EXPECT_EQ(ListSortKey("1a.jpg"), 1);
+    EXPECT_EQ(ListSortKey("a.bmp"), 0);
+    EXPECT_EQ(ListSortKey(" 5.png"), 5);
+    EXPECT_EQ(ListSortKey("  5.png"), 0);
+    EXPECT_EQ(ListSortKey("-3.png"), -3);
+    EXPECT_EQ(ListSortKey("xa.jpg"), 10);
+    EXPECT_EQ(ListSortKey("$F.jpg"), 15);
+    EXPECT_EQ(ListSortKey("xz.jpg"), 0);
+    EXPECT_EQ(ListSortKey("0x5.jpg"), 0);
+    EXPECT_EQ(ListSortKey("9"), 9);
+    EXPECT_EQ(ListSortKey(""), 0);
+    EXPECT_EQ(ListSortKey("图.jpg"), 0);
+}
+
+TEST(FolderLists, ListingFiltersAndSorts) {
+    ScratchDir dir;
+    for (const char* name : {"b.png", "10.jpg", "2.jpg", "a.bmp", "B.gif", ".hidden.jpg",
+                             "scan.tiff", "icon.ico", "notes.txt", "noext", "-1.emf"}) {
+        Touch(dir / name);
+    }
+    fs::create_directory(dir / "x.jpg");
+    EXPECT_EQ(ListImageFiles(dir.Path()),
+              (std::vector<std::string>{"-1.emf", ".hidden.jpg", "a.bmp", "B.gif", "b.png",
+                                        "icon.ico", "2.jpg", "10.jpg"}));
+    EXPECT_TRUE(ListImageFiles(dir / "missing").empty());
+}
+
+class FolderListsFixture : public ::testing::Test {
+  protected:
+    FolderListsFixture()
+        : profile(dir / "defualt.ini"), lists(model, profile, feedback, "/home/user/") {}
+    ScratchDir dir;
+    SettingsModel model;
+    ProfileFile profile;
+    RecordingFeedback feedback;
+    FolderLists lists;
+};
+
+TEST_F(FolderListsFixture, RefreshCreatesNormalisesAndStores) {
+    const std::string folder = (dir / "new" / "pics").string();
+    model.source.editText = "  " + folder + "//";
+    lists.RefreshSourceList();
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_EQ(model.source.editText, folder + "/");
+    EXPECT_EQ(model.source.currentFolder, folder + "/");
+    EXPECT_EQ(model.source.list.Count(), 0);
+    EXPECT_EQ(profile.ReadString("default", "SourcePath", ""), folder + "/");
+
+    Touch(fs::path(folder) / "1.jpg");
+    Touch(fs::path(folder) / "0.png");
+    model.source.editText = folder;  // F5 with no final separator
+    lists.RefreshSourceList();
+    EXPECT_EQ(model.source.editText, folder + "/");
+    EXPECT_EQ(model.source.list.Entries(), (std::vector<std::string>{"0.png", "1.jpg"}));
+    EXPECT_EQ(model.source.list.CurrentIndex(), 0);
+    EXPECT_TRUE(model.source.list.SelectedIndexes().empty());
+    EXPECT_TRUE(feedback.messages.empty());
+}
+
+TEST_F(FolderListsFixture, FolderThatCannotBeMade) {
+    Touch(dir / "file");
+    const std::string bad = (dir / "file" / "sub").string();
+    model.source.editText = bad;
+    lists.RefreshSourceList();
+    EXPECT_EQ(feedback.messages, (std::vector<std::string>{"请选择一个路径"}));
+    EXPECT_EQ(model.source.editText, "/home/user/");
+    EXPECT_EQ(model.source.currentFolder, "/home/user/");
+    EXPECT_EQ(feedback.focused, (std::vector<FocusTarget>{FocusTarget::EdtPath}));
+
+    feedback.messages.clear();
+    model.target.editText = bad;
+    lists.RefreshTargetList();
+    EXPECT_EQ(feedback.messages, (std::vector<std::string>{"请选择一个路径"}));
+    EXPECT_EQ(model.target.editText, "/home/user/");
+    EXPECT_EQ(model.target.currentFolder, bad + "/");  // the target keeps the failed folder
+    EXPECT_EQ(feedback.progress, 1);                   // the bar is not reset after a failure
+}
+
+TEST_F(FolderListsFixture, SettersStoreTheFolderAsGiven) {
+    const std::string folder = (dir / "out").string();
+    lists.SetTargetFolder(folder);
+    EXPECT_EQ(model.target.currentFolder, folder + "/");
+    EXPECT_EQ(model.target.caption, "Target Folder:" + folder);
+    EXPECT_EQ(model.dialogFolder, folder);
+    EXPECT_EQ(profile.ReadString("default", "TargetPath", ""), folder);
+    EXPECT_EQ(feedback.progress, 0);
+
+    lists.SetSourceFolder(folder + "/");
+    EXPECT_EQ(profile.ReadString("default", "SourcePath", ""), folder + "/");
+    EXPECT_EQ(model.source.caption, "Source Folder:" + folder + "/");
+}
+
+TEST_F(FolderListsFixture, PreviewOfTheCurrentEntry) {
+    Touch(dir / "a.jpg");
+    Touch(dir / "b.gif");
+    lists.SetSourceFolder(dir.Path().string());
+    EXPECT_EQ(lists.ShowSourcePreview(), std::nullopt);  // switch off: nothing to load
+    EXPECT_EQ(model.source.currentImage, dir.Path().string() + "/a.jpg");
+    EXPECT_EQ(feedback.hint, "");
+
+    model.source.list.SetCurrentIndex(1);
+    const auto path = lists.PreviewSwitchClick(ListSide::Source, true);
+    EXPECT_EQ(path, dir.Path().string() + "/b.gif");
+    EXPECT_TRUE(model.source.previewPanelVisible);
+    EXPECT_TRUE(profile.ReadBool("default", "PreviewSourceImg", false));
+    EXPECT_EQ(profile.ReadInteger("ImgConvert", "LbDocListInd", 0), 1);
+
+    fs::remove(dir / "b.gif");  // gone since it was listed: not previewed
+    EXPECT_EQ(lists.ShowSourcePreview(), std::nullopt);
+
+    model.source.list.Clear();
+    model.source.currentImage = "kept";
+    EXPECT_EQ(lists.ShowSourcePreview(), std::nullopt);
+    EXPECT_EQ(model.source.currentImage, "kept");
+}
+
+TEST(ListPreview, Rules) {
+    EXPECT_EQ(JpegPreviewScaleDenominator(4000, 3000, 385, 149), 8);
+    EXPECT_EQ(JpegPreviewScaleDenominator(800, 600, 385, 149), 2);
+    EXPECT_EQ(JpegPreviewScaleDenominator(300, 3000, 385, 149), 1);
+    EXPECT_EQ(JpegPreviewScaleDenominator(2000, 2000, 385, 385), 4);
+    EXPECT_EQ(JpegPreviewScaleDenominator(100, 100, 0, 149), 8);
+    EXPECT_EQ(PreviewKindForFile("/a/photo.JFIF"), PreviewKind::Jpeg);
+    EXPECT_EQ(PreviewKindForFile("/a/x.Dib"), PreviewKind::Bitmap);
+    EXPECT_EQ(PreviewKindForFile("x.png"), PreviewKind::Png);
+    for (const char* name : {"a.tif", "a.TIFF", "a.gif", "a.wmf", "a.EMF"}) {
+        EXPECT_EQ(PreviewKindForFile(name), PreviewKind::HidePanel) << name;
+    }
+    EXPECT_EQ(PreviewKindForFile("icon.ico"), PreviewKind::SystemPicture);
+    EXPECT_EQ(PreviewSizeLabel(800, 600, true), " [宽度:800,高度:600]");
+    EXPECT_EQ(PreviewSizeLabel(800, 600, false), "[宽度:800,高度:600]");
+}
+
+}  // namespace
+}  // namespace ozm

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "core/MetafileBuilders.h"
-#include "core/formats/BmpCodec.h"
 #include "core/formats/ozmEmfUnit.h"
 #include "support/TestSupport.h"
 
@@ -346,15 +345,7 @@ std::vector<std::uint8_t> StretchDibBody(std::int32_t cx, std::int32_t cy) {
     return s.bytes;
 }
 
-bool HaveDibDecoder() {
-    const std::uint8_t info[40] = {40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24};
-    const std::uint8_t bits[4] = {1, 2, 3, 0};
-    Bitmap probe;
-    return DecodeDib(info, bits, probe);
-}
-
 TEST(MetafilePlayer, BitmapRecordsAreStretchedOverTheirDestination) {
-    if (!HaveDibDecoder()) GTEST_SKIP() << "the DIB decoder (BmpCodec) is not in this build yet";
     EmfBuilder e(20, 20);
     e.Raw(kStretchDiBits, StretchDibBody(20, 20));
     const Bitmap b = Play(e.Finish());

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "core/formats/BmpCodec.h"
 #include "core/formats/ImgConvertUnit.h"
 #include "core/MetafileBuilders.h"
 #include "support/TestSupport.h"
@@ -24,14 +23,6 @@ std::vector<std::uint8_t> Build(const Bitmap& bitmap, MetafileKind kind) {
     std::vector<std::uint8_t> bytes;
     for (int c; (c = std::fgetc(file.get())) != EOF;) bytes.push_back(static_cast<std::uint8_t>(c));
     return bytes;
-}
-
-// Whether the program's DIB decoder is there yet; bitmap records draw nothing without it.
-bool HaveDibDecoder() {
-    const std::uint8_t info[40] = {40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24};
-    const std::uint8_t bits[4] = {1, 2, 3, 0};
-    Bitmap probe;
-    return DecodeDib(info, bits, probe);
 }
 
 TEST(ozmEmfUnit, PlaceableWmfOf100x50HasTheExactHeaderAndAnisotropicRecords) {
@@ -205,7 +196,6 @@ TEST(ozmEmfUnit, WriterChoosesWmfByCodeAndUpperCaseExtension) {
 }
 
 TEST(ozmEmfUnit, RoundTripGivesBackEveryDepthPixelForPixel) {
-    if (!HaveDibDecoder()) GTEST_SKIP() << "the DIB decoder (BmpCodec) is not in this build yet";
     for (int depth : {1, 4, 8, 16, 24, 32}) {
         for (const auto& [w, h] : {std::pair{100, 50}, {13, 7}}) {
             const Bitmap source = test::MakePatternBitmap(w, h, depth, depth * 7 + w);

@@ -1,13 +1,13 @@
 // Feeds bytes to the metafile player; the identification rule decides the kind. Pictures
 // larger than a megapixel are skipped so that the fuzzer spends its time on records.
 
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
-
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/MetafileRecords.h"

@@ -2,12 +2,12 @@
 // placeable key gets a valid 22-byte header (a 200 x 150 box at 96 units per inch) in front,
 // so the fuzzer works on the records rather than on the checksum.
 
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/MetafileRecords.h"
@@ -26,10 +26,10 @@ struct FontCachesRelease {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> bytes;
-    const bool placeable = size >= 4 && data[0] == 0xD7 && data[1] == 0xCD && data[2] == 0xC6 &&
-                           data[3] == 0x9A;
+    const bool placeable =
+        size >= 4 && data[0] == 0xD7 && data[1] == 0xCD && data[2] == 0xC6 && data[3] == 0x9A;
     if (!placeable) {
-        const std::uint8_t head[20] = {0xD7, 0xCD, 0xC6, 0x9A, 0, 0, 0, 0, 0, 0,
+        const std::uint8_t head[20] = {0xD7, 0xCD, 0xC6, 0x9A, 0,  0, 0, 0, 0, 0,
                                        200,  0,    150,  0,    96, 0, 0, 0, 0, 0};
         bytes.assign(head, head + 20);
         const std::uint16_t sum = ozm::metafile::PlaceableChecksum(bytes);

@@ -10,7 +10,7 @@
 namespace ozm::test {
 
 class ByteSink {
-public:
+  public:
     void U8(std::uint8_t v) { bytes.push_back(v); }
     void U16(std::uint32_t v) {
         U8(static_cast<std::uint8_t>(v));
@@ -37,10 +37,11 @@ inline std::uint16_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
 // 508 x 381 mm) and whose frame is `width` x `height` of those pixels, so that device units
 // are picture pixels.
 class EmfBuilder {
-public:
+  public:
     EmfBuilder(int width, int height, std::uint16_t handles = 8) {
         const auto frame = [](int px, int screenPx, int mm) {
-            return static_cast<std::uint32_t>((std::int64_t{px} * mm * 100 + screenPx / 2) / screenPx);
+            return static_cast<std::uint32_t>((std::int64_t{px} * mm * 100 + screenPx / 2) /
+                                              screenPx);
         };
         out_.U32(1);
         out_.U32(108);
@@ -85,14 +86,14 @@ public:
         return out_.bytes;
     }
 
-private:
+  private:
     ByteSink out_;
     std::uint32_t records_ = 0;
 };
 
 // A placeable 16-bit metafile with a box of `width` x `height` units at `unitsPerInch`.
 class WmfBuilder {
-public:
+  public:
     WmfBuilder(int width, int height, std::uint16_t objects = 8, std::uint16_t unitsPerInch = 96) {
         out_.U32(0x9AC6CDD7);
         out_.U16(0);
@@ -132,7 +133,7 @@ public:
         return out_.bytes;
     }
 
-private:
+  private:
     ByteSink out_;
 };
 

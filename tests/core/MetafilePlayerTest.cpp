@@ -18,7 +18,7 @@ namespace {
 // cairo and fontconfig keep font caches for the life of the process, which the leak checker
 // of the sanitizer build reports at exit. Once every test has run, they are released.
 class FontCachesRelease : public testing::Environment {
-public:
+  public:
     void TearDown() override {
         cairo_debug_reset_static_data();
         FcFini();
@@ -37,13 +37,35 @@ constexpr std::int64_t kRed = 0x0000FF, kGreen = 0x00FF00, kBlue = 0xFF0000;
 
 // EMF record types used below.
 enum : std::uint32_t {
-    kPolygon16 = 86, kPolyline = 4, kSetWindowExt = 9, kSetViewportExt = 11, kSetMapMode = 17,
-    kSetRop2 = 20, kSetBkMode = 18, kSetTextAlign = 22, kSetTextColor = 24,
-    kExcludeClip = 29, kIntersectClip = 30, kSaveDc = 33, kRestoreDc = 34,
-    kSetWorldTransform = 35, kSelectObject = 37, kCreatePen = 38, kCreateBrush = 39,
-    kEllipse = 42, kRectangle = 43, kComment = 70, kExtSelectClipRgn = 75, kBitBlt = 76,
-    kStretchDiBits = 81, kFont = 82, kTextW = 84, kPolyPolygon = 8, kAlphaBlend = 114,
-    kGradientFill = 118, kExtCreatePen = 95,
+    kPolygon16 = 86,
+    kPolyline = 4,
+    kSetWindowExt = 9,
+    kSetViewportExt = 11,
+    kSetMapMode = 17,
+    kSetRop2 = 20,
+    kSetBkMode = 18,
+    kSetTextAlign = 22,
+    kSetTextColor = 24,
+    kExcludeClip = 29,
+    kIntersectClip = 30,
+    kSaveDc = 33,
+    kRestoreDc = 34,
+    kSetWorldTransform = 35,
+    kSelectObject = 37,
+    kCreatePen = 38,
+    kCreateBrush = 39,
+    kEllipse = 42,
+    kRectangle = 43,
+    kComment = 70,
+    kExtSelectClipRgn = 75,
+    kBitBlt = 76,
+    kStretchDiBits = 81,
+    kFont = 82,
+    kTextW = 84,
+    kPolyPolygon = 8,
+    kAlphaBlend = 114,
+    kGradientFill = 118,
+    kExtCreatePen = 95,
 };
 
 RgbQuad At(const Bitmap& b, int x, int y) { return b.PixelAt(x, y); }
@@ -61,10 +83,13 @@ Bitmap Play(const std::vector<std::uint8_t>& data) {
 
 // Selects a solid brush of `colour` in slot 1 and the null pen.
 EmfBuilder& SolidBrush(EmfBuilder& e, std::int64_t colour) {
-    return e.Rec(kCreateBrush, {1, 0, colour, 0}).Rec(kSelectObject, {1}).Rec(kSelectObject, {kNullPen});
+    return e.Rec(kCreateBrush, {1, 0, colour, 0})
+        .Rec(kSelectObject, {1})
+        .Rec(kSelectObject, {kNullPen});
 }
 
-std::vector<std::uint8_t> XformBody(float m11, float m12, float m21, float m22, float dx, float dy) {
+std::vector<std::uint8_t> XformBody(float m11, float m12, float m21, float m22, float dx,
+                                    float dy) {
     std::vector<std::uint8_t> b(24);
     const float v[6] = {m11, m12, m21, m22, dx, dy};
     std::memcpy(b.data(), v, 24);
@@ -115,11 +140,11 @@ TEST(MetafilePlayer, ClippingRecords) {
     e.Rec(kRectangle, {0, 20, 40, 40});
     const Bitmap b = Play(e.Finish());
     EXPECT_EQ(At(b, 15, 15), kRedPixel);
-    EXPECT_EQ(At(b, 5, 5), kWhitePixel);     // excluded
-    EXPECT_EQ(At(b, 25, 15), kWhitePixel);   // outside the intersection
-    EXPECT_EQ(At(b, 35, 35), kGreenPixel);   // clip was reset
-    EXPECT_EQ(At(b, 5, 35), kBluePixel);     // inside the region
-    EXPECT_EQ(At(b, 15, 25), kRedPixel);     // outside the region: earlier red stays
+    EXPECT_EQ(At(b, 5, 5), kWhitePixel);    // excluded
+    EXPECT_EQ(At(b, 25, 15), kWhitePixel);  // outside the intersection
+    EXPECT_EQ(At(b, 35, 35), kGreenPixel);  // clip was reset
+    EXPECT_EQ(At(b, 5, 35), kBluePixel);    // inside the region
+    EXPECT_EQ(At(b, 15, 25), kRedPixel);    // outside the region: earlier red stays
 }
 
 TEST(MetafilePlayer, CommentsAreSkippedAndFiguresAfterThemDrawn) {
@@ -144,7 +169,8 @@ std::vector<std::uint8_t> FontBody(std::uint32_t index, std::int32_t height, con
                                    std::int32_t escapement = 0) {
     ByteSink s;
     s.U32(index);
-    for (std::int32_t v : {height, 0, escapement, escapement, 400}) s.U32(static_cast<std::uint32_t>(v));
+    for (std::int32_t v : {height, 0, escapement, escapement, 400})
+        s.U32(static_cast<std::uint32_t>(v));
     for (int i = 0; i < 8; ++i) s.U8(0);
     for (int i = 0; i < 32; ++i) s.U16(i < static_cast<int>(std::strlen(face)) ? face[i] : 0);
     return s.bytes;
@@ -194,7 +220,7 @@ TEST(MetafilePlayer, TextSitsOnItsAlignmentPointWithItsAdvances) {
     e.Raw(kTextW, TextBody(60, 35, u"II", {40, 40}));
     const Bitmap b = Play(e.Finish());
     EXPECT_GT(DarkPixels(b, 10, 14, 40, 30), 40);  // "HH" above its baseline
-    EXPECT_EQ(DarkPixels(b, 0, 31, 60, 35), 0);   // nothing below the baseline
+    EXPECT_EQ(DarkPixels(b, 0, 31, 60, 35), 0);    // nothing below the baseline
     // The two I's stand at about 20 and 60 (centre 60, total advance 80), below y=35.
     EXPECT_GT(DarkPixels(b, 18, 36, 28, 56), 10);
     EXPECT_GT(DarkPixels(b, 58, 36, 68, 56), 10);
@@ -271,16 +297,16 @@ TEST(MetafilePlayer, DashedPensAndGradients) {
 TEST(MetafilePlayer, WindowsMetafileRecordsAndObjectTable) {
     WmfBuilder w(40, 20, 4);
     w.Rec(0x0103, {8}).Rec(0x020C, {20, 40}).Rec(0x020B, {0, 0});  // anisotropic 40 x 20
-    w.Rec(0x02FC, {0, kRed & 0xFFFF, kRed >> 16, 0});      // brush red: slot 0
-    w.Rec(0x02FC, {0, kGreen & 0xFFFF, kGreen >> 16, 0});  // brush green: slot 1
-    w.Rec(0x02FA, {5, 0, 0, 0, 0});                         // null pen: slot 2
+    w.Rec(0x02FC, {0, kRed & 0xFFFF, kRed >> 16, 0});              // brush red: slot 0
+    w.Rec(0x02FC, {0, kGreen & 0xFFFF, kGreen >> 16, 0});          // brush green: slot 1
+    w.Rec(0x02FA, {5, 0, 0, 0, 0});                                // null pen: slot 2
     w.Rec(0x012D, {2});
-    w.Rec(0x01F0, {0});                                     // slot 0 freed
-    w.Rec(0x02FC, {0, kBlue & 0xFFFF, kBlue >> 16, 0});    // blue takes slot 0
+    w.Rec(0x01F0, {0});                                  // slot 0 freed
+    w.Rec(0x02FC, {0, kBlue & 0xFFFF, kBlue >> 16, 0});  // blue takes slot 0
     w.Rec(0x012D, {0});
-    w.Rec(0x041B, {20, 20, 0, 0});                          // rectangle 0,0 - 20,20 (reversed)
+    w.Rec(0x041B, {20, 20, 0, 0});  // rectangle 0,0 - 20,20 (reversed)
     w.Rec(0x012D, {1});
-    w.Rec(0x0324, {3, 20, 0, 40, 0, 40, 20});               // polygon, green
+    w.Rec(0x0324, {3, 20, 0, 40, 0, 40, 20});  // polygon, green
     const Bitmap b = Play(w.Finish());
     ASSERT_EQ(b.Width(), 40);
     EXPECT_EQ(At(b, 5, 10), kBluePixel);
@@ -386,7 +412,9 @@ TEST(MetafilePlayer, DamagedEnhancedMetafilesAreRefused) {
         return PlayMetafileIntoBitmap(e.Finish(), out);
     };
     EXPECT_FALSE(one([](EmfBuilder& e) { e.Rec(kPolyline, {0, 0, 9, 9, 1000000, 1, 1}); }));
-    EXPECT_FALSE(one([](EmfBuilder& e) { e.Rec(kPolyPolygon, {0, 0, 9, 9, 2, 3, 2, 2, 0, 0, 5, 5, 9, 0}); }));
+    EXPECT_FALSE(one([](EmfBuilder& e) {
+        e.Rec(kPolyPolygon, {0, 0, 9, 9, 2, 3, 2, 2, 0, 0, 5, 5, 9, 0});
+    }));
     EXPECT_FALSE(one([](EmfBuilder& e) { e.Rec(kSelectObject, {4}); }));
     EXPECT_FALSE(one([](EmfBuilder& e) { e.Rec(kCreateBrush, {0, 0, 0, 0}); }));
     EXPECT_FALSE(one([](EmfBuilder& e) { e.Rec(kCreatePen, {70000, 0, 1, 1, 0}); }));

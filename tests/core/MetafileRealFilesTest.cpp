@@ -146,7 +146,9 @@ TEST(MetafileRealFiles, MatchTheProducersRendering) {
 }
 
 // Runs a shell command; true when it exits with 0.
-bool RunQuietly(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+bool RunQuietly(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 // Crops a rendering to its non-white content (one program centres pictures on a page).
 Surface CropToContent(cairo_surface_t* image) {
@@ -198,22 +200,23 @@ TEST(MetafileRealFiles, OurFilesOpenInOtherPrograms) {
     for (MetafileKind kind : {MetafileKind::Emf, MetafileKind::Wmf}) {
         const std::string name = kind == MetafileKind::Emf ? "pic.emf" : "pic.wmf";
         {
-            std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen((dir / name).c_str(), "wb"),
-                                                              std::fclose);
+            std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(
+                std::fopen((dir / name).c_str(), "wb"), std::fclose);
             ASSERT_TRUE(BuildMetafileFromBitmap(picture, f.get(), kind));
         }
         std::vector<std::pair<std::string, std::filesystem::path>> renderings;
         if (inkscape) {
             const auto png = dir / (name + ".ink.png");
             ASSERT_TRUE(RunQuietly("inkscape '" + (dir / name).string() + "' --export-type=png " +
-                            "--export-filename='" + png.string() + "'"));
+                                   "--export-filename='" + png.string() + "'"));
             renderings.emplace_back("inkscape", png);
         }
         if (office) {
             const auto out = dir / "office";
-            ASSERT_TRUE(RunQuietly("soffice -env:UserInstallation=file://" + (dir / "profile").string() +
-                            " --headless --convert-to png --outdir '" + out.string() + "' '" +
-                            (dir / name).string() + "'"));
+            ASSERT_TRUE(RunQuietly("soffice -env:UserInstallation=file://" +
+                                   (dir / "profile").string() +
+                                   " --headless --convert-to png --outdir '" + out.string() +
+                                   "' '" + (dir / name).string() + "'"));
             renderings.emplace_back("soffice", out / (name.substr(0, 3) + ".png"));
         }
         Surface expected = FromBitmap(picture);

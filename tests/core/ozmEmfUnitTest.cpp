@@ -1,12 +1,11 @@
-#include "core/formats/ozmEmfUnit.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <memory>
 
-#include "core/formats/ImgConvertUnit.h"
 #include "core/MetafileBuilders.h"
+#include "core/formats/ImgConvertUnit.h"
+#include "core/formats/ozmEmfUnit.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -31,13 +30,13 @@ TEST(ozmEmfUnit, PlaceableWmfOf100x50HasTheExactHeaderAndAnisotropicRecords) {
     ASSERT_GE(b.size(), 22u + 18u);
     EXPECT_EQ((std::vector<std::uint8_t>{b[0], b[1], b[2], b[3]}),
               (std::vector<std::uint8_t>{0xD7, 0xCD, 0xC6, 0x9A}));
-    EXPECT_EQ(Le16(b, 4), 0);      // handle
-    EXPECT_EQ(Le16(b, 6), 0);      // left
-    EXPECT_EQ(Le16(b, 8), 0);      // top
-    EXPECT_EQ(Le16(b, 10), 100);   // right: 2646 (0.01 mm) at 96 per inch
-    EXPECT_EQ(Le16(b, 12), 50);    // bottom: 1323 (0.01 mm) at 96 per inch
-    EXPECT_EQ(Le16(b, 14), 96);    // units per inch
-    EXPECT_EQ(Le32(b, 16), 0u);    // reserved
+    EXPECT_EQ(Le16(b, 4), 0);     // handle
+    EXPECT_EQ(Le16(b, 6), 0);     // left
+    EXPECT_EQ(Le16(b, 8), 0);     // top
+    EXPECT_EQ(Le16(b, 10), 100);  // right: 2646 (0.01 mm) at 96 per inch
+    EXPECT_EQ(Le16(b, 12), 50);   // bottom: 1323 (0.01 mm) at 96 per inch
+    EXPECT_EQ(Le16(b, 14), 96);   // units per inch
+    EXPECT_EQ(Le32(b, 16), 0u);   // reserved
     std::uint16_t sum = 0;
     for (std::size_t i = 0; i < 20; i += 2) sum ^= Le16(b, i);
     EXPECT_EQ(Le16(b, 20), sum);
@@ -60,16 +59,16 @@ TEST(ozmEmfUnit, PlaceableWmfOf100x50HasTheExactHeaderAndAnisotropicRecords) {
     EXPECT_EQ(Le16(b, org + 6), 0);
     EXPECT_EQ(Le16(b, org + 8), 0);
     const std::size_t ext = next(0x020C);
-    EXPECT_EQ(Le16(b, ext + 6), 50);   // y first
+    EXPECT_EQ(Le16(b, ext + 6), 50);  // y first
     EXPECT_EQ(Le16(b, ext + 8), 100);
     const std::size_t dib = next(0x0F43);
     EXPECT_EQ(Le32(b, dib + 6), 0x00CC0020u);  // SRCCOPY
     EXPECT_EQ(Le16(b, dib + 12), 50);          // source height, width
     EXPECT_EQ(Le16(b, dib + 14), 100);
-    EXPECT_EQ(Le16(b, dib + 20), 50);          // destination height, width: the whole box
+    EXPECT_EQ(Le16(b, dib + 20), 50);  // destination height, width: the whole box
     EXPECT_EQ(Le16(b, dib + 22), 100);
-    EXPECT_EQ(Le32(b, dib + 28), 40u);         // BITMAPINFOHEADER
-    EXPECT_EQ(Le16(b, dib + 28 + 14), 24);     // the bitmap's own depth
+    EXPECT_EQ(Le32(b, dib + 28), 40u);      // BITMAPINFOHEADER
+    EXPECT_EQ(Le16(b, dib + 28 + 14), 24);  // the bitmap's own depth
     next(0x0000);
     EXPECT_EQ(at, b.size());
 }

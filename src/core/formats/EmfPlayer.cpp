@@ -18,13 +18,13 @@ constexpr std::uint32_t kEtoNoRect = 0x100;
 constexpr std::uint32_t kEtoSmallChars = 0x200;
 
 class EmfPlayer {
-public:
+  public:
     EmfPlayer(const EmfHeader& header, Canvas& canvas) : header_(header), canvas_(canvas) {}
 
     // Returns false at the end record.
     bool Record(std::uint32_t type, const RecordReader& r);
 
-private:
+  private:
     RectD Rect(const RecordReader& r, std::size_t at) const {
         return {double(r.I32(at)), double(r.I32(at + 4)), double(r.I32(at + 8)),
                 double(r.I32(at + 12))};
@@ -33,8 +33,8 @@ private:
         return {double(r.I32(at)), double(r.I32(at + 4))};
     }
     Affine Xform(const RecordReader& r, std::size_t at) const {
-        return {r.F32(at), r.F32(at + 4), r.F32(at + 8), r.F32(at + 12), r.F32(at + 16),
-                r.F32(at + 20)};
+        return {r.F32(at),      r.F32(at + 4),  r.F32(at + 8),
+                r.F32(at + 12), r.F32(at + 16), r.F32(at + 20)};
     }
     std::vector<PointD> Points(const RecordReader& r, std::size_t at, std::uint64_t count,
                                bool small) const;
@@ -58,6 +58,7 @@ private:
 
     void Poly(std::uint32_t type, const RecordReader& r, bool small);
     void PolyPoly(std::uint32_t type, const RecordReader& r, bool small);
+    void PolyDraw(const RecordReader& r, bool small);
     void ExtTextOut(const RecordReader& r, bool wide);
     void SmallTextOut(const RecordReader& r);
     void BitBltRecord(const RecordReader& r, bool stretch);
@@ -99,7 +100,8 @@ std::vector<RectD> EmfPlayer::Region(const RecordReader& r, std::size_t at,
     if (count > (size - 32) / 16) throw RecordError("region count beyond its data");
     std::vector<RectD> rects;
     rects.reserve(count);
-    for (std::uint32_t i = 0; i < count; ++i) rects.push_back(Rect(r, at + 32 + 16 * std::size_t{i}));
+    for (std::uint32_t i = 0; i < count; ++i)
+        rects.push_back(Rect(r, at + 32 + 16 * std::size_t{i}));
     return rects;
 }
 
@@ -115,9 +117,12 @@ std::shared_ptr<const MetafileImage> EmfPlayer::Dib(const RecordReader& r, std::
     const auto info = r.Bytes(offInfo, infoSize);
     const auto bits = r.Bytes(offBits, bitsSize);
     switch (CheckDib(info, bits.size())) {
-        case DibVerdict::Lies: throw RecordError("bitmap larger than its record");
-        case DibVerdict::OutOfLimits: return nullptr;
-        case DibVerdict::Usable: break;
+        case DibVerdict::Lies:
+            throw RecordError("bitmap larger than its record");
+        case DibVerdict::OutOfLimits:
+            return nullptr;
+        case DibVerdict::Usable:
+            break;
     }
     return MetafileImage::FromDib(info, bits, useAlpha);
 }
@@ -127,16 +132,27 @@ void EmfPlayer::Poly(std::uint32_t type, const RecordReader& r, bool small) {
     const auto points = Points(r, 28, count, small);
     switch (type) {
         case emr::kPolygon:
-        case emr::kPolygon16: canvas_.Polygon(points); break;
+        case emr::kPolygon16:
+            canvas_.Polygon(points);
+            break;
         case emr::kPolyline:
-        case emr::kPolyline16: canvas_.Polyline(points); break;
+        case emr::kPolyline16:
+            canvas_.Polyline(points);
+            break;
         case emr::kPolyBezier:
-        case emr::kPolyBezier16: canvas_.PolyBezier(points); break;
+        case emr::kPolyBezier16:
+            canvas_.PolyBezier(points);
+            break;
         case emr::kPolyBezierTo:
-        case emr::kPolyBezierTo16: canvas_.PolyBezierTo(points); break;
+        case emr::kPolyBezierTo16:
+            canvas_.PolyBezierTo(points);
+            break;
         case emr::kPolylineTo:
-        case emr::kPolylineTo16: canvas_.PolylineTo(points); break;
-        default: break;
+        case emr::kPolylineTo16:
+            canvas_.PolylineTo(points);
+            break;
+        default:
+            break;
     }
 }
 
@@ -157,6 +173,14 @@ void EmfPlayer::PolyPoly(std::uint32_t type, const RecordReader& r, bool small) 
     } else {
         canvas_.PolyPolyline(points, counts);
     }
+}
+
+void EmfPlayer::PolyDraw(const RecordReader& r, bool small) {
+    const std::uint32_t count = r.U32(24);
+    const auto points = Points(r, 28, count, small);
+    const std::size_t typesAt = 28 + std::size_t{count} * (small ? 4 : 8);
+    const auto types = r.Bytes(typesAt, count);
+    canvas_.PolyDraw(points, types);
 }
 
 Pen EmfPlayer::ExtPen(const RecordReader& r) {
@@ -296,9 +320,12 @@ void EmfPlayer::SetDiBitsToDevice(const RecordReader& r) {
     const auto bits = r.Bytes(r.U32(56), r.U32(60));
     const auto info = LimitDibHeight(infoBytes, scans);
     switch (CheckDib(info, bits.size())) {
-        case DibVerdict::Lies: throw RecordError("bitmap larger than its record");
-        case DibVerdict::OutOfLimits: return;
-        case DibVerdict::Usable: break;
+        case DibVerdict::Lies:
+            throw RecordError("bitmap larger than its record");
+        case DibVerdict::OutOfLimits:
+            return;
+        case DibVerdict::Usable:
+            break;
     }
     const auto image = MetafileImage::FromDib(info, bits, false);
     if (!image) return;
@@ -374,36 +401,72 @@ void EmfPlayer::GradientFill(const RecordReader& r) {
 bool EmfPlayer::Record(std::uint32_t type, const RecordReader& r) {
     DcState& s = canvas_.State();
     switch (type) {
-        case emr::kEof: return false;
+        case emr::kEof:
+            return false;
         case emr::kHeader:
-        case emr::kComment: break;  // EMF+ and other comments draw nothing themselves
+        case emr::kComment:
+            break;  // EMF+ and other comments draw nothing themselves
 
-        case emr::kSaveDc: canvas_.SaveDc(); break;
-        case emr::kRestoreDc: canvas_.RestoreDc(r.I32(8)); break;
-        case emr::kSetMapMode: canvas_.SetMapMode(static_cast<int>(r.U32(8))); break;
-        case emr::kSetWindowExtEx: canvas_.SetWindowExt(Point(r, 8)); break;
-        case emr::kSetWindowOrgEx: canvas_.SetWindowOrg(Point(r, 8)); break;
-        case emr::kSetViewportExtEx: canvas_.SetViewportExt(Point(r, 8)); break;
-        case emr::kSetViewportOrgEx: canvas_.SetViewportOrg(Point(r, 8)); break;
+        case emr::kSaveDc:
+            canvas_.SaveDc();
+            break;
+        case emr::kRestoreDc:
+            canvas_.RestoreDc(r.I32(8));
+            break;
+        case emr::kSetMapMode:
+            canvas_.SetMapMode(static_cast<int>(r.U32(8)));
+            break;
+        case emr::kSetWindowExtEx:
+            canvas_.SetWindowExt(Point(r, 8));
+            break;
+        case emr::kSetWindowOrgEx:
+            canvas_.SetWindowOrg(Point(r, 8));
+            break;
+        case emr::kSetViewportExtEx:
+            canvas_.SetViewportExt(Point(r, 8));
+            break;
+        case emr::kSetViewportOrgEx:
+            canvas_.SetViewportOrg(Point(r, 8));
+            break;
         case emr::kScaleViewportExtEx:
             canvas_.ScaleViewportExt(r.I32(8), r.I32(12), r.I32(16), r.I32(20));
             break;
         case emr::kScaleWindowExtEx:
             canvas_.ScaleWindowExt(r.I32(8), r.I32(12), r.I32(16), r.I32(20));
             break;
-        case emr::kSetBrushOrgEx: s.brushOrigin = Point(r, 8); break;
-        case emr::kSetWorldTransform: canvas_.SetWorldTransform(Xform(r, 8)); break;
+        case emr::kSetBrushOrgEx:
+            s.brushOrigin = Point(r, 8);
+            break;
+        case emr::kSetWorldTransform:
+            canvas_.SetWorldTransform(Xform(r, 8));
+            break;
         case emr::kModifyWorldTransform:
             canvas_.ModifyWorldTransform(Xform(r, 8), static_cast<int>(r.U32(32)));
             break;
-        case emr::kSetBkMode: s.bkMode = static_cast<int>(r.U32(8)); break;
-        case emr::kSetPolyFillMode: s.polyFillMode = static_cast<int>(r.U32(8)); break;
-        case emr::kSetRop2: s.rop2 = static_cast<int>(r.U32(8)); break;
-        case emr::kSetStretchBltMode: s.stretchMode = static_cast<int>(r.U32(8)); break;
-        case emr::kSetTextAlign: s.textAlign = r.U32(8); break;
-        case emr::kSetTextColor: s.textColour = Colour::FromRef(r.U32(8)); break;
-        case emr::kSetBkColor: s.bkColour = Colour::FromRef(r.U32(8)); break;
-        case emr::kSetArcDirection: s.arcDirection = static_cast<int>(r.U32(8)); break;
+        case emr::kSetBkMode:
+            s.bkMode = static_cast<int>(r.U32(8));
+            break;
+        case emr::kSetPolyFillMode:
+            s.polyFillMode = static_cast<int>(r.U32(8));
+            break;
+        case emr::kSetRop2:
+            s.rop2 = static_cast<int>(r.U32(8));
+            break;
+        case emr::kSetStretchBltMode:
+            s.stretchMode = static_cast<int>(r.U32(8));
+            break;
+        case emr::kSetTextAlign:
+            s.textAlign = r.U32(8);
+            break;
+        case emr::kSetTextColor:
+            s.textColour = Colour::FromRef(r.U32(8));
+            break;
+        case emr::kSetBkColor:
+            s.bkColour = Colour::FromRef(r.U32(8));
+            break;
+        case emr::kSetArcDirection:
+            s.arcDirection = static_cast<int>(r.U32(8));
+            break;
         case emr::kSetMiterLimit: {
             // Written as a whole number by some producers and as a float by others.
             const std::uint32_t raw = r.U32(8);
@@ -411,13 +474,25 @@ bool EmfPlayer::Record(std::uint32_t type, const RecordReader& r) {
             if (std::isfinite(limit) && limit >= 1 && limit < 1000) s.miterLimit = limit;
             break;
         }
-        case emr::kMoveToEx: canvas_.MoveTo(Point(r, 8)); break;
-        case emr::kLineTo: canvas_.LineTo(Point(r, 8)); break;
+        case emr::kMoveToEx:
+            canvas_.MoveTo(Point(r, 8));
+            break;
+        case emr::kLineTo:
+            canvas_.LineTo(Point(r, 8));
+            break;
 
-        case emr::kExcludeClipRect: canvas_.ExcludeClipRect(Rect(r, 8)); break;
-        case emr::kIntersectClipRect: canvas_.IntersectClipRect(Rect(r, 8)); break;
-        case emr::kOffsetClipRgn: canvas_.OffsetClip(Point(r, 8)); break;
-        case emr::kSelectClipPath: canvas_.SelectClipPath(static_cast<int>(r.U32(8))); break;
+        case emr::kExcludeClipRect:
+            canvas_.ExcludeClipRect(Rect(r, 8));
+            break;
+        case emr::kIntersectClipRect:
+            canvas_.IntersectClipRect(Rect(r, 8));
+            break;
+        case emr::kOffsetClipRgn:
+            canvas_.OffsetClip(Point(r, 8));
+            break;
+        case emr::kSelectClipPath:
+            canvas_.SelectClipPath(static_cast<int>(r.U32(8)));
+            break;
         case emr::kExtSelectClipRgn: {
             const std::uint32_t size = r.U32(8);
             const int mode = static_cast<int>(r.U32(12));
@@ -437,11 +512,14 @@ bool EmfPlayer::Record(std::uint32_t type, const RecordReader& r) {
             pen.width = r.I32(16);
             pen.colour = Colour::FromRef(r.U32(24));
             pen.cosmetic = pen.width <= 0;
-            if ((pen.style & gdi::kPsStyleMask) > gdi::kPsInsideFrame) pen.style &= ~gdi::kPsStyleMask;
+            if ((pen.style & gdi::kPsStyleMask) > gdi::kPsInsideFrame)
+                pen.style &= ~gdi::kPsStyleMask;
             Store(r.U32(8), pen);
             break;
         }
-        case emr::kExtCreatePen: Store(r.U32(8), ExtPen(r)); break;
+        case emr::kExtCreatePen:
+            Store(r.U32(8), ExtPen(r));
+            break;
         case emr::kCreateBrushIndirect: {
             Brush brush;
             brush.style = r.U32(12);
@@ -486,7 +564,7 @@ bool EmfPlayer::Record(std::uint32_t type, const RecordReader& r) {
             Store(r.U32(8), font);
             break;
         }
-        case 49: {  // a palette only holds its slot
+        case emr::kCreatePalette: {  // a palette only holds its slot
             Store(r.U32(8), PlaceholderObject{});
             break;
         }
@@ -513,19 +591,39 @@ bool EmfPlayer::Record(std::uint32_t type, const RecordReader& r) {
         case emr::kPolyline:
         case emr::kPolyBezier:
         case emr::kPolyBezierTo:
-        case emr::kPolylineTo: Poly(type, r, false); break;
+        case emr::kPolylineTo:
+            Poly(type, r, false);
+            break;
         case emr::kPolygon16:
         case emr::kPolyline16:
         case emr::kPolyBezier16:
         case emr::kPolyBezierTo16:
-        case emr::kPolylineTo16: Poly(type, r, true); break;
+        case emr::kPolylineTo16:
+            Poly(type, r, true);
+            break;
         case emr::kPolyPolygon:
-        case emr::kPolyPolyline: PolyPoly(type, r, false); break;
+        case emr::kPolyPolyline:
+            PolyPoly(type, r, false);
+            break;
+        case emr::kPolyDraw:
+            PolyDraw(r, false);
+            break;
+        case emr::kPolyDraw16:
+            PolyDraw(r, true);
+            break;
         case emr::kPolyPolygon16:
-        case emr::kPolyPolyline16: PolyPoly(type, r, true); break;
-        case emr::kRectangle: canvas_.Rectangle(Rect(r, 8)); break;
-        case emr::kEllipse: canvas_.Ellipse(Rect(r, 8)); break;
-        case emr::kRoundRect: canvas_.RoundRect(Rect(r, 8), r.I32(24), r.I32(28)); break;
+        case emr::kPolyPolyline16:
+            PolyPoly(type, r, true);
+            break;
+        case emr::kRectangle:
+            canvas_.Rectangle(Rect(r, 8));
+            break;
+        case emr::kEllipse:
+            canvas_.Ellipse(Rect(r, 8));
+            break;
+        case emr::kRoundRect:
+            canvas_.RoundRect(Rect(r, 8), r.I32(24), r.I32(28));
+            break;
         case emr::kArc:
             canvas_.ArcShape(ArcKind::Arc, Rect(r, 8), Point(r, 24), Point(r, 32));
             break;
@@ -541,15 +639,31 @@ bool EmfPlayer::Record(std::uint32_t type, const RecordReader& r) {
         case emr::kAngleArc:
             canvas_.AngleArc(Point(r, 8), r.U32(16), r.F32(20), r.F32(24));
             break;
-        case emr::kSetPixelV: canvas_.SetPixel(Point(r, 8), Colour::FromRef(r.U32(16))); break;
+        case emr::kSetPixelV:
+            canvas_.SetPixel(Point(r, 8), Colour::FromRef(r.U32(16)));
+            break;
 
-        case emr::kBeginPath: canvas_.BeginPath(); break;
-        case emr::kEndPath: canvas_.EndPath(); break;
-        case emr::kAbortPath: canvas_.AbortPath(); break;
-        case emr::kCloseFigure: canvas_.CloseFigure(); break;
-        case emr::kFillPath: canvas_.FillPath(); break;
-        case emr::kStrokePath: canvas_.StrokePath(); break;
-        case emr::kStrokeAndFillPath: canvas_.StrokeAndFillPath(); break;
+        case emr::kBeginPath:
+            canvas_.BeginPath();
+            break;
+        case emr::kEndPath:
+            canvas_.EndPath();
+            break;
+        case emr::kAbortPath:
+            canvas_.AbortPath();
+            break;
+        case emr::kCloseFigure:
+            canvas_.CloseFigure();
+            break;
+        case emr::kFillPath:
+            canvas_.FillPath();
+            break;
+        case emr::kStrokePath:
+            canvas_.StrokePath();
+            break;
+        case emr::kStrokeAndFillPath:
+            canvas_.StrokeAndFillPath();
+            break;
 
         case emr::kFillRgn: {
             const std::uint32_t size = r.U32(24);
@@ -584,21 +698,46 @@ bool EmfPlayer::Record(std::uint32_t type, const RecordReader& r) {
             canvas_.FrameRegion(rects, brush, w, h);
             break;
         }
-        case emr::kPaintRgn: canvas_.FillRegion(Region(r, 28, r.U32(24)), s.brush); break;
-        case emr::kInvertRgn: canvas_.InvertRegion(Region(r, 28, r.U32(24))); break;
+        case emr::kPaintRgn:
+            canvas_.FillRegion(Region(r, 28, r.U32(24)), s.brush);
+            break;
+        case emr::kInvertRgn:
+            canvas_.InvertRegion(Region(r, 28, r.U32(24)));
+            break;
 
-        case emr::kExtTextOutW: ExtTextOut(r, true); break;
-        case emr::kExtTextOutA: ExtTextOut(r, false); break;
-        case emr::kSmallTextOut: SmallTextOut(r); break;
+        case emr::kExtTextOutW:
+            ExtTextOut(r, true);
+            break;
+        case emr::kExtTextOutA:
+            ExtTextOut(r, false);
+            break;
+        case emr::kSmallTextOut:
+            SmallTextOut(r);
+            break;
 
-        case emr::kBitBlt: BitBltRecord(r, false); break;
-        case emr::kStretchBlt: BitBltRecord(r, true); break;
-        case emr::kStretchDiBits: StretchDiBits(r); break;
-        case emr::kSetDiBitsToDevice: SetDiBitsToDevice(r); break;
-        case emr::kAlphaBlend: AlphaBlendRecord(r); break;
-        case 116: TransparentBlt(r); break;
-        case emr::kGradientFill: GradientFill(r); break;
-        default: break;  // records that draw nothing here are skipped by their size
+        case emr::kBitBlt:
+            BitBltRecord(r, false);
+            break;
+        case emr::kStretchBlt:
+            BitBltRecord(r, true);
+            break;
+        case emr::kStretchDiBits:
+            StretchDiBits(r);
+            break;
+        case emr::kSetDiBitsToDevice:
+            SetDiBitsToDevice(r);
+            break;
+        case emr::kAlphaBlend:
+            AlphaBlendRecord(r);
+            break;
+        case emr::kTransparentBlt:
+            TransparentBlt(r);
+            break;
+        case emr::kGradientFill:
+            GradientFill(r);
+            break;
+        default:
+            break;  // records that draw nothing here are skipped by their size
     }
     return true;
 }

@@ -34,11 +34,12 @@ void AddPath(cairo_t* cr, const Path& path) {
                 cairo_line_to(cr, ClampCoord(e.p[0].x), ClampCoord(e.p[0].y));
                 break;
             case PathOp::Curve:
-                cairo_curve_to(cr, ClampCoord(e.p[0].x), ClampCoord(e.p[0].y),
-                               ClampCoord(e.p[1].x), ClampCoord(e.p[1].y),
-                               ClampCoord(e.p[2].x), ClampCoord(e.p[2].y));
+                cairo_curve_to(cr, ClampCoord(e.p[0].x), ClampCoord(e.p[0].y), ClampCoord(e.p[1].x),
+                               ClampCoord(e.p[1].y), ClampCoord(e.p[2].x), ClampCoord(e.p[2].y));
                 break;
-            case PathOp::Close: cairo_close_path(cr); break;
+            case PathOp::Close:
+                cairo_close_path(cr);
+                break;
         }
     }
 }
@@ -53,14 +54,19 @@ double PathLength(const Path& path) {
             last = p;
         };
         switch (e.op) {
-            case PathOp::Move: last = e.p[0]; break;
-            case PathOp::Line: add(e.p[0]); break;
+            case PathOp::Move:
+                last = e.p[0];
+                break;
+            case PathOp::Line:
+                add(e.p[0]);
+                break;
             case PathOp::Curve:
                 add(e.p[0]);
                 add(e.p[1]);
                 add(e.p[2]);
                 break;
-            case PathOp::Close: break;
+            case PathOp::Close:
+                break;
         }
     }
     return std::isfinite(length) ? length : 1e300;
@@ -187,16 +193,27 @@ void Canvas::SetMapMode(int mode) {
             s.windowExt = {1, 1};
             s.viewportExt = {1, 1};
             return;
-        case gdi::kMmLoMetric: unitMm = 0.1; break;
-        case gdi::kMmHiMetric: unitMm = 0.01; break;
-        case gdi::kMmLoEnglish: unitMm = 0.254; break;
-        case gdi::kMmHiEnglish: unitMm = 0.0254; break;
-        case gdi::kMmTwips: unitMm = 25.4 / 1440; break;
+        case gdi::kMmLoMetric:
+            unitMm = 0.1;
+            break;
+        case gdi::kMmHiMetric:
+            unitMm = 0.01;
+            break;
+        case gdi::kMmLoEnglish:
+            unitMm = 0.254;
+            break;
+        case gdi::kMmHiEnglish:
+            unitMm = 0.0254;
+            break;
+        case gdi::kMmTwips:
+            unitMm = 25.4 / 1440;
+            break;
         case gdi::kMmIsotropic:
             if (old == gdi::kMmIsotropic) return;
             unitMm = 0.1;  // starts from the 0.1 mm extents
             break;
-        case gdi::kMmAnisotropic: return;  // keeps the extents it had
+        case gdi::kMmAnisotropic:
+            return;  // keeps the extents it had
     }
     s.windowExt = {1, 1};
     s.viewportExt = {devicePixelsPerMm_.x * unitMm, -devicePixelsPerMm_.y * unitMm};
@@ -262,15 +279,20 @@ void Canvas::SetWorldTransform(const Affine& m) {
 
 void Canvas::ModifyWorldTransform(const Affine& m, int mode) {
     switch (mode) {
-        case 1: state_.world = Affine{}; break;
+        case 1:
+            state_.world = Affine{};
+            break;
         case 2:
             if (m.IsFinite()) state_.world = Affine::Compose(m, state_.world);
             break;
         case 3:
             if (m.IsFinite()) state_.world = Affine::Compose(state_.world, m);
             break;
-        case 4: SetWorldTransform(m); break;
-        default: break;
+        case 4:
+            SetWorldTransform(m);
+            break;
+        default:
+            break;
     }
 }
 
@@ -278,8 +300,8 @@ Affine Canvas::LogicalToTarget() const {
     const DcState& s = state_;
     const double sx = s.viewportExt.x / s.windowExt.x;
     const double sy = s.viewportExt.y / s.windowExt.y;
-    const Affine page{sx, 0, 0, sy, s.viewportOrg.x - s.windowOrg.x * sx,
-                      s.viewportOrg.y - s.windowOrg.y * sy};
+    const Affine page{
+        sx, 0, 0, sy, s.viewportOrg.x - s.windowOrg.x * sx, s.viewportOrg.y - s.windowOrg.y * sy};
     return Affine::Compose(Affine::Compose(s.world, page), deviceToTarget_);
 }
 
@@ -307,7 +329,8 @@ void Canvas::ApplyClip(cairo_t* cr) const {
     cairo_reset_clip(cr);
     for (const auto& shape : state_.clip.shapes) {
         AddPath(cr, shape->path);
-        cairo_set_fill_rule(cr, shape->evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+        cairo_set_fill_rule(cr,
+                            shape->evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
         cairo_clip(cr);
     }
     cairo_new_path(cr);
@@ -396,15 +419,17 @@ void Canvas::CombineClip(const Path& targetPath, bool evenOdd, int mode) {
             AddPath(cr.get(), targetPath);
             cairo_set_fill_rule(cr.get(),
                                 evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
-            cairo_set_operator(cr.get(), mode == gdi::kRgnOr ? CAIRO_OPERATOR_OVER
-                                                             : CAIRO_OPERATOR_XOR);
+            cairo_set_operator(cr.get(),
+                               mode == gdi::kRgnOr ? CAIRO_OPERATOR_OVER : CAIRO_OPERATOR_XOR);
             cairo_fill(cr.get());
             cairo_surface_flush(mask.get());
             clip = ClipState{};
             clip.mask = std::make_shared<SurfacePtr>(std::move(mask));
             return;
         }
-        default: --clipVersion_; return;
+        default:
+            --clipVersion_;
+            return;
     }
 }
 
@@ -507,7 +532,8 @@ void Canvas::Paint(const Colour& colour, const PixelBox& box, PaintFn&& paint) {
 
 bool Canvas::SetBrushSource(cairo_t* cr, const Brush& brush) {
     switch (brush.style) {
-        case gdi::kBsNull: return false;
+        case gdi::kBsNull:
+            return false;
         case gdi::kBsHatched: {
             if (brush.hatch > 5) {
                 SetColour(cr, brush.colour);
@@ -547,13 +573,13 @@ bool Canvas::SetBrushSource(cairo_t* cr, const Brush& brush) {
             PatternPtr pattern(cairo_pattern_create_for_surface(brush.pattern->Surface()));
             cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_REPEAT);
             // Pattern pixels are device pixels, placed from the brush origin.
-            Affine toTarget = Affine::Compose(Affine::Translate(state_.brushOrigin.x,
-                                                                state_.brushOrigin.y),
-                                              deviceToTarget_);
+            Affine toTarget = Affine::Compose(
+                Affine::Translate(state_.brushOrigin.x, state_.brushOrigin.y), deviceToTarget_);
             const bool unit = std::abs(std::abs(toTarget.a) - 1) < 1e-6 &&
                               std::abs(std::abs(toTarget.d) - 1) < 1e-6 && toTarget.b == 0 &&
                               toTarget.c == 0;
-            cairo_pattern_set_filter(pattern.get(), unit ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+            cairo_pattern_set_filter(pattern.get(),
+                                     unit ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
             const auto inverse = Invert(toTarget);
             if (!inverse) {
                 SetColour(cr, brush.colour);
@@ -564,7 +590,9 @@ bool Canvas::SetBrushSource(cairo_t* cr, const Brush& brush) {
             cairo_set_source(cr, pattern.get());
             return true;
         }
-        default: SetColour(cr, brush.colour); return true;
+        default:
+            SetColour(cr, brush.colour);
+            return true;
     }
 }
 
@@ -603,8 +631,12 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
     const bool c = pen.cosmetic || width < 1.5;
     const double u = width;
     switch (style) {
-        case gdi::kPsDash: dashes = c ? std::vector<double>{18, 6} : std::vector<double>{3 * u, u}; break;
-        case gdi::kPsDot: dashes = c ? std::vector<double>{3, 3} : std::vector<double>{u, u}; break;
+        case gdi::kPsDash:
+            dashes = c ? std::vector<double>{18, 6} : std::vector<double>{3 * u, u};
+            break;
+        case gdi::kPsDot:
+            dashes = c ? std::vector<double>{3, 3} : std::vector<double>{u, u};
+            break;
         case gdi::kPsDashDot:
             dashes = c ? std::vector<double>{9, 6, 3, 6} : std::vector<double>{3 * u, u, u, u};
             break;
@@ -612,14 +644,17 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
             dashes = c ? std::vector<double>{9, 3, 3, 3, 3, 3}
                        : std::vector<double>{3 * u, u, u, u, u, u};
             break;
-        case gdi::kPsAlternate: dashes = {1, 1}; break;
+        case gdi::kPsAlternate:
+            dashes = {1, 1};
+            break;
         case gdi::kPsUserStyle: {
             const double scale =
                 pen.cosmetic ? 1.0 : std::sqrt(std::abs(LogicalToTarget().Determinant()));
             for (double d : pen.userDashes) dashes.push_back(std::max(0.0, d * scale));
             break;
         }
-        default: break;
+        default:
+            break;
     }
     double period = 0;
     for (double d : dashes) period += d;
@@ -635,14 +670,24 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
         join = CAIRO_LINE_JOIN_MITER;
     } else {
         switch (pen.style & gdi::kPsEndcapMask) {
-            case gdi::kPsEndcapSquare: cap = CAIRO_LINE_CAP_SQUARE; break;
-            case gdi::kPsEndcapFlat: cap = CAIRO_LINE_CAP_BUTT; break;
-            default: break;
+            case gdi::kPsEndcapSquare:
+                cap = CAIRO_LINE_CAP_SQUARE;
+                break;
+            case gdi::kPsEndcapFlat:
+                cap = CAIRO_LINE_CAP_BUTT;
+                break;
+            default:
+                break;
         }
         switch (pen.style & gdi::kPsJoinMask) {
-            case gdi::kPsJoinBevel: join = CAIRO_LINE_JOIN_BEVEL; break;
-            case gdi::kPsJoinMiter: join = CAIRO_LINE_JOIN_MITER; break;
-            default: break;
+            case gdi::kPsJoinBevel:
+                join = CAIRO_LINE_JOIN_BEVEL;
+                break;
+            case gdi::kPsJoinMiter:
+                join = CAIRO_LINE_JOIN_MITER;
+                break;
+            default:
+                break;
         }
     }
     const PixelBox box =
@@ -674,9 +719,8 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
             stroke(cr, state_.bkColour, false, coverageOnly);
         });
     }
-    Paint(pen.colour, box, [&](cairo_t* cr, bool coverageOnly) {
-        stroke(cr, pen.colour, true, coverageOnly);
-    });
+    Paint(pen.colour, box,
+          [&](cairo_t* cr, bool coverageOnly) { stroke(cr, pen.colour, true, coverageOnly); });
 }
 
 void Canvas::Emit(const Path& targetPath, bool fill, bool stroke) {
@@ -739,6 +783,37 @@ void Canvas::PolyBezierTo(std::span<const PointD> points) {
     state_.current = points[n - 1];
 }
 
+void Canvas::PolyDraw(std::span<const PointD> points, std::span<const std::uint8_t> types) {
+    const std::size_t n = std::min(points.size(), types.size());
+    if (n == 0) return;
+    const Affine m = LogicalToTarget();
+    Path local;
+    Path& p = inPath_ ? path_ : local;
+    if (!p.HasCurrentPoint()) p.MoveTo(m.Apply(state_.current));
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint8_t type = types[i];
+        switch (type & ~1) {
+            case 6:
+                p.MoveTo(m.Apply(points[i]));
+                break;
+            case 2:
+                p.LineTo(m.Apply(points[i]));
+                break;
+            case 4:
+                if (i + 2 >= n) return;
+                p.CurveTo(m.Apply(points[i]), m.Apply(points[i + 1]), m.Apply(points[i + 2]));
+                i += 2;
+                type = types[i];
+                break;
+            default:
+                return;  // the graphics device draws nothing of a list with a bad type
+        }
+        state_.current = points[i];
+        if (type & 1) p.Close();
+    }
+    if (!inPath_) StrokeTarget(local, state_.pen);
+}
+
 void Canvas::PolyBezier(std::span<const PointD> points) {
     if (points.size() < 4) return;
     const Affine m = LogicalToTarget();
@@ -782,9 +857,7 @@ void Canvas::PolyPolyline(std::span<const PointD> points, std::span<const std::u
     if (!all.Empty()) Emit(all, false, true);
 }
 
-void Canvas::Rectangle(const RectD& r) {
-    Emit(TargetRect(r, LogicalToTarget()), true, true);
-}
+void Canvas::Rectangle(const RectD& r) { Emit(TargetRect(r, LogicalToTarget()), true, true); }
 
 void Canvas::RoundRect(const RectD& r, double ew, double eh) {
     Path p;
@@ -816,7 +889,9 @@ void Canvas::ArcShape(ArcKind kind, const RectD& box, PointD start, PointD end) 
     Path local;
     Path& p = (inPath_ && kind == ArcKind::ArcTo) ? path_ : local;
     switch (kind) {
-        case ArcKind::Arc: AppendEllipticArc(p, m, c, rx, ry, t0, sweep, false); break;
+        case ArcKind::Arc:
+            AppendEllipticArc(p, m, c, rx, ry, t0, sweep, false);
+            break;
         case ArcKind::ArcTo:
             if (!p.HasCurrentPoint()) p.MoveTo(m.Apply(state_.current));
             AppendEllipticArc(p, m, c, rx, ry, t0, sweep, true);
@@ -1211,13 +1286,16 @@ struct ShadedPoint {
 
 ShadedPoint Lerp(const ShadedPoint& u, const ShadedPoint& v, double t) {
     return {{u.p.x + (v.p.x - u.p.x) * t, u.p.y + (v.p.y - u.p.y) * t},
-            u.r + (v.r - u.r) * t, u.g + (v.g - u.g) * t, u.b + (v.b - u.b) * t};
+            u.r + (v.r - u.r) * t,
+            u.g + (v.g - u.g) * t,
+            u.b + (v.b - u.b) * t};
 }
 
 // Cuts a shaded polygon to the half plane where `inside` holds; colours along the cut are
 // interpolated, which keeps the shading linear, so the cut piece shades exactly as before.
 template <class Inside, class Cross>
-std::vector<ShadedPoint> CutPolygon(const std::vector<ShadedPoint>& in, Inside inside, Cross cross) {
+std::vector<ShadedPoint> CutPolygon(const std::vector<ShadedPoint>& in, Inside inside,
+                                    Cross cross) {
     std::vector<ShadedPoint> out;
     for (std::size_t i = 0; i < in.size(); ++i) {
         const ShadedPoint& cur = in[i];
@@ -1243,14 +1321,18 @@ void Canvas::GradientTriangle(const GradientVertex& a, const GradientVertex& b,
     // The shading's cost grows with the triangle's size, not with what is visible: keep only
     // the part over the target (and a pixel around it).
     const double x0 = -1, y0 = -1, x1 = width_ + 1, y1 = height_ + 1;
-    poly = CutPolygon(poly, [&](PointD p) { return p.x >= x0; },
-                      [&](PointD u, PointD v) { return (x0 - u.x) / (v.x - u.x); });
-    poly = CutPolygon(poly, [&](PointD p) { return p.x <= x1; },
-                      [&](PointD u, PointD v) { return (x1 - u.x) / (v.x - u.x); });
-    poly = CutPolygon(poly, [&](PointD p) { return p.y >= y0; },
-                      [&](PointD u, PointD v) { return (y0 - u.y) / (v.y - u.y); });
-    poly = CutPolygon(poly, [&](PointD p) { return p.y <= y1; },
-                      [&](PointD u, PointD v) { return (y1 - u.y) / (v.y - u.y); });
+    poly = CutPolygon(
+        poly, [&](PointD p) { return p.x >= x0; },
+        [&](PointD u, PointD v) { return (x0 - u.x) / (v.x - u.x); });
+    poly = CutPolygon(
+        poly, [&](PointD p) { return p.x <= x1; },
+        [&](PointD u, PointD v) { return (x1 - u.x) / (v.x - u.x); });
+    poly = CutPolygon(
+        poly, [&](PointD p) { return p.y >= y0; },
+        [&](PointD u, PointD v) { return (y0 - u.y) / (v.y - u.y); });
+    poly = CutPolygon(
+        poly, [&](PointD p) { return p.y <= y1; },
+        [&](PointD u, PointD v) { return (y1 - u.y) / (v.y - u.y); });
     if (poly.size() < 3) return;
 
     PatternPtr pattern(cairo_pattern_create_mesh());
@@ -1268,8 +1350,8 @@ void Canvas::GradientTriangle(const GradientVertex& a, const GradientVertex& b,
             } else {
                 cairo_mesh_pattern_line_to(pattern.get(), corners[k]->p.x, corners[k]->p.y);
             }
-            cairo_mesh_pattern_set_corner_color_rgb(pattern.get(), k, corners[k]->r,
-                                                    corners[k]->g, corners[k]->b);
+            cairo_mesh_pattern_set_corner_color_rgb(pattern.get(), k, corners[k]->r, corners[k]->g,
+                                                    corners[k]->b);
         }
         cairo_mesh_pattern_end_patch(pattern.get());
     }
@@ -1406,11 +1488,6 @@ void Canvas::Text(const TextRun& run) {
     cairo_set_font_face(cr, face);
     cairo_matrix_t fontMatrix;
     cairo_matrix_init_scale(&fontMatrix, emPx, emPx);
-    if (s.font.italic) {
-        // Faces without an italic get the slant the graphics device would synthesise.
-        cairo_font_face_t* f = face;
-        if (cairo_font_face_get_type(f) == CAIRO_FONT_TYPE_TOY) fontMatrix.xy = -0.2 * emPx;
-    }
     cairo_set_font_matrix(cr, &fontMatrix);
     std::unique_ptr<cairo_font_options_t, decltype(&cairo_font_options_destroy)> options(
         cairo_font_options_create(), cairo_font_options_destroy);
@@ -1438,9 +1515,9 @@ void Canvas::Text(const TextRun& run) {
             AppendUtf8(utf8, visible[i] ? cp : 0x20);
             cairo_glyph_t* found = nullptr;
             int count = 0;
-            if (cairo_scaled_font_text_to_glyphs(scaled, 0, 0, utf8.data(),
-                                                 static_cast<int>(utf8.size()), &found, &count,
-                                                 nullptr, nullptr, nullptr) == CAIRO_STATUS_SUCCESS &&
+            if (cairo_scaled_font_text_to_glyphs(
+                    scaled, 0, 0, utf8.data(), static_cast<int>(utf8.size()), &found, &count,
+                    nullptr, nullptr, nullptr) == CAIRO_STATUS_SUCCESS &&
                 count > 0) {
                 index = found[0].index;
             }
@@ -1495,13 +1572,19 @@ void Canvas::Text(const TextRun& run) {
             for (int i = 0; i < copied->num_data; i += copied->data[i].header.length) {
                 const cairo_path_data_t* d = &copied->data[i];
                 switch (d->header.type) {
-                    case CAIRO_PATH_MOVE_TO: path_.MoveTo({d[1].point.x, d[1].point.y}); break;
-                    case CAIRO_PATH_LINE_TO: path_.LineTo({d[1].point.x, d[1].point.y}); break;
+                    case CAIRO_PATH_MOVE_TO:
+                        path_.MoveTo({d[1].point.x, d[1].point.y});
+                        break;
+                    case CAIRO_PATH_LINE_TO:
+                        path_.LineTo({d[1].point.x, d[1].point.y});
+                        break;
                     case CAIRO_PATH_CURVE_TO:
                         path_.CurveTo({d[1].point.x, d[1].point.y}, {d[2].point.x, d[2].point.y},
                                       {d[3].point.x, d[3].point.y});
                         break;
-                    case CAIRO_PATH_CLOSE_PATH: path_.Close(); break;
+                    case CAIRO_PATH_CLOSE_PATH:
+                        path_.Close();
+                        break;
                 }
             }
         }

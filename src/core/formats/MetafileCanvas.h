@@ -31,12 +31,12 @@ struct Colour {
 // Pen styles, brush styles and the mode values records carry.
 namespace gdi {
 inline constexpr std::uint32_t kPsSolid = 0, kPsDash = 1, kPsDot = 2, kPsDashDot = 3,
-                               kPsDashDotDot = 4, kPsNull = 5, kPsInsideFrame = 6,
-                               kPsUserStyle = 7, kPsAlternate = 8, kPsStyleMask = 0x0F;
+                               kPsDashDotDot = 4, kPsNull = 5, kPsInsideFrame = 6, kPsUserStyle = 7,
+                               kPsAlternate = 8, kPsStyleMask = 0x0F;
 inline constexpr std::uint32_t kPsEndcapRound = 0x000, kPsEndcapSquare = 0x100,
                                kPsEndcapFlat = 0x200, kPsEndcapMask = 0xF00;
-inline constexpr std::uint32_t kPsJoinRound = 0x0000, kPsJoinBevel = 0x1000,
-                               kPsJoinMiter = 0x2000, kPsJoinMask = 0xF000;
+inline constexpr std::uint32_t kPsJoinRound = 0x0000, kPsJoinBevel = 0x1000, kPsJoinMiter = 0x2000,
+                               kPsJoinMask = 0xF000;
 inline constexpr std::uint32_t kPsGeometric = 0x10000;
 inline constexpr std::uint32_t kBsSolid = 0, kBsNull = 1, kBsHatched = 2, kBsPattern = 3,
                                kBsDibPattern = 5, kBsDibPatternPt = 6;
@@ -144,7 +144,7 @@ struct BlendFunction {
 };
 
 class Canvas {
-public:
+  public:
     // `deviceToTarget` maps the metafile's device units to pixels of `target`, an RGB24
     // surface; `devicePixelsPerMm` gives the device resolution for the metric mapping modes.
     Canvas(cairo_surface_t* target, const Affine& deviceToTarget, PointD devicePixelsPerMm);
@@ -183,6 +183,8 @@ public:
     void PolyBezier(std::span<const PointD> points);
     void PolyBezierTo(std::span<const PointD> points);
     void PolylineTo(std::span<const PointD> points);
+    // Points with a type each: move (6), line (2) or Bezier (4), bit 1 closing the figure.
+    void PolyDraw(std::span<const PointD> points, std::span<const std::uint8_t> types);
     void Rectangle(const RectD& r);
     void RoundRect(const RectD& r, double ew, double eh);
     void Ellipse(const RectD& r);
@@ -240,7 +242,7 @@ public:
     // their budget instead of running for hours.
     std::uint64_t Work() const { return work_; }
 
-private:
+  private:
     void ApplyIsotropic();
     void ApplyClip(cairo_t* cr) const;
     void EnsureClip();
@@ -271,7 +273,7 @@ private:
     DcState state_;
     std::vector<DcState> saved_;
     bool inPath_ = false;
-    Path path_;          // target pixels
+    Path path_;  // target pixels
     bool pathReady_ = false;
     std::uint64_t clipVersion_ = 1;
     std::uint64_t appliedClipVersion_ = 0;

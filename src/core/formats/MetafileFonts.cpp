@@ -17,11 +17,16 @@ using FcPatternPtr = std::unique_ptr<FcPattern, FcPatternDeleter>;
 // The generic family the logical font's family bits ask for, tried after the face name.
 const char* GenericFamily(std::uint8_t pitchAndFamily) {
     switch (pitchAndFamily & 0xF0) {
-        case 0x10: return "serif";
-        case 0x30: return "monospace";
-        case 0x40: return "cursive";
-        case 0x50: return "fantasy";
-        default: break;
+        case 0x10:
+            return "serif";
+        case 0x30:
+            return "monospace";
+        case 0x40:
+            return "cursive";
+        case 0x50:
+            return "fantasy";
+        default:
+            break;
     }
     return (pitchAndFamily & 0x03) == 1 ? "monospace" : "sans-serif";
 }
@@ -70,7 +75,8 @@ FontCache::Entry& FontCache::Lookup(const FontRequest& asked) {
         FcPatternPtr match(FcFontMatch(nullptr, pattern.get(), &result));
         if (match && result == FcResultMatch) {
             entry.face.reset(cairo_ft_font_face_create_for_pattern(match.get()));
-            if (cairo_font_face_status(entry.face.get()) != CAIRO_STATUS_SUCCESS) entry.face.reset();
+            if (cairo_font_face_status(entry.face.get()) != CAIRO_STATUS_SUCCESS)
+                entry.face.reset();
         }
     }
     if (!entry.face) {

@@ -11,8 +11,8 @@
 namespace ozm::metafile {
 
 struct FontRequest {
-    std::string face;           // UTF-8, may be empty
-    int weight = 400;           // 100..900
+    std::string face;  // UTF-8, may be empty
+    int weight = 400;  // 100..900
     bool italic = false;
     std::uint8_t pitchAndFamily = 0;
     std::uint8_t charSet = 0;
@@ -28,14 +28,14 @@ struct FaceMetrics {
 };
 
 class FontCache {
-public:
+  public:
     // A face for the request; never null (cairo's own default face when matching fails).
     cairo_font_face_t* Face(const FontRequest& request);
     FaceMetrics Metrics(const FontRequest& request);
 
     static constexpr std::size_t kMaxFaces = 256;
 
-private:
+  private:
     struct Entry {
         FontFacePtr face;
         FaceMetrics metrics;

@@ -12,8 +12,8 @@ bool Affine::IsFinite() const {
 }
 
 Affine Affine::Compose(const Affine& m, const Affine& n) {
-    return {n.a * m.a + n.c * m.b,       n.b * m.a + n.d * m.b,      n.a * m.c + n.c * m.d,
-            n.b * m.c + n.d * m.d,       n.a * m.e + n.c * m.f + n.e, n.b * m.e + n.d * m.f + n.f};
+    return {n.a * m.a + n.c * m.b, n.b * m.a + n.d * m.b,       n.a * m.c + n.c * m.d,
+            n.b * m.c + n.d * m.d, n.a * m.e + n.c * m.f + n.e, n.b * m.e + n.d * m.f + n.f};
 }
 
 void Path::MoveTo(PointD p) {
@@ -73,7 +73,8 @@ void AppendEllipticArc(Path& path, const Affine& m, PointD c, double rx, double 
         path.MoveTo(start);
     }
     // Quarter turns at most per curve keep the cubic within 0.03% of the ellipse.
-    const int pieces = std::clamp(static_cast<int>(std::ceil(std::abs(sweep) / (std::numbers::pi / 2) - 1e-9)), 1, 8);
+    const int pieces = std::clamp(
+        static_cast<int>(std::ceil(std::abs(sweep) / (std::numbers::pi / 2) - 1e-9)), 1, 8);
     const double step = sweep / pieces;
     const double k = 4.0 / 3.0 * std::tan(step / 4);
     double t = t0;

@@ -36,7 +36,7 @@ struct PathElement {
 
 // An outline made of figures; every figure starts with a Move.
 class Path {
-public:
+  public:
     void MoveTo(PointD p);
     void LineTo(PointD p);
     void CurveTo(PointD c1, PointD c2, PointD p);
@@ -52,7 +52,7 @@ public:
 
     Path Transformed(const Affine& m) const;
 
-private:
+  private:
     std::vector<PathElement> elements_;
     PointD current_;
     PointD figureStart_;

@@ -51,11 +51,13 @@ bool DibFitsItsBytes(const DibShape& s, std::size_t bitsSize) {
     if (s.width <= 0 || h <= 0 || s.width > kMaxRecordImageSide || h > kMaxRecordImageSide) {
         return false;
     }
-    const std::uint64_t pixels = static_cast<std::uint64_t>(s.width) * static_cast<std::uint64_t>(h);
+    const std::uint64_t pixels =
+        static_cast<std::uint64_t>(s.width) * static_cast<std::uint64_t>(h);
     if (pixels > kMaxRecordImagePixels) return false;
     if (s.compression == kBiRgb || s.compression == kBiBitfields) {
         const auto stride = RowStride(s.width, s.bitCount);
-        return stride && static_cast<std::uint64_t>(*stride) * static_cast<std::uint64_t>(h) <= bitsSize;
+        return stride &&
+               static_cast<std::uint64_t>(*stride) * static_cast<std::uint64_t>(h) <= bitsSize;
     }
     if (s.compression == kBiRle8 || s.compression == kBiRle4) {
         // Run-length data can skip over blank areas, but a picture hundreds of times larger
@@ -76,7 +78,8 @@ DibVerdict CheckDib(std::span<const std::uint8_t> info, std::size_t bitsSize) {
     if (shape->compression == kBiRgb || shape->compression == kBiBitfields) {
         const auto stride = RowStride(shape->width, shape->bitCount);
         if (!stride) return DibVerdict::Lies;
-        const std::uint64_t need = static_cast<std::uint64_t>(*stride) * static_cast<std::uint64_t>(h);
+        const std::uint64_t need =
+            static_cast<std::uint64_t>(*stride) * static_cast<std::uint64_t>(h);
         if (need > bitsSize) return DibVerdict::Lies;
     }
     return DibFitsItsBytes(*shape, bitsSize) ? DibVerdict::Usable : DibVerdict::OutOfLimits;
@@ -128,7 +131,8 @@ std::vector<std::uint8_t> LimitDibHeight(std::span<const std::uint8_t> info, std
         const auto patched = static_cast<std::int32_t>(h < 0 ? -kept : kept);
         for (int i = 0; i < 4; ++i) out[8 + i] = static_cast<std::uint8_t>(patched >> (8 * i));
     } else if (r.Has(0, 12) && r.U32(0) == 12) {
-        const std::uint16_t kept = static_cast<std::uint16_t>(std::min<std::uint32_t>(r.U16(6), lines));
+        const std::uint16_t kept =
+            static_cast<std::uint16_t>(std::min<std::uint32_t>(r.U16(6), lines));
         out[6] = static_cast<std::uint8_t>(kept);
         out[7] = static_cast<std::uint8_t>(kept >> 8);
     }
@@ -149,8 +153,10 @@ std::shared_ptr<const MetafileImage> MetafileImage::WithTransparentColour(std::u
     const int srcStride = cairo_image_surface_get_stride(surface_.get());
     const int dstStride = cairo_image_surface_get_stride(image->surface_.get());
     for (int y = 0; y < height_; ++y) {
-        const auto* in = reinterpret_cast<const std::uint32_t*>(src + static_cast<std::ptrdiff_t>(srcStride) * y);
-        auto* out = reinterpret_cast<std::uint32_t*>(dst + static_cast<std::ptrdiff_t>(dstStride) * y);
+        const auto* in = reinterpret_cast<const std::uint32_t*>(
+            src + static_cast<std::ptrdiff_t>(srcStride) * y);
+        auto* out =
+            reinterpret_cast<std::uint32_t*>(dst + static_cast<std::ptrdiff_t>(dstStride) * y);
         for (int x = 0; x < width_; ++x) {
             out[x] = (in[x] >> 24) == 255 && (in[x] & 0xFFFFFF) == rgb ? 0 : in[x];
         }
@@ -189,7 +195,8 @@ std::shared_ptr<const MetafileImage> MetafileImage::FromDib(std::span<const std:
     std::uint8_t* data = cairo_image_surface_get_data(s);
     const int stride = cairo_image_surface_get_stride(s);
     for (int y = 0; y < image->height_; ++y) {
-        auto* out = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(stride) * y);
+        auto* out =
+            reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(stride) * y);
         const std::uint8_t* alphaRow = nullptr;
         if (alphaFromBits) {
             const int fileRow = image->bottomUp_ ? image->height_ - 1 - y : y;

@@ -36,7 +36,7 @@ std::optional<PackedDibParts> SplitPackedDib(std::span<const std::uint8_t> dib,
 std::vector<std::uint8_t> LimitDibHeight(std::span<const std::uint8_t> info, std::uint32_t lines);
 
 class MetafileImage {
-public:
+  public:
     // Decodes the info header (with its colour table) and the bits through the program's
     // DIB decoder. With `useAlpha`, a 32-bit image keeps its fourth byte as premultiplied
     // alpha (as a blend with per-pixel alpha expects); otherwise the image is opaque.
@@ -56,7 +56,7 @@ public:
     // source rectangles of some records are measured from.
     bool BottomUp() const { return bottomUp_; }
 
-private:
+  private:
     SurfacePtr surface_;
     int width_ = 0;
     int height_ = 0;

@@ -43,29 +43,42 @@ inline std::optional<GdiObject> StockObject(std::uint32_t n) {
         return f;
     };
     switch (n) {
-        case 0: return brush(255);
-        case 1: return brush(192);
-        case 2: return brush(128);
-        case 3: return brush(64);
-        case 4: return brush(0);
+        case 0:
+            return brush(255);
+        case 1:
+            return brush(192);
+        case 2:
+            return brush(128);
+        case 3:
+            return brush(64);
+        case 4:
+            return brush(0);
         case 5: {
             Brush b;
             b.style = gdi::kBsNull;
             return b;
         }
-        case 6: return pen(255, false);
-        case 7: return pen(0, false);
-        case 8: return pen(0, true);
+        case 6:
+            return pen(255, false);
+        case 7:
+            return pen(0, false);
+        case 8:
+            return pen(0, true);
         case 10:
         case 11:
-        case 16: return font("monospace", 0x31);
+        case 16:
+            return font("monospace", 0x31);
         case 12:
         case 13:
         case 14:
-        case 17: return font("sans-serif", 0x22);
-        case 18: return brush(255);
-        case 19: return pen(0, false);
-        default: return std::nullopt;
+        case 17:
+            return font("sans-serif", 0x22);
+        case 18:
+            return brush(255);
+        case 19:
+            return pen(0, false);
+        default:
+            return std::nullopt;
     }
 }
 

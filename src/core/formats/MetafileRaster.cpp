@@ -52,7 +52,8 @@ void ForCovered(cairo_surface_t* target, cairo_surface_t* coverage, const PixelB
     const int y1 = std::min({box.y1, cairo_image_surface_get_height(target),
                              box.y0 + cairo_image_surface_get_height(coverage)});
     for (int y = y0; y < y1; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(dst + static_cast<std::ptrdiff_t>(dstStride) * y);
+        auto* row =
+            reinterpret_cast<std::uint32_t*>(dst + static_cast<std::ptrdiff_t>(dstStride) * y);
         const std::uint8_t* crow = cov + static_cast<std::ptrdiff_t>(covStride) * (y - box.y0);
         for (int x = x0; x < x1; ++x) {
             // Bitwise results are not blended: a pixel is in the figure or not.
@@ -82,9 +83,8 @@ void ApplyRop2(cairo_surface_t* target, cairo_surface_t* coverage, const PixelBo
     const std::uint32_t withZeros[2] = {penRgb, 0};
     const std::uint32_t ifSet = EvalTable(table, 2, withOnes);
     const std::uint32_t ifClear = EvalTable(table, 2, withZeros);
-    ForCovered(target, coverage, box, [&](int, int, std::uint32_t d) {
-        return (d & ifSet) | (~d & ifClear & 0xFFFFFF);
-    });
+    ForCovered(target, coverage, box,
+               [&](int, int, std::uint32_t d) { return (d & ifSet) | (~d & ifClear & 0xFFFFFF); });
 }
 
 void ApplyRop3(cairo_surface_t* target, cairo_surface_t* coverage, const PixelBox& box,
@@ -94,7 +94,8 @@ void ApplyRop3(cairo_surface_t* target, cairo_surface_t* coverage, const PixelBo
     const std::uint32_t* src = Pixels(source, srcStride);
     const std::uint32_t* pat = Pixels(pattern, patStride);
     ForCovered(target, coverage, box, [&](int x, int y, std::uint32_t d) {
-        const std::uint32_t s = src ? Colour(src[static_cast<std::ptrdiff_t>(srcStride) * y + x]) : 0;
+        const std::uint32_t s =
+            src ? Colour(src[static_cast<std::ptrdiff_t>(srcStride) * y + x]) : 0;
         const std::uint32_t p =
             pat ? Colour(pat[static_cast<std::ptrdiff_t>(patStride) * y + x]) : constantPattern;
         const std::uint32_t vars[3] = {p, s, d};

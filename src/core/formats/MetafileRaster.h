@@ -4,9 +4,9 @@
 // ternary operations of pattern, source and destination (ROP3), applied per pixel where a
 // coverage mask says the figure lies.
 
-#include <cstdint>
-
 #include <cairo.h>
+
+#include <cstdint>
 
 namespace ozm::metafile {
 

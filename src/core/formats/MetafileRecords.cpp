@@ -125,25 +125,39 @@ constexpr std::uint16_t kCp1252High[32] = {
 
 const char* CodePageFor(std::uint8_t charSet) {
     switch (charSet) {
-        case 128: return "SHIFT_JIS";
-        case 129: return "CP949";
-        case 134: return "GBK";
-        case 136: return "BIG5";
-        case 161: return "CP1253";
-        case 162: return "CP1254";
-        case 163: return "CP1258";
-        case 177: return "CP1255";
-        case 178: return "CP1256";
-        case 186: return "CP1257";
-        case 204: return "CP1251";
-        case 222: return "CP874";
-        case 238: return "CP1250";
-        default: return nullptr;
+        case 128:
+            return "SHIFT_JIS";
+        case 129:
+            return "CP949";
+        case 134:
+            return "GBK";
+        case 136:
+            return "BIG5";
+        case 161:
+            return "CP1253";
+        case 162:
+            return "CP1254";
+        case 163:
+            return "CP1258";
+        case 177:
+            return "CP1255";
+        case 178:
+            return "CP1256";
+        case 186:
+            return "CP1257";
+        case 204:
+            return "CP1251";
+        case 222:
+            return "CP874";
+        case 238:
+            return "CP1250";
+        default:
+            return nullptr;
     }
 }
 
 class Iconv {
-public:
+  public:
     explicit Iconv(const char* from) : cd_(iconv_open("UTF-32LE", from)) {}
     ~Iconv() {
         if (ok()) iconv_close(cd_);
@@ -173,7 +187,7 @@ public:
         return true;
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 

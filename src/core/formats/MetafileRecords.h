@@ -14,14 +14,14 @@ namespace ozm::metafile {
 // A record whose sizes, counts or offsets do not fit inside it. Playback stops with a read
 // failure when one is met.
 class RecordError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // Reads little-endian fields of one record or header. Every read is checked against the
 // span; a read past its end throws RecordError.
 class RecordReader {
-public:
+  public:
     explicit RecordReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     std::size_t Size() const { return bytes_.size(); }
@@ -42,7 +42,7 @@ public:
     std::span<const std::uint8_t> Bytes(std::size_t offset, std::size_t count) const;
     std::span<const std::uint8_t> All() const { return bytes_; }
 
-private:
+  private:
     std::span<const std::uint8_t> bytes_;
 };
 
@@ -92,8 +92,10 @@ inline constexpr std::uint32_t kRoundRect = 44;
 inline constexpr std::uint32_t kArc = 45;
 inline constexpr std::uint32_t kChord = 46;
 inline constexpr std::uint32_t kPie = 47;
+inline constexpr std::uint32_t kCreatePalette = 49;
 inline constexpr std::uint32_t kLineTo = 54;
 inline constexpr std::uint32_t kArcTo = 55;
+inline constexpr std::uint32_t kPolyDraw = 56;
 inline constexpr std::uint32_t kSetArcDirection = 57;
 inline constexpr std::uint32_t kSetMiterLimit = 58;
 inline constexpr std::uint32_t kBeginPath = 59;
@@ -126,10 +128,12 @@ inline constexpr std::uint32_t kPolyBezierTo16 = 88;
 inline constexpr std::uint32_t kPolylineTo16 = 89;
 inline constexpr std::uint32_t kPolyPolyline16 = 90;
 inline constexpr std::uint32_t kPolyPolygon16 = 91;
+inline constexpr std::uint32_t kPolyDraw16 = 92;
 inline constexpr std::uint32_t kCreateMonoBrush = 93;
 inline constexpr std::uint32_t kCreateDibPatternBrushPt = 94;
 inline constexpr std::uint32_t kExtCreatePen = 95;
 inline constexpr std::uint32_t kSmallTextOut = 108;
+inline constexpr std::uint32_t kTransparentBlt = 116;
 inline constexpr std::uint32_t kAlphaBlend = 114;
 inline constexpr std::uint32_t kGradientFill = 118;
 }  // namespace emr
@@ -188,9 +192,9 @@ inline constexpr std::uint16_t kCreateBrushIndirect = 0x02FC;
 inline constexpr std::uint16_t kCreateRegion = 0x06FF;
 }  // namespace meta
 
-inline constexpr std::uint32_t kEmfSignature = 0x464D4520;   // " EMF"
+inline constexpr std::uint32_t kEmfSignature = 0x464D4520;  // " EMF"
 inline constexpr std::uint32_t kPlaceableKey = 0x9AC6CDD7;
-inline constexpr std::uint32_t kEmfPlusComment = 0x2B464D45;  // "EMF+"
+inline constexpr std::uint32_t kEmfPlusComment = 0x2B464D45;         // "EMF+"
 inline constexpr std::uint32_t kWmfEmbeddedEmfComment = 0x43464D57;  // "WMFC"
 inline constexpr std::uint16_t kMfComment = 0x000F;
 inline constexpr std::uint32_t kSrcCopy = 0x00CC0020;
@@ -215,8 +219,8 @@ inline constexpr SizeL kScreenMillimetres{508, 381};
 // The fields of an enhanced-metafile header that playback needs.
 struct EmfHeader {
     std::uint32_t headerSize = 0;
-    RectL bounds;   // device units, inclusive
-    RectL frame;    // 0.01 mm
+    RectL bounds;  // device units, inclusive
+    RectL frame;   // 0.01 mm
     std::uint32_t totalBytes = 0;
     std::uint32_t handleCount = 0;
     SizeL devicePixels;

@@ -8,7 +8,7 @@ namespace ozm::metafile {
 namespace {
 
 class ByteWriter {
-public:
+  public:
     void U8(std::uint8_t v) { bytes_.push_back(v); }
     void U16(std::uint16_t v) {
         bytes_.push_back(static_cast<std::uint8_t>(v));
@@ -29,7 +29,7 @@ public:
     std::size_t Size() const { return bytes_.size(); }
     std::vector<std::uint8_t>& Bytes() { return bytes_; }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
 };
 

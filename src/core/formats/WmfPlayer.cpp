@@ -43,13 +43,13 @@ void ForEachRecord(std::span<const std::uint8_t> wmf, Visit&& visit) {
 }
 
 class WmfPlayer {
-public:
+  public:
     WmfPlayer(const WmfHeader& header, Canvas& canvas)
         : canvas_(canvas), slots_(header.objectCount) {}
 
     void Record(std::uint16_t function, const RecordReader& r);
 
-private:
+  private:
     PointD Point(const RecordReader& r, std::size_t at) const {
         // Points in parameter lists are stored y first.
         return {double(r.I16(at + 2)), double(r.I16(at))};
@@ -105,9 +105,12 @@ std::shared_ptr<const MetafileImage> WmfPlayer::Dib(const RecordReader& r, std::
     if (!parts) throw RecordError("bitmap header outside the record");
     if (paletteIndexes) return nullptr;
     switch (CheckDib(parts->info, parts->bits.size())) {
-        case DibVerdict::Lies: throw RecordError("bitmap larger than its record");
-        case DibVerdict::OutOfLimits: return nullptr;
-        case DibVerdict::Usable: break;
+        case DibVerdict::Lies:
+            throw RecordError("bitmap larger than its record");
+        case DibVerdict::OutOfLimits:
+            return nullptr;
+        case DibVerdict::Usable:
+            break;
     }
     return MetafileImage::FromDib(parts->info, parts->bits, false);
 }
@@ -186,32 +189,72 @@ void WmfPlayer::DibBlit(std::uint16_t function, const RecordReader& r) {
 void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
     DcState& s = canvas_.State();
     switch (function) {
-        case meta::kSaveDc: canvas_.SaveDc(); break;
-        case meta::kRestoreDc: canvas_.RestoreDc(r.I16(6)); break;
-        case meta::kSetBkColor: s.bkColour = Colour::FromRef(r.U32(6)); break;
-        case meta::kSetBkMode: s.bkMode = r.U16(6); break;
-        case meta::kSetMapMode: canvas_.SetMapMode(r.U16(6)); break;
-        case meta::kSetRop2: s.rop2 = r.U16(6); break;
-        case meta::kSetPolyFillMode: s.polyFillMode = r.U16(6); break;
-        case meta::kSetStretchBltMode: s.stretchMode = r.U16(6); break;
-        case meta::kSetTextColor: s.textColour = Colour::FromRef(r.U32(6)); break;
-        case meta::kSetTextAlign: s.textAlign = r.U16(6); break;
-        case meta::kSetWindowOrg: canvas_.SetWindowOrg(Point(r, 6)); break;
-        case meta::kSetWindowExt: canvas_.SetWindowExt(Point(r, 6)); break;
-        case meta::kSetViewportOrg: canvas_.SetViewportOrg(Point(r, 6)); break;
-        case meta::kSetViewportExt: canvas_.SetViewportExt(Point(r, 6)); break;
-        case meta::kOffsetWindowOrg: canvas_.OffsetWindowOrg(Point(r, 6)); break;
-        case meta::kOffsetViewportOrg: canvas_.OffsetViewportOrg(Point(r, 6)); break;
+        case meta::kSaveDc:
+            canvas_.SaveDc();
+            break;
+        case meta::kRestoreDc:
+            canvas_.RestoreDc(r.I16(6));
+            break;
+        case meta::kSetBkColor:
+            s.bkColour = Colour::FromRef(r.U32(6));
+            break;
+        case meta::kSetBkMode:
+            s.bkMode = r.U16(6);
+            break;
+        case meta::kSetMapMode:
+            canvas_.SetMapMode(r.U16(6));
+            break;
+        case meta::kSetRop2:
+            s.rop2 = r.U16(6);
+            break;
+        case meta::kSetPolyFillMode:
+            s.polyFillMode = r.U16(6);
+            break;
+        case meta::kSetStretchBltMode:
+            s.stretchMode = r.U16(6);
+            break;
+        case meta::kSetTextColor:
+            s.textColour = Colour::FromRef(r.U32(6));
+            break;
+        case meta::kSetTextAlign:
+            s.textAlign = r.U16(6);
+            break;
+        case meta::kSetWindowOrg:
+            canvas_.SetWindowOrg(Point(r, 6));
+            break;
+        case meta::kSetWindowExt:
+            canvas_.SetWindowExt(Point(r, 6));
+            break;
+        case meta::kSetViewportOrg:
+            canvas_.SetViewportOrg(Point(r, 6));
+            break;
+        case meta::kSetViewportExt:
+            canvas_.SetViewportExt(Point(r, 6));
+            break;
+        case meta::kOffsetWindowOrg:
+            canvas_.OffsetWindowOrg(Point(r, 6));
+            break;
+        case meta::kOffsetViewportOrg:
+            canvas_.OffsetViewportOrg(Point(r, 6));
+            break;
         case meta::kScaleWindowExt:
             canvas_.ScaleWindowExt(r.I16(12), r.I16(10), r.I16(8), r.I16(6));
             break;
         case meta::kScaleViewportExt:
             canvas_.ScaleViewportExt(r.I16(12), r.I16(10), r.I16(8), r.I16(6));
             break;
-        case meta::kMoveTo: canvas_.MoveTo(Point(r, 6)); break;
-        case meta::kLineTo: canvas_.LineTo(Point(r, 6)); break;
-        case meta::kExcludeClipRect: canvas_.ExcludeClipRect(ReversedRect(r, 6)); break;
-        case meta::kIntersectClipRect: canvas_.IntersectClipRect(ReversedRect(r, 6)); break;
+        case meta::kMoveTo:
+            canvas_.MoveTo(Point(r, 6));
+            break;
+        case meta::kLineTo:
+            canvas_.LineTo(Point(r, 6));
+            break;
+        case meta::kExcludeClipRect:
+            canvas_.ExcludeClipRect(ReversedRect(r, 6));
+            break;
+        case meta::kIntersectClipRect:
+            canvas_.IntersectClipRect(ReversedRect(r, 6));
+            break;
 
         case meta::kArc:
         case meta::kPie:
@@ -222,10 +265,18 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
             canvas_.ArcShape(kind, ReversedRect(r, 14), Point(r, 10), Point(r, 6));
             break;
         }
-        case meta::kEllipse: canvas_.Ellipse(ReversedRect(r, 6)); break;
-        case meta::kRectangle: canvas_.Rectangle(ReversedRect(r, 6)); break;
-        case meta::kRoundRect: canvas_.RoundRect(ReversedRect(r, 10), r.I16(8), r.I16(6)); break;
-        case meta::kSetPixel: canvas_.SetPixel(Point(r, 10), Colour::FromRef(r.U32(6))); break;
+        case meta::kEllipse:
+            canvas_.Ellipse(ReversedRect(r, 6));
+            break;
+        case meta::kRectangle:
+            canvas_.Rectangle(ReversedRect(r, 6));
+            break;
+        case meta::kRoundRect:
+            canvas_.RoundRect(ReversedRect(r, 10), r.I16(8), r.I16(6));
+            break;
+        case meta::kSetPixel:
+            canvas_.SetPixel(Point(r, 10), Colour::FromRef(r.U32(6)));
+            break;
         case meta::kPolygon:
         case meta::kPolyline: {
             const std::int16_t count = r.I16(6);
@@ -250,8 +301,12 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
             canvas_.PolyPolygon(Points(r, 8 + 2 * std::size_t{polys}, total), counts);
             break;
         }
-        case meta::kTextOut: TextOut(r); break;
-        case meta::kExtTextOut: ExtTextOut(r); break;
+        case meta::kTextOut:
+            TextOut(r);
+            break;
+        case meta::kExtTextOut:
+            ExtTextOut(r);
+            break;
 
         case meta::kPatBlt: {
             const double h = r.I16(10), w = r.I16(12), y = r.I16(14), x = r.I16(16);
@@ -271,7 +326,9 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
             break;
         }
         case meta::kDibStretchBlt:
-        case meta::kDibBitBlt: DibBlit(function, r); break;
+        case meta::kDibBitBlt:
+            DibBlit(function, r);
+            break;
         case meta::kSetDibToDev: {
             const bool palIndexes = r.U16(6) != kDibRgbColors;
             const std::uint16_t scans = r.U16(8);
@@ -284,14 +341,17 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
             if (palIndexes || scans == 0) break;
             const auto info = LimitDibHeight(parts->info, scans);
             switch (CheckDib(info, parts->bits.size())) {
-                case DibVerdict::Lies: throw RecordError("bitmap larger than its record");
-                case DibVerdict::OutOfLimits: return;
-                case DibVerdict::Usable: break;
+                case DibVerdict::Lies:
+                    throw RecordError("bitmap larger than its record");
+                case DibVerdict::OutOfLimits:
+                    return;
+                case DibVerdict::Usable:
+                    break;
             }
             const auto image = MetafileImage::FromDib(info, parts->bits, false);
             if (!image) break;
-            const double top = image->BottomUp() ? image->Height() + startScan - (ySrc + h)
-                                                 : ySrc - startScan;
+            const double top =
+                image->BottomUp() ? image->Height() + startScan - (ySrc + h) : ySrc - startScan;
             canvas_.BitsToDevice(*image, RectD{xSrc, top, xSrc + w, top + h}, {x, y}, {w, h});
             break;
         }
@@ -304,7 +364,8 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
             pen.colour = Colour::FromRef(r.U32(12));
             pen.cosmetic = pen.width <= 0;
             // 16-bit pens know no user styles or alternate dots.
-            if ((pen.style & gdi::kPsStyleMask) > gdi::kPsInsideFrame) pen.style &= ~gdi::kPsStyleMask;
+            if ((pen.style & gdi::kPsStyleMask) > gdi::kPsInsideFrame)
+                pen.style &= ~gdi::kPsStyleMask;
             Create(pen);
             break;
         }
@@ -360,7 +421,9 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
             break;
         }
         case meta::kCreatePalette:
-        case meta::kCreateRegion: Create(PlaceholderObject{}); break;
+        case meta::kCreateRegion:
+            Create(PlaceholderObject{});
+            break;
         case meta::kSelectObject: {
             const std::uint16_t index = r.U16(6);
             CheckSlot(index);
@@ -376,7 +439,8 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
             }
             break;
         }
-        default: break;  // records that draw nothing here are skipped by their size
+        default:
+            break;  // records that draw nothing here are skipped by their size
     }
 }
 
@@ -392,7 +456,8 @@ std::optional<std::vector<std::uint8_t>> FindEmbeddedEmf(std::span<const std::ui
         bool broken = false;
         ForEachRecord(wmf, [&](std::uint16_t function, const RecordReader& r) {
             if (function != meta::kEscape || !r.Has(6, 4) || r.U16(6) != kMfComment) return true;
-            if (!r.Has(10, 34) || r.U32(10) != kWmfEmbeddedEmfComment || r.U32(14) != 1) return true;
+            if (!r.Has(10, 34) || r.U32(10) != kWmfEmbeddedEmfComment || r.U32(14) != 1)
+                return true;
             // Identifier, type, version, checksum (16 bits), flags, then the piece counts.
             const std::uint32_t count = r.U32(28);
             const std::uint32_t chunk = r.U32(32);

@@ -31,7 +31,7 @@ std::uint64_t WorkBudget(int w, int h) {
 }
 
 struct Placement {
-    int width = 0;   // pixels
+    int width = 0;  // pixels
     int height = 0;
     Affine deviceToPicture;  // the metafile's device units to picture pixels
     PointD devicePixelsPerMm;
@@ -101,10 +101,10 @@ std::vector<RgbQuad> DefaultPalette(int bitCount) {
         add(255, 255, 255);
     } else if (bitCount == 4) {
         static constexpr int kVga[16][3] = {
-            {0, 0, 0},     {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
-            {0, 0, 128},   {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
-            {128, 128, 128}, {255, 0, 0}, {0, 255, 0},   {255, 255, 0},
-            {0, 0, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+            {0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+            {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
+            {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+            {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
         for (const auto& c : kVga) add(c[0], c[1], c[2]);
     } else {
         for (int r = 0; r < 6; ++r)
@@ -118,7 +118,7 @@ std::vector<RgbQuad> DefaultPalette(int bitCount) {
 // Stores drawn pixels (0x00RRGGBB words) into the bitmap at its own depth; palette depths
 // take the nearest palette colour.
 class PixelStore {
-public:
+  public:
     explicit PixelStore(Bitmap& bitmap) : bitmap_(bitmap) {}
 
     void Row(int y, int x0, const std::uint32_t* pixels, int count) {
@@ -145,7 +145,9 @@ public:
                     row[2 * x + 1] = static_cast<std::uint8_t>(v >> 8);
                     break;
                 }
-                case 8: row[x] = Nearest(c); break;
+                case 8:
+                    row[x] = Nearest(c);
+                    break;
                 case 4: {
                     const std::uint8_t v = Nearest(c) & 0x0F;
                     std::uint8_t& byte = row[x >> 1];
@@ -159,12 +161,13 @@ public:
                     byte = (Nearest(c) & 1) ? (byte | bit) : (byte & ~bit);
                     break;
                 }
-                default: break;
+                default:
+                    break;
             }
         }
     }
 
-private:
+  private:
     std::uint8_t Nearest(std::uint32_t c) {
         auto found = cache_.find(c);
         if (found != cache_.end()) return found->second;

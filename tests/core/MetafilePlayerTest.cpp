@@ -81,6 +81,8 @@ Bitmap Play(const std::vector<std::uint8_t>& data) {
     return b;
 }
 
+int DarkPixels(const Bitmap& b, int x0, int y0, int x1, int y1);
+
 // Selects a solid brush of `colour` in slot 1 and the null pen.
 EmfBuilder& SolidBrush(EmfBuilder& e, std::int64_t colour) {
     return e.Rec(kCreateBrush, {1, 0, colour, 0})
@@ -114,6 +116,57 @@ TEST(MetafilePlayer, EnhancedMappingTransformsAndDcStack) {
     EXPECT_EQ(At(b, 20, 30), kRedPixel);
     EXPECT_EQ(At(b, 5, 30), kWhitePixel);
     EXPECT_EQ(At(b, 20, 12), kWhitePixel);
+}
+
+TEST(MetafilePlayer, ArcsFollowTheArcDirectionAndMetricModesPointUp) {
+    EmfBuilder e(80, 40);
+    SolidBrush(e, kRed);
+    // A pie from east to north: anticlockwise the upper right quarter, clockwise the rest.
+    e.Rec(47, {0, 0, 40, 40, 40, 20, 20, 0});
+    e.Rec(57, {2});  // AD_CLOCKWISE
+    e.Rec(47, {40, 0, 80, 40, 80, 20, 60, 0});
+    // Hundredths of a millimetre (26.46 to a pixel here), y upwards.
+    e.Rec(kSetMapMode, {3}).Rec(kCreateBrush, {2, 0, kBlue, 0}).Rec(kSelectObject, {2});
+    e.Rec(kRectangle, {0, -794, 264, -1058});  // x 0..10 px, y 30..40 px
+    const Bitmap b = Play(e.Finish());
+    EXPECT_EQ(At(b, 28, 8), kRedPixel);
+    EXPECT_EQ(At(b, 12, 28), kWhitePixel);
+    EXPECT_EQ(At(b, 28, 28), kWhitePixel);
+    EXPECT_EQ(At(b, 68, 8), kWhitePixel);
+    EXPECT_EQ(At(b, 52, 28), kRedPixel);
+    EXPECT_EQ(At(b, 68, 28), kRedPixel);
+    EXPECT_EQ(At(b, 5, 35), kBluePixel);
+    EXPECT_EQ(At(b, 15, 35), kWhitePixel);
+}
+
+TEST(MetafilePlayer, HatchedBrushesAndRotatedWindowsText) {
+    WmfBuilder w(60, 60, 4);
+    w.Rec(0x0102, {1});                                  // transparent background
+    w.Rec(0x02FC, {2, kBlue & 0xFFFF, kBlue >> 16, 4});  // blue cross hatch
+    w.Rec(0x02FA, {5, 0, 0, 0, 0});
+    w.Rec(0x012D, {0}).Rec(0x012D, {1});
+    w.Rec(0x041B, {20, 60, 0, 0});  // rectangle over the top third
+    ByteSink font;
+    for (int v : {-20, 0, 900, 900, 400}) font.U16(static_cast<std::uint32_t>(v));
+    for (int i = 0; i < 8; ++i) font.U8(0);
+    for (char c : std::string("DejaVu Sans")) font.U8(static_cast<std::uint8_t>(c));
+    font.U8(0);
+    w.Raw(0x02FB, font.bytes).Rec(0x012D, {2});
+    w.Rec(0x012E, {24});                 // baseline alignment
+    w.Rec(0x0521, {2, 0x4848, 55, 25});  // "HH" at x 25, y 55, written upwards
+    const Bitmap b = Play(w.Finish());
+    int blue = 0, white = 0;
+    for (int y = 0; y < 20; ++y) {
+        for (int x = 0; x < 60; ++x) {
+            blue += At(b, x, y) == kBluePixel;
+            white += At(b, x, y) == kWhitePixel;
+        }
+    }
+    EXPECT_GT(blue, 100);   // the hatch lines
+    EXPECT_GT(white, 600);  // and the background between them
+    // Letters stand left of the upward baseline, between its start and 30 pixels above.
+    EXPECT_GT(DarkPixels(b, 5, 25, 25, 55), 30);
+    EXPECT_EQ(DarkPixels(b, 27, 21, 60, 60), 0);
 }
 
 TEST(MetafilePlayer, ClippingRecords) {

@@ -19,11 +19,6 @@ bool IsFolder(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool IsExistingFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 }  // namespace
 
 std::optional<std::string> OutputNamer::Reserve(std::string_view folder, std::string_view fileName) {
@@ -180,7 +175,7 @@ void ConversionRun::ConvertSelectedFiles() {
             const ConversionOptions options = host_.Options();
             const std::string source = options.sourceFolder + host_.EntryText(index);
             lastSourcePath = source;
-            if (IsExistingFile(source)) {
+            if (OutputFileExists(source)) {
                 host_.ProcessPendingWork();
                 const FileOutcome outcome =
                     ConvertOneFile(source, options.targetFolder, workBitmap_, pipeline, namer);

@@ -156,7 +156,7 @@ public:
 private:
     std::optional<std::string> TakeFree(const std::string& folder, const std::string& name) {
         auto path = MakeUniqueOutputPath(folder, name, [this](const std::string& candidate) {
-            return reserved_.count(candidate) > 0 || OutputFileExists(candidate);
+            return reserved_.count(candidate) > 0 || IsExistingFile(candidate);
         });
         if (path) reserved_.insert(*path);
         return path;

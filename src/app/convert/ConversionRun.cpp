@@ -175,7 +175,7 @@ void ConversionRun::ConvertSelectedFiles() {
             const ConversionOptions options = host_.Options();
             const std::string source = options.sourceFolder + host_.EntryText(index);
             lastSourcePath = source;
-            if (OutputFileExists(source)) {
+            if (IsExistingFile(source)) {
                 host_.ProcessPendingWork();
                 const FileOutcome outcome =
                     ConvertOneFile(source, options.targetFolder, workBitmap_, pipeline, namer);

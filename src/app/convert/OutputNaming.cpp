@@ -22,13 +22,13 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
 
 }  // namespace
 
-bool OutputFileExists(const std::string& path) {
+bool IsExistingFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 std::optional<std::string> MakeUniqueOutputPath(std::string_view folder, std::string_view fileName) {
-    return MakeUniqueOutputPath(folder, fileName, OutputFileExists);
+    return MakeUniqueOutputPath(folder, fileName, IsExistingFile);
 }
 
 std::optional<std::string> MakeUniqueOutputPath(

@@ -23,7 +23,7 @@ std::optional<std::string> MakeUniqueOutputPath(
     const std::function<bool(const std::string& path)>& isTaken);
 
 // True when a file (not a folder) exists at the path.
-bool OutputFileExists(const std::string& path);
+bool IsExistingFile(const std::string& path);
 
 // Trims blanks and control characters; a text left empty comes back unchanged. Otherwise the
 // trimmed text gets one "/" appended, then every "///" becomes "/", then every "//" becomes

@@ -3,7 +3,7 @@
 # GraphicsMagick's gm mogrify and vips, side by side in one run, with the same settings:
 # point sampling, PNG filter none at zlib level 6, JPEG quality 75. Three jobs: to PNG, to JPG
 # at 50%, to JPG rotated by 90 degrees. Each timing is the best of three rounds of the whole
-# command (reading and writing included). vips converts one file per call, so it runs with
+# command (reading and writing included); the peers, which take many times longer, run once. vips converts one file per call, so it runs with
 # one call per core in parallel (xargs -P); mogrify and gm take the whole batch in one call.
 set -u
 bin=${1:-build-bench/bin}
@@ -18,9 +18,9 @@ for i in $(seq 1 $((n - 1))); do
   convert "$work/in/p0.jpg" -roll +$((i * 41))+$((i * 13)) -quality 90 "$work/in/p$i.jpg"
 done
 
-best() {  # best of three wall-clock seconds of "$@", run in a fresh output folder
+best() {  # best wall-clock seconds of $ROUNDS runs of "$@", each in a fresh output folder
   local b=999999 s e t
-  for r in 1 2 3; do
+  for r in $(seq "${ROUNDS:-3}"); do
     rm -rf "$work/out" && mkdir "$work/out"
     s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N)
     t=$(echo "$e - $s" | bc -l)
@@ -36,7 +36,7 @@ cp_only() { cp "$work"/in/*.jpg "$work/out/"; }
 vips_each() { ls "$work"/in/*.jpg | xargs -P "$cores" -I{} sh -c "$1"; }
 
 echo "batch of $n JPEG photos 1920x1080, $cores cores"
-copy=$(best cp_only)
+copy=$(ROUNDS=1 best cp_only)
 for job in png half rot90; do
   case $job in
     png) echo "to PNG (filter none, level 6):"
@@ -57,12 +57,12 @@ for job in png half rot90; do
   row "ozmconv (default jobs)" "$tn"
   printf '  %-28s %7.2f x\n' "  jobs speed-up" "$(echo "$t1 / $tn" | bc -l)"
   # The peers work in place on copies; the copy time is taken off their figure.
-  tim=$(best im_batch "${im[@]}"); row "ImageMagick mogrify" "$(echo "$tim - $copy" | bc -l)"
-  if command -v gm >/dev/null; then tgm=$(best gm_batch "${gmo[@]}"); row "GraphicsMagick gm mogrify" "$(echo "$tgm - $copy" | bc -l)";
+  tim=$(ROUNDS=1 best im_batch "${im[@]}"); row "ImageMagick mogrify" "$(echo "$tim - $copy" | bc -l)"
+  if command -v gm >/dev/null; then tgm=$(ROUNDS=1 best gm_batch "${gmo[@]}"); row "GraphicsMagick gm mogrify" "$(echo "$tgm - $copy" | bc -l)";
   else echo "  gm: not installed, skipped"; fi
   if command -v vips >/dev/null; then
     export -f vips_each
-    tv=$(best bash -c "ls '$work'/in/*.jpg | xargs -P $cores -I{} sh -c '$vcmd' '$work'")
+    tv=$(ROUNDS=1 best bash -c "ls '$work'/in/*.jpg | xargs -P $cores -I{} sh -c '$vcmd' '$work'")
     row "vips (xargs -P $cores)" "$tv"
   else echo "  vips: not installed, skipped"; fi
 done

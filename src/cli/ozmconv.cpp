@@ -155,21 +155,9 @@ public:
 
 private:
     std::optional<std::string> TakeFree(const std::string& folder, const std::string& name) {
-        // The file system's free name, then the next numbers past any reserved ones.
-        struct Namer : OutputNamer {} disk;
-        auto path = disk.Reserve(folder, name);
-        if (path && reserved_.count(*path)) {
-            const std::string joined = folder + name;
-            const std::string ext(ExtractFileExt(joined));
-            const std::string stem = joined.substr(0, joined.size() - ext.size());
-            path.reset();
-            for (int i = 1; i <= kMaxNumberedNames && !path; ++i) {
-                std::string candidate = stem + "(" + std::to_string(i) + ")" + ext;
-                if (!reserved_.count(candidate) && MakeUniqueOutputPath("", candidate) == candidate) {
-                    path = std::move(candidate);
-                }
-            }
-        }
+        auto path = MakeUniqueOutputPath(folder, name, [this](const std::string& candidate) {
+            return reserved_.count(candidate) > 0 || IsExistingFile(candidate);
+        });
         if (path) reserved_.insert(*path);
         return path;
     }

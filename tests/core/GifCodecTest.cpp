@@ -15,12 +15,7 @@ using test::ReadAll;
 bool Decode(std::span<const std::uint8_t> data, Bitmap& out) { return DecodeGif(data, out); }
 
 std::vector<std::uint8_t> EncodeToBytes(const Bitmap& bmp) {
-    test::ScratchDir dir;
-    const auto path = dir / "out.gif";
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    const bool ok = EncodeGif(bmp, f);
-    std::fclose(f);
-    return ok ? ReadAll(path) : std::vector<std::uint8_t>{};
+    return test::EncodeToBytes([&](std::FILE* f) { return EncodeGif(bmp, f); });
 }
 
 TEST(GifCodec, RealFilesDecodeLikeTheSecondDecoder) {

@@ -13,12 +13,7 @@ using test::DataFile;
 using test::ReadAll;
 
 std::vector<std::uint8_t> EncodeToBytes(const Bitmap& bmp, int quality) {
-    test::ScratchDir dir;
-    const auto path = dir / "out.jpg";
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    const bool ok = EncodeJpeg(bmp, f, quality);
-    std::fclose(f);
-    return ok ? ReadAll(path) : std::vector<std::uint8_t>{};
+    return test::EncodeToBytes([&](std::FILE* f) { return EncodeJpeg(bmp, f, quality); });
 }
 
 bool Decode(std::span<const std::uint8_t> data, Bitmap& out) { return DecodeJpeg(data, out); }

@@ -17,12 +17,7 @@ using test::ReadAll;
 bool Decode(std::span<const std::uint8_t> data, Bitmap& out) { return DecodePng(data, out); }
 
 std::vector<std::uint8_t> EncodeToBytes(const Bitmap& bmp) {
-    test::ScratchDir dir;
-    const auto path = dir / "out.png";
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    const bool ok = EncodePng(bmp, f, kPngFilterNoneOnly);
-    std::fclose(f);
-    return ok ? ReadAll(path) : std::vector<std::uint8_t>{};
+    return test::EncodeToBytes([&](std::FILE* f) { return EncodePng(bmp, f, kPngFilterNoneOnly); });
 }
 
 std::uint32_t Be32(const std::uint8_t* p) {

@@ -60,6 +60,15 @@ RgbImage ToRgb(const Bitmap& bitmap) {
     return img;
 }
 
+std::vector<std::uint8_t> EncodeToBytes(const std::function<bool(std::FILE*)>& encode) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), std::fclose);
+    if (!file || !encode(file.get()) || std::fflush(file.get()) != 0) return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::ftell(file.get())));
+    std::rewind(file.get());
+    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return {};
+    return bytes;
+}
+
 bool HaveTool(const std::string& name) {
     const std::string cmd = "command -v " + name + " >/dev/null 2>&1";
     return std::system(cmd.c_str()) == 0;

@@ -3,7 +3,9 @@
 // decoder (Pillow) to compare our pixels with.
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -52,6 +54,9 @@ long CountDifferences(const RgbImage& a, const RgbImage& b, int tolerance = 0);
 // A bitmap of the given depth filled with a deterministic pattern (a full palette of
 // distinct colours for palette depths).
 Bitmap MakePatternBitmap(int width, int height, int bitCount, unsigned seed = 1);
+
+// What an encoder writes to a file, or nothing when it returns false.
+std::vector<std::uint8_t> EncodeToBytes(const std::function<bool(std::FILE*)>& encode);
 
 // Whether a command is on PATH.
 bool HaveTool(const std::string& name);

@@ -19,11 +19,6 @@ bool IsFolder(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool IsExistingFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 }  // namespace
 
 std::optional<std::string> OutputNamer::Reserve(std::string_view folder, std::string_view fileName) {

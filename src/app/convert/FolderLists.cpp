@@ -129,28 +129,23 @@ void FolderLists::RefreshTargetList() {
     feedback_.ResetProgress();
 }
 
-void FolderLists::SetSourceFolder(std::string_view folder) {
-    FolderSide& side = model_.source;
-    side.currentFolder = folder;
-    side.editText = folder;
-    model_.dialogFolder = folder;
-    RefreshSourceList();
-    // The folder as given replaces the normalised one the refresh stored.
-    WriteReport report;
-    report.Add(profile_.WriteString(keys::SourcePath.section, keys::SourcePath.name, folder));
-    side.caption = std::string(kSourceCaptionPrefix) + std::string(folder);
-    report.ShowTo(feedback_);
-}
+void FolderLists::SetSourceFolder(std::string_view folder) { SetFolder(ListSide::Source, folder); }
 
-void FolderLists::SetTargetFolder(std::string_view folder) {
-    FolderSide& side = model_.target;
+void FolderLists::SetTargetFolder(std::string_view folder) { SetFolder(ListSide::Target, folder); }
+
+void FolderLists::SetFolder(ListSide which, std::string_view folder) {
+    const bool source = which == ListSide::Source;
+    FolderSide& side = source ? model_.source : model_.target;
     side.currentFolder = folder;
     side.editText = folder;
     model_.dialogFolder = folder;
-    RefreshTargetList();
+    if (source) RefreshSourceList();
+    else RefreshTargetList();
+    // The folder as given replaces the normalised one the source refresh stored.
+    const SettingKey& key = source ? keys::SourcePath : keys::TargetPath;
     WriteReport report;
-    report.Add(profile_.WriteString(keys::TargetPath.section, keys::TargetPath.name, folder));
-    side.caption = std::string(kTargetCaptionPrefix) + std::string(folder);
+    report.Add(profile_.WriteString(key.section, key.name, folder));
+    side.caption = std::string(source ? kSourceCaptionPrefix : kTargetCaptionPrefix) + std::string(folder);
     report.ShowTo(feedback_);
 }
 

@@ -67,6 +67,7 @@ class FolderLists {
     void RestorePreviewSwitches(bool target, bool source);
 
   private:
+    void SetFolder(ListSide side, std::string_view folder);
     std::optional<std::string> ShowPreview(ListSide side);
     // Creates the folder when missing. False when there is no folder there afterwards.
     static bool EnsureFolder(const std::string& folder);

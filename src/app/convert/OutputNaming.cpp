@@ -8,11 +8,6 @@ namespace ozm {
 
 namespace {
 
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
     std::string out;
     out.reserve(text.size());
@@ -27,15 +22,26 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
 
 }  // namespace
 
+bool IsExistingFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 std::optional<std::string> MakeUniqueOutputPath(std::string_view folder, std::string_view fileName) {
+    return MakeUniqueOutputPath(folder, fileName, IsExistingFile);
+}
+
+std::optional<std::string> MakeUniqueOutputPath(
+    std::string_view folder, std::string_view fileName,
+    const std::function<bool(const std::string& path)>& isTaken) {
     std::string joined(folder);
     joined += fileName;
-    if (!FileExists(joined)) return joined;
+    if (!isTaken(joined)) return joined;
     const std::string ext(ExtractFileExt(joined));
     const std::string stem = joined.substr(0, joined.size() - ext.size());
     for (int i = 1; i <= kMaxNumberedNames; ++i) {
         std::string candidate = stem + "(" + std::to_string(i) + ")" + ext;
-        if (!FileExists(candidate)) return candidate;
+        if (!isTaken(candidate)) return candidate;
     }
     return std::nullopt;
 }

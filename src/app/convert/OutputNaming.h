@@ -2,6 +2,7 @@
 // Output naming and folder-text normalisation shared by the batch run, the quick conversion
 // and the command line. Folders are texts ending in "/".
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,14 @@ inline constexpr int kMaxNumberedNames = 1000;
 // exists (a folder of that name does not count as taken). nullopt when all 1001 are taken:
 // the caller then writes nothing rather than replace a file.
 std::optional<std::string> MakeUniqueOutputPath(std::string_view folder, std::string_view fileName);
+
+// The same rule with the caller's own test of whether a candidate path is taken.
+std::optional<std::string> MakeUniqueOutputPath(
+    std::string_view folder, std::string_view fileName,
+    const std::function<bool(const std::string& path)>& isTaken);
+
+// True when a file (not a folder) exists at the path.
+bool IsExistingFile(const std::string& path);
 
 // Trims blanks and control characters; a text left empty comes back unchanged. Otherwise the
 // trimmed text gets one "/" appended, then every "///" becomes "/", then every "//" becomes

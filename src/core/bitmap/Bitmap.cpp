@@ -1,6 +1,9 @@
 #include "core/bitmap/Bitmap.h"
 
 #include <algorithm>
+#include <sys/mman.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -29,13 +32,32 @@ bool IsAcceptableImageSize(std::int64_t width, std::int64_t height) {
            kMaxImagePixels;
 }
 
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// Pixel memory from malloc, so that large blocks can be aligned for 2 MiB pages. Zeroed
+// memory comes from calloc, which takes fresh (already zero) pages without touching them.
+std::uint8_t* AllocatePixels(std::size_t size, bool zeroFill) {
+    if (zeroFill) return static_cast<std::uint8_t*>(std::calloc(size, 1));
+    if (size < 4 * kHugePage) return static_cast<std::uint8_t*>(std::malloc(size));
+    const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+    void* p = std::aligned_alloc(kHugePage, rounded);
+    if (p) ::madvise(p, rounded, MADV_HUGEPAGE);  // a hint; ignored where not offered
+    return static_cast<std::uint8_t*>(p);
+}
+
+}  // namespace
+
+void Bitmap::FreeDeleter::operator()(std::uint8_t* p) const { std::free(p); }
+
 Bitmap::Bitmap(const Bitmap& other) { *this = other; }
 
 Bitmap& Bitmap::operator=(const Bitmap& other) {
     if (this == &other) return *this;
     Clear();
     if (other.data_) {
-        data_.reset(new (std::nothrow) std::uint8_t[other.DataSize()]);
+        data_.reset(AllocatePixels(other.DataSize(), false));
         if (!data_) throw std::bad_alloc();
         std::memcpy(data_.get(), other.data_.get(), other.DataSize());
     }
@@ -69,10 +91,8 @@ bool Bitmap::Create(int width, int height, int bitCount, bool zeroFill) {
     const auto stride = RowStride(width, bitCount);
     if (!stride) return false;
     const std::size_t size = *stride * static_cast<std::size_t>(height);
-    std::unique_ptr<std::uint8_t[]> data(zeroFill ? new (std::nothrow) std::uint8_t[size]()
-                                                  : new (std::nothrow) std::uint8_t[size]);
-    if (!data) return false;
-    data_ = std::move(data);
+    data_.reset(AllocatePixels(size, zeroFill));
+    if (!data_) return false;
     width_ = width;
     height_ = height;
     bitCount_ = bitCount;

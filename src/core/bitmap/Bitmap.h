@@ -47,7 +47,8 @@ public:
     Bitmap& operator=(Bitmap&&) noexcept = default;
 
     // Replaces size, depth and content. Pixels are zero when `zeroFill`, else undefined
-    // (decoders that write every byte skip the clearing). The palette is resized to
+    // (decoders that write every byte skip the clearing; large uncleared bitmaps are then
+    // backed by 2 MiB pages where the system offers them, which saves most page faults). The palette is resized to
     // 2^bitCount black entries for palette depths and emptied otherwise.
     // Returns false, leaving the bitmap empty, when the size is outside the limits or the
     // memory cannot be had. A 0 x 0 bitmap is valid and empty.
@@ -86,7 +87,10 @@ private:
     int height_ = 0;
     int bitCount_ = 0;
     std::size_t stride_ = 0;
-    std::unique_ptr<std::uint8_t[]> data_;
+    struct FreeDeleter {
+        void operator()(std::uint8_t* p) const;
+    };
+    std::unique_ptr<std::uint8_t[], FreeDeleter> data_;
     std::vector<RgbQuad> palette_;
 };
 

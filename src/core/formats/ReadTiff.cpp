@@ -1,6 +1,5 @@
 #include "core/formats/ReadTiff.h"
 
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <array>
@@ -44,16 +43,6 @@ constexpr const char* kOutOfMemory = "Out Of Memory ";
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 
 enum class Kind { Bilevel, Grey, Palette, Rgb };
-
-// A large bitmap is written once from start to end right after it is allocated; with 2 MiB
-// pages the kernel takes a few dozen page faults for it instead of thousands. Only a hint:
-// nothing changes where the system does not offer such pages.
-void AdviseHugePages(std::uint8_t* data, std::size_t size) {
-    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHuge - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
 
 enum class Outcome {
     Decoded,
@@ -282,7 +271,6 @@ Outcome TiffDecoder::BuildBitmap(const TGraphicTiff& dir, Kind kind, int bitCoun
         target_.Clear();
         return Refuse(kOutOfMemory);
     }
-    AdviseHugePages(bitmap.Data(), bitmap.DataSize());
     // Rows go through a buffer of about 1 MiB that stays in the cache; rows that carry more
     // bytes than the width needs have the rest skipped.
     const std::size_t used = static_cast<std::size_t>(rowBytes);

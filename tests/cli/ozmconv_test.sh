@@ -74,6 +74,13 @@ mkdir "$work/rs"
 "$bin" --resize 40x --out "$work/rs" --to png "$work/photo.jpg" >/dev/null 2>&1
 check "resize keeps aspect" 'python3 -c "import struct,sys; d=open(sys.argv[1],\"rb\").read(); sys.exit(0 if struct.unpack(\">II\", d[16:24])==(40,30) else 1)" "$work/rs/photo.png"'
 
+# Every format, and each output read back by ozmconv itself.
+mkdir "$work/all" "$work/back"
+out=$("$bin" --to bmp,jpg,jpeg,png,emf,wmf,gif,tif --out "$work/all" "$work/A.B.PNG")
+check "all eight formats in order" '[ "$(echo "$out" | sed "s|.*\.||" | tr "\n" " ")" = "bmp jpg jpeg png emf wmf gif tif " ]'
+"$bin" --to png --out "$work/back" "$work"/all/* >/dev/null 2>&1
+check "every output reads back" "[ $? -eq 0 ] && [ \$(ls "$work/back" | wc -l) -eq 8 ]"
+
 # Usage errors.
 "$bin" >/dev/null 2>&1; check "no files: exit 2" "[ $? -eq 2 ]"
 "$bin" --to bmp,xyz "$work/photo.jpg" >/dev/null 2>&1; check "bad format: exit 2" "[ $? -eq 2 ]"

@@ -84,7 +84,9 @@ TEST(PngCodec, WrittenFilesHaveTheFixedHeaderAndNoRowFilter) {
         EXPECT_EQ(c.colorType, palette ? 3 : 2) << bits;
         EXPECT_EQ(c.depth, palette ? bits : 8) << bits;
         EXPECT_EQ(c.interlace, 0);
-        if (palette) EXPECT_EQ(c.plteEntries, std::size_t{1} << bits);
+        if (palette) {
+            EXPECT_EQ(c.plteEntries, std::size_t{1} << bits);
+        }
         // Every row starts with filter type 0.
         const std::size_t rowBytes = 1 + (palette ? (23 * bits + 7) / 8 : 23 * 3);
         std::vector<std::uint8_t> raw(rowBytes * 9);

@@ -6,6 +6,7 @@
 
 #include "core/formats/MetafileRaster.h"
 #include "core/formats/MetafileRecords.h"
+#include "core/text/TextRules.h"
 
 namespace ozm::metafile {
 
@@ -1368,25 +1369,6 @@ void Canvas::GradientTriangle(const GradientVertex& a, const GradientVertex& b,
 // ---- Text ----------------------------------------------------------------------------------
 
 namespace {
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 // Symbol fonts address their glyphs at U+F020..U+F0FF; fonts installed here usually carry
 // them at the plain Latin-1 codes.

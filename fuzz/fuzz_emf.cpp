@@ -1,28 +1,15 @@
 // Feeds bytes to the metafile player; the identification rule decides the kind. Pictures
 // larger than a megapixel are skipped so that the fuzzer spends its time on records.
 
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "FontCachesRelease.h"
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/MetafileRecords.h"
 #include "core/formats/ozmEmfUnit.h"
-
-namespace {
-// cairo and fontconfig keep font caches for the life of the process; released at exit so
-// that the leak checker reports only what the player itself loses.
-struct FontCachesRelease {
-    ~FontCachesRelease() {
-        cairo_debug_reset_static_data();
-        FcFini();
-    }
-} releaseAtExit;
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);

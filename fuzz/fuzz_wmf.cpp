@@ -2,27 +2,14 @@
 // placeable key gets a valid 22-byte header (a 200 x 150 box at 96 units per inch) in front,
 // so the fuzzer works on the records rather than on the checksum.
 
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "FontCachesRelease.h"
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/MetafileRecords.h"
 #include "core/formats/ozmEmfUnit.h"
-
-namespace {
-// cairo and fontconfig keep font caches for the life of the process; released at exit so
-// that the leak checker reports only what the player itself loses.
-struct FontCachesRelease {
-    ~FontCachesRelease() {
-        cairo_debug_reset_static_data();
-        FcFini();
-    }
-} releaseAtExit;
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> bytes;

@@ -62,5 +62,16 @@ TEST(TextRulesTest, AnythingElseIsNotAWholeNumber) {
     EXPECT_FALSE(ParseWholeNumber(std::string_view{}).has_value());
 }
 
+TEST(TextRulesTest, Utf8OfEachLengthAndReplacement) {
+    std::string out;
+    for (std::uint32_t cp : {0x41u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFFu, 0x10000u, 0x10FFFFu,
+                             0xD800u, 0xDFFFu, 0x110000u}) {
+        AppendUtf8(out, cp);
+    }
+    EXPECT_EQ(out,
+              "A\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80"
+              "\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
 }  // namespace
 }  // namespace ozm

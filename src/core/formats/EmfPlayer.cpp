@@ -505,55 +505,28 @@ bool EmfPlayer::Record(std::uint32_t type, const RecordReader& r) {
         }
 
         case emr::kCreatePen: {
-            Pen pen;
-            // Wide dashed pens keep their dashes (the graphics device would draw them solid),
-            // as the producers of such files mean them and draw them themselves.
-            pen.style = r.U32(12) & (gdi::kPsStyleMask | gdi::kPsEndcapMask | gdi::kPsJoinMask);
-            pen.width = r.I32(16);
-            pen.colour = Colour::FromRef(r.U32(24));
-            pen.cosmetic = pen.width <= 0;
-            if ((pen.style & gdi::kPsStyleMask) > gdi::kPsInsideFrame)
-                pen.style &= ~gdi::kPsStyleMask;
-            Store(r.U32(8), pen);
+            const std::uint32_t style =
+                r.U32(12) & (gdi::kPsStyleMask | gdi::kPsEndcapMask | gdi::kPsJoinMask);
+            Store(r.U32(8), LogPen(style, r.I32(16), r.U32(24)));
             break;
         }
         case emr::kExtCreatePen:
             Store(r.U32(8), ExtPen(r));
             break;
-        case emr::kCreateBrushIndirect: {
-            Brush brush;
-            brush.style = r.U32(12);
-            brush.colour = Colour::FromRef(r.U32(16));
-            brush.hatch = r.U32(20);
-            if (brush.style != gdi::kBsSolid && brush.style != gdi::kBsNull &&
-                brush.style != gdi::kBsHatched) {
-                brush.style = gdi::kBsSolid;
-            }
-            Store(r.U32(8), brush);
+        case emr::kCreateBrushIndirect:
+            Store(r.U32(8), LogBrush(r.U32(12), r.U32(16), r.U32(20)));
             break;
-        }
         case emr::kCreateDibPatternBrushPt:
         case emr::kCreateMonoBrush: {
             const std::uint32_t index = r.U32(8);
             CheckSlot(index);
-            Brush brush;
-            brush.style = gdi::kBsDibPatternPt;
-            brush.colour = {128, 128, 128};
-            if (r.U32(12) == kDibRgbColors) brush.pattern = Dib(r, 16, false);
-            Store(index, brush);
+            std::shared_ptr<const MetafileImage> pattern;
+            if (r.U32(12) == kDibRgbColors) pattern = Dib(r, 16, false);
+            Store(index, DibPatternBrush(std::move(pattern)));
             break;
         }
         case emr::kExtCreateFontIndirectW: {
-            Font font;
-            font.height = r.I32(12);
-            font.width = r.I32(16);
-            font.escapement = r.I32(20);
-            font.weight = r.I32(28);
-            font.italic = r.U8(32) != 0;
-            font.underline = r.U8(33) != 0;
-            font.strikeOut = r.U8(34) != 0;
-            font.charSet = r.U8(35);
-            font.pitchAndFamily = r.U8(39);
+            Font font = LogFontFields(r, 12, 4);
             std::vector<std::uint16_t> name;
             for (std::size_t i = 0; i < 32 && r.Has(40 + 2 * i, 2); ++i) {
                 const std::uint16_t c = r.U16(40 + 2 * i);

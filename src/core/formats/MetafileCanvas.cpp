@@ -6,6 +6,7 @@
 
 #include "core/formats/MetafileRaster.h"
 #include "core/formats/MetafileRecords.h"
+#include "core/text/TextRules.h"
 
 namespace ozm::metafile {
 
@@ -243,34 +244,32 @@ void Canvas::OffsetViewportOrg(PointD d) {
     state_.viewportOrg.y += d.y;
 }
 
-void Canvas::SetWindowExt(PointD e) {
+// Extents only count in the isotropic and anisotropic modes; zero sizes and factors are ignored.
+void Canvas::SetExtent(PointD& extent, PointD e) {
     if (state_.mapMode < gdi::kMmIsotropic || e.x == 0 || e.y == 0) return;
-    state_.windowExt = e;
+    extent = e;
     ApplyIsotropic();
 }
 
-void Canvas::SetViewportExt(PointD e) {
-    if (state_.mapMode < gdi::kMmIsotropic || e.x == 0 || e.y == 0) return;
-    state_.viewportExt = e;
-    ApplyIsotropic();
-}
-
-void Canvas::ScaleWindowExt(double xNum, double xDen, double yNum, double yDen) {
+void Canvas::ScaleExtent(PointD& extent, double xNum, double xDen, double yNum, double yDen) {
     if (state_.mapMode < gdi::kMmIsotropic || xDen == 0 || yDen == 0 || xNum == 0 || yNum == 0) {
         return;
     }
-    state_.windowExt.x = state_.windowExt.x * xNum / xDen;
-    state_.windowExt.y = state_.windowExt.y * yNum / yDen;
+    extent.x = extent.x * xNum / xDen;
+    extent.y = extent.y * yNum / yDen;
     ApplyIsotropic();
+}
+
+void Canvas::SetWindowExt(PointD e) { SetExtent(state_.windowExt, e); }
+
+void Canvas::SetViewportExt(PointD e) { SetExtent(state_.viewportExt, e); }
+
+void Canvas::ScaleWindowExt(double xNum, double xDen, double yNum, double yDen) {
+    ScaleExtent(state_.windowExt, xNum, xDen, yNum, yDen);
 }
 
 void Canvas::ScaleViewportExt(double xNum, double xDen, double yNum, double yDen) {
-    if (state_.mapMode < gdi::kMmIsotropic || xDen == 0 || yDen == 0 || xNum == 0 || yNum == 0) {
-        return;
-    }
-    state_.viewportExt.x = state_.viewportExt.x * xNum / xDen;
-    state_.viewportExt.y = state_.viewportExt.y * yNum / yDen;
-    ApplyIsotropic();
+    ScaleExtent(state_.viewportExt, xNum, xDen, yNum, yDen);
 }
 
 void Canvas::SetWorldTransform(const Affine& m) {
@@ -835,26 +834,25 @@ void Canvas::Polygon(std::span<const PointD> points) {
     Emit(LogicalPolyline(points, true), true, true);
 }
 
-void Canvas::PolyPolygon(std::span<const PointD> points, std::span<const std::uint32_t> counts) {
+// Figures whose counts run past the points end the list; figures under two points are skipped.
+void Canvas::PolyPoly(std::span<const PointD> points, std::span<const std::uint32_t> counts,
+                      bool closed) {
     Path all;
     std::size_t at = 0;
     for (std::uint32_t count : counts) {
         if (count > points.size() - at) break;
-        if (count >= 2) all.Append(LogicalPolyline(points.subspan(at, count), true));
+        if (count >= 2) all.Append(LogicalPolyline(points.subspan(at, count), closed));
         at += count;
     }
-    if (!all.Empty()) Emit(all, true, true);
+    if (!all.Empty()) Emit(all, closed, true);
+}
+
+void Canvas::PolyPolygon(std::span<const PointD> points, std::span<const std::uint32_t> counts) {
+    PolyPoly(points, counts, true);
 }
 
 void Canvas::PolyPolyline(std::span<const PointD> points, std::span<const std::uint32_t> counts) {
-    Path all;
-    std::size_t at = 0;
-    for (std::uint32_t count : counts) {
-        if (count > points.size() - at) break;
-        if (count >= 2) all.Append(LogicalPolyline(points.subspan(at, count), false));
-        at += count;
-    }
-    if (!all.Empty()) Emit(all, false, true);
+    PolyPoly(points, counts, false);
 }
 
 void Canvas::Rectangle(const RectD& r) { Emit(TargetRect(r, LogicalToTarget()), true, true); }
@@ -1255,6 +1253,16 @@ void Canvas::BitsToDevice(const MetafileImage& image, const RectD& srcRect, Poin
 
 // ---- Gradients -----------------------------------------------------------------------------
 
+void Canvas::FillWithPattern(const Path& targetPath, cairo_pattern_t* pattern) {
+    const PixelBox box = BoxOfPath(targetPath, 1, width_, height_);
+    CountWork(Area(box));
+    Paint(Colour{}, box, [&](cairo_t* cr, bool) {
+        AddPath(cr, targetPath);
+        cairo_set_source(cr, pattern);
+        cairo_fill(cr);
+    });
+}
+
 void Canvas::GradientRect(const GradientVertex& a, const GradientVertex& b, bool vertical) {
     const Affine m = LogicalToTarget();
     const auto inverse = Invert(m);
@@ -1268,13 +1276,7 @@ void Canvas::GradientRect(const GradientVertex& a, const GradientVertex& b, bool
     cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_PAD);
     const cairo_matrix_t pm = ToCairo(*inverse);
     cairo_pattern_set_matrix(pattern.get(), &pm);
-    const PixelBox box = BoxOfPath(area, 1, width_, height_);
-    CountWork(Area(box));
-    Paint(Colour{}, box, [&](cairo_t* cr, bool) {
-        AddPath(cr, area);
-        cairo_set_source(cr, pattern.get());
-        cairo_fill(cr);
-    });
+    FillWithPattern(area, pattern.get());
 }
 
 namespace {
@@ -1356,37 +1358,12 @@ void Canvas::GradientTriangle(const GradientVertex& a, const GradientVertex& b,
         cairo_mesh_pattern_end_patch(pattern.get());
     }
     outline.Close();
-    const PixelBox box = BoxOfPath(outline, 1, width_, height_);
-    CountWork(Area(box));
-    Paint(Colour{}, box, [&](cairo_t* cr, bool) {
-        AddPath(cr, outline);
-        cairo_set_source(cr, pattern.get());
-        cairo_fill(cr);
-    });
+    FillWithPattern(outline, pattern.get());
 }
 
 // ---- Text ----------------------------------------------------------------------------------
 
 namespace {
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 // Symbol fonts address their glyphs at U+F020..U+F0FF; fonts installed here usually carry
 // them at the plain Latin-1 codes.

@@ -244,6 +244,10 @@ class Canvas {
 
   private:
     void ApplyIsotropic();
+    void SetExtent(PointD& extent, PointD e);
+    void ScaleExtent(PointD& extent, double xNum, double xDen, double yNum, double yDen);
+    void PolyPoly(std::span<const PointD> points, std::span<const std::uint32_t> counts,
+                  bool closed);
     void ApplyClip(cairo_t* cr) const;
     void EnsureClip();
     void CombineClip(const Path& targetPath, bool evenOdd, int mode);
@@ -262,6 +266,8 @@ class Canvas {
     // figure can touch.
     template <class PaintFn>
     void Paint(const Colour& colour, const PixelBox& box, PaintFn&& paint);
+    // Fills a path in target pixels with a cairo pattern (the gradients) through Paint.
+    void FillWithPattern(const Path& targetPath, cairo_pattern_t* pattern);
     void CountWork(double pixels);
 
     cairo_surface_t* target_;

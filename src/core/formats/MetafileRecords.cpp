@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "core/text/TextRules.h"
+
 namespace ozm::metafile {
 
 void RecordReader::Need(std::size_t offset, std::size_t count) const {
@@ -232,33 +234,14 @@ std::vector<AnsiChar> DecodeAnsiText(std::span<const std::uint8_t> text, std::ui
 std::string Utf16ToUtf8(std::span<const std::uint16_t> units) {
     std::string out;
     out.reserve(units.size());
-    auto put = [&out](std::uint32_t cp) {
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    };
     for (std::size_t i = 0; i < units.size(); ++i) {
         const std::uint32_t u = units[i];
         if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
             units[i + 1] < 0xE000) {
-            put(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
             ++i;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            put(0xFFFD);
         } else {
-            put(u);
+            AppendUtf8(out, u);  // a lone surrogate becomes U+FFFD
         }
     }
     return out;

@@ -356,42 +356,14 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
             break;
         }
 
-        case meta::kCreatePenIndirect: {
-            Pen pen;
-            // As with enhanced pens, wide dashed pens keep their dashes.
-            pen.style = r.U16(6);
-            pen.width = r.I16(8);
-            pen.colour = Colour::FromRef(r.U32(12));
-            pen.cosmetic = pen.width <= 0;
-            // 16-bit pens know no user styles or alternate dots.
-            if ((pen.style & gdi::kPsStyleMask) > gdi::kPsInsideFrame)
-                pen.style &= ~gdi::kPsStyleMask;
-            Create(pen);
+        case meta::kCreatePenIndirect:
+            Create(LogPen(r.U16(6), r.I16(8), r.U32(12)));
             break;
-        }
-        case meta::kCreateBrushIndirect: {
-            Brush brush;
-            brush.style = r.U16(6);
-            brush.colour = Colour::FromRef(r.U32(8));
-            brush.hatch = r.U16(12);
-            if (brush.style != gdi::kBsSolid && brush.style != gdi::kBsNull &&
-                brush.style != gdi::kBsHatched) {
-                brush.style = gdi::kBsSolid;
-            }
-            Create(brush);
+        case meta::kCreateBrushIndirect:
+            Create(LogBrush(r.U16(6), r.U32(8), r.U16(12)));
             break;
-        }
         case meta::kCreateFontIndirect: {
-            Font font;
-            font.height = r.I16(6);
-            font.width = r.I16(8);
-            font.escapement = r.I16(10);
-            font.weight = r.I16(14);
-            font.italic = r.U8(16) != 0;
-            font.underline = r.U8(17) != 0;
-            font.strikeOut = r.U8(18) != 0;
-            font.charSet = r.U8(19);
-            font.pitchAndFamily = r.U8(23);
+            Font font = LogFontFields(r, 6, 2);
             std::vector<std::uint8_t> name;
             for (std::size_t i = 24; i < 24 + 32 && r.Has(i, 1); ++i) {
                 if (r.U8(i) == 0) break;
@@ -406,12 +378,8 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
             break;
         }
         case meta::kDibCreatePatternBrush: {
-            Brush brush;
-            brush.style = gdi::kBsDibPatternPt;
-            brush.colour = {128, 128, 128};
             const bool palIndexes = r.U16(8) != kDibRgbColors;
-            brush.pattern = Dib(r, 10, palIndexes);
-            Create(brush);
+            Create(DibPatternBrush(Dib(r, 10, palIndexes)));
             break;
         }
         case meta::kCreatePatternBrush: {

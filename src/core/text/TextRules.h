@@ -1,6 +1,7 @@
 #pragma once
 // Small text rules shared by every layer: ASCII case folding, trimming of blanks and control
-// characters, the whole-number rule, and the extension rule for file names.
+// characters, UTF-8 encoding of a code point, the whole-number rule, and the extension rule for
+// file names.
 
 #include <cstdint>
 #include <optional>
@@ -14,6 +15,9 @@ std::string AsciiLower(std::string_view text);
 
 // Removes leading and trailing characters with codes up to 32 (blanks and control characters).
 std::string_view TrimControl(std::string_view text);
+
+// Appends the UTF-8 form of `codePoint`; surrogates and values above U+10FFFF become U+FFFD.
+void AppendUtf8(std::string& out, std::uint32_t codePoint);
 
 // The whole-number rule for typed numbers: any number of leading spaces, an optional "+" or
 // "-", then decimal digits; "$", "x", "X", "0x" or "0X" in place of the first digit switches

@@ -34,8 +34,10 @@ const Bitmap& Photo() {
             for (int x = 0; x < kWidth; ++x) {
                 const int n = static_cast<int>(rng() % 9) - 4;
                 row[3 * x] = static_cast<std::uint8_t>(std::clamp(x * 255 / kWidth + n, 0, 255));
-                row[3 * x + 1] = static_cast<std::uint8_t>(std::clamp(y * 255 / kHeight + n, 0, 255));
-                row[3 * x + 2] = static_cast<std::uint8_t>(std::clamp((x + y) * 255 / (kWidth + kHeight) + n, 0, 255));
+                row[3 * x + 1] =
+                    static_cast<std::uint8_t>(std::clamp(y * 255 / kHeight + n, 0, 255));
+                row[3 * x + 2] = static_cast<std::uint8_t>(
+                    std::clamp((x + y) * 255 / (kWidth + kHeight) + n, 0, 255));
             }
         }
         return b;
@@ -53,7 +55,8 @@ std::vector<std::uint8_t> Encoded(Encoder encode) {
     encode(Photo(), f);
     std::fclose(f);
     std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>()};
     std::filesystem::remove(path);
     return bytes;
 }

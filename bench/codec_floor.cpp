@@ -25,7 +25,8 @@ struct Image {
 
 Image DecodeJpegFile(const char* path) {
     std::ifstream in(path, std::ios::binary);
-    std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>()};
     jpeg_decompress_struct cinfo;
     jpeg_error_mgr err;
     cinfo.err = jpeg_std_error(&err);
@@ -42,7 +43,8 @@ Image DecodeJpegFile(const char* path) {
     while (cinfo.output_scanline < cinfo.output_height) {
         JSAMPROW rows[16];
         unsigned n = std::min(16u, cinfo.output_height - cinfo.output_scanline);
-        for (unsigned i = 0; i < n; ++i) rows[i] = img.bgr.data() + stride * (cinfo.output_scanline + i);
+        for (unsigned i = 0; i < n; ++i)
+            rows[i] = img.bgr.data() + stride * (cinfo.output_scanline + i);
         jpeg_read_scanlines(&cinfo, rows, n);
     }
     jpeg_finish_decompress(&cinfo);
@@ -99,8 +101,10 @@ int main(int argc, char** argv) {
         const Image img = DecodeJpegFile(argv[i]);
         const std::string out = std::string(argv[2]) + "/floor" + std::to_string(i) + "." + kind;
         std::FILE* f = std::fopen(out.c_str(), "wb");
-        if (kind == "png") WritePng(img, f);
-        else WriteJpeg(img, f);
+        if (kind == "png")
+            WritePng(img, f);
+        else
+            WriteJpeg(img, f);
         std::fclose(f);
     }
     return 0;

@@ -106,8 +106,10 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
             if (TrimControl(options.outFolder).empty()) error = "--out needs a folder";
         } else if (arg == "--quality") {
             const auto q = ParseWholeNumber(value);
-            if (!q || *q < 1 || *q > 100) error = "--quality needs a number 1..100";
-            else options.conversion.jpegQuality = *q;
+            if (!q || *q < 1 || *q > 100)
+                error = "--quality needs a number 1..100";
+            else
+                options.conversion.jpegQuality = *q;
         } else if (arg == "--resize") {
             error = ApplyResizeArgument(value, options.conversion);
         } else if (arg == "--scale") {
@@ -116,8 +118,10 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
             error = ApplyRotateArgument(value, options.conversion);
         } else if (arg == "--jobs") {
             const auto n = ParseWholeNumber(value);
-            if (!n || *n < 1 || *n > 256) error = "--jobs needs a number 1..256";
-            else options.jobs = static_cast<unsigned>(*n);
+            if (!n || *n < 1 || *n > 256)
+                error = "--jobs needs a number 1..256";
+            else
+                options.jobs = static_cast<unsigned>(*n);
         }
         if (error) return UsageError(*error);
     }
@@ -130,9 +134,10 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
 // a name given to an earlier file counts as taken even before its file exists, so the names
 // are exactly those of a one-at-a-time run.
 class OrderedNaming {
-public:
+  public:
     // Waits for file `index`'s turn, then takes a name for each requested file name.
-    std::vector<std::optional<std::string>> ReserveInTurn(std::size_t index, const std::string& folder,
+    std::vector<std::optional<std::string>> ReserveInTurn(std::size_t index,
+                                                          const std::string& folder,
                                                           const std::vector<std::string>& names) {
         std::unique_lock lock(mutex_);
         turnChanged_.wait(lock, [&] { return turn_ == index; });
@@ -153,7 +158,7 @@ public:
         turnChanged_.wait(lock, [&] { return turn_ == index; });
     }
 
-private:
+  private:
     std::optional<std::string> TakeFree(const std::string& folder, const std::string& name) {
         auto path = MakeUniqueOutputPath(folder, name, [this](const std::string& candidate) {
             return reserved_.count(candidate) > 0 || IsExistingFile(candidate);
@@ -170,9 +175,10 @@ private:
 
 // Hands SaveInTickedFormats the names reserved for its file, in format order.
 class ReservedNamer : public OutputNamer {
-public:
+  public:
     std::map<std::string, std::optional<std::string>> byName;
-    std::optional<std::string> Reserve(std::string_view folder, std::string_view fileName) override {
+    std::optional<std::string> Reserve(std::string_view folder,
+                                       std::string_view fileName) override {
         const auto it = byName.find(std::string(folder) + std::string(fileName));
         return it == byName.end() ? std::nullopt : it->second;
     }
@@ -187,7 +193,7 @@ struct FileReport {
 };
 
 class CliPipelineHost : public PipelineHost {
-public:
+  public:
     CliPipelineHost(const ConversionOptions& options, const std::string& source, FileReport& report)
         : options_(options), source_(source), report_(report) {}
     ConversionOptions Options() override { return options_; }
@@ -202,21 +208,22 @@ public:
         report_.err += "ozmconv: " + source_ + ": cannot write " + path + "\n";
     }
 
-private:
+  private:
     const ConversionOptions& options_;
     const std::string& source_;
     FileReport& report_;
 };
 
 class Converter {
-public:
+  public:
     explicit Converter(const CliOptions& options)
         : options_(options), reports_(options.files.size()), done_(options.files.size(), false) {
         showProgress_ = ::isatty(STDERR_FILENO) == 1;
     }
 
     void Run() {
-        const unsigned jobs = std::min<unsigned>(options_.jobs, static_cast<unsigned>(options_.files.size()));
+        const unsigned jobs =
+            std::min<unsigned>(options_.jobs, static_cast<unsigned>(options_.files.size()));
         std::vector<std::thread> workers;
         for (unsigned j = 1; j < jobs; ++j) workers.emplace_back([this] { Work(); });
         Work();
@@ -228,7 +235,7 @@ public:
     int Failed() const { return static_cast<int>(options_.files.size()) - converted_; }
     int Written() const { return written_; }
 
-private:
+  private:
     void Work() {
         Bitmap bitmap;  // each worker its own
         for (std::size_t i; (i = next_.fetch_add(1)) < options_.files.size();) {
@@ -262,12 +269,14 @@ private:
         std::vector<std::string> names;
         const auto& table = OutputFormatTable();
         for (std::size_t row = 0; row < table.size(); ++row) {
-            if (options_.conversion.formats[row]) names.push_back(ChangeFileExt(baseName, table[row].extension));
+            if (options_.conversion.formats[row])
+                names.push_back(ChangeFileExt(baseName, table[row].extension));
         }
         ReservedNamer namer;
         try {
             const auto paths = naming_.ReserveInTurn(index, folder, names);
-            for (std::size_t k = 0; k < names.size(); ++k) namer.byName[folder + names[k]] = paths[k];
+            for (std::size_t k = 0; k < names.size(); ++k)
+                namer.byName[folder + names[k]] = paths[k];
         } catch (...) {
         }
         naming_.PassTurn(index);

@@ -1,10 +1,9 @@
-#include "app/convert/ConversionRun.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
 
+#include "app/convert/ConversionRun.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -66,7 +65,8 @@ struct RunFixture : ::testing::Test {
         host.options.sourceFolder = src;
         host.options.targetFolder = dst;
     }
-    void AddSource(const std::string& name, const std::string& data = "png/rgb8.png", bool sel = true) {
+    void AddSource(const std::string& name, const std::string& data = "png/rgb8.png",
+                   bool sel = true) {
         fs::copy_file(test::DataFile(data), src + name);
         host.entries.push_back(name);
         host.selected.push_back(sel);
@@ -170,7 +170,8 @@ TEST_F(RunFixture, MissingFoldersAndEmptySelections) {
     host.options.sourceFolder = src;
     host.options.targetFolder = dst + "gone/";
     run.BtnImgCovertClick();
-    EXPECT_EQ(host.messages, (std::vector<std::string>{"请选择源文件夹和目标文件夹", "请选择目标文件夹"}));
+    EXPECT_EQ(host.messages,
+              (std::vector<std::string>{"请选择源文件夹和目标文件夹", "请选择目标文件夹"}));
     EXPECT_EQ(host.events, (std::vector<std::string>{"choose source", "choose target"}));
 
     // Entries but none selected: the loop runs through, then asks for a selection.
@@ -196,8 +197,8 @@ TEST_F(RunFixture, MissingFoldersAndEmptySelections) {
 
 TEST_F(RunFixture, BadFilesAndFailedWritesAreCountedAndTheRunGoesOn) {
     AddSource("a.png");
-    AddSource("icon.ico");       // listed, but nothing decodes icons
-    AddSource("gone.png");       // deleted after listing: skipped without a word
+    AddSource("icon.ico");  // listed, but nothing decodes icons
+    AddSource("gone.png");  // deleted after listing: skipped without a word
     AddSource("c.png");
     fs::remove(src + "gone.png");
     Tick({"JPG"});

@@ -1,9 +1,8 @@
-#include "app/convert/OutputNaming.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "app/convert/OutputNaming.h"
 #include "support/TestSupport.h"
 
 namespace ozm {

@@ -1,7 +1,6 @@
-#include "core/bitmap/Bitmap.h"
-
 #include <gtest/gtest.h>
 
+#include "core/bitmap/Bitmap.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -58,8 +57,8 @@ TEST(Bitmap, EveryDepthConvertsToItsColoursAt24Bits) {
     // 5-5-5: blue in the low bits, each channel widened so that 31 becomes 255.
     Bitmap hi;
     ASSERT_TRUE(hi.Create(1, 1, 16));
-    hi.Row(0)[0] = 0x1F;          // blue 31
-    hi.Row(0)[1] = 0x7C | 0x80;   // red 31, the unused top bit set
+    hi.Row(0)[0] = 0x1F;         // blue 31
+    hi.Row(0)[1] = 0x7C | 0x80;  // red 31, the unused top bit set
     EXPECT_EQ(hi.PixelAt(0, 0), (RgbQuad{255, 0, 255, 0}));
 
     for (int bits : {1, 4, 8, 16, 24, 32}) {
@@ -80,7 +79,7 @@ TEST(Bitmap, EqualityIgnoresRowPadding) {
     EXPECT_FALSE(a == b);
     Bitmap c = test::MakePatternBitmap(5, 3, 4);
     Bitmap d = c;
-    d.Row(0)[2] ^= 0x0F;   // the unused low half of the last byte of a 5-pixel 4-bit row
+    d.Row(0)[2] ^= 0x0F;  // the unused low half of the last byte of a 5-pixel 4-bit row
     EXPECT_TRUE(c == d);
 }
 

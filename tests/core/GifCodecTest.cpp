@@ -1,9 +1,8 @@
-#include "core/formats/GifCodec.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
+#include "core/formats/GifCodec.h"
 #include "support/TestSupport.h"
 
 namespace ozm {

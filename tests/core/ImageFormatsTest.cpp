@@ -1,7 +1,6 @@
-#include "core/formats/ImageFormats.h"
-
 #include <gtest/gtest.h>
 
+#include "core/formats/ImageFormats.h"
 #include "core/text/TextRules.h"
 
 namespace ozm {

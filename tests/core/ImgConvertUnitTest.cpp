@@ -1,10 +1,9 @@
-#include "core/formats/ImgConvertUnit.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
+#include "core/formats/ImgConvertUnit.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -43,7 +42,8 @@ TEST(ImgConvertUnit, ReaderChoosesByTheLowerCasedExtensionOnly) {
     EXPECT_FALSE(ReadImageFile(dir / "folder.png", bmp));
     // Readers other than TIFF have nothing to say.
     int messages = 0;
-    EXPECT_TRUE(ReadImageFile(DataFile("gif/single.gif"), bmp, [&](const std::string&) { ++messages; }));
+    EXPECT_TRUE(
+        ReadImageFile(DataFile("gif/single.gif"), bmp, [&](const std::string&) { ++messages; }));
     EXPECT_EQ(messages, 0);
 }
 
@@ -102,8 +102,8 @@ TEST(ImgConvertUnit, WriterProducesWholeFilesOrNothing) {
     Bitmap wide;
     ASSERT_TRUE(wide.Create(70000, 1, 8));
     EXPECT_FALSE(WriteImageFile(wide, dir / "wide.gif", 7, WriteSettings{}));
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"global.jpg", "keep.png", "low.jpg",
-                                                           "q.jpeg", "q.jpg"}));
+    EXPECT_EQ(Names(dir.Path()),
+              (std::vector<std::string>{"global.jpg", "keep.png", "low.jpg", "q.jpeg", "q.jpg"}));
 }
 
 TEST(ImgConvertUnit, WrittenFilesReadBackAsTheSameImage) {
@@ -112,7 +112,8 @@ TEST(ImgConvertUnit, WrittenFilesReadBackAsTheSameImage) {
         const Bitmap src = test::MakePatternBitmap(21, 11, bits, 4);
         const auto expected = test::ToRgb(src);
         for (ImageFormatCode code : {FormatCode::Png, FormatCode::Gif}) {
-            const fs::path path = dir / ("rt" + std::to_string(bits) + std::string(OutputExtension(code)));
+            const fs::path path =
+                dir / ("rt" + std::to_string(bits) + std::string(OutputExtension(code)));
             ASSERT_TRUE(WriteImageFile(src, path, code, WriteSettings{})) << bits;
             Bitmap back;
             ASSERT_TRUE(ReadImageFile(path, back)) << path;

@@ -1,9 +1,8 @@
-#include "core/formats/JpegCodec.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
+#include "core/formats/JpegCodec.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -90,8 +89,10 @@ TEST(JpegCodec, DamagedFilesAreRefused) {
     auto huge = good;
     for (std::size_t i = 0; i + 8 < huge.size(); ++i) {
         if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
-            huge[i + 5] = 0xFD; huge[i + 6] = 0xE8;
-            huge[i + 7] = 0xFD; huge[i + 8] = 0xE8;
+            huge[i + 5] = 0xFD;
+            huge[i + 6] = 0xE8;
+            huge[i + 7] = 0xFD;
+            huge[i + 8] = 0xE8;
             break;
         }
     }

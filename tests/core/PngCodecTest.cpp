@@ -1,11 +1,10 @@
-#include "core/formats/PngCodec.h"
-
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstdio>
 #include <map>
 
+#include "core/formats/PngCodec.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -35,7 +34,8 @@ PngChunks ParseChunks(const std::vector<std::uint8_t>& png) {
     PngChunks c;
     for (std::size_t pos = 8; pos + 12 <= png.size();) {
         const std::uint32_t len = Be32(&png[pos]);
-        const std::string type(png.begin() + static_cast<long>(pos) + 4, png.begin() + static_cast<long>(pos) + 8);
+        const std::string type(png.begin() + static_cast<long>(pos) + 4,
+                               png.begin() + static_cast<long>(pos) + 8);
         const std::uint8_t* d = &png[pos + 8];
         if (type == "IHDR") {
             c.width = Be32(d);
@@ -56,11 +56,12 @@ PngChunks ParseChunks(const std::vector<std::uint8_t>& png) {
 TEST(PngCodec, RealFilesDecodeLikeTheSecondDecoderAtTheRightDepth) {
     // Grey and palette files keep a palette: 1 bit stays 1, 2 and 4 become 4, 8 and 16 become 8.
     const std::map<std::string, int> depth = {
-        {"grey1.png", 1}, {"grey2.png", 4}, {"grey4.png", 4}, {"grey8.png", 8},
-        {"grey16.png", 8}, {"grey8_interlaced.png", 8}, {"greyalpha8.png", 8},
-        {"greyalpha16.png", 8}, {"palette1.png", 1}, {"palette2.png", 4}, {"palette4.png", 4},
-        {"palette4_trns.png", 4}, {"palette8.png", 8}, {"rgb8.png", 24}, {"rgb16.png", 24},
-        {"rgba8.png", 24}, {"rgba16.png", 24}, {"rgb8_interlaced.png", 24}};
+        {"grey1.png", 1},      {"grey2.png", 4},       {"grey4.png", 4},
+        {"grey8.png", 8},      {"grey16.png", 8},      {"grey8_interlaced.png", 8},
+        {"greyalpha8.png", 8}, {"greyalpha16.png", 8}, {"palette1.png", 1},
+        {"palette2.png", 4},   {"palette4.png", 4},    {"palette4_trns.png", 4},
+        {"palette8.png", 8},   {"rgb8.png", 24},       {"rgb16.png", 24},
+        {"rgba8.png", 24},     {"rgba16.png", 24},     {"rgb8_interlaced.png", 24}};
     std::string skip;
     const auto files = test::DataFiles("png", ".png");
     ASSERT_EQ(files.size(), depth.size());

@@ -41,7 +41,8 @@ std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
 
 void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 RgbImage ToRgb(const Bitmap& bitmap) {
@@ -74,8 +75,10 @@ bool HaveTool(const std::string& name) {
     return std::system(cmd.c_str()) == 0;
 }
 
-std::optional<RgbImage> DecodeWithSecondDecoder(const std::filesystem::path& file, std::string& why) {
-    const std::string python = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+std::optional<RgbImage> DecodeWithSecondDecoder(const std::filesystem::path& file,
+                                                std::string& why) {
+    const std::string python =
+        std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
     if (!HaveTool(python)) {
         why = "python3 is not installed";
         return std::nullopt;
@@ -128,8 +131,9 @@ Bitmap MakePatternBitmap(int width, int height, int bitCount, unsigned seed) {
     std::mt19937 rng(seed);
     if (bmp.HasPalette()) {
         for (std::size_t i = 0; i < bmp.Palette().size(); ++i) {
-            bmp.Palette()[i] = RgbQuad{static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()),
-                                       static_cast<std::uint8_t>(i), 0};
+            bmp.Palette()[i] =
+                RgbQuad{static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()),
+                        static_cast<std::uint8_t>(i), 0};
         }
     }
     const std::size_t used = (static_cast<std::size_t>(width) * bitCount + 7) / 8;

@@ -2,6 +2,8 @@
 // Helpers shared by the tests: a scratch folder, the committed test files, and a second
 // decoder (Pillow) to compare our pixels with.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -11,21 +13,19 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "core/bitmap/Bitmap.h"
 
 namespace ozm::test {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     const std::filesystem::path& Path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -46,7 +46,8 @@ RgbImage ToRgb(const Bitmap& bitmap);
 
 // Decodes the file with Pillow (first frame, converted to RGB). nullopt with `why` set when
 // python3 or Pillow is missing or the file is refused.
-std::optional<RgbImage> DecodeWithSecondDecoder(const std::filesystem::path& file, std::string& why);
+std::optional<RgbImage> DecodeWithSecondDecoder(const std::filesystem::path& file,
+                                                std::string& why);
 
 // Number of channel values that differ by more than `tolerance`, or -1 when the sizes differ.
 long CountDifferences(const RgbImage& a, const RgbImage& b, int tolerance = 0);

@@ -21,13 +21,16 @@ bool IsFolder(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> OutputNamer::Reserve(std::string_view folder, std::string_view fileName) {
+std::optional<std::string> OutputNamer::Reserve(std::string_view folder,
+                                                std::string_view fileName) {
     return MakeUniqueOutputPath(folder, fileName);
 }
 
 bool PrepareWorkBitmap(const std::string& source, Bitmap& bitmap, const ConversionOptions& options,
                        PipelineHost& host) {
-    const MessageCallback onMessage = [&host](const std::string& text) { host.ReaderMessage(text); };
+    const MessageCallback onMessage = [&host](const std::string& text) {
+        host.ReaderMessage(text);
+    };
     if (!ReadImageFile(source, bitmap, onMessage)) return false;
     if (options.resizeMode == ResizeMode::ToSize || options.resizeMode == ResizeMode::ByPercent) {
         ResizeWorkBitmap(bitmap, options, host);
@@ -74,8 +77,8 @@ FileOutcome ConvertOneFile(const std::string& source, const std::string& targetF
         host.ShowMessage(std::string(kNotSupportedMessage));
         return FileOutcome{};
     }
-    return SaveInTickedFormats(workBitmap, targetFolder + std::string(ExtractFileName(source)), host,
-                               namer);
+    return SaveInTickedFormats(workBitmap, targetFolder + std::string(ExtractFileName(source)),
+                               host, namer);
 }
 
 RunState ConversionRun::State() const {
@@ -157,7 +160,8 @@ void ConversionRun::ConvertSelectedFiles() {
     OutputNamer namer;
 
     struct RunPipelineHost : PipelineHost {
-        explicit RunPipelineHost(ConversionHost& h, std::atomic<bool>& stop) : host(h), stop(stop) {}
+        explicit RunPipelineHost(ConversionHost& h, std::atomic<bool>& stop)
+            : host(h), stop(stop) {}
         ConversionOptions Options() override { return host.Options(); }
         void ShowMessage(const std::string& text) override { host.ShowMessage(text); }
         void ReaderMessage(const std::string& text) override { host.ReaderMessage(text); }

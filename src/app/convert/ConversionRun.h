@@ -31,7 +31,7 @@ inline constexpr std::string_view kAllDoneHint = "所有转换已完成，请查
 // Where the output names come from. The plain namer asks the file system; the command line's
 // parallel jobs use one that also counts names reserved by other jobs as taken.
 class OutputNamer {
-public:
+  public:
     virtual ~OutputNamer() = default;
     // The path to write folder + fileName to (numbered when taken), or nullopt when every
     // numbered name is taken.
@@ -41,7 +41,7 @@ public:
 // What the pipeline tells whoever runs it. All calls come from the thread that runs the
 // pipeline; a window that runs it on a worker thread passes them on to its own thread.
 class PipelineHost : public TransformHost {
-public:
+  public:
     // The options as they stand now: read again for every file and every format, so that a
     // change made during a run applies from the next format or file.
     virtual ConversionOptions Options() = 0;
@@ -59,10 +59,10 @@ public:
 };
 
 struct FileOutcome {
-    bool read = false;       // the source was decoded
-    int written = 0;         // formats written
-    int failed = 0;          // ticked formats not written
-    bool stopped = false;    // a stop request ended the formats early
+    bool read = false;     // the source was decoded
+    int written = 0;       // formats written
+    int failed = 0;        // ticked formats not written
+    bool stopped = false;  // a stop request ended the formats early
     bool Converted() const { return read && failed == 0; }
 };
 
@@ -83,7 +83,7 @@ FileOutcome ConvertOneFile(const std::string& source, const std::string& targetF
 
 // Everything the batch run asks of the main window, besides the pipeline's needs.
 class ConversionHost : public PipelineHost {
-public:
+  public:
     // The source list, read as the run reaches each entry.
     virtual int EntryCount() = 0;
     virtual int CurrentIndex() = 0;
@@ -119,7 +119,7 @@ struct RunCounts {
 };
 
 class ConversionRun {
-public:
+  public:
     explicit ConversionRun(ConversionHost& host) : host_(host) {}
 
     // The convert button (and "转换所选图片(&C)"): starts a run, or asks a running one to
@@ -132,7 +132,7 @@ public:
     // Counts of the last finished (or stopped) run.
     RunCounts LastCounts() const;
 
-private:
+  private:
     void ConvertSelectedFiles();
     void FinishBatch();
 

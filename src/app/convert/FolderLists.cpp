@@ -139,13 +139,16 @@ void FolderLists::SetFolder(ListSide which, std::string_view folder) {
     side.currentFolder = folder;
     side.editText = folder;
     model_.dialogFolder = folder;
-    if (source) RefreshSourceList();
-    else RefreshTargetList();
+    if (source)
+        RefreshSourceList();
+    else
+        RefreshTargetList();
     // The folder as given replaces the normalised one the source refresh stored.
     const SettingKey& key = source ? keys::SourcePath : keys::TargetPath;
     WriteReport report;
     report.Add(profile_.WriteString(key.section, key.name, folder));
-    side.caption = std::string(source ? kSourceCaptionPrefix : kTargetCaptionPrefix) + std::string(folder);
+    side.caption =
+        std::string(source ? kSourceCaptionPrefix : kTargetCaptionPrefix) + std::string(folder);
     report.ShowTo(feedback_);
 }
 

@@ -12,7 +12,8 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
     std::string out;
     out.reserve(text.size());
     std::size_t pos = 0;
-    for (std::size_t hit; (hit = text.find(from, pos)) != std::string::npos; pos = hit + from.size()) {
+    for (std::size_t hit; (hit = text.find(from, pos)) != std::string::npos;
+         pos = hit + from.size()) {
         out.append(text, pos, hit - pos);
         out += to;
     }
@@ -27,7 +28,8 @@ bool IsExistingFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-std::optional<std::string> MakeUniqueOutputPath(std::string_view folder, std::string_view fileName) {
+std::optional<std::string> MakeUniqueOutputPath(std::string_view folder,
+                                                std::string_view fileName) {
     return MakeUniqueOutputPath(folder, fileName, IsExistingFile);
 }
 

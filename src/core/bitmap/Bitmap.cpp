@@ -1,8 +1,8 @@
 #include "core/bitmap/Bitmap.h"
 
-#include <algorithm>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -11,8 +11,15 @@ namespace ozm {
 
 bool IsValidBitCount(int bitCount) {
     switch (bitCount) {
-        case 1: case 4: case 8: case 16: case 24: case 32: return true;
-        default: return false;
+        case 1:
+        case 4:
+        case 8:
+        case 16:
+        case 24:
+        case 32:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -104,16 +111,21 @@ bool Bitmap::Create(int width, int height, int bitCount, bool zeroFill) {
 std::uint8_t Bitmap::IndexAt(int x, int y) const {
     const std::uint8_t* row = Row(y);
     switch (bitCount_) {
-        case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
-        case 4: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
-        default: return row[x];
+        case 1:
+            return (row[x >> 3] >> (7 - (x & 7))) & 1;
+        case 4:
+            return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+        default:
+            return row[x];
     }
 }
 
 RgbQuad Bitmap::PixelAt(int x, int y) const {
     const std::uint8_t* row = Row(y);
     switch (bitCount_) {
-        case 1: case 4: case 8: {
+        case 1:
+        case 4:
+        case 8: {
             const std::uint8_t i = IndexAt(x, y);
             if (i >= palette_.size()) return RgbQuad{};
             RgbQuad q = palette_[i];
@@ -125,9 +137,12 @@ RgbQuad Bitmap::PixelAt(int x, int y) const {
             return RgbQuad{Expand5To8(v & 31), Expand5To8((v >> 5) & 31),
                            Expand5To8((v >> 10) & 31), 0};
         }
-        case 24: return RgbQuad{row[3 * x], row[3 * x + 1], row[3 * x + 2], 0};
-        case 32: return RgbQuad{row[4 * x], row[4 * x + 1], row[4 * x + 2], 0};
-        default: return RgbQuad{};
+        case 24:
+            return RgbQuad{row[3 * x], row[3 * x + 1], row[3 * x + 2], 0};
+        case 32:
+            return RgbQuad{row[4 * x], row[4 * x + 1], row[4 * x + 2], 0};
+        default:
+            return RgbQuad{};
     }
 }
 
@@ -170,7 +185,9 @@ bool ConvertTo24(const Bitmap& src, Bitmap& dst) {
         std::uint8_t* out = dst.Row(y);
         const std::uint8_t* in = src.Row(y);
         switch (src.BitCount()) {
-            case 24: std::memcpy(out, in, static_cast<std::size_t>(w) * 3); break;
+            case 24:
+                std::memcpy(out, in, static_cast<std::size_t>(w) * 3);
+                break;
             case 32:
                 for (int x = 0; x < w; ++x) {
                     out[3 * x] = in[4 * x];

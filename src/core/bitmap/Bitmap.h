@@ -39,7 +39,7 @@ std::optional<std::size_t> RowStride(std::int64_t width, int bitCount);
 bool IsAcceptableImageSize(std::int64_t width, std::int64_t height);
 
 class Bitmap {
-public:
+  public:
     Bitmap() = default;
     Bitmap(const Bitmap& other);
     Bitmap& operator=(const Bitmap& other);
@@ -48,8 +48,8 @@ public:
 
     // Replaces size, depth and content. Pixels are zero when `zeroFill`, else undefined
     // (decoders that write every byte skip the clearing; large uncleared bitmaps are then
-    // backed by 2 MiB pages where the system offers them, which saves most page faults). The palette is resized to
-    // 2^bitCount black entries for palette depths and emptied otherwise.
+    // backed by 2 MiB pages where the system offers them, which saves most page faults). The
+    // palette is resized to 2^bitCount black entries for palette depths and emptied otherwise.
     // Returns false, leaving the bitmap empty, when the size is outside the limits or the
     // memory cannot be had. A 0 x 0 bitmap is valid and empty.
     bool Create(int width, int height, int bitCount, bool zeroFill = true);
@@ -82,7 +82,7 @@ public:
 
     friend bool operator==(const Bitmap& a, const Bitmap& b);
 
-private:
+  private:
     int width_ = 0;
     int height_ = 0;
     int bitCount_ = 0;

@@ -31,8 +31,7 @@ bool DecodeBmp(std::span<const std::uint8_t> data, Bitmap& out);
 // A packed DIB as metafiles carry it: the info header with its colour table in `info`, the
 // pixel rows in `bits`. A colour table cut short by the end of `info` keeps the entries that
 // are there.
-bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits,
-               Bitmap& out);
+bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits, Bitmap& out);
 
 // File header, BITMAPINFOHEADER (BI_RGB, biSizeImage set, 3780 pixels per metre = 96 dpi),
 // the palette's own entries (biClrUsed = their number; an empty palette is written as a full

@@ -110,11 +110,11 @@ bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out) {
 
     // The frame's rows in file order; decoded into their own buffer, then placed.
     std::vector<std::uint8_t> frame(static_cast<std::size_t>(fw) * static_cast<std::size_t>(fh));
-    const std::vector<int> order =
-        desc.Interlace ? InterlacedRowOrder(fh) : std::vector<int>{};
+    const std::vector<int> order = desc.Interlace ? InterlacedRowOrder(fh) : std::vector<int>{};
     for (int i = 0; i < fh; ++i) {
         const int y = desc.Interlace ? order[static_cast<std::size_t>(i)] : i;
-        if (DGifGetLine(gif.get(), frame.data() + static_cast<std::size_t>(y) * fw, fw) == GIF_ERROR) {
+        if (DGifGetLine(gif.get(), frame.data() + static_cast<std::size_t>(y) * fw, fw) ==
+            GIF_ERROR) {
             return false;
         }
     }
@@ -192,11 +192,16 @@ bool EncodeGif(const Bitmap& bitmap, std::FILE* file) {
     for (int y = 0; ok && y < height; ++y) {
         const std::uint8_t* row = bitmap.Row(y);
         switch (bitmap.BitCount()) {
-            case 8: std::memcpy(line.data(), row, static_cast<std::size_t>(width)); break;
-            case 1: case 4:
-                for (int x = 0; x < width; ++x) line[static_cast<std::size_t>(x)] = bitmap.IndexAt(x, y);
+            case 8:
+                std::memcpy(line.data(), row, static_cast<std::size_t>(width));
                 break;
-            case 24: case 32: {
+            case 1:
+            case 4:
+                for (int x = 0; x < width; ++x)
+                    line[static_cast<std::size_t>(x)] = bitmap.IndexAt(x, y);
+                break;
+            case 24:
+            case 32: {
                 const int step = bitmap.BitCount() / 8;
                 for (int x = 0; x < width; ++x) {
                     const std::uint8_t* p = row + static_cast<std::size_t>(x) * step;

@@ -9,7 +9,7 @@ namespace ozm {
 const std::array<std::string_view, 12>& SupportedImageExtensions() {
     static constexpr std::array<std::string_view, 12> kExtensions = {
         ".bmp", ".dib", ".jpeg", ".jpg", ".jpe", ".jfif",
-        ".gif", ".tif", ".png", ".emf", ".wmf", ".ico"};
+        ".gif", ".tif", ".png",  ".emf", ".wmf", ".ico"};
     return kExtensions;
 }
 
@@ -25,15 +25,24 @@ bool IsSupportedImageFile(std::string_view path) {
 
 std::string_view OutputExtension(ImageFormatCode code) {
     switch (code) {
-        case FormatCode::Jpg: return ".jpg";
-        case FormatCode::Png: return ".png";
-        case FormatCode::Bmp: return ".bmp";
-        case FormatCode::Jpeg: return ".jpeg";
-        case FormatCode::Wmf: return ".wmf";
-        case FormatCode::Emf: return ".emf";
-        case FormatCode::Gif: return ".gif";
-        case FormatCode::Tiff: return ".tif";
-        default: return {};
+        case FormatCode::Jpg:
+            return ".jpg";
+        case FormatCode::Png:
+            return ".png";
+        case FormatCode::Bmp:
+            return ".bmp";
+        case FormatCode::Jpeg:
+            return ".jpeg";
+        case FormatCode::Wmf:
+            return ".wmf";
+        case FormatCode::Emf:
+            return ".emf";
+        case FormatCode::Gif:
+            return ".gif";
+        case FormatCode::Tiff:
+            return ".tif";
+        default:
+            return {};
     }
 }
 

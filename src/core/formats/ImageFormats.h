@@ -41,7 +41,7 @@ std::string_view OutputExtension(ImageFormatCode code);
 
 // The order in which a conversion writes the ticked formats of one file.
 struct OutputFormatRow {
-    std::string_view name;       // "BMP", "JPG", ... as the command line and the window show it
+    std::string_view name;  // "BMP", "JPG", ... as the command line and the window show it
     ImageFormatCode code;
     std::string_view extension;  // lower-case, with the dot
 };

@@ -5,8 +5,8 @@
 #include <exception>
 #include <string_view>
 
-#include "core/formats/BmpCodec.h"
 #include "core/formats/Bmp2Tiff.h"
+#include "core/formats/BmpCodec.h"
 #include "core/formats/FileBytes.h"
 #include "core/formats/GifCodec.h"
 #include "core/formats/JpegCodec.h"
@@ -52,12 +52,18 @@ bool Decode(Decoder decoder, const std::filesystem::path& path, Bitmap& target,
     if (!bytes) return false;
     const std::span<const std::uint8_t> data(*bytes);
     switch (decoder) {
-        case Decoder::Jpeg: return DecodeJpeg(data, target);
-        case Decoder::Bmp: return DecodeBmp(data, target);
-        case Decoder::Gif: return DecodeGif(data, target);
-        case Decoder::Metafile: return PlayMetafileIntoBitmap(data, target);
-        case Decoder::Png: return DecodePng(data, target);
-        case Decoder::Tiff: break;
+        case Decoder::Jpeg:
+            return DecodeJpeg(data, target);
+        case Decoder::Bmp:
+            return DecodeBmp(data, target);
+        case Decoder::Gif:
+            return DecodeGif(data, target);
+        case Decoder::Metafile:
+            return PlayMetafileIntoBitmap(data, target);
+        case Decoder::Png:
+            return DecodePng(data, target);
+        case Decoder::Tiff:
+            break;
     }
     return false;
 }
@@ -66,14 +72,22 @@ bool Encode(const Bitmap& bitmap, std::FILE* file, ImageFormatCode code,
             const WriteSettings& settings) {
     switch (code) {
         case FormatCode::Jpg:
-        case FormatCode::Jpeg: return EncodeJpeg(bitmap, file, settings.jpegQuality & 0xFF);
-        case FormatCode::Png: return EncodePng(bitmap, file, settings.pngFilterSet);
-        case FormatCode::Bmp: return EncodeBmp(bitmap, file);
-        case FormatCode::Wmf: return BuildMetafileFromBitmap(bitmap, file, MetafileKind::Wmf);
-        case FormatCode::Emf: return BuildMetafileFromBitmap(bitmap, file, MetafileKind::Emf);
-        case FormatCode::Gif: return EncodeGif(bitmap, file);
-        case FormatCode::Tiff: return WriteTiffFile(bitmap, file);
-        default: return false;
+        case FormatCode::Jpeg:
+            return EncodeJpeg(bitmap, file, settings.jpegQuality & 0xFF);
+        case FormatCode::Png:
+            return EncodePng(bitmap, file, settings.pngFilterSet);
+        case FormatCode::Bmp:
+            return EncodeBmp(bitmap, file);
+        case FormatCode::Wmf:
+            return BuildMetafileFromBitmap(bitmap, file, MetafileKind::Wmf);
+        case FormatCode::Emf:
+            return BuildMetafileFromBitmap(bitmap, file, MetafileKind::Emf);
+        case FormatCode::Gif:
+            return EncodeGif(bitmap, file);
+        case FormatCode::Tiff:
+            return WriteTiffFile(bitmap, file);
+        default:
+            return false;
     }
 }
 
@@ -118,8 +132,7 @@ bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, Ima
     }
 }
 
-bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path,
-                    ImageFormatCode code) {
+bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code) {
     WriteSettings settings;
     settings.jpegQuality = JpegQuality();
     return WriteImageFile(bitmap, path, code, settings);

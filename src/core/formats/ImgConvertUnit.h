@@ -16,9 +16,9 @@ bool ReadImageFile(const std::filesystem::path& path, Bitmap& target,
                    const MessageCallback& onMessage = {});
 
 struct WriteSettings {
-    int jpegQuality = 75;                 // 1..100; its low byte goes to the encoder
-    std::uint8_t pngFilterSet = 1;        // None only: every row carries filter type 0
-    bool replaceExisting = true;          // false: never replace a file that exists by then
+    int jpegQuality = 75;           // 1..100; its low byte goes to the encoder
+    std::uint8_t pngFilterSet = 1;  // None only: every row carries filter type 0
+    bool replaceExisting = true;    // false: never replace a file that exists by then
 };
 
 // The process-wide `JpegQuality` used by the writer overload without settings. The settings

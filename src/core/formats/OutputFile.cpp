@@ -43,11 +43,10 @@ OutputFile::OutputFile(std::filesystem::path target, ExistingFile mode)
     }
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path folder = target_.parent_path();
-    const std::string stem = "." + target_.filename().string() + ".part-" +
-                             std::to_string(::getpid()) + "-";
+    const std::string stem =
+        "." + target_.filename().string() + ".part-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::filesystem::path candidate =
-            folder / (stem + std::to_string(counter.fetch_add(1)));
+        std::filesystem::path candidate = folder / (stem + std::to_string(counter.fetch_add(1)));
         // 0666 less the umask: the finished file gets the same mode as a plain create.
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {

@@ -14,7 +14,7 @@ enum class ExistingFile {
 };
 
 class OutputFile {
-public:
+  public:
     OutputFile(std::filesystem::path target, ExistingFile mode);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -29,7 +29,7 @@ public:
     // failed; the temporary file is gone either way.
     bool Commit();
 
-private:
+  private:
     void Discard();
 
     std::filesystem::path target_;

@@ -160,7 +160,8 @@ bool EncodeFrom(png_structp png, png_infop info, const Bitmap& bitmap, std::FILE
 int HighestIndex(const Bitmap& bitmap) {
     int highest = 0;
     for (int y = 0; y < bitmap.Height(); ++y) {
-        for (int x = 0; x < bitmap.Width(); ++x) highest = std::max<int>(highest, bitmap.IndexAt(x, y));
+        for (int x = 0; x < bitmap.Width(); ++x)
+            highest = std::max<int>(highest, bitmap.IndexAt(x, y));
         if (highest == (1 << bitmap.BitCount()) - 1) break;
     }
     return highest;
@@ -170,7 +171,8 @@ int HighestIndex(const Bitmap& bitmap) {
 
 bool DecodePng(std::span<const std::uint8_t> data, Bitmap& out) {
     if (data.size() < 8 || png_sig_cmp(data.data(), 0, 8) != 0) return false;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorJump, SilentWarning);
+    png_structp png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorJump, SilentWarning);
     if (!png) return false;
     png_infop info = png_create_info_struct(png);
     if (!info) {
@@ -205,7 +207,8 @@ bool EncodePng(const Bitmap& bitmap, std::FILE* file, std::uint8_t filterSet) {
     } else if (bitmap.BitCount() != 24 && bitmap.BitCount() != 32) {
         rowBuffer.resize(static_cast<std::size_t>(bitmap.Width()) * 3);
     }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorJump, SilentWarning);
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorJump, SilentWarning);
     if (!png) return false;
     png_infop info = png_create_info_struct(png);
     if (!info) {

@@ -1,6 +1,5 @@
 #include "core/formats/ReadTiff.h"
 
-
 #include <algorithm>
 #include <array>
 #include <cstring>

@@ -81,6 +81,10 @@ check "all eight formats in order" '[ "$(echo "$out" | sed "s|.*\.||" | tr "\n" 
 "$bin" --to png --out "$work/back" "$work"/all/* >/dev/null 2>&1
 check "every output reads back" "[ $? -eq 0 ] && [ \$(ls "$work/back" | wc -l) -eq 8 ]"
 
+# A TIFF the reader refuses explains why on stderr, before "cannot read".
+"$bin" --to png --out "$work/back" "$data/tiff/rgb_lzw.tif" >/dev/null 2>"$work/err"
+check "TIFF message then cannot read" 'grep -q "rgb_lzw.tif: Cant read compressed RGB Full Color Image" "$work/err" && grep -q "rgb_lzw.tif: cannot read" "$work/err"'
+
 # Usage errors.
 "$bin" >/dev/null 2>&1; check "no files: exit 2" "[ $? -eq 2 ]"
 "$bin" --to bmp,xyz "$work/photo.jpg" >/dev/null 2>&1; check "bad format: exit 2" "[ $? -eq 2 ]"

@@ -153,10 +153,6 @@ class OrderedNaming {
         }
         turnChanged_.notify_all();
     }
-    void WaitForTurn(std::size_t index) {
-        std::unique_lock lock(mutex_);
-        turnChanged_.wait(lock, [&] { return turn_ == index; });
-    }
 
   private:
     std::optional<std::string> TakeFree(const std::string& folder, const std::string& name) {
@@ -255,7 +251,7 @@ class Converter {
         }
         if (!read) {
             report.err += "ozmconv: " + source + ": cannot read\n";
-            naming_.WaitForTurn(index);
+            naming_.ReserveInTurn(index, {}, {});  // a file that takes no names still waits its turn
             naming_.PassTurn(index);
             Finish(index);
             return;

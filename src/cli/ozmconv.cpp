@@ -251,7 +251,8 @@ class Converter {
         }
         if (!read) {
             report.err += "ozmconv: " + source + ": cannot read\n";
-            naming_.ReserveInTurn(index, {}, {});  // a file that takes no names still waits its turn
+            naming_.ReserveInTurn(index, {},
+                                  {});  // a file that takes no names still waits its turn
             naming_.PassTurn(index);
             Finish(index);
             return;

@@ -39,6 +39,19 @@ bool IsAcceptableImageSize(std::int64_t width, std::int64_t height) {
            kMaxImagePixels;
 }
 
+std::string ImageSizeReason(std::int64_t width, std::int64_t height) {
+    if (width <= 0 || height <= 0) {
+        return "image has no pixels: " + std::to_string(width) + " x " + std::to_string(height);
+    }
+    return "image too large: " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels, limit " + std::to_string(kMaxImagePixels / 1000000) + " megapixels";
+}
+
+bool Refuse(std::string* reason, std::string_view text) {
+    if (reason && reason->empty()) *reason = text;
+    return false;
+}
+
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;

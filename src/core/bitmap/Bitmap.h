@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace ozm {
@@ -37,6 +39,14 @@ std::optional<std::size_t> RowStride(std::int64_t width, int bitCount);
 // True when width x height is a size a reader may allocate: both sides above 0 and the
 // pixel count within kMaxImagePixels.
 bool IsAcceptableImageSize(std::int64_t width, std::int64_t height);
+
+// The reason given for a size IsAcceptableImageSize refuses:
+// "image too large: 70000 x 70000 pixels, limit 268 megapixels" (or "... has no pixels").
+std::string ImageSizeReason(std::int64_t width, std::int64_t height);
+
+// Stores `text` in `*reason` when the caller asked for a reason and none was given yet, and
+// returns false, so a refusal reads `return Refuse(reason, "not a PNG file");`.
+bool Refuse(std::string* reason, std::string_view text);
 
 class Bitmap {
   public:

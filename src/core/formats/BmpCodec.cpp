@@ -488,7 +488,7 @@ bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t>
     return DecodePixels(*h, ReadPalette(info, *h, h->paletteEntries), bits, out);
 }
 
-bool DecodeBmp(std::span<const std::uint8_t> data, Bitmap& out) {
+bool DecodeBmp(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
     if (data.size() < kFileHeaderSize + 4 || data[0] != 'B' || data[1] != 'M') return false;
     const auto info = data.subspan(kFileHeaderSize);
     const auto h = ParseHeader(info);

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 
 #include "core/bitmap/Bitmap.h"
 
@@ -26,7 +27,7 @@ namespace ozm {
 
 // A whole .bmp/.dib file (14-byte file header first). The pixels start at bfOffBits when it
 // points past the header into the file, otherwise right after the colour table.
-bool DecodeBmp(std::span<const std::uint8_t> data, Bitmap& out);
+bool DecodeBmp(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason = nullptr);
 
 // A packed DIB as metafiles carry it: the info header with its colour table in `info`, the
 // pixel rows in `bits`. A colour table cut short by the end of `info` keeps the entries that

@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <new>
+
+#include "core/bitmap/Bitmap.h"
 
 namespace ozm {
 
@@ -18,25 +22,55 @@ struct Fd {
 };
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::filesystem::path& path) {
-    Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (f.fd < 0) return std::nullopt;
-    struct stat st {};
-    if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > kMaxInputFileBytes) {
+std::string SystemErrorText(int error) {
+    std::string text = std::strerror(error);
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::filesystem::path& path,
+                                                       std::string* reason) {
+    // O_NONBLOCK: opening a FIFO without a writer, or some devices, would otherwise wait for
+    // ever. The file type is checked on the open descriptor, so a swap after a stat is no race.
+    Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
+    if (f.fd < 0) {
+        Refuse(reason, SystemErrorText(errno));
         return std::nullopt;
     }
+    struct stat st {};
+    if (::fstat(f.fd, &st) != 0) {
+        Refuse(reason, SystemErrorText(errno));
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Refuse(reason, S_ISDIR(st.st_mode) ? "is a folder" : "not a regular file");
+        return std::nullopt;
+    }
+    if (st.st_size == 0) {
+        Refuse(reason, "empty file");
+        return std::nullopt;
+    }
+    if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > kMaxInputFileBytes) {
+        Refuse(reason, "file too large");
+        return std::nullopt;
+    }
+    // Regular files never block; clear the flag so reads behave as plain reads everywhere.
+    ::fcntl(f.fd, F_SETFL, ::fcntl(f.fd, F_GETFL) & ~O_NONBLOCK);
     std::vector<std::uint8_t> bytes;
     try {
         bytes.resize(static_cast<std::size_t>(st.st_size));
     } catch (const std::bad_alloc&) {
+        Refuse(reason, "out of memory");
         return std::nullopt;
     }
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::read(f.fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
+        if (n < 0) {
+            Refuse(reason, SystemErrorText(errno));
+            return std::nullopt;
+        }
         if (n == 0) break;  // the file shrank while we read it: decode what is there
         done += static_cast<std::size_t>(n);
     }

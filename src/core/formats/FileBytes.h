@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace ozm {
@@ -14,7 +15,13 @@ namespace ozm {
 // size limits needs more).
 inline constexpr std::uint64_t kMaxInputFileBytes = std::uint64_t{2} << 30;
 
-// The file's bytes, or nullopt when it is missing, unreadable, not a regular file or too big.
-std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::filesystem::path& path);
+// The file's bytes, or nullopt when it is missing, unreadable, not a regular file, empty or
+// too big; `reason` then says which. A named pipe, socket or device is never opened for
+// reading in a way that could block.
+std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::filesystem::path& path,
+                                                       std::string* reason = nullptr);
+
+// The system's text for an errno value, starting lower-case: "permission denied".
+std::string SystemErrorText(int error);
 
 }  // namespace ozm

@@ -73,7 +73,7 @@ std::vector<int> InterlacedRowOrder(int height) {
 
 }  // namespace
 
-bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out) {
+bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
     MemoryReader reader{data.data(), data.size(), 0};
     int error = 0;
     GifDecoder gif(DGifOpen(&reader, ReadFromMemory, &error));

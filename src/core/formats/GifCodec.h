@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 
 #include "core/bitmap/Bitmap.h"
 
@@ -12,7 +13,7 @@ namespace ozm {
 // First frame only. When it has the logical screen's size: its own 8-bit bitmap with the
 // frame's palette; otherwise a screen-sized 8-bit bitmap with the file's palette and the frame
 // drawn at its offset.
-bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out);
+bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason = nullptr);
 
 // Palette index of a colour in the fixed 216-colour reduction: six levels per channel,
 // v -> (v + 3) / 51, index 36 r + 6 g + b.

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <exception>
+#include <new>
 #include <string_view>
 
 #include "core/formats/Bmp2Tiff.h"
@@ -46,22 +47,22 @@ constexpr std::array<DecoderRow, 12> kDecoderTable = {{
 std::atomic<int> gJpegQuality{75};
 
 bool Decode(Decoder decoder, const std::filesystem::path& path, Bitmap& target,
-            const MessageCallback& onMessage) {
-    if (decoder == Decoder::Tiff) return ReadTiffFile(path, target, onMessage);
-    const auto bytes = ReadFileBytes(path);
+            const MessageCallback& onMessage, std::string* reason) {
+    if (decoder == Decoder::Tiff) return ReadTiffFile(path, target, onMessage, reason);
+    const auto bytes = ReadFileBytes(path, reason);
     if (!bytes) return false;
     const std::span<const std::uint8_t> data(*bytes);
     switch (decoder) {
         case Decoder::Jpeg:
-            return DecodeJpeg(data, target);
+            return DecodeJpeg(data, target, reason);
         case Decoder::Bmp:
-            return DecodeBmp(data, target);
+            return DecodeBmp(data, target, reason);
         case Decoder::Gif:
-            return DecodeGif(data, target);
+            return DecodeGif(data, target, reason);
         case Decoder::Metafile:
-            return PlayMetafileIntoBitmap(data, target);
+            return PlayMetafileIntoBitmap(data, target, reason);
         case Decoder::Png:
-            return DecodePng(data, target);
+            return DecodePng(data, target, reason);
         case Decoder::Tiff:
             break;
     }
@@ -94,17 +95,30 @@ bool Encode(const Bitmap& bitmap, std::FILE* file, ImageFormatCode code,
 }  // namespace
 
 bool ReadImageFile(const std::filesystem::path& path, Bitmap& target,
-                   const MessageCallback& onMessage) {
+                   const MessageCallback& onMessage, std::string* reason) {
+    std::string why;
     const std::string ext = AsciiLower(ExtractFileExt(path.native()));
+    bool ok = false;
+    bool known = false;
     for (const DecoderRow& row : kDecoderTable) {
         if (row.extension != ext) continue;
+        known = true;
         try {
-            return Decode(row.decoder, path, target, onMessage);
-        } catch (const std::exception&) {
-            return false;
+            ok = Decode(row.decoder, path, target, onMessage, &why);
+        } catch (const std::bad_alloc&) {
+            Refuse(&why, "out of memory");
+        } catch (const std::exception& e) {
+            Refuse(&why, e.what());
+        } catch (...) {
+            Refuse(&why, "unexpected failure");
         }
+        break;
     }
-    return false;
+    if (!ok && reason) {
+        if (!known) why = "not a supported image type";
+        *reason = why.empty() ? "damaged or unsupported image data" : why;
+    }
+    return ok;
 }
 
 int JpegQuality() { return gJpegQuality.load(std::memory_order_relaxed); }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/ImageFormats.h"
@@ -11,9 +12,10 @@ namespace ozm {
 
 // Reads the file into `target`, choosing the decoder by the ASCII-lower-cased extension
 // alone. False for a missing, unreadable, damaged or unsupported file; `target` is then of no
-// use. Only the TIFF reader tells `onMessage` anything.
+// use, and `reason`, when given, says why in a few words ("not a PNG file", "empty file").
+// Only the TIFF reader tells `onMessage` anything.
 bool ReadImageFile(const std::filesystem::path& path, Bitmap& target,
-                   const MessageCallback& onMessage = {});
+                   const MessageCallback& onMessage = {}, std::string* reason = nullptr);
 
 struct WriteSettings {
     int jpegQuality = 75;           // 1..100; its low byte goes to the encoder

@@ -181,7 +181,7 @@ bool EncodeFrom(jpeg_compress_struct& cinfo, ErrorManager& err, const Bitmap& bi
 
 }  // namespace
 
-bool DecodeJpeg(std::span<const std::uint8_t> data, Bitmap& out) {
+bool DecodeJpeg(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
     if (data.empty()) return false;
     jpeg_decompress_struct cinfo{};
     ErrorManager err{};

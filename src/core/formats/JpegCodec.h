@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 
 #include "core/bitmap/Bitmap.h"
 
@@ -11,7 +12,7 @@ namespace ozm {
 
 // Full-size decode: colour (and CMYK, YCCK) files give 24 bits per pixel, greyscale files an
 // 8-bit bitmap with a palette of 256 greys. False for anything the library rejects.
-bool DecodeJpeg(std::span<const std::uint8_t> data, Bitmap& out);
+bool DecodeJpeg(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason = nullptr);
 
 // Baseline colour JPEG at `quality` (1..100) with the library's defaults for the rest.
 bool EncodeJpeg(const Bitmap& bitmap, std::FILE* file, int quality);

@@ -169,7 +169,7 @@ int HighestIndex(const Bitmap& bitmap) {
 
 }  // namespace
 
-bool DecodePng(std::span<const std::uint8_t> data, Bitmap& out) {
+bool DecodePng(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
     if (data.size() < 8 || png_sig_cmp(data.data(), 0, 8) != 0) return false;
     png_structp png =
         png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorJump, SilentWarning);

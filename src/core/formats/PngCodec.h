@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 
 #include "core/bitmap/Bitmap.h"
 
@@ -12,7 +13,7 @@ namespace ozm {
 // Grey, grey-with-alpha and palette files give 1-, 4- or 8-bit palette bitmaps (bit depth 1
 // gives 1, 2 and 4 give 4, 8 and 16 give 8); colour files of 8 or 16 bits per sample give 24
 // bits per pixel with the alpha channel dropped, colour values unblended.
-bool DecodePng(std::span<const std::uint8_t> data, Bitmap& out);
+bool DecodePng(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason = nullptr);
 
 // Bit 0 None, bit 1 Sub, bit 2 Up, bit 3 Average, bit 4 Paeth: the row filters libpng may use.
 inline constexpr std::uint8_t kPngFilterNoneOnly = 1;

@@ -365,8 +365,8 @@ bool DecodeDirectories(const TFileTiff& file, Bitmap& out, const MessageCallback
 
 }  // namespace
 
-bool ReadTiffFile(const std::filesystem::path& path, Bitmap& out,
-                  const MessageCallback& onMessage) {
+bool ReadTiffFile(const std::filesystem::path& path, Bitmap& out, const MessageCallback& onMessage,
+                  std::string* reason) {
     TFileTiff file;
     if (!file.SetFileName(path)) return false;
     return DecodeDirectories(file, out, onMessage, path.string());

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "core/bitmap/Bitmap.h"
@@ -15,7 +16,8 @@ namespace ozm {
 
 // True when at least one directory of the file was decoded into `out`. Refusals are told
 // through `onMessage`; a file that cannot be opened gives false without a message.
-bool ReadTiffFile(const std::filesystem::path& path, Bitmap& out, const MessageCallback& onMessage);
+bool ReadTiffFile(const std::filesystem::path& path, Bitmap& out, const MessageCallback& onMessage,
+                  std::string* reason = nullptr);
 
 // The same on a file's bytes in memory; `name` stands for the file in the message about a
 // file that is no TIFF.

@@ -129,7 +129,7 @@ bool TFileTiff::SetFileName(const std::filesystem::path& fileName) {
     if (!fileName.empty() && fileName == fileName_) return true;
     Clear();
     if (fileName.empty()) return true;
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {

@@ -286,7 +286,8 @@ std::optional<Picture> Identify(std::span<const std::uint8_t> data) {
 
 }  // namespace
 
-bool PlayMetafileIntoBitmap(std::span<const std::uint8_t> data, Bitmap& bitmap) {
+bool PlayMetafileIntoBitmap(std::span<const std::uint8_t> data, Bitmap& bitmap,
+                            std::string* reason) {
     try {
         const auto picture = Identify(data);
         if (!picture) return false;

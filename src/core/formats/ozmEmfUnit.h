@@ -4,13 +4,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 
 #include "core/bitmap/Bitmap.h"
 
 namespace ozm {
 
 // Plays an EMF or placeable WMF into `bitmap`, sized to the picture, keeping its depth.
-bool PlayMetafileIntoBitmap(std::span<const std::uint8_t> data, Bitmap& bitmap);
+bool PlayMetafileIntoBitmap(std::span<const std::uint8_t> data, Bitmap& bitmap,
+                            std::string* reason = nullptr);
 
 enum class MetafileKind { Emf, Wmf };
 

@@ -1,20 +1,25 @@
 // ozmconv: the headless batch converter. Same engine and same results as the desktop program.
 //
 //   ozmconv [--to LIST] [--out DIR] [--quality N] [--resize WxH|Wx|xH] [--scale P]
-//           [--rotate DEG[.HH]] [--jobs N] [--] FILE...
+//           [--rotate DEG[.HH]] [--jobs N] [--null] [--] FILE...
 //
 // Exit status: 0 when every file was written in every format, 1 when anything failed,
-// 2 on a usage error.
+// 2 on a usage error, 128 + the signal's number when SIGTERM, SIGINT or SIGHUP stopped it.
 
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <string_view>
@@ -23,7 +28,9 @@
 
 #include "app/convert/ConversionRun.h"
 #include "app/convert/OutputNaming.h"
+#include "app/shell/ProductInfo.h"
 #include "core/bitmap/Bitmap.h"
+#include "core/formats/FileBytes.h"
 #include "core/formats/ImageFormats.h"
 #include "core/text/TextRules.h"
 #include "core/transforms/TransformArguments.h"
@@ -40,14 +47,66 @@ constexpr const char* kUsage =
     "  --resize WxH      resize to W x H pixels; Wx or xH keep the proportions\n"
     "  --scale P         resize to P percent\n"
     "  --rotate DEG[.HH] rotate clockwise by degrees and hundredths (32.5 = 32 deg 50/100)\n"
-    "  --jobs N          files converted at once (default: the number of cores)\n";
+    "  --jobs N          files converted at once (default: the number of cores)\n"
+    "  --null            separate the written paths on stdout by NUL bytes, not newlines\n"
+    "  --version         print the name and version\n"
+    "  --help            print this text\n";
 
 struct CliOptions {
     ConversionOptions conversion;
     std::string outFolder;  // empty: each file's own folder
     unsigned jobs = 0;
+    bool nullSeparated = false;
     std::vector<std::string> files;
 };
+
+// The signal that asked the run to stop (SIGTERM, SIGINT, SIGHUP), 0 while none did.
+volatile sig_atomic_t gStopSignal = 0;
+
+void OnStopSignal(int signal) { gStopSignal = signal; }
+
+void InstallSignalHandlers() {
+    struct sigaction stop {};
+    stop.sa_handler = OnStopSignal;
+    sigemptyset(&stop.sa_mask);
+    // A second signal of the same kind ends the process at once; nothing half-written can be
+    // left even then, since outputs only get their names when complete.
+    stop.sa_flags = SA_RESETHAND;
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(s, &stop, nullptr);
+    // A file-size limit makes the write fail with EFBIG, reported for that file; a closed
+    // stdout makes the print fail with EPIPE, reported at the end. Neither ends the batch.
+    ::signal(SIGXFSZ, SIG_IGN);
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool StopAsked() { return gStopSignal != 0; }
+
+const char* SignalName(int signal) {
+    switch (signal) {
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGINT:
+            return "SIGINT";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "a signal";
+    }
+}
+
+// Creates the folder and its parents; a usage error when something else has the name.
+std::optional<std::string> PrepareOutFolder(const std::string& folder) {
+    std::error_code ec;
+    const std::filesystem::path path(folder);
+    if (std::filesystem::is_directory(path, ec)) return std::nullopt;
+    if (std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found &&
+        !ec) {
+        return "--out " + folder + " exists and is not a folder";
+    }
+    std::filesystem::create_directories(path, ec);
+    if (ec) return "cannot create --out folder " + folder + ": " + SystemErrorText(ec.value());
+    return std::nullopt;
+}
 
 int UsageError(const std::string& why) {
     std::fprintf(stderr, "ozmconv: %s\n%s", why.c_str(), kUsage);
@@ -89,7 +148,15 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
         }
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
-            return 0;
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (arg == "--version") {
+            std::printf("ozmconv %.1f\n", static_cast<double>(kProductVersion));
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (arg == "--null") {
+            options.nullSeparated = true;
+            continue;
         }
         const bool takesValue = arg == "--to" || arg == "--out" || arg == "--quality" ||
                                 arg == "--resize" || arg == "--scale" || arg == "--rotate" ||
@@ -101,9 +168,9 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
         if (arg == "--to") {
             if (!ParseFormats(value, options.conversion.formats)) error = "bad --to list";
         } else if (arg == "--out") {
+            // Taken as typed: a folder's name may begin or end with a blank.
             options.outFolder = value;
-            NormalizeFolderPath(options.outFolder);
-            if (TrimControl(options.outFolder).empty()) error = "--out needs a folder";
+            if (options.outFolder.empty()) error = "--out needs a folder";
         } else if (arg == "--quality") {
             const auto q = ParseWholeNumber(value);
             if (!q || *q < 1 || *q > 100)
@@ -126,6 +193,10 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
         if (error) return UsageError(*error);
     }
     if (options.files.empty()) return UsageError("no files given");
+    if (!options.outFolder.empty()) {
+        if (const auto error = PrepareOutFolder(options.outFolder)) return UsageError(*error);
+        if (options.outFolder.back() != '/') options.outFolder += '/';
+    }
     if (options.jobs == 0) options.jobs = std::max(1u, std::thread::hardware_concurrency());
     return -1;
 }
@@ -145,6 +216,13 @@ class OrderedNaming {
         for (const std::string& name : names) paths.push_back(TakeFree(folder, name));
         return paths;
     }
+    // A name given out earlier was found taken by another program when the file was put in
+    // place: the next free one, outside the turn order (the order cannot be kept against a
+    // program that does not share it).
+    std::optional<std::string> ReserveAgain(const std::string& folder, const std::string& name) {
+        std::lock_guard lock(mutex_);
+        return TakeFree(folder, name);
+    }
     // Ends file `index`'s turn; every file must pass, whether it reserved or not.
     void PassTurn(std::size_t index) {
         {
@@ -157,7 +235,7 @@ class OrderedNaming {
   private:
     std::optional<std::string> TakeFree(const std::string& folder, const std::string& name) {
         auto path = MakeUniqueOutputPath(folder, name, [this](const std::string& candidate) {
-            return reserved_.count(candidate) > 0 || IsExistingFile(candidate);
+            return reserved_.count(candidate) > 0 || IsNameTaken(candidate);
         });
         if (path) reserved_.insert(*path);
         return path;
@@ -169,15 +247,43 @@ class OrderedNaming {
     std::set<std::string> reserved_;
 };
 
+// Passes file `index`'s naming turn when it goes out of scope, however the file ended, so
+// that a failure in one file can never hold up the files after it.
+class TurnGuard {
+  public:
+    TurnGuard(OrderedNaming& naming, std::size_t index) : naming_(naming), index_(index) {}
+    ~TurnGuard() { Pass(); }
+    TurnGuard(const TurnGuard&) = delete;
+    TurnGuard& operator=(const TurnGuard&) = delete;
+    void Pass() {
+        if (passed_) return;
+        passed_ = true;
+        naming_.PassTurn(index_);
+    }
+
+  private:
+    OrderedNaming& naming_;
+    std::size_t index_;
+    bool passed_ = false;
+};
+
 // Hands SaveInTickedFormats the names reserved for its file, in format order.
 class ReservedNamer : public OutputNamer {
   public:
+    explicit ReservedNamer(OrderedNaming& naming) : naming_(naming) {}
     std::map<std::string, std::optional<std::string>> byName;
     std::optional<std::string> Reserve(std::string_view folder,
                                        std::string_view fileName) override {
         const auto it = byName.find(std::string(folder) + std::string(fileName));
         return it == byName.end() ? std::nullopt : it->second;
     }
+    std::optional<std::string> ReserveAgain(std::string_view folder,
+                                            std::string_view fileName) override {
+        return naming_.ReserveAgain(std::string(folder), std::string(fileName));
+    }
+
+  private:
+    OrderedNaming& naming_;
 };
 
 // What one file printed, kept until the files before it have printed theirs.
@@ -188,26 +294,43 @@ struct FileReport {
     int written = 0;
 };
 
+// How paths appear in what the program prints.
+struct PrintStyle {
+    bool escapeOut = false;  // stdout is a terminal
+    bool escapeErr = false;  // stderr is a terminal
+    char separator = '\n';   // after each written path on stdout
+    std::string Out(const std::string& path) const {
+        return escapeOut ? EscapeForTerminal(path) : path;
+    }
+    std::string Err(const std::string& path) const {
+        return escapeErr ? EscapeForTerminal(path) : path;
+    }
+};
+
 class CliPipelineHost : public PipelineHost {
   public:
-    CliPipelineHost(const ConversionOptions& options, const std::string& source, FileReport& report)
-        : options_(options), source_(source), report_(report) {}
+    CliPipelineHost(const ConversionOptions& options, const std::string& source, FileReport& report,
+                    const PrintStyle& style)
+        : options_(options), source_(source), report_(report), style_(style) {}
     ConversionOptions Options() override { return options_; }
     void ReaderMessage(const std::string& text) override {
-        report_.err += "ozmconv: " + source_ + ": " + text + "\n";
+        report_.err += "ozmconv: " + style_.Err(source_) + ": " + text + "\n";
     }
     void FileWritten(const std::string& path) override {
-        report_.out += path + "\n";
+        report_.out += style_.Out(path);
+        report_.out += style_.separator;
         ++report_.written;
     }
-    void WriteFailed(const std::string& path) override {
-        report_.err += "ozmconv: " + source_ + ": cannot write " + path + "\n";
+    void WriteFailed(const std::string& path, const std::string& reason) override {
+        report_.err += "ozmconv: cannot write " + style_.Err(path) + ": " + reason + "\n";
     }
+    bool StopRequested() override { return StopAsked(); }
 
   private:
     const ConversionOptions& options_;
     const std::string& source_;
     FileReport& report_;
+    const PrintStyle& style_;
 };
 
 class Converter {
@@ -215,6 +338,9 @@ class Converter {
     explicit Converter(const CliOptions& options)
         : options_(options), reports_(options.files.size()), done_(options.files.size(), false) {
         showProgress_ = ::isatty(STDERR_FILENO) == 1;
+        style_.escapeErr = showProgress_;
+        style_.escapeOut = ::isatty(STDOUT_FILENO) == 1 && !options.nullSeparated;
+        if (options.nullSeparated) style_.separator = '\0';
     }
 
     void Run() {
@@ -228,33 +354,60 @@ class Converter {
     }
 
     int Converted() const { return converted_; }
-    int Failed() const { return static_cast<int>(options_.files.size()) - converted_; }
+    int Failed() const { return static_cast<int>(printed_) - converted_; }
+    int NotStarted() const { return static_cast<int>(options_.files.size() - printed_); }
     int Written() const { return written_; }
+    // The first error a print to stdout hit (EPIPE, ENOSPC ...), 0 when none.
+    int StdoutError() const { return stdoutError_; }
 
   private:
     void Work() {
         Bitmap bitmap;  // each worker its own
-        for (std::size_t i; (i = next_.fetch_add(1)) < options_.files.size();) {
+        // A stop is honoured before each file: indexes are taken in order, so every file
+        // before a taken one is being converted by some worker and passes its naming turn.
+        for (std::size_t i; !StopAsked() && (i = next_.fetch_add(1)) < options_.files.size();) {
             ConvertFile(i, bitmap);
         }
     }
 
     void ConvertFile(std::size_t index, Bitmap& bitmap) {
+        TurnGuard turn(naming_, index);
+        try {
+            ConvertPrepared(index, bitmap, turn);
+        } catch (const std::bad_alloc&) {
+            FailFile(index, bitmap, "out of memory");
+        } catch (const std::exception& e) {
+            FailFile(index, bitmap, e.what());
+        } catch (...) {
+            FailFile(index, bitmap, "unexpected failure");
+        }
+        turn.Pass();
+        Finish(index);
+    }
+
+    // Anything thrown fails its file alone; formats written before it stay counted.
+    void FailFile(std::size_t index, Bitmap& bitmap, const std::string& reason) {
+        FileReport& report = reports_[index];
+        report.err +=
+            "ozmconv: cannot convert " + style_.Err(options_.files[index]) + ": " + reason + "\n";
+        report.ok = false;
+        bitmap = Bitmap();
+    }
+
+    void ConvertPrepared(std::size_t index, Bitmap& bitmap, TurnGuard& turn) {
         const std::string& source = options_.files[index];
         FileReport& report = reports_[index];
-        CliPipelineHost host(options_.conversion, source, report);
-        bool read = false;
-        try {
-            read = PrepareWorkBitmap(source, bitmap, options_.conversion, host);
-        } catch (const std::exception&) {
-            read = false;
-        }
-        if (!read) {
-            report.err += "ozmconv: " + source + ": cannot read\n";
-            naming_.ReserveInTurn(index, {},
-                                  {});  // a file that takes no names still waits its turn
-            naming_.PassTurn(index);
-            Finish(index);
+        CliPipelineHost host(options_.conversion, source, report, style_);
+        std::string reason;
+        const PrepareStatus status =
+            PrepareWorkBitmap(source, bitmap, options_.conversion, host, &reason);
+        if (status != PrepareStatus::Ready) {
+            report.err +=
+                std::string("ozmconv: ") +
+                (status == PrepareStatus::Unreadable ? "cannot read " : "cannot convert ") +
+                style_.Err(source) + ": " + reason + "\n";
+            // A file that takes no names still waits its turn.
+            naming_.ReserveInTurn(index, {}, {});
             return;
         }
         std::string folder = options_.outFolder;
@@ -269,17 +422,12 @@ class Converter {
             if (options_.conversion.formats[row])
                 names.push_back(ChangeFileExt(baseName, table[row].extension));
         }
-        ReservedNamer namer;
-        try {
-            const auto paths = naming_.ReserveInTurn(index, folder, names);
-            for (std::size_t k = 0; k < names.size(); ++k)
-                namer.byName[folder + names[k]] = paths[k];
-        } catch (...) {
-        }
-        naming_.PassTurn(index);
+        ReservedNamer namer(naming_);
+        const auto paths = naming_.ReserveInTurn(index, folder, names);
+        for (std::size_t k = 0; k < names.size(); ++k) namer.byName[folder + names[k]] = paths[k];
+        turn.Pass();
         const FileOutcome outcome = SaveInTickedFormats(bitmap, folder + baseName, host, namer);
         report.ok = outcome.Converted();
-        Finish(index);
     }
 
     // Prints the reports of every finished file whose predecessors have printed, so that the
@@ -290,13 +438,17 @@ class Converter {
         while (printed_ < reports_.size() && done_[printed_]) {
             const FileReport& r = reports_[printed_];
             if (showProgress_) std::fputs("\r\033[K", stderr);
-            std::fputs(r.out.c_str(), stdout);
+            if (!r.out.empty() &&
+                std::fwrite(r.out.data(), 1, r.out.size(), stdout) != r.out.size() &&
+                stdoutError_ == 0) {
+                stdoutError_ = errno != 0 ? errno : EIO;
+            }
             std::fputs(r.err.c_str(), stderr);
             converted_ += r.ok ? 1 : 0;
             written_ += r.written;
             ++printed_;
         }
-        std::fflush(stdout);
+        if (std::fflush(stdout) != 0 && stdoutError_ == 0) stdoutError_ = errno != 0 ? errno : EIO;
         if (showProgress_) {
             const std::size_t total = reports_.size();
             const int width = 30;
@@ -316,12 +468,15 @@ class Converter {
     std::size_t printed_ = 0;
     int converted_ = 0;
     int written_ = 0;
+    int stdoutError_ = 0;
     bool showProgress_ = false;
+    PrintStyle style_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    InstallSignalHandlers();
     CliOptions options;
     if (const int code = ParseArguments(argc, argv, options); code >= 0) return code;
     const auto start = std::chrono::steady_clock::now();
@@ -329,7 +484,17 @@ int main(int argc, char** argv) {
     converter.Run();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const int stopSignal = gStopSignal;
+    if (stopSignal != 0) {
+        std::fprintf(stderr, "ozmconv: stopped by %s; %d files not started\n",
+                     SignalName(stopSignal), converter.NotStarted());
+    }
     std::fprintf(stderr, "ozmconv: %d converted, %d failed, %d files written, %.2f s\n",
                  converter.Converted(), converter.Failed(), converter.Written(), seconds);
-    return converter.Failed() == 0 ? 0 : 1;
+    if (converter.StdoutError() != 0) {
+        std::fprintf(stderr, "ozmconv: cannot write to standard output: %s\n",
+                     SystemErrorText(converter.StdoutError()).c_str());
+    }
+    if (stopSignal != 0) return 128 + stopSignal;
+    return converter.Failed() == 0 && converter.StdoutError() == 0 ? 0 : 1;
 }

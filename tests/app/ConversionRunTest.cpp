@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "app/convert/ConversionRun.h"
+#include "app/convert/OutputNaming.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -224,6 +225,74 @@ TEST_F(RunFixture, OptionsAreReadAfreshForEveryFormat) {
     host.onWritten = [&] { Tick({"JPG"}); };
     run.BtnImgCovertClick();
     EXPECT_EQ(host.written, (std::vector<std::string>{"a.jpg", "b.jpg"}));
+}
+
+TEST_F(RunFixture, TransformsBeyondTheLimitAndThrowingHostsFailOneFileOnly) {
+    AddSource("a.png");
+    AddSource("b.png");
+    AddSource("c.png");
+    Tick({"PNG"});
+    host.options.resizeMode = ResizeMode::ByPercent;
+    host.options.percentage = 100000;  // far beyond the pixel limit for every file
+    run.BtnImgCovertClick();
+    // Failed without a message box, and nothing written in place of the resized image.
+    EXPECT_TRUE(host.written.empty());
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(host.hints[0], "转换失败" + src + "a.png");
+    EXPECT_EQ(run.LastCounts().failed, 3);
+
+    // Anything thrown while converting a file (not only std::exception) fails that file; the
+    // run goes on with the next and ends normally.
+    host.hints.clear();
+    host.options.resizeMode = ResizeMode::None;
+    int steps = 0;
+    std::function<void()> thrower = [&] {
+        if (++steps == 1) throw 42;
+        host.onStep = thrower;
+    };
+    host.onStep = thrower;
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.hints[0], "转换失败" + src + "a.png");
+    EXPECT_EQ(host.written, (std::vector<std::string>{"b.png", "c.png"}));
+    EXPECT_EQ(run.LastCounts().converted, 2);
+    EXPECT_EQ(run.State(), RunState::Idle);
+}
+
+TEST(Pipeline, ANameTakenByAnotherProgramMeanwhileGoesToTheNextNumber) {
+    test::ScratchDir dir;
+    const std::string folder = dir.Path().string() + "/";
+    Bitmap bitmap;
+    ASSERT_TRUE(bitmap.Create(4, 4, 24));
+    // A namer that hands out a name someone else takes before the file is put in place.
+    struct RacingNamer : OutputNamer {
+        std::optional<std::string> Reserve(std::string_view f, std::string_view n) override {
+            auto path = OutputNamer::Reserve(f, n);
+            test::WriteAll(*path, {7});
+            return path;
+        }
+    } namer;
+    struct Host : PipelineHost {
+        ConversionOptions options;
+        std::vector<std::string> written, failed;
+        ConversionOptions Options() override { return options; }
+        void FileWritten(const std::string& p) override { written.push_back(p); }
+        void WriteFailed(const std::string& p, const std::string& r) override {
+            failed.push_back(p + ": " + r);
+        }
+    } host;
+    host.options.formats.fill(false);
+    host.options.formats[3] = true;  // PNG
+    const FileOutcome outcome = SaveInTickedFormats(bitmap, folder + "a.png", host, namer);
+    EXPECT_EQ(outcome.written, 1);
+    EXPECT_EQ(host.written, (std::vector<std::string>{folder + "a(1).png"}));
+    EXPECT_EQ(test::ReadAll(folder + "a.png"), std::vector<std::uint8_t>{7});
+
+    // Every name taken: the failure names the plain name and says why.
+    for (int i = 1; i <= kMaxNumberedNames; ++i) {
+        test::WriteAll(folder + "b(" + std::to_string(i) + ").png", {1});
+    }
+    SaveInTickedFormats(bitmap, folder + "b.png", host, namer);
+    EXPECT_EQ(host.failed, (std::vector<std::string>{folder + "b.png: all 1001 names taken"}));
 }
 
 }  // namespace

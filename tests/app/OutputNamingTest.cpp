@@ -16,9 +16,11 @@ TEST(OutputNaming, TakenNamesGetTheNextFreeNumber) {
     EXPECT_EQ(MakeUniqueOutputPath(folder, "photo.jpg"), folder + "photo(1).jpg");
     test::WriteAll(dir / "photo(1).jpg", {1});
     EXPECT_EQ(MakeUniqueOutputPath(folder, "photo.jpg"), folder + "photo(2).jpg");
-    // A folder of the candidate's name does not count as taken.
+    // Any entry takes a name: a folder, a dangling link, a link loop.
     std::filesystem::create_directory(dir / "photo(2).jpg");
-    EXPECT_EQ(MakeUniqueOutputPath(folder, "photo.jpg"), folder + "photo(2).jpg");
+    std::filesystem::create_symlink(dir / "nowhere", dir / "photo(3).jpg");
+    std::filesystem::create_symlink(dir / "photo(4).jpg", dir / "photo(4).jpg");
+    EXPECT_EQ(MakeUniqueOutputPath(folder, "photo.jpg"), folder + "photo(5).jpg");
     // Two dots: the number goes before the last one; no dot: at the end.
     test::WriteAll(dir / "a.b.png", {1});
     EXPECT_EQ(MakeUniqueOutputPath(folder, "a.b.png"), folder + "a.b(1).png");

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -122,6 +126,48 @@ TEST(ImgConvertUnit, WrittenFilesReadBackAsTheSameImage) {
             }
         }
     }
+}
+
+TEST(ImgConvertUnit, FailuresSayWhyAndLeaveNothing) {
+    test::ScratchDir dir;
+    Bitmap bmp;
+    std::string reason;
+    // Pipes, folders, empty and missing files are refused at once, each with its reason.
+    ASSERT_EQ(::mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    fs::create_directory(dir / "folder.jpg");
+    test::WriteAll(dir / "empty.gif", {});
+    const std::pair<const char*, const char*> cases[] = {
+        {"pipe.png", "not a regular file"},
+        {"folder.jpg", "is a folder"},
+        {"empty.gif", "empty file"},
+        {"missing.bmp", "no such file or directory"},
+        {"photo.xyz", "not a supported image type"},
+    };
+    for (const auto& [name, why] : cases) {
+        reason.clear();
+        EXPECT_FALSE(ReadImageFile(dir / name, bmp, {}, &reason)) << name;
+        EXPECT_EQ(reason, why) << name;
+    }
+
+    // A write that hits a file-size limit fails with that reason and leaves no file, named or
+    // temporary. Run in a child: the limit is process-wide.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        Bitmap big;
+        big.Create(200, 200, 24);
+        WriteReport report;
+        const bool written =
+            WriteImageFile(big, dir / "big.bmp", FormatCode::Bmp, WriteSettings{}, &report);
+        ::_exit(!written && report.reason == "file too large" ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"empty.gif", "folder.jpg", "pipe.png"}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <exception>
+#include <new>
 
 #include "app/convert/OutputNaming.h"
 #include "core/formats/ImgConvertUnit.h"
@@ -26,17 +27,46 @@ std::optional<std::string> OutputNamer::Reserve(std::string_view folder,
     return MakeUniqueOutputPath(folder, fileName);
 }
 
-bool PrepareWorkBitmap(const std::string& source, Bitmap& bitmap, const ConversionOptions& options,
-                       PipelineHost& host) {
+std::optional<std::string> OutputNamer::ReserveAgain(std::string_view folder,
+                                                     std::string_view fileName) {
+    return MakeUniqueOutputPath(folder, fileName);
+}
+
+PrepareStatus PrepareWorkBitmap(const std::string& source, Bitmap& bitmap,
+                                const ConversionOptions& options, PipelineHost& host,
+                                std::string* reason) {
     const MessageCallback onMessage = [&host](const std::string& text) {
         host.ReaderMessage(text);
     };
-    if (!ReadImageFile(source, bitmap, onMessage)) return false;
+    if (!ReadImageFile(source, bitmap, onMessage, reason)) return PrepareStatus::Unreadable;
     if (options.resizeMode == ResizeMode::ToSize || options.resizeMode == ResizeMode::ByPercent) {
-        ResizeWorkBitmap(bitmap, options, host);
+        // A target side below 1 leaves the image as it is, by the resize rules; only a
+        // result that cannot exist or cannot be allocated fails.
+        const ResizeTarget target = ComputeResizeTarget(bitmap.Width(), bitmap.Height(), options);
+        const bool wanted = target.resample && target.width >= 1 && target.height >= 1;
+        if (wanted && !IsAcceptableImageSize(target.width, target.height)) {
+            Refuse(reason, "cannot resize: " + ImageSizeReason(target.width, target.height));
+            return PrepareStatus::TransformFailed;
+        }
+        if (!ResizeWorkBitmap(bitmap, options, host) && wanted) {
+            Refuse(reason, "cannot resize: out of memory");
+            return PrepareStatus::TransformFailed;
+        }
     }
-    if (options.rotateDegrees > 0) RotateWorkBitmap(bitmap, options, host);
-    return true;
+    if (options.rotateDegrees > 0) {
+        const RotatedSize size = ComputeRotatedSize(
+            bitmap.Width(), bitmap.Height(),
+            ComputeRotationAngle(options.rotateDegrees, options.rotateHundredths));
+        if (!IsAcceptableImageSize(size.width, size.height)) {
+            Refuse(reason, "cannot rotate: " + ImageSizeReason(size.width, size.height));
+            return PrepareStatus::TransformFailed;
+        }
+        if (!RotateWorkBitmap(bitmap, options, host)) {
+            Refuse(reason, "cannot rotate: out of memory");
+            return PrepareStatus::TransformFailed;
+        }
+    }
+    return PrepareStatus::Ready;
 }
 
 FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOutputPath,
@@ -54,12 +84,27 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
         WriteSettings settings;
         settings.jpegQuality = options.jpegQuality;
         settings.replaceExisting = false;
-        if (path && WriteImageFile(bitmap, *path, table[row].code, settings)) {
+        bool exhausted = !path;
+        settings.nextFreeName = [&]() -> std::optional<std::filesystem::path> {
+            auto next = namer.ReserveAgain(folder, name);
+            if (!next) {
+                exhausted = true;
+                return std::nullopt;
+            }
+            return std::filesystem::path(*next);
+        };
+        WriteReport report;
+        if (path && WriteImageFile(bitmap, *path, table[row].code, settings, &report)) {
             ++outcome.written;
-            host.FileWritten(*path);
+            host.FileWritten(report.written.string());
         } else {
             ++outcome.failed;
-            host.WriteFailed(path ? *path : named);
+            // Every name taken: the plain name stands for them all, none of them was touched.
+            if (exhausted) {
+                host.WriteFailed(named, std::string(kAllNamesTakenReason));
+            } else {
+                host.WriteFailed(report.written.string(), report.reason);
+            }
         }
         // A stop is honoured between formats, never after the last one.
         if (row + 1 < table.size() && host.StopRequested()) {
@@ -72,13 +117,31 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
 
 FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
                            Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer) {
-    host.StepProgress();
-    if (!PrepareWorkBitmap(source, workBitmap, host.Options(), host)) {
-        host.ShowMessage(std::string(kNotSupportedMessage));
-        return FileOutcome{};
+    FileOutcome outcome;
+    try {
+        host.StepProgress();
+        switch (PrepareWorkBitmap(source, workBitmap, host.Options(), host, &outcome.reason)) {
+            case PrepareStatus::Unreadable:
+                host.ShowMessage(std::string(kNotSupportedMessage));
+                return outcome;
+            case PrepareStatus::TransformFailed:
+                return outcome;
+            case PrepareStatus::Ready:
+                break;
+        }
+        return SaveInTickedFormats(workBitmap, targetFolder + std::string(ExtractFileName(source)),
+                                   host, namer);
+    } catch (const std::bad_alloc&) {
+        outcome.reason = "out of memory";
+    } catch (const std::exception& e) {
+        outcome.reason = e.what();
+    } catch (...) {
+        outcome.reason = "unexpected failure";
     }
-    return SaveInTickedFormats(workBitmap, targetFolder + std::string(ExtractFileName(source)),
-                               host, namer);
+    // The bitmap may be half-made; the next file starts from a fresh one.
+    workBitmap = Bitmap();
+    outcome.read = false;
+    return outcome;
 }
 
 RunState ConversionRun::State() const {
@@ -129,7 +192,7 @@ void ConversionRun::BtnImgCovertClick() {
     host_.StartBatch([this] {
         try {
             ConvertSelectedFiles();
-        } catch (const std::exception&) {
+        } catch (...) {
             // An unexpected failure ends the run where it is, without the closing steps.
         }
         FinishBatch();
@@ -166,7 +229,9 @@ void ConversionRun::ConvertSelectedFiles() {
         void ShowMessage(const std::string& text) override { host.ShowMessage(text); }
         void ReaderMessage(const std::string& text) override { host.ReaderMessage(text); }
         void FileWritten(const std::string& path) override { host.FileWritten(path); }
-        void WriteFailed(const std::string& path) override { host.WriteFailed(path); }
+        void WriteFailed(const std::string& path, const std::string& reason) override {
+            host.WriteFailed(path, reason);
+        }
         bool StopRequested() override { return stop; }
         void StepProgress() override { host.StepProgress(); }
         void ProcessPendingWork() override { host.ProcessPendingWork(); }

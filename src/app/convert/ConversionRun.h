@@ -35,6 +35,10 @@ class OutputNamer {
     // The path to write folder + fileName to (numbered when taken), or nullopt when every
     // numbered name is taken.
     virtual std::optional<std::string> Reserve(std::string_view folder, std::string_view fileName);
+    // The name given for folder + fileName turned out to be taken when the finished file was
+    // put in place (another program took it): the next free one, or nullopt.
+    virtual std::optional<std::string> ReserveAgain(std::string_view folder,
+                                                    std::string_view fileName);
 };
 
 // What the pipeline tells whoever runs it. All calls come from the thread that runs the
@@ -51,24 +55,33 @@ class PipelineHost : public TransformHost {
     // One output file was written (the command line prints it).
     virtual void FileWritten(const std::string& path) {}
     // One format of a file could not be written; `path` is the name tried, or the plain name
-    // when no numbered name was free.
-    virtual void WriteFailed(const std::string& path) {}
+    // when no numbered name was free; `reason` says why in a few words.
+    virtual void WriteFailed(const std::string& path, const std::string& reason) {}
     // Checked between formats: true ends the file's remaining formats.
     virtual bool StopRequested() { return false; }
 };
 
 struct FileOutcome {
-    bool read = false;     // the source was decoded
+    bool read = false;     // the source was decoded, resized and rotated
     int written = 0;       // formats written
     int failed = 0;        // ticked formats not written
     bool stopped = false;  // a stop request ended the formats early
+    std::string reason;    // why the file failed before any format was tried
     bool Converted() const { return read && failed == 0; }
 };
 
-// Reads `source` into `bitmap`, resizes and rotates it as the options say. False when the
-// file could not be read (the caller shows "Not support image type.").
-bool PrepareWorkBitmap(const std::string& source, Bitmap& bitmap, const ConversionOptions& options,
-                       PipelineHost& host);
+enum class PrepareStatus {
+    Ready,
+    Unreadable,       // the caller shows "Not support image type."
+    TransformFailed,  // a resize or rotation result beyond the pixel limit, or no memory
+};
+
+// Reads `source` into `bitmap`, resizes and rotates it as the options say. A transform that
+// cannot be done fails the file: writing the unchanged image would report success for what
+// the user did not ask for. `reason` says why anything failed.
+PrepareStatus PrepareWorkBitmap(const std::string& source, Bitmap& bitmap,
+                                const ConversionOptions& options, PipelineHost& host,
+                                std::string* reason = nullptr);
 
 // Writes the bitmap once per ticked format, in the fixed format order, under the base
 // output path's name with each format's extension (numbered when taken, never replacing a
@@ -76,7 +89,8 @@ bool PrepareWorkBitmap(const std::string& source, Bitmap& bitmap, const Conversi
 FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOutputPath,
                                 PipelineHost& host, OutputNamer& namer);
 
-// The whole pipeline for one file into `targetFolder` (ending in "/").
+// The whole pipeline for one file into `targetFolder` (ending in "/"). Never throws: anything
+// thrown while converting the file fails that file, with the reason, and nothing else.
 FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
                            Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer);
 

@@ -28,9 +28,14 @@ bool IsExistingFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool IsNameTaken(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
 std::optional<std::string> MakeUniqueOutputPath(std::string_view folder,
                                                 std::string_view fileName) {
-    return MakeUniqueOutputPath(folder, fileName, IsExistingFile);
+    return MakeUniqueOutputPath(folder, fileName, IsNameTaken);
 }
 
 std::optional<std::string> MakeUniqueOutputPath(

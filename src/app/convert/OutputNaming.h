@@ -11,10 +11,11 @@ namespace ozm {
 
 // Numbered candidates tried after the plain name: name(1).ext .. name(1000).ext.
 inline constexpr int kMaxNumberedNames = 1000;
+inline constexpr std::string_view kAllNamesTakenReason = "all 1001 names taken";
 
-// The first of folder + fileName, then name(1).ext, name(2).ext, ... at which no file
-// exists (a folder of that name does not count as taken). nullopt when all 1001 are taken:
-// the caller then writes nothing rather than replace a file.
+// The first of folder + fileName, then name(1).ext, name(2).ext, ... that no directory entry
+// has (a file, a folder, a link, even a dangling one). nullopt when all 1001 are taken: the
+// caller then writes nothing rather than replace a file.
 std::optional<std::string> MakeUniqueOutputPath(std::string_view folder, std::string_view fileName);
 
 // The same rule with the caller's own test of whether a candidate path is taken.
@@ -24,6 +25,10 @@ std::optional<std::string> MakeUniqueOutputPath(
 
 // True when a file (not a folder) exists at the path.
 bool IsExistingFile(const std::string& path);
+
+// True when any directory entry has the name, whatever it is or points to: such a name can
+// never be given to a new file without replacing something.
+bool IsNameTaken(const std::string& path);
 
 // Trims blanks and control characters; a text left empty comes back unchanged. Otherwise the
 // trimmed text gets one "/" appended, then every "///" becomes "/", then every "//" becomes

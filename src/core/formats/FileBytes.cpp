@@ -24,7 +24,8 @@ struct Fd {
 
 std::string SystemErrorText(int error) {
     std::string text = std::strerror(error);
-    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     return text;
 }
 

@@ -133,17 +133,41 @@ std::filesystem::path OutputNameFor(const std::filesystem::path& path, ImageForm
 }
 
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code,
-                    const WriteSettings& settings) {
+                    const WriteSettings& settings, WriteReport* report) {
+    WriteReport local;
+    WriteReport& r = report ? *report : local;
+    r = WriteReport{};
     const std::filesystem::path name = OutputNameFor(path, code);
-    if (name.empty()) return false;
-    try {
-        OutputFile out(name, settings.replaceExisting ? ExistingFile::Replace : ExistingFile::Keep);
-        if (!out.IsOpen()) return false;
-        if (!Encode(bitmap, out.Stream(), code, settings)) return false;
-        return out.Commit();
-    } catch (const std::exception&) {
+    r.written = name.empty() ? path : name;
+    if (name.empty()) {
+        r.reason = "unknown output format";
         return false;
     }
+    try {
+        OutputFile out(name, settings.replaceExisting ? ExistingFile::Replace : ExistingFile::Keep);
+        if (!out.IsOpen()) {
+            r.reason = out.FailureReason();
+            return false;
+        }
+        if (!Encode(bitmap, out.Stream(), code, settings)) {
+            // A failed write (full disk, size limit) is the likelier cause; the stream knows.
+            out.Flush();
+            r.reason = out.FailureReason().empty() ? "the image cannot be stored in this format"
+                                                   : out.FailureReason();
+            return false;
+        }
+        const bool ok = out.Commit(settings.nextFreeName);
+        r.written = out.Target();
+        if (!ok) r.reason = out.FailureReason();
+        return ok;
+    } catch (const std::bad_alloc&) {
+        r.reason = "out of memory";
+    } catch (const std::exception& e) {
+        r.reason = e.what();
+    } catch (...) {
+        r.reason = "unexpected failure";
+    }
+    return false;
 }
 
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code) {

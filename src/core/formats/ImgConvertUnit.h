@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "core/bitmap/Bitmap.h"
@@ -21,6 +23,15 @@ struct WriteSettings {
     int jpegQuality = 75;           // 1..100; its low byte goes to the encoder
     std::uint8_t pngFilterSet = 1;  // None only: every row carries filter type 0
     bool replaceExisting = true;    // false: never replace a file that exists by then
+    // With replaceExisting false: when the name turns out to be taken at the moment the
+    // finished file is put in place, the next name to try (nullopt gives up).
+    std::function<std::optional<std::filesystem::path>()> nextFreeName;
+};
+
+// What a write did: the name the file got, or why nothing was written.
+struct WriteReport {
+    std::filesystem::path written;
+    std::string reason;
 };
 
 // The process-wide `JpegQuality` used by the writer overload without settings. The settings
@@ -36,7 +47,7 @@ std::filesystem::path OutputNameFor(const std::filesystem::path& path, ImageForm
 // only when complete; a missing folder, a read-only existing file or an encoder failure leaves
 // no file and no change. Codes outside 1..8 write nothing. True when the file was written.
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code,
-                    const WriteSettings& settings);
+                    const WriteSettings& settings, WriteReport* report = nullptr);
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code);
 
 }  // namespace ozm

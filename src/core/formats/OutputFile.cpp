@@ -9,14 +9,27 @@
 #include <cerrno>
 #include <string>
 
+#include "core/formats/FileBytes.h"
+
 namespace ozm {
 
 namespace {
 
-// Exists as anything (file, folder, dangling link).
-bool PathTaken(const std::filesystem::path& p) {
-    struct stat st {};
-    return ::lstat(p.c_str(), &st) == 0;
+// Big enough that an encoder's many small writes reach the kernel as few large ones.
+constexpr std::size_t kStreamBuffer = std::size_t{256} << 10;
+
+// Every name this process gives a temporary is new: the pid keeps processes apart and the
+// counter keeps threads and repeated writes apart. Short, so that it fits wherever the
+// target's own name fits.
+std::string NextTemporaryName() {
+    static std::atomic<unsigned> counter{0};
+    return ".ozm-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) +
+           ".part";
+}
+
+std::filesystem::path FolderOf(const std::filesystem::path& target) {
+    std::filesystem::path folder = target.parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
 // Rename that refuses to replace an existing name. Falls back to link + unlink on file
@@ -31,45 +44,115 @@ bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::p
     return true;
 }
 
+// Gives an unnamed file a name; fails with EEXIST when the name is taken by anything.
+bool LinkUnnamed(int fd, const std::filesystem::path& to) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        return true;
+    }
+    // Without /proc only the privileged form is left.
+    if (errno != ENOENT) return false;
+    return ::linkat(fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) == 0;
+}
+
 }  // namespace
 
 OutputFile::OutputFile(std::filesystem::path target, ExistingFile mode)
     : target_(std::move(target)), mode_(mode) {
-    struct stat st {};
-    if (::stat(target_.c_str(), &st) == 0) {
-        if (mode_ == ExistingFile::Keep || !S_ISREG(st.st_mode)) return;
-        // A file its owner may not write is read-only to the user even when we run as root.
-        if (!(st.st_mode & S_IWUSR) || ::access(target_.c_str(), W_OK) != 0) return;
+    if (mode_ == ExistingFile::Replace) {
+        struct stat st {};
+        if (::stat(target_.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) {
+                reason_ = "is a folder";
+                return;
+            }
+            if (!S_ISREG(st.st_mode)) {
+                reason_ = "not a regular file";
+                return;
+            }
+            // A file its owner may not write is read-only to the user even when we run as
+            // root.
+            if (!(st.st_mode & S_IWUSR) || ::access(target_.c_str(), W_OK) != 0) {
+                reason_ = "read-only file";
+                return;
+            }
+        }
     }
-    static std::atomic<unsigned> counter{0};
-    const std::filesystem::path folder = target_.parent_path();
-    const std::string stem =
-        "." + target_.filename().string() + ".part-" + std::to_string(::getpid()) + "-";
+    const std::filesystem::path folder = FolderOf(target_);
+    if (!OpenUnnamed(folder) && !OpenNamed(folder)) return;
+    WrapDescriptor();
+}
+
+bool OutputFile::OpenUnnamed(const std::filesystem::path& folder) {
+    // 0666 less the umask: the finished file gets the same mode as a plain create.
+    fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd_ >= 0) return true;
+    // Only "this file system has no unnamed files" is worth a second try with a name.
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return false;
+    Fail(errno);
+    return false;
+}
+
+bool OutputFile::OpenNamed(const std::filesystem::path& folder) {
+    if (!reason_.empty()) return false;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::filesystem::path candidate = folder / (stem + std::to_string(counter.fetch_add(1)));
-        // 0666 less the umask: the finished file gets the same mode as a plain create.
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return;
+        std::filesystem::path candidate = folder / NextTemporaryName();
+        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ >= 0) {
+            temp_ = std::move(candidate);
+            return true;
         }
-        stream_ = ::fdopen(fd, "wb");
-        if (!stream_) {
-            ::close(fd);
-            ::unlink(candidate.c_str());
-            return;
-        }
-        temp_ = std::move(candidate);
-        return;
+        if (errno != EEXIST) break;
     }
+    reason_ = SystemErrorText(errno);
+    return false;
+}
+
+ssize_t OutputFile::CookieWrite(void* cookie, const char* data, std::size_t size) {
+    auto* self = static_cast<OutputFile*>(cookie);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(self->fd_, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (self->writeError_ == 0) self->writeError_ = n < 0 ? errno : EIO;
+            return done > 0 ? static_cast<ssize_t>(done) : -1;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+bool OutputFile::WrapDescriptor() {
+    // A cookie stream keeps the first write error's errno, so a full disk or a file-size
+    // limit is reported as such, whatever the encoder does after the failed write.
+    cookie_io_functions_t io{};
+    io.write = &OutputFile::CookieWrite;
+    stream_ = ::fopencookie(this, "wb", io);
+    if (!stream_) {
+        Fail(errno);
+        Discard();
+        return false;
+    }
+    buffer_ = std::make_unique<char[]>(kStreamBuffer);
+    std::setvbuf(stream_, buffer_.get(), _IOFBF, kStreamBuffer);
+    return true;
 }
 
 OutputFile::~OutputFile() { Discard(); }
+
+void OutputFile::Fail(int error) {
+    if (reason_.empty()) reason_ = SystemErrorText(error);
+}
 
 void OutputFile::Discard() {
     if (stream_) {
         std::fclose(stream_);
         stream_ = nullptr;
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
     }
     if (!temp_.empty()) {
         ::unlink(temp_.c_str());
@@ -77,22 +160,86 @@ void OutputFile::Discard() {
     }
 }
 
-bool OutputFile::Commit() {
+bool OutputFile::PlaceUnnamed(const NextNameSource& nextName) {
+    if (mode_ == ExistingFile::Replace) {
+        // A name is needed for rename to replace atomically; it exists only for this moment.
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::filesystem::path named = FolderOf(target_) / NextTemporaryName();
+            if (LinkUnnamed(fd_, named)) {
+                if (::rename(named.c_str(), target_.c_str()) == 0) return true;
+                Fail(errno);
+                ::unlink(named.c_str());
+                return false;
+            }
+            if (errno != EEXIST) break;
+        }
+        Fail(errno);
+        return false;
+    }
+    for (;;) {
+        if (LinkUnnamed(fd_, target_)) return true;
+        if (errno != EEXIST || !nextName) break;
+        const auto next = nextName();
+        if (!next) {
+            reason_ = "every numbered name is taken";
+            return false;
+        }
+        target_ = *next;
+    }
+    Fail(errno);
+    return false;
+}
+
+bool OutputFile::PlaceNamed(const NextNameSource& nextName) {
+    if (mode_ == ExistingFile::Replace) {
+        if (::rename(temp_.c_str(), target_.c_str()) == 0) return true;
+        Fail(errno);
+        return false;
+    }
+    for (;;) {
+        if (RenameNoReplace(temp_, target_)) return true;
+        if (errno != EEXIST || !nextName) break;
+        const auto next = nextName();
+        if (!next) {
+            reason_ = "every numbered name is taken";
+            return false;
+        }
+        target_ = *next;
+    }
+    Fail(errno);
+    return false;
+}
+
+bool OutputFile::Flush() {
     if (!stream_) return false;
-    bool ok = std::fflush(stream_) == 0 && !std::ferror(stream_);
-    const bool replacing = PathTaken(target_);
+    if (std::fflush(stream_) == 0 && !std::ferror(stream_)) return true;
+    Fail(writeError_ != 0 ? writeError_ : EIO);
+    return false;
+}
+
+bool OutputFile::Commit(const NextNameSource& nextName) {
+    if (!stream_) return false;
+    const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
+    std::fclose(stream_);  // the cookie stream does not own the descriptor
+    stream_ = nullptr;
+    if (!flushed) {
+        Fail(writeError_ != 0 ? writeError_ : EIO);
+        Discard();
+        return false;
+    }
+    struct stat st {};
     // Only when an existing file is replaced must its new content be on disk before the
     // rename; a new name loses nothing if a crash drops it.
-    if (ok && replacing) ok = ::fdatasync(::fileno(stream_)) == 0;
-    ok = (std::fclose(stream_) == 0) && ok;
-    stream_ = nullptr;
-    if (ok) {
-        ok = mode_ == ExistingFile::Keep ? RenameNoReplace(temp_, target_)
-                                         : ::rename(temp_.c_str(), target_.c_str()) == 0;
+    if (mode_ == ExistingFile::Replace && ::lstat(target_.c_str(), &st) == 0 &&
+        ::fdatasync(fd_) != 0) {
+        Fail(errno);
+        Discard();
+        return false;
     }
-    if (ok) temp_.clear();
+    const bool placed = temp_.empty() ? PlaceUnnamed(nextName) : PlaceNamed(nextName);
+    if (placed) temp_.clear();
     Discard();
-    return ok;
+    return placed;
 }
 
 }  // namespace ozm

@@ -1,17 +1,26 @@
 #pragma once
-// An output file that appears under its name only when it is complete. The data goes to a
-// temporary file in the target folder; Commit renames it into place. A write that fails, or an
-// OutputFile destroyed without Commit, leaves no file behind.
+// An output file that appears under its name only when it is complete. The data goes to an
+// unnamed temporary file in the target folder (O_TMPFILE), which Commit links into place, so
+// not even kill -9 can leave a partial or temporary file behind. On file systems without
+// unnamed files a short-named hidden temporary is used instead and removed on every failure.
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 
 namespace ozm {
 
 enum class ExistingFile {
     Replace,  // an existing writable file of the name is replaced (read-only ones are kept)
-    Keep,     // the commit fails if a file of the name exists by then (exclusive create)
+    Keep,     // the commit never replaces anything that has the name by then
 };
+
+// Called by a Keep commit that finds its name taken (another program took it since it was
+// chosen): the next name to try, or nullopt to give up.
+using NextNameSource = std::function<std::optional<std::filesystem::path>()>;
 
 class OutputFile {
   public:
@@ -21,21 +30,41 @@ class OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
 
     // False when the temporary file could not be made, or when the mode forbids replacing
-    // the file that is there (read-only, a folder, or any file with ExistingFile::Keep).
+    // the file that is there (read-only, a folder).
     bool IsOpen() const { return stream_ != nullptr; }
     std::FILE* Stream() { return stream_; }
 
-    // Flushes and closes the stream and moves the file into place. False when anything
-    // failed; the temporary file is gone either way.
-    bool Commit();
+    // Flushes what the stream holds; false (with FailureReason set) when a write failed.
+    bool Flush();
+
+    // Flushes and closes the stream and puts the file in place. False when anything failed;
+    // the temporary file is gone either way. With ExistingFile::Keep a name found taken is
+    // given up for the next one `nextName` gives.
+    bool Commit(const NextNameSource& nextName = {});
+
+    // The name the file got (the last one tried when the commit failed).
+    const std::filesystem::path& Target() const { return target_; }
+    // Why opening, writing or committing failed, in a few lower-case words.
+    const std::string& FailureReason() const { return reason_; }
 
   private:
+    static ssize_t CookieWrite(void* self, const char* data, std::size_t size);
+    bool OpenUnnamed(const std::filesystem::path& folder);
+    bool OpenNamed(const std::filesystem::path& folder);
+    bool WrapDescriptor();
+    bool PlaceUnnamed(const NextNameSource& nextName);
+    bool PlaceNamed(const NextNameSource& nextName);
+    void Fail(int error);
     void Discard();
 
     std::filesystem::path target_;
-    std::filesystem::path temp_;
+    std::filesystem::path temp_;  // empty for an unnamed temporary
     ExistingFile mode_;
+    int fd_ = -1;
     std::FILE* stream_ = nullptr;
+    std::unique_ptr<char[]> buffer_;
+    int writeError_ = 0;  // the first errno a write hit (ENOSPC, EFBIG, EIO ...)
+    std::string reason_;
 };
 
 }  // namespace ozm

@@ -34,6 +34,11 @@ std::string_view ExtractFileExt(std::string_view path);
 // gets `ext` appended.
 std::string ChangeFileExt(std::string_view path, std::string_view ext);
 
+// A file name made safe to show on a terminal: control characters (codes below 32 and 127),
+// bytes that are not part of valid UTF-8 and the backslash itself become \n, \t, \\ or
+// \xHH, so a name can neither move the cursor nor pass for another name.
+std::string EscapeForTerminal(std::string_view text);
+
 // Folder part of a path, up to and including the last "/", and the name after it.
 std::string_view ExtractFilePath(std::string_view path);
 std::string_view ExtractFileName(std::string_view path);

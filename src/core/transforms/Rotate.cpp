@@ -476,13 +476,15 @@ bool RotateBitmap(const Bitmap& source, Bitmap& target, std::int32_t degrees,
     return done;
 }
 
-void RotateWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options, TransformHost& host) {
-    if (options.rotateDegrees <= 0) return;
-    if (!ConvertTo24InPlace(workBitmap)) return;
+bool RotateWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options, TransformHost& host) {
+    if (options.rotateDegrees <= 0) return true;
+    if (!ConvertTo24InPlace(workBitmap)) return false;
     Bitmap target;
-    if (RotateBitmap(workBitmap, target, options.rotateDegrees, options.rotateHundredths, host)) {
-        workBitmap = std::move(target);
+    if (!RotateBitmap(workBitmap, target, options.rotateDegrees, options.rotateHundredths, host)) {
+        return false;
     }
+    workBitmap = std::move(target);
+    return true;
 }
 
 }  // namespace ozm

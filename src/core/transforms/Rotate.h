@@ -44,8 +44,8 @@ bool RotateBitmap(const Bitmap& source, Bitmap& target, std::int32_t degrees,
 
 // Turns the working bitmap by the options' angle when rotateDegrees is above 0 (hundredths
 // alone never rotate). The bitmap is brought to 24 bits first; when the rotation fails it keeps
-// its unrotated pixels.
-void RotateWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options,
+// its unrotated pixels and the result is false.
+bool RotateWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options,
                       TransformHost& host = NullTransformHost());
 
 }  // namespace ozm

@@ -159,7 +159,7 @@ TEST(ImgConvertUnit, FailuresSayWhyAndLeaveNothing) {
         ::setrlimit(RLIMIT_FSIZE, &limit);
         Bitmap big;
         big.Create(200, 200, 24);
-        WriteReport report;
+        ImageWriteReport report;
         const bool written =
             WriteImageFile(big, dir / "big.bmp", FormatCode::Bmp, WriteSettings{}, &report);
         ::_exit(!written && report.reason == "file too large" ? 0 : 1);

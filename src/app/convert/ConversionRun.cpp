@@ -93,7 +93,7 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
             }
             return std::filesystem::path(*next);
         };
-        WriteReport report;
+        ImageWriteReport report;
         if (path && WriteImageFile(bitmap, *path, table[row].code, settings, &report)) {
             ++outcome.written;
             host.FileWritten(report.written.string());

@@ -133,10 +133,10 @@ std::filesystem::path OutputNameFor(const std::filesystem::path& path, ImageForm
 }
 
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code,
-                    const WriteSettings& settings, WriteReport* report) {
-    WriteReport local;
-    WriteReport& r = report ? *report : local;
-    r = WriteReport{};
+                    const WriteSettings& settings, ImageWriteReport* report) {
+    ImageWriteReport local;
+    ImageWriteReport& r = report ? *report : local;
+    r = ImageWriteReport{};
     const std::filesystem::path name = OutputNameFor(path, code);
     r.written = name.empty() ? path : name;
     if (name.empty()) {

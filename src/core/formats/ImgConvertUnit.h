@@ -29,7 +29,7 @@ struct WriteSettings {
 };
 
 // What a write did: the name the file got, or why nothing was written.
-struct WriteReport {
+struct ImageWriteReport {
     std::filesystem::path written;
     std::string reason;
 };
@@ -47,7 +47,7 @@ std::filesystem::path OutputNameFor(const std::filesystem::path& path, ImageForm
 // only when complete; a missing folder, a read-only existing file or an encoder failure leaves
 // no file and no change. Codes outside 1..8 write nothing. True when the file was written.
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code,
-                    const WriteSettings& settings, WriteReport* report = nullptr);
+                    const WriteSettings& settings, ImageWriteReport* report = nullptr);
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code);
 
 }  // namespace ozm

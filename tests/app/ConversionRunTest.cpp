@@ -44,6 +44,9 @@ struct TestHost : ConversionHost {
     void FocusSourceList(bool first) override { events.push_back(first ? "focus first" : "focus"); }
     void RefreshTargetList() override { events.push_back("refresh target"); }
     void SetStopFace(bool s) override { stopFace = s; }
+    void ShowConversionPage() override {}
+    void ShowProgressBar(bool) override {}
+    void ResetProgress() override {}
     void ProcessPendingWork() override {
         if (auto f = std::exchange(onPump, nullptr)) f();
     }

@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <exception>
 #include <new>
 
 #include "app/convert/OutputNaming.h"
+#include "app/convert/UiBridge.h"
 #include "core/formats/ImgConvertUnit.h"
 #include "core/text/TextRules.h"
 #include "core/transforms/Resize.h"
@@ -144,9 +146,111 @@ FileOutcome ConvertOneFile(const std::string& source, const std::string& targetF
     return outcome;
 }
 
+namespace {
+
+// The host as a worker thread sees it: every call reaches the window on its own thread,
+// through the bridge. Posted calls capture the window's host, not this adapter, which is gone
+// when they run after the worker has ended. Reads wait for their answer; a closed bridge answers
+// "nothing" (no entries, not selected), so a run whose window is going away ends at its next check.
+class BridgedHost : public ConversionHost {
+  public:
+    BridgedHost(ConversionHost& host, UiBridge& bridge) : host_(host), bridge_(bridge) {}
+
+    ConversionOptions Options() override { return host_.Options(); }
+    void ShowMessage(const std::string& text) override {
+        bridge_.PostAndWait([&] { host_.ShowMessage(text); });
+    }
+    void ReaderMessage(const std::string& text) override {
+        bridge_.PostAndWait([&] { host_.ReaderMessage(text); });
+    }
+    void FileWritten(const std::string& path) override {
+        bridge_.Post([h = &host_, path] { h->FileWritten(path); });
+    }
+    void WriteFailed(const std::string& path, const std::string& reason) override {
+        bridge_.Post([h = &host_, path, reason] { h->WriteFailed(path, reason); });
+    }
+    void StepProgress() override {
+        bridge_.Post([h = &host_] { h->StepProgress(); });
+    }
+    int TransformThreads() const override { return host_.TransformThreads(); }
+
+    int EntryCount() override {
+        return Ask(0, [this] { return host_.EntryCount(); });
+    }
+    int CurrentIndex() override {
+        return Ask(-1, [this] { return host_.CurrentIndex(); });
+    }
+    bool IsSelected(int index) override {
+        return Ask(false,
+                   [this, index] { return index < host_.EntryCount() && host_.IsSelected(index); });
+    }
+    std::string EntryText(int index) override {
+        return Ask(std::string(), [this, index] {
+            return index < host_.EntryCount() ? host_.EntryText(index) : std::string();
+        });
+    }
+    void FocusSourceList(bool first) override {
+        bridge_.Post([h = &host_, first] { h->FocusSourceList(first); });
+    }
+    void RefreshTargetList() override {
+        bridge_.Post([h = &host_] { h->RefreshTargetList(); });
+    }
+    void ShowConversionPage() override {
+        bridge_.Post([h = &host_] { h->ShowConversionPage(); });
+    }
+    void SetHint(const std::string& text) override {
+        bridge_.Post([h = &host_, text] { h->SetHint(text); });
+    }
+    void ShowProgressBar(bool visible) override {
+        bridge_.Post([h = &host_, visible] { h->ShowProgressBar(visible); });
+    }
+    void ResetProgress() override {
+        bridge_.Post([h = &host_] { h->ResetProgress(); });
+    }
+    void SetStopFace(bool stopping) override {
+        bridge_.Post([h = &host_, stopping] { h->SetStopFace(stopping); });
+    }
+    void ChooseSourceFolder() override {
+        bridge_.Post([h = &host_] { h->ChooseSourceFolder(); });
+    }
+    void ChooseTargetFolder() override {
+        bridge_.Post([h = &host_] { h->ChooseTargetFolder(); });
+    }
+    void AddRecentFolder(const std::string& folder) override {
+        bridge_.Post([h = &host_, folder] { h->AddRecentFolder(folder); });
+    }
+    void StoreLastSourceFolder(const std::string& folder) override {
+        bridge_.Post([h = &host_, folder] { h->StoreLastSourceFolder(folder); });
+    }
+
+  private:
+    template <typename T, typename F>
+    T Ask(T otherwise, F read) {
+        T answer = otherwise;
+        bridge_.PostAndWait([&] { answer = read(); });
+        return answer;
+    }
+
+    ConversionHost& host_;
+    UiBridge& bridge_;
+};
+
+}  // namespace
+
+ConversionRun::~ConversionRun() {
+    stopRequested_ = true;
+    if (bridge_) bridge_->Close();
+    if (worker_.joinable()) worker_.join();
+}
+
 RunState ConversionRun::State() const {
-    if (!running_) return RunState::Idle;
-    return stopRequested_ ? RunState::Stopping : RunState::Running;
+    std::lock_guard lock(stateMutex_);
+    return status_.state;
+}
+
+RunStatus ConversionRun::Status() const {
+    std::lock_guard lock(stateMutex_);
+    return status_;
 }
 
 RunCounts ConversionRun::LastCounts() const {
@@ -154,8 +258,30 @@ RunCounts ConversionRun::LastCounts() const {
     return counts_;
 }
 
+void ConversionRun::SetFinishedHandler(std::function<void()> handler) {
+    onFinished_ = std::move(handler);
+}
+
 void ConversionRun::FormCloseQuery() {
-    if (running_) stopRequested_ = true;
+    std::lock_guard lock(stateMutex_);
+    if (status_.state != RunState::Idle) stopRequested_ = true;
+}
+
+void ConversionRun::Wait() {
+    for (;;) {
+        if (bridge_) bridge_->RunPending();
+        std::unique_lock lock(stateMutex_);
+        if (!workerRunning_) break;
+        workerDone_.wait_for(lock, std::chrono::milliseconds(5));
+    }
+    if (worker_.joinable()) worker_.join();
+    if (bridge_) bridge_->RunPending();  // the batch's closing steps
+    std::lock_guard lock(stateMutex_);
+    // A closed bridge drops the closing steps; the run is over all the same.
+    if (status_.state != RunState::Idle) {
+        status_ = RunStatus{};
+        stopRequested_ = false;
+    }
 }
 
 void ConversionRun::BtnImgCovertClick() {
@@ -173,52 +299,93 @@ void ConversionRun::BtnImgCovertClick() {
     }
     host_.ShowProgressBar(true);
     host_.ShowConversionPage();
-    if (buttonTag_ == 1) {
-        buttonTag_ = 0;
-        stopRequested_ = true;
-        host_.SetStopFace(true);
-        host_.ShowProgressBar(false);
-        return;
-    }
-    buttonTag_ = 1;
-    if (running_) {
-        host_.ShowMessage(std::string(kPleaseWaitMessage));
-        buttonTag_ = 0;
-        return;
-    }
-    running_ = true;
-    // A stop asked for after the last check of the previous run must not end this one.
-    stopRequested_ = false;
-    host_.StartBatch([this] {
-        try {
-            ConvertSelectedFiles();
-        } catch (...) {
-            // An unexpected failure ends the run where it is, without the closing steps.
+    enum class Action { Start, Stop, Wait } action;
+    {
+        // One step under one lock: no click can see the state between two of its parts.
+        std::lock_guard lock(stateMutex_);
+        if (status_.buttonTag == 1) {
+            status_ = RunStatus{RunState::Stopping, true, 0};
+            stopRequested_ = true;
+            action = Action::Stop;
+        } else if (status_.state != RunState::Idle) {
+            action = Action::Wait;
+        } else {
+            status_ = RunStatus{RunState::Running, false, 1};
+            // A stop asked for after the last check of the previous run must not end this one.
+            stopRequested_ = false;
+            action = Action::Start;
         }
-        FinishBatch();
+    }
+    switch (action) {
+        case Action::Stop:
+            host_.SetStopFace(true);
+            host_.ShowProgressBar(false);
+            return;
+        case Action::Wait:
+            host_.ShowMessage(std::string(kPleaseWaitMessage));
+            return;
+        case Action::Start:
+            break;
+    }
+    if (bridge_) {
+        StartWorker();
+        return;
+    }
+    try {
+        ConvertSelectedFiles(host_);
+    } catch (...) {
+        // An unexpected failure ends the run where it is, without the closing steps.
+    }
+    FinishBatch();
+}
+
+void ConversionRun::StartWorker() {
+    // The previous worker has posted its closing steps, which have run: it is only returning.
+    if (worker_.joinable()) worker_.join();
+    {
+        std::lock_guard lock(stateMutex_);
+        workerRunning_ = true;
+    }
+    worker_ = std::thread([this] {
+        BridgedHost host(host_, *bridge_);
+        try {
+            ConvertSelectedFiles(host);
+        } catch (...) {
+        }
+        bridge_->Post([this] { FinishBatch(); });
+        {
+            std::lock_guard lock(stateMutex_);
+            workerRunning_ = false;
+        }
+        workerDone_.notify_all();
     });
 }
 
 void ConversionRun::FinishBatch() {
+    {
+        std::lock_guard lock(stateMutex_);
+        status_ = RunStatus{};
+        stopRequested_ = false;
+    }
     host_.SetStopFace(false);
-    buttonTag_ = 0;
     host_.ShowProgressBar(false);
-    stopRequested_ = false;
-    running_ = false;
+    if (onFinished_) onFinished_();
 }
 
-void ConversionRun::ConvertSelectedFiles() {
+bool ConversionRun::TakeStop() { return stopRequested_.exchange(false); }
+
+void ConversionRun::ConvertSelectedFiles(ConversionHost& host) {
     {
         std::lock_guard lock(countsMutex_);
         counts_ = RunCounts{};
     }
-    const int count = host_.EntryCount();
-    if (count == 0 || host_.CurrentIndex() == -1) {
-        host_.ShowMessage(std::string(kSelectImageMessage));
-        host_.FocusSourceList(false);
+    const int count = host.EntryCount();
+    if (count == 0 || host.CurrentIndex() == -1) {
+        host.ShowMessage(std::string(kSelectImageMessage));
+        host.FocusSourceList(false);
         return;
     }
-    host_.ShowProgressBar(true);
+    host.ShowProgressBar(true);
     std::string lastSourcePath;
     OutputNamer namer;
 
@@ -235,52 +402,52 @@ void ConversionRun::ConvertSelectedFiles() {
         bool StopRequested() override { return stop; }
         void StepProgress() override { host.StepProgress(); }
         void ProcessPendingWork() override { host.ProcessPendingWork(); }
+        int TransformThreads() const override { return host.TransformThreads(); }
         ConversionHost& host;
         std::atomic<bool>& stop;
-    } pipeline(host_, stopRequested_);
+    } pipeline(host, stopRequested_);
 
     for (int index = 0; index < count; ++index) {
-        if (host_.IsSelected(index)) {
-            const ConversionOptions options = host_.Options();
-            const std::string source = options.sourceFolder + host_.EntryText(index);
+        if (host.IsSelected(index)) {
+            const ConversionOptions options = host.Options();
+            const std::string source = options.sourceFolder + host.EntryText(index);
             lastSourcePath = source;
             if (IsExistingFile(source)) {
-                host_.ProcessPendingWork();
+                host.ProcessPendingWork();
                 const FileOutcome outcome =
                     ConvertOneFile(source, options.targetFolder, workBitmap_, pipeline, namer);
                 {
                     std::lock_guard lock(countsMutex_);
                     ++(outcome.Converted() ? counts_.converted : counts_.failed);
                 }
-                host_.SetHint(std::string(outcome.Converted() ? kConvertedHint : kFailedHint) +
-                              source);
-                host_.ProcessPendingWork();
-                host_.StepProgress();
+                host.SetHint(std::string(outcome.Converted() ? kConvertedHint : kFailedHint) +
+                             source);
+                host.ProcessPendingWork();
+                host.StepProgress();
             }
         }
         // Checked after every entry, selected or not, so that a stop asked for during the
         // last selected file is honoured even when unselected entries follow it.
-        if (stopRequested_) {
-            stopRequested_ = false;
-            host_.SetHint(std::string(kStopHint));
-            host_.ResetProgress();
+        if (TakeStop()) {
+            host.SetHint(std::string(kStopHint));
+            host.ResetProgress();
             return;
         }
     }
 
-    const ConversionOptions options = host_.Options();
-    host_.AddRecentFolder(options.sourceFolder);
-    host_.AddRecentFolder(options.targetFolder);
-    host_.StoreLastSourceFolder(std::string(ExtractFilePath(lastSourcePath)));
+    const ConversionOptions options = host.Options();
+    host.AddRecentFolder(options.sourceFolder);
+    host.AddRecentFolder(options.targetFolder);
+    host.StoreLastSourceFolder(std::string(ExtractFilePath(lastSourcePath)));
     if (!TrimControl(lastSourcePath).empty()) {
-        host_.RefreshTargetList();
-        host_.ResetProgress();
+        host.RefreshTargetList();
+        host.ResetProgress();
         const RunCounts counts = LastCounts();
-        host_.SetHint(std::string(kAllDoneHint) + "（成功 " + std::to_string(counts.converted) +
-                      " 个，失败 " + std::to_string(counts.failed) + " 个）");
+        host.SetHint(std::string(kAllDoneHint) + "（成功 " + std::to_string(counts.converted) +
+                     " 个，失败 " + std::to_string(counts.failed) + " 个）");
     } else {
-        host_.ShowMessage(std::string(kSelectImageMessage));
-        host_.FocusSourceList(true);
+        host.ShowMessage(std::string(kSelectImageMessage));
+        host.FocusSourceList(true);
     }
 }
 

@@ -4,11 +4,13 @@
 // button. The pipeline for one file is shared with the quick conversion and the command line.
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/ImageFormats.h"
@@ -94,34 +96,50 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
 FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
                            Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer);
 
-// Everything the batch run asks of the main window, besides the pipeline's needs.
-class ConversionHost : public PipelineHost {
+// The source list as the run reads it, entry by entry.
+class RunLists {
   public:
-    // The source list, read as the run reaches each entry.
+    virtual ~RunLists() = default;
     virtual int EntryCount() = 0;
     virtual int CurrentIndex() = 0;
-    virtual std::string EntryText(int index) = 0;
+    // Only called for indexes below the EntryCount read at the start of the run; a list that
+    // shrank since must answer false for an index past its end.
     virtual bool IsSelected(int index) = 0;
+    virtual std::string EntryText(int index) = 0;
     // Gives the source list the keyboard focus, selecting its first entry when asked.
-    virtual void FocusSourceList(bool selectFirst) {}
+    virtual void FocusSourceList(bool selectFirst) = 0;
+    virtual void RefreshTargetList() = 0;
+};
 
-    virtual void ShowConversionPage() {}
-    virtual void SetHint(const std::string& text) {}
-    virtual void ShowProgressBar(bool visible) {}
-    virtual void ResetProgress() {}
+// What the run shows while it goes: the page, the hint line, the progress bar, the button.
+class RunFeedback {
+  public:
+    virtual ~RunFeedback() = default;
+    virtual void ShowConversionPage() = 0;
+    virtual void SetHint(const std::string& text) = 0;
+    virtual void ShowProgressBar(bool visible) = 0;
+    virtual void ResetProgress() = 0;
     // The button's face: false "BtnImgCovert", true "BtnStopImgConvert".
-    virtual void SetStopFace(bool stopping) {}
+    virtual void SetStopFace(bool stopping) = 0;
+};
 
-    virtual void ChooseSourceFolder() {}
-    virtual void ChooseTargetFolder() {}
-    virtual void RefreshTargetList() {}
-    virtual void AddRecentFolder(const std::string& folder) {}
+// The folders: chosen when missing, remembered when a run completes.
+class RunFolders {
+  public:
+    virtual ~RunFolders() = default;
+    virtual void ChooseSourceFolder() = 0;
+    virtual void ChooseTargetFolder() = 0;
+    virtual void AddRecentFolder(const std::string& folder) = 0;
     // Sets `LastSourceFolder` and stores it at once ("OZMMyHisPath").
-    virtual void StoreLastSourceFolder(const std::string& folder) {}
+    virtual void StoreLastSourceFolder(const std::string& folder) = 0;
+};
 
-    // Runs the batch. The default runs it at once, on the calling thread; the window runs it
-    // on its worker thread and returns.
-    virtual void StartBatch(std::function<void()> batch) { batch(); }
+// Everything the batch run asks of the main window. With a UiBridge every call but Options()
+// and StopRequested() reaches the host on the window's thread; Options() is called on the
+// worker and must be safe there (an OptionsSnapshot is).
+class ConversionHost : public PipelineHost, public RunLists, public RunFeedback, public RunFolders {
+  public:
+    void ShowMessage(const std::string& text) override = 0;
 };
 
 enum class RunState { Idle, Running, Stopping };
@@ -131,28 +149,57 @@ struct RunCounts {
     int failed = 0;
 };
 
+// The run's state and the convert button's, always changed together.
+struct RunStatus {
+    RunState state = RunState::Idle;
+    bool stopFace = false;  // the button shows "BtnStopImgConvert"
+    int buttonTag = 0;      // 1 while a click would stop the run
+};
+
+class UiBridge;
+
 class ConversionRun {
   public:
+    // Batches run on the calling thread; the host's ProcessPendingWork keeps the window live.
     explicit ConversionRun(ConversionHost& host) : host_(host) {}
+    // Batches run on a worker thread of the run's own; host calls go through `bridge`.
+    ConversionRun(ConversionHost& host, UiBridge& bridge) : host_(host), bridge_(&bridge) {}
+    // Stops a running batch at its next stop test and waits for it: no file is left
+    // half-written. Closes the bridge first, so a worker waiting for an answer goes on.
+    ~ConversionRun();
+    ConversionRun(const ConversionRun&) = delete;
+    ConversionRun& operator=(const ConversionRun&) = delete;
 
     // The convert button (and "转换所选图片(&C)"): starts a run, or asks a running one to
     // stop. Called on the window's thread.
     void BtnImgCovertClick();
     // The window is closing: a running batch stops at its next check.
     void FormCloseQuery();
+    // Returns once no batch runs, running the bridge's calls meanwhile (window thread only).
+    void Wait();
+    // Called on the window's thread each time a batch has ended, after its last step.
+    void SetFinishedHandler(std::function<void()> handler);
 
     RunState State() const;
+    RunStatus Status() const;
     // Counts of the last finished (or stopped) run.
     RunCounts LastCounts() const;
 
   private:
-    void ConvertSelectedFiles();
+    void StartWorker();
+    void ConvertSelectedFiles(ConversionHost& host);
     void FinishBatch();
+    bool TakeStop();
 
     ConversionHost& host_;
-    std::atomic<bool> running_{false};
+    UiBridge* bridge_ = nullptr;
+    mutable std::mutex stateMutex_;
+    std::condition_variable workerDone_;
+    RunStatus status_;
+    bool workerRunning_ = false;
     std::atomic<bool> stopRequested_{false};
-    std::atomic<int> buttonTag_{0};
+    std::function<void()> onFinished_;
+    std::thread worker_;
     mutable std::mutex countsMutex_;
     RunCounts counts_;
     Bitmap workBitmap_;

@@ -60,7 +60,7 @@ class FolderListsFixture : public ::testing::Test {
 
 TEST_F(FolderListsFixture, RefreshCreatesNormalisesAndStores) {
     const std::string folder = (dir / "new" / "pics").string();
-    model.source.editText = "  " + folder + "//";
+    model.source.editText = folder + "//";
     lists.RefreshSourceList();
     EXPECT_TRUE(fs::is_directory(folder));
     EXPECT_EQ(model.source.editText, folder + "/");

@@ -8,7 +8,7 @@ namespace {
 
 TEST(RecentFolders, AddRules) {
     RecentFolders recent;
-    EXPECT_TRUE(recent.AddRecentFolder(" /pics "));
+    EXPECT_TRUE(recent.AddRecentFolder("/pics"));
     EXPECT_FALSE(recent.AddRecentFolder("/pics//"));  // normalises to the same text
     EXPECT_TRUE(recent.AddRecentFolder("/Pics"));     // names are case-sensitive here
     EXPECT_FALSE(recent.AddRecentFolder("   "));

@@ -17,9 +17,8 @@ TEST(TextEncoding, Utf8CheckAndGbkFallback) {
     EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));      // overlong "/"
     EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // surrogate
     EXPECT_FALSE(IsValidUtf8("\xE5\x9B"));      // cut short
-    EXPECT_EQ(DecodeSettingsText("\xEF\xBB\xBFkey=\xE5\x9B\xBE"), "key=图");
-    EXPECT_EQ(DecodeSettingsText("key=\xCE\xD2\xB5\xC4\xCD\xBC\xC6\xAC"), "key=我的图片");
-    EXPECT_EQ(DecodeSettingsText("bad\xFF"), "bad\xFF");  // neither: kept as it is
+    EXPECT_EQ(GbkToUtf8("key=\xCE\xD2\xB5\xC4\xCD\xBC\xC6\xAC"), "key=我的图片");
+    EXPECT_EQ(GbkToUtf8("bad\xFF"), std::nullopt);
 }
 
 TEST(AtomicFile, ReplaceKeepsModeAndLeavesNoTemporary) {

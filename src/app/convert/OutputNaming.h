@@ -25,9 +25,10 @@ std::optional<std::string> MakeUniqueOutputPath(
 // True when a file (not a folder) exists at the path.
 bool IsExistingFile(const std::string& path);
 
-// Trims blanks and control characters; a text left empty comes back unchanged. Otherwise the
-// trimmed text gets one "/" appended, then every "///" becomes "/", then every "//" becomes
-// "/" (two replace-all passes, in that order).
+// A text that is empty or only blanks and control characters comes back unchanged (callers
+// take it as no folder). Otherwise the text, untrimmed (a name may begin or end with a
+// blank), gets one "/" appended, then every "///" becomes "/", then every "//" becomes "/"
+// (two replace-all passes, in that order).
 void NormalizeFolderPath(std::string& folder);
 
 }  // namespace ozm

@@ -116,8 +116,7 @@ std::filesystem::path ResolveFileLinks(const std::filesystem::path& path, std::e
     for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
         struct stat st {};
         if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 256) + 1,
-                           '\0');
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
         const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
         if (n < 0) {
             ec = LastError();

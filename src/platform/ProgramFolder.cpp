@@ -31,8 +31,8 @@ bool IsSystemFolder(const std::filesystem::path& folder) {
     if (it == resolved.end() || it->empty()) return true;  // the root folder itself
     const std::string top = it->string();
     static constexpr std::array<std::string_view, 13> kSystemTrees = {
-        "usr", "bin", "sbin", "opt", "etc", "var", "boot", "snap", "dev", "proc", "sys", "run",
-        "srv"};
+        "usr",  "bin", "sbin", "opt", "etc", "var", "boot",
+        "snap", "dev", "proc", "sys", "run", "srv"};
     for (std::string_view tree : kSystemTrees) {
         if (top == tree) return true;
     }

@@ -145,10 +145,10 @@ TEST(ProfileFile, ValuesKeepTheirBytes) {
 
 TEST(ProfileFile, EveryValueReadsBackAsWritten) {
     ScratchDir dir;
-    std::vector<std::string> values = {"x ",   " x",   " ",     "  ",   "\t",  "\"",   "'",
-                                       "\"q\"", "'q'", "\"a",  "a'",   "'a\"", "a=b", "[s]",
-                                       "; c",  "",     "\x01", "\xFF\xFE", " \"x\" ", "=",
-                                       "\"\"", "''", "#"};
+    std::vector<std::string> values = {"x ",      " x",    " ",    "  ",  "\t",   "\"",
+                                       "'",       "\"q\"", "'q'",  "\"a", "a'",   "'a\"",
+                                       "a=b",     "[s]",   "; c",  "",    "\x01", "\xFF\xFE",
+                                       " \"x\" ", "=",     "\"\"", "''",  "#"};
     // Random byte strings without line breaks (and without NUL, which no name holds).
     unsigned seed = 12345;
     auto next = [&] {
@@ -289,8 +289,7 @@ TEST(ProfileFile, ConcurrentProcessesLoseNoKey) {
             ProfileFile profile(file);
             bool ok = true;
             for (int k = 0; k < kKeys; ++k) {
-                ok = profile.WriteInteger("s", "w" + std::to_string(w) + "k" + std::to_string(k),
-                                          k)
+                ok = profile.WriteInteger("s", "w" + std::to_string(w) + "k" + std::to_string(k), k)
                          .Ok() &&
                      ok;
             }
@@ -306,9 +305,8 @@ TEST(ProfileFile, ConcurrentProcessesLoseNoKey) {
     ProfileFile profile(file);
     for (int w = 0; w < kWriters; ++w) {
         for (int k = 0; k < kKeys; ++k) {
-            EXPECT_EQ(profile.ReadInteger("s", "w" + std::to_string(w) + "k" + std::to_string(k),
-                                          -1),
-                      k)
+            EXPECT_EQ(
+                profile.ReadInteger("s", "w" + std::to_string(w) + "k" + std::to_string(k), -1), k)
                 << w << " " << k;
         }
     }

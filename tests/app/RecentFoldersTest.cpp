@@ -64,8 +64,7 @@ TEST(RecentFolders, BlanksAndBytesArePartOfTheName) {
     EXPECT_TRUE(recent.AddRecentFolder("/x "));  // another folder than "/x"
     EXPECT_TRUE(recent.AddRecentFolder(" /x"));
     EXPECT_TRUE(recent.AddRecentFolder("/p/caf\xE9s"));
-    EXPECT_EQ(recent.Items(),
-              (std::vector<std::string>{"/p/caf\xE9s/", " /x/", "/x /", "/x/"}));
+    EXPECT_EQ(recent.Items(), (std::vector<std::string>{"/p/caf\xE9s/", " /x/", "/x /", "/x/"}));
     ASSERT_TRUE(recent.Save(dir / "HistoryPaths.txt").Ok());
     const auto bytes = test::ReadAll(dir / "HistoryPaths.txt");
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "/p/caf\xE9s/\n /x/\n/x /\n/x/\n");
@@ -96,9 +95,8 @@ TEST(RecentFolders, SavesMergeWithWhatOthersSaved) {
     ASSERT_TRUE(first.Save(file).Ok());
     ASSERT_TRUE(second.Save(file).Ok());
     loaded.Load(file);
-    EXPECT_EQ(loaded.Items(),
-              (std::vector<std::string>{"/s5/", "/s4/", "/s3/", "/s2/", "/s1/", "/s0/", "/f5/",
-                                        "/f4/", "/f3/", "/f2/"}));
+    EXPECT_EQ(loaded.Items(), (std::vector<std::string>{"/s5/", "/s4/", "/s3/", "/s2/", "/s1/",
+                                                        "/s0/", "/f5/", "/f4/", "/f3/", "/f2/"}));
 }
 
 TEST(RecentFolders, FileThatCannotBeLoadedIsNotReplaced) {
@@ -150,8 +148,7 @@ TEST(RecentFolders, ConcurrentProcessesLoseNoFolder) {
     std::vector<std::string> items = loaded.Items();
     std::sort(items.begin(), items.end());
     EXPECT_EQ(items, (std::vector<std::string>{"/w0-0/", "/w0-1/", "/w0-2/", "/w0-3/", "/w0-4/",
-                                               "/w1-0/", "/w1-1/", "/w1-2/", "/w1-3/",
-                                               "/w1-4/"}));
+                                               "/w1-0/", "/w1-1/", "/w1-2/", "/w1-3/", "/w1-4/"}));
 }
 
 }  // namespace

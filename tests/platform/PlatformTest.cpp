@@ -141,9 +141,9 @@ TEST(ProgramFolder, NeverASystemFolderOrSomeoneElsesFolder) {
     // Writable to root, but a system folder whoever runs the program.
     EXPECT_EQ(ChooseProgramFolder("/usr/bin", dir / "data"), fallback);
     EXPECT_EQ(ChooseProgramFolder("/", dir / "data"), fallback);
-    for (const char* folder : {"/", "/usr", "/usr/local/bin", "/bin", "/sbin", "/lib",
-                               "/lib64", "/opt/x", "/etc", "/var/lib", "/boot", "/snap/bin",
-                               "/usr/../etc", "relative"}) {
+    for (const char* folder :
+         {"/", "/usr", "/usr/local/bin", "/bin", "/sbin", "/lib", "/lib64", "/opt/x", "/etc",
+          "/var/lib", "/boot", "/snap/bin", "/usr/../etc", "relative"}) {
         EXPECT_TRUE(IsSystemFolder(folder)) << folder;
     }
     for (const char* folder : {"/home/u/apps/ozm", "/tmp/x", "/root/ozm", "/usr/../home/u"}) {

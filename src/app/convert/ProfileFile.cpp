@@ -160,8 +160,7 @@ std::optional<std::string> ProfileFile::FindValue(std::string_view section,
     return std::string(ParseKeyLine(lines_[pos.index])->value);
 }
 
-void ProfileFile::RememberRead(std::string_view section, std::string_view key,
-                               std::string value) {
+void ProfileFile::RememberRead(std::string_view section, std::string_view key, std::string value) {
     known_.try_emplace({AsciiLower(section), AsciiLower(key)}, std::move(value));
 }
 
@@ -181,8 +180,8 @@ std::int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view
     const std::lock_guard lock(mutex_);
     Refresh();
     const auto value = FindValue(section, key);
-    const std::int32_t result = value ? ParseWholeNumber(*value).value_or(defaultValue)
-                                      : defaultValue;
+    const std::int32_t result =
+        value ? ParseWholeNumber(*value).value_or(defaultValue) : defaultValue;
     RememberRead(section, key, std::to_string(result));
     return result;
 }
@@ -206,8 +205,7 @@ std::string ProfileFile::Serialize() const {
     return out;
 }
 
-bool ProfileFile::SetLine(std::string_view section, std::string_view key,
-                          std::string_view value) {
+bool ProfileFile::SetLine(std::string_view section, std::string_view key, std::string_view value) {
     const Position pos = Locate(section, key);
     const std::string quoted = QuotedForFile(value);
     if (pos.keyFound) {

@@ -44,7 +44,7 @@ std::filesystem::path ChooseProgramFolder(const std::filesystem::path& executabl
     std::error_code ec;
     struct stat st {};
     if (!executableFolder.empty() && ::stat(executableFolder.c_str(), &st) == 0 &&
-        S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+        S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & S_IWOTH) == 0 &&
         ::faccessat(AT_FDCWD, executableFolder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 &&
         !IsSystemFolder(executableFolder)) {
         return executableFolder / "";

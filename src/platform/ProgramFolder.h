@@ -17,8 +17,10 @@ std::filesystem::path ExecutableFolder();
 bool IsSystemFolder(const std::filesystem::path& folder);
 
 // `executableFolder` when it is a folder that is not a system folder, owned by the
-// process's effective user, which may write into it; else `dataHome`/ozm-imgconv, created
-// when missing. The result ends in a separator.
+// process's effective user, which may write into it, and not writable by everyone (where
+// anyone could put a link named like the settings file, the settings would be written
+// wherever it points); else `dataHome`/ozm-imgconv, created when missing. The result ends
+// in a separator.
 std::filesystem::path ChooseProgramFolder(const std::filesystem::path& executableFolder,
                                           const std::filesystem::path& dataHome);
 

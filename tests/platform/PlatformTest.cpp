@@ -154,6 +154,10 @@ TEST(ProgramFolder, NeverASystemFolderOrSomeoneElsesFolder) {
     if (::chown((dir / "other").c_str(), ::geteuid() + 1, ::getegid()) == 0) {
         EXPECT_EQ(ChooseProgramFolder(dir / "other", dir / "data"), fallback);
     }
+    // A folder everyone may write to, such as a temporary folder.
+    fs::create_directory(dir / "open");
+    fs::permissions(dir / "open", fs::perms::all);
+    EXPECT_EQ(ChooseProgramFolder(dir / "open", dir / "data"), fallback);
     EXPECT_EQ(ChooseProgramFolder(dir.Path(), dir / "data"), dir.Path() / "");
 }
 

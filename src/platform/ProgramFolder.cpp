@@ -1,7 +1,12 @@
 #include "platform/ProgramFolder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <string>
+#include <string_view>
 #include <system_error>
 
 #include "platform/SpecialFolders.h"
@@ -15,11 +20,33 @@ std::filesystem::path ExecutableFolder() {
     return exe.parent_path();
 }
 
+bool IsSystemFolder(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(folder, ec);
+    if (ec) resolved = folder.lexically_normal();
+    auto it = resolved.begin();
+    // A relative path that cannot be resolved is not trusted either.
+    if (it == resolved.end() || *it != "/") return true;
+    ++it;
+    if (it == resolved.end() || it->empty()) return true;  // the root folder itself
+    const std::string top = it->string();
+    static constexpr std::array<std::string_view, 13> kSystemTrees = {
+        "usr",  "bin", "sbin", "opt", "etc", "var", "boot",
+        "snap", "dev", "proc", "sys", "run", "srv"};
+    for (std::string_view tree : kSystemTrees) {
+        if (top == tree) return true;
+    }
+    return top.starts_with("lib");  // lib, lib32, lib64, libx32
+}
+
 std::filesystem::path ChooseProgramFolder(const std::filesystem::path& executableFolder,
                                           const std::filesystem::path& dataHome) {
     std::error_code ec;
-    if (!executableFolder.empty() && std::filesystem::is_directory(executableFolder, ec) &&
-        ::access(executableFolder.c_str(), W_OK | X_OK) == 0) {
+    struct stat st {};
+    if (!executableFolder.empty() && ::stat(executableFolder.c_str(), &st) == 0 &&
+        S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & S_IWOTH) == 0 &&
+        ::faccessat(AT_FDCWD, executableFolder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 &&
+        !IsSystemFolder(executableFolder)) {
         return executableFolder / "";
     }
     const std::filesystem::path folder = dataHome / "ozm-imgconv" / "";

@@ -61,11 +61,4 @@ std::optional<std::string> GbkToUtf8(std::string_view bytes) {
     return out;
 }
 
-std::string DecodeSettingsText(std::string_view bytes) {
-    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-    if (IsValidUtf8(bytes)) return std::string(bytes);
-    if (auto converted = GbkToUtf8(bytes)) return *std::move(converted);
-    return std::string(bytes);
-}
-
 }  // namespace ozm

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -47,6 +51,26 @@ TEST(FolderLists, ListingFiltersAndSorts) {
     EXPECT_TRUE(ListImageFiles(dir / "missing").empty());
 }
 
+TEST(FolderLists, ListingShowsRegularFilesOnly) {
+    ScratchDir dir;
+    Touch(dir / "a.jpg");
+    fs::create_directory(dir / "sub");
+    fs::create_symlink("a.jpg", dir / "link.png");     // a link to a file counts
+    fs::create_symlink("gone.bmp", dir / "dead.bmp");  // a dangling link does not
+    fs::create_symlink("sub", dir / "sublink.gif");    // nor a link to a folder
+    ASSERT_EQ(::mkfifo((dir / "pipe.jpg").c_str(), 0600), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (dir / "socket.png").string();
+    ASSERT_LT(socketPath.size(), sizeof(address.sun_path));
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(sock);
+    EXPECT_EQ(ListImageFiles(dir.Path()), (std::vector<std::string>{"a.jpg", "link.png"}));
+}
+
 class FolderListsFixture : public ::testing::Test {
   protected:
     FolderListsFixture()
@@ -60,7 +84,7 @@ class FolderListsFixture : public ::testing::Test {
 
 TEST_F(FolderListsFixture, RefreshCreatesNormalisesAndStores) {
     const std::string folder = (dir / "new" / "pics").string();
-    model.source.editText = "  " + folder + "//";
+    model.source.editText = folder + "//";
     lists.RefreshSourceList();
     EXPECT_TRUE(fs::is_directory(folder));
     EXPECT_EQ(model.source.editText, folder + "/");
@@ -76,6 +100,37 @@ TEST_F(FolderListsFixture, RefreshCreatesNormalisesAndStores) {
     EXPECT_EQ(model.source.list.Entries(), (std::vector<std::string>{"0.png", "1.jpg"}));
     EXPECT_EQ(model.source.list.CurrentIndex(), 0);
     EXPECT_TRUE(model.source.list.SelectedIndexes().empty());
+    EXPECT_TRUE(feedback.messages.empty());
+}
+
+TEST_F(FolderListsFixture, BlanksAtTheEndsAreKept) {
+    // "x " and "x" are two folders: the one with the blank is listed, no "x" is made, and
+    // the name is stored as it is.
+    const std::string spaced = (dir / "x ").string();
+    fs::create_directory(spaced);
+    Touch(fs::path(spaced) / "1.jpg");
+    lists.SetSourceFolder(spaced);
+    EXPECT_EQ(model.source.currentFolder, spaced + "/");
+    EXPECT_EQ(model.source.list.Entries(), (std::vector<std::string>{"1.jpg"}));
+    EXPECT_FALSE(fs::exists(dir / "x"));
+    EXPECT_EQ(profile.ReadString("default", "SourcePath", ""), spaced);
+    EXPECT_EQ(lists.ShowSourcePreview(), std::nullopt);
+    EXPECT_EQ(model.source.currentImage, spaced + "/1.jpg");
+    model.source.editText = spaced;  // F5
+    lists.RefreshSourceList();
+    EXPECT_EQ(profile.ReadString("default", "SourcePath", ""), spaced + "/");
+    EXPECT_FALSE(fs::exists(dir / "x"));
+
+    const std::string target = (dir / " y ").string();
+    model.target.editText = target;
+    lists.RefreshTargetList();
+    EXPECT_TRUE(fs::is_directory(target));
+    EXPECT_FALSE(fs::exists(dir / "y"));
+    EXPECT_EQ(model.target.editText, target + "/");
+    Touch(fs::path(target) / "2.png");
+    lists.RefreshTargetList();
+    ASSERT_EQ(lists.ShowTargetPreview(), std::nullopt);
+    EXPECT_EQ(model.target.currentImage, target + "/2.png");
     EXPECT_TRUE(feedback.messages.empty());
 }
 

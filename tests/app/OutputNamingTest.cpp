@@ -41,11 +41,15 @@ TEST(OutputNaming, FolderTextsAreNormalised) {
     };
     EXPECT_EQ(norm("/pics"), "/pics/");
     EXPECT_EQ(norm("/pics/"), "/pics/");
-    EXPECT_EQ(norm("  /a//b \t"), "/a/b/");
+    // Blanks at the ends belong to the names: "x " and "x" are different folders.
+    EXPECT_EQ(norm("  /a//b \t"), "  /a/b \t/");
+    EXPECT_EQ(norm("x "), "x /");
+    EXPECT_EQ(norm(" /x"), " /x/");
     EXPECT_EQ(norm("/a///b"), "/a/b/");
     EXPECT_EQ(norm("/a////b"), "/a/b/");  // "///" first, then "//"
     EXPECT_EQ(norm(""), "");
     EXPECT_EQ(norm("   "), "   ");
+    EXPECT_EQ(norm(" \t\x01"), " \t\x01");  // no folder: left for the caller to refuse
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "app/convert/ProfileFile.h"
+#include "platform/AtomicFile.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -121,14 +123,193 @@ TEST(ProfileFile, TextLimitAndRefusedValues) {
     EXPECT_EQ(profile.ReadString("s", "CbJPG", "none"), "none");
 }
 
-TEST(ProfileFile, ReadsGbkFileAndRewritesItAsUtf8) {
+TEST(ProfileFile, ValuesKeepTheirBytes) {
     ScratchDir dir;
-    // "[default]\nSourcePath=D:\源路径\" in GBK.
-    WriteText(dir / "p.ini", "[default]\nSourcePath=D:\\\xD4\xB4\xC2\xB7\xBE\xB6\\\n");
+    // "[default]\nSourcePath=D:\源路径\" in GBK: read and kept as bytes, never re-encoded.
+    const std::string gbk = "[default]\nSourcePath=D:\\\xD4\xB4\xC2\xB7\xBE\xB6\\\n";
+    WriteText(dir / "p.ini", gbk);
     ProfileFile profile(dir / "p.ini");
-    EXPECT_EQ(profile.ReadString("default", "SourcePath", ""), "D:\\源路径\\");
+    EXPECT_EQ(profile.ReadString("default", "SourcePath", ""), "D:\\\xD4\xB4\xC2\xB7\xBE\xB6\\");
     ASSERT_TRUE(profile.WriteBool("default", "CbJPG", true).Ok());
-    EXPECT_EQ(ReadText(dir / "p.ini"), "[default]\nSourcePath=D:\\源路径\\\nCbJPG=1\n");
+    EXPECT_EQ(ReadText(dir / "p.ini"), gbk + "CbJPG=1\n");
+
+    // A Latin-1 folder name is not UTF-8 and must not be taken for GBK either.
+    ASSERT_TRUE(profile.WriteString("default", "TargetPath", "/p/caf\xE9s/").Ok());
+    EXPECT_EQ(ReadText(dir / "p.ini"), gbk + "CbJPG=1\nTargetPath=/p/caf\xE9s/\n");
+    EXPECT_EQ(ProfileFile(dir / "p.ini").ReadString("default", "TargetPath", ""), "/p/caf\xE9s/");
+
+    // A byte-order mark an editor put first does not hide the first section.
+    WriteText(dir / "bom.ini", "\xEF\xBB\xBF[default]\r\nCbPNG=1\r\n");
+    EXPECT_TRUE(ProfileFile(dir / "bom.ini").ReadBool("default", "CbPNG", false));
+}
+
+TEST(ProfileFile, EveryValueReadsBackAsWritten) {
+    ScratchDir dir;
+    std::vector<std::string> values = {"x ",      " x",    " ",    "  ",  "\t",   "\"",
+                                       "'",       "\"q\"", "'q'",  "\"a", "a'",   "'a\"",
+                                       "a=b",     "[s]",   "; c",  "",    "\x01", "\xFF\xFE",
+                                       " \"x\" ", "=",     "\"\"", "''",  "#"};
+    // Random byte strings without line breaks (and without NUL, which no name holds).
+    unsigned seed = 12345;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    for (int i = 0; i < 400; ++i) {
+        std::string v;
+        const unsigned length = next() % 9;
+        for (unsigned k = 0; k < length; ++k) {
+            static constexpr char kFavoured[] = " \t\"'=[];";
+            char c = (next() % 3 == 0) ? kFavoured[next() % 8] : static_cast<char>(next() % 256);
+            if (c == '\r' || c == '\n' || c == '\0') c = 'z';
+            v += c;
+        }
+        values.push_back(v);
+    }
+    std::vector<std::string> keys;
+    std::vector<ProfileValue> batch;
+    for (std::size_t i = 0; i < values.size(); ++i) keys.push_back("k" + std::to_string(i));
+    for (std::size_t i = 0; i < values.size(); ++i) batch.push_back({"s", keys[i], values[i]});
+    ProfileFile writer(dir / "p.ini");
+    ASSERT_TRUE(writer.WriteChangedValues(batch).Ok());
+    ProfileFile reader(dir / "p.ini");
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        EXPECT_EQ(reader.ReadString("s", keys[i], "missing"), values[i]) << i;
+    }
+    // Single writes quote the same way; only values that need it are quoted.
+    ASSERT_TRUE(writer.WriteString("t", "a", "x ").Ok());
+    ASSERT_TRUE(writer.WriteString("t", "b", "'q'").Ok());
+    ASSERT_TRUE(writer.WriteString("t", "c", "in side").Ok());
+    const std::string text = ReadText(dir / "p.ini");
+    EXPECT_NE(text.find("\n[t]\na=\"x \"\nb=\"'q'\"\nc=in side\n"), std::string::npos);
+    EXPECT_EQ(ProfileFile(dir / "p.ini").ReadString("t", "b", ""), "'q'");
+}
+
+TEST(ProfileFile, SymbolicLinkStaysALink) {
+    ScratchDir dir;
+    fs::create_directory(dir / "real");
+    WriteText(dir / "real" / "settings.ini", "[default]\nCbJPG=1\n");
+    fs::create_symlink("real/settings.ini", dir / "defualt.ini");
+    fs::create_symlink(dir / "defualt.ini", dir / "second.ini");  // a chain of two
+    ProfileFile profile(dir / "second.ini");
+    EXPECT_TRUE(profile.ReadBool("default", "CbJPG", false));
+    ASSERT_TRUE(profile.WriteBool("default", "CbJPG", false).Ok());
+    EXPECT_TRUE(fs::is_symlink(dir / "defualt.ini"));
+    EXPECT_TRUE(fs::is_symlink(dir / "second.ini"));
+    EXPECT_EQ(ReadText(dir / "real" / "settings.ini"), "[default]\nCbJPG=0\n");
+    // The lock lives beside the file it guards, whatever name the file was reached by.
+    EXPECT_EQ(LockFileFor(dir / "second.ini"), dir / "real" / ".settings.ini.lock");
+
+    // A dangling link: the first write creates its target.
+    fs::create_symlink("made.ini", dir / "dangling.ini");
+    ProfileFile dangling(dir / "dangling.ini");
+    ASSERT_TRUE(dangling.WriteInteger("s", "k", 3).Ok());
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling.ini"));
+    EXPECT_EQ(ReadText(dir / "made.ini"), "[s]\nk=3\n");
+
+    // A loop is refused, and stays as it was.
+    fs::create_symlink("loop.ini", dir / "loop.ini");
+    ProfileFile loop(dir / "loop.ini");
+    EXPECT_EQ(loop.ReadInteger("s", "k", 9), 9);
+    EXPECT_FALSE(loop.WriteInteger("s", "k", 3).Ok());
+    EXPECT_TRUE(fs::is_symlink(dir / "loop.ini"));
+}
+
+TEST(ProfileFile, FileThatCannotBeLoadedIsNotReplaced) {
+    ScratchDir dir;
+    // A FIFO must neither block the reader (the alarm ends a hung test) nor be replaced.
+    ASSERT_EQ(::mkfifo((dir / "fifo.ini").c_str(), 0600), 0);
+    ::alarm(20);
+    ProfileFile fifo(dir / "fifo.ini");
+    EXPECT_EQ(fifo.ReadInteger("s", "k", 4), 4);
+    EXPECT_EQ(fifo.WriteInteger("s", "k", 5).error,
+              "Unable to write to " + (dir / "fifo.ini").string());
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo.ini"));
+    ::alarm(0);
+
+    fs::create_directory(dir / "folder.ini");
+    ProfileFile folder(dir / "folder.ini");
+    EXPECT_FALSE(folder.WriteInteger("s", "k", 5).Ok());
+    EXPECT_TRUE(fs::is_directory(dir / "folder.ini"));
+
+    // Too large to be a settings file: kept, not rewritten from nothing.
+    std::string big = "[s]\nk=1\n";
+    big.resize(kMaxProfileFileBytes + 1, ';');
+    WriteText(dir / "big.ini", big);
+    ProfileFile tooBig(dir / "big.ini");
+    EXPECT_EQ(tooBig.ReadInteger("s", "k", 7), 7);
+    EXPECT_FALSE(tooBig.WriteChangedValues({{"s", "k", "2"}}).Ok());
+    EXPECT_EQ(fs::file_size(dir / "big.ini"), big.size());
+}
+
+TEST(ProfileFile, EachProcessWritesOnlyTheKeysItChanged) {
+    ScratchDir dir;
+    WriteText(dir / "p.ini", "[s]\nx=1\ny=1\n");
+    ProfileFile window(dir / "p.ini");
+    ProfileFile quick(dir / "p.ini");
+    EXPECT_EQ(window.ReadInteger("s", "x", 0), 1);
+    EXPECT_EQ(window.ReadInteger("s", "y", 0), 1);
+    EXPECT_FALSE(window.ReadBool("s", "z", false));  // missing: the default counts as read
+    EXPECT_EQ(window.ReadString("s", "w", "dflt"), "dflt");
+    ASSERT_TRUE(quick.WriteInteger("s", "x", 2).Ok());
+    ASSERT_TRUE(quick.WriteBool("s", "z", true).Ok());
+    ASSERT_TRUE(quick.WriteString("s", "w", "/q/").Ok());
+    // The window closes: x, z and w are what it read, so the quick conversion's values stay.
+    ASSERT_TRUE(window
+                    .WriteChangedValues({{"s", "x", "1"},
+                                         {"s", "y", "5"},
+                                         {"s", "z", "0"},
+                                         {"s", "w", "dflt"},
+                                         {"s", "v", "new"}})
+                    .Ok());
+    EXPECT_EQ(ReadText(dir / "p.ini"), "[s]\nx=2\ny=5\nz=1\nw=/q/\nv=new\n");
+    // A value this object wrote is its own: writing it again when unchanged does nothing.
+    ASSERT_TRUE(quick.WriteInteger("s", "y", 6).Ok());
+    ASSERT_TRUE(window.WriteChangedValues({{"s", "y", "5"}}).Ok());
+    EXPECT_EQ(ProfileFile(dir / "p.ini").ReadInteger("s", "y", 0), 6);
+    // Nothing changed: the file is not even rewritten.
+    struct stat before {};
+    ::stat((dir / "p.ini").c_str(), &before);
+    ASSERT_TRUE(window.WriteChangedValues({{"s", "x", "1"}}).Ok());
+    struct stat after {};
+    ::stat((dir / "p.ini").c_str(), &after);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+}
+
+TEST(ProfileFile, ConcurrentProcessesLoseNoKey) {
+    ScratchDir dir;
+    const fs::path file = dir / "p.ini";
+    constexpr int kWriters = 3;
+    constexpr int kKeys = 25;
+    std::vector<pid_t> children;
+    for (int w = 0; w < kWriters; ++w) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ProfileFile profile(file);
+            bool ok = true;
+            for (int k = 0; k < kKeys; ++k) {
+                ok = profile.WriteInteger("s", "w" + std::to_string(w) + "k" + std::to_string(k), k)
+                         .Ok() &&
+                     ok;
+            }
+            ::_exit(ok ? 0 : 1);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    ProfileFile profile(file);
+    for (int w = 0; w < kWriters; ++w) {
+        for (int k = 0; k < kKeys; ++k) {
+            EXPECT_EQ(
+                profile.ReadInteger("s", "w" + std::to_string(w) + "k" + std::to_string(k), -1), k)
+                << w << " " << k;
+        }
+    }
 }
 
 TEST(ProfileFile, PicksUpChangesOfAnotherWriter) {

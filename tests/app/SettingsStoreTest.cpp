@@ -164,14 +164,74 @@ TEST(SettingsStore, UnwritableProgramFolder) {
     EXPECT_FALSE(m.recentFolders.Save(store.HistoryFile()).Ok());
 }
 
-TEST(SettingsStore, GbkHistoryFile) {
+TEST(SettingsStore, NamesKeepTheirBytes) {
     ScratchDir dir;
-    // "D:\我的图片\" and "/home/u/源/" in GBK, with a blank line between.
+    // "D:\我的图片\" and "/home/u/源/" in GBK, and a Latin-1 name, with a blank line between:
+    // the names are bytes and come back as they are.
+    const std::string gbkFolder = "D:\\\xCE\xD2\xB5\xC4\xCD\xBC\xC6\xAC\\";
     WriteText(dir / "HistoryPaths.txt",
-              "D:\\\xCE\xD2\xB5\xC4\xCD\xBC\xC6\xAC\\\r\n\r\n/home/u/\xD4\xB4/\r\n");
+              gbkFolder + "\r\n\r\n/home/u/\xD4\xB4/\r\n/p/caf\xE9s/\r\n");
+    WriteText(dir / "defualt.ini", "[default]\nSourcePath=/p/caf\xE9s/\n");
     SettingsStore store(dir.Path());
-    const SettingsModel m = Load(store);
-    EXPECT_EQ(m.recentFolders.Items(), (std::vector<std::string>{"D:\\我的图片\\", "/home/u/源/"}));
+    SettingsModel m = Load(store);
+    EXPECT_EQ(m.recentFolders.Items(),
+              (std::vector<std::string>{gbkFolder, "/home/u/\xD4\xB4/", "/p/caf\xE9s/"}));
+    EXPECT_EQ(m.source.editText, "/p/caf\xE9s/");
+    m.target.editText = "/q/x \xFF/";
+    ASSERT_TRUE(store.SaveSettings(m).Ok());
+    EXPECT_EQ(ReadText(dir / "HistoryPaths.txt"),
+              gbkFolder + "\n/home/u/\xD4\xB4/\n/p/caf\xE9s/\n");
+    SettingsStore again(dir.Path());
+    const SettingsModel back = Load(again);
+    EXPECT_EQ(back.source.editText, "/p/caf\xE9s/");
+    EXPECT_EQ(back.target.editText, "/q/x \xFF/");
+}
+
+TEST(SettingsStore, WindowAndQuickConversionKeepEachOthersChanges) {
+    ScratchDir dir;
+    SettingsStore windowStore(dir.Path());
+    SettingsModel window = Load(windowStore);
+    window.recentFolders.AddRecentFolder("/w1");
+
+    // A quick conversion runs while the window is open, and ends first.
+    {
+        SettingsStore quickStore(dir.Path());
+        SettingsModel quick = Load(quickStore);
+        ASSERT_TRUE(quickStore.WriteInteger(keys::LastUseImageTypeTag, 5).Ok());
+        ASSERT_TRUE(quickStore.WriteString(keys::OZMMyHisPath, "/q/").Ok());
+        quick.recentFolders.AddRecentFolder("/q");
+        quick.lastUsedFormat = 5;
+        quick.lastSourceFolder = "/q/";
+        ASSERT_TRUE(quickStore.SaveSettings(quick).Ok());
+    }
+    // The window closes with its own changes only.
+    window.formatBoxes[static_cast<std::size_t>(FormatBox::CbPNG)] = true;
+    window.edtWidth = "640";
+    window.recentFolders.AddRecentFolder("/w2");
+    ASSERT_TRUE(windowStore.SaveSettings(window).Ok());
+
+    SettingsStore next(dir.Path());
+    const SettingsModel m = Load(next);
+    EXPECT_EQ(m.lastUsedFormat, 5);
+    EXPECT_EQ(m.lastSourceFolder, "/q/");
+    EXPECT_TRUE(m.FormatBoxChecked(FormatBox::CbPNG));
+    EXPECT_EQ(m.edtWidth, "640");
+    EXPECT_EQ(m.recentFolders.Items(), (std::vector<std::string>{"/w2/", "/w1/", "/q/"}));
+}
+
+TEST(SettingsStore, HistoryThatCannotBeLoadedIsKept) {
+    ScratchDir dir;
+    // Larger than any history file this program writes: not loaded, so not replaced either.
+    std::string big = "/kept/\n";
+    big.resize(2 * 1024 * 1024, 'x');
+    WriteText(dir / "HistoryPaths.txt", big);
+    SettingsStore store(dir.Path());
+    SettingsModel m = Load(store);
+    EXPECT_TRUE(m.recentFolders.Items().empty());
+    m.recentFolders.AddRecentFolder("/new");
+    EXPECT_EQ(store.SaveSettings(m).error,
+              "Unable to write to " + (dir / "HistoryPaths.txt").string());
+    EXPECT_EQ(ReadText(dir / "HistoryPaths.txt"), big);
 }
 
 }  // namespace

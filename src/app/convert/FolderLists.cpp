@@ -72,8 +72,10 @@ std::vector<std::string> ListImageFiles(const std::filesystem::path& folder) {
     std::error_code ec;
     for (auto it = std::filesystem::directory_iterator(folder, ec);
          !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        // Regular files only, a link counting as what it points to: a FIFO would block the
+        // reader, and a device, a socket or a dangling link holds no image.
         std::error_code typeError;
-        if (it->is_directory(typeError)) continue;
+        if (!it->is_regular_file(typeError)) continue;
         std::string name = it->path().filename().string();
         if (IsSupportedImageFile(name)) names.push_back(std::move(name));
     }
@@ -116,7 +118,8 @@ void FolderLists::RefreshSourceList() {
 void FolderLists::RefreshTargetList() {
     FolderSide& side = model_.target;
     feedback_.StepProgress();
-    side.currentFolder = std::string(TrimControl(side.editText));
+    // Blanks at the ends are part of the folder's name: not trimmed.
+    side.currentFolder = side.editText;
     NormalizeFolderPath(side.currentFolder);
     side.editText = side.currentFolder;
     if (!EnsureFolder(side.currentFolder)) {
@@ -158,7 +161,7 @@ std::optional<std::string> FolderLists::ShowPreview(ListSide which) {
     const std::string* entry = side.list.CurrentEntry();
     if (entry == nullptr) return std::nullopt;
     const std::string& folder = source ? side.currentFolder : side.editText;
-    side.currentImage = std::string(TrimControl(folder)) + *entry;
+    side.currentImage = folder + *entry;
     feedback_.SetHint("");
     side.caption = std::string(source ? kSourceCaptionPrefix : kTargetCaptionPrefix) +
                    std::string(ExtractFilePath(side.currentImage));

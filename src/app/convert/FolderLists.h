@@ -30,8 +30,10 @@ std::int32_t ListSortKey(std::string_view name);
 // first, so the order does not depend on how the file system enumerates the folder.
 void SortByListKey(std::vector<std::string>& names);
 
-// Bare names of the folder's files (hidden ones included, folders skipped) that have a
-// supported image extension, in list order. An unreadable folder gives what could be read.
+// Bare names of the folder's regular files (hidden ones included; a symbolic link to a
+// regular file counts; folders, FIFOs, sockets, devices and dangling links do not) that
+// have a supported image extension, in list order. An unreadable folder gives what could be
+// read.
 std::vector<std::string> ListImageFiles(const std::filesystem::path& folder);
 
 enum class ListSide { Source, Target };

@@ -54,9 +54,10 @@ std::optional<std::string> MakeUniqueOutputPath(
 }
 
 void NormalizeFolderPath(std::string& folder) {
-    const std::string_view trimmed = TrimControl(folder);
-    if (trimmed.empty()) return;
-    std::string out(trimmed);
+    // Blanks at either end are part of a name here ("x " and "x" are two folders), so the
+    // text is never trimmed; only a text of nothing but blanks counts as no folder.
+    if (TrimControl(folder).empty()) return;
+    std::string out = folder;
     out += '/';
     ReplaceAll(out, "///", "/");
     ReplaceAll(out, "//", "/");

@@ -30,9 +30,10 @@ bool IsExistingFile(const std::string& path);
 // never be given to a new file without replacing something.
 bool IsNameTaken(const std::string& path);
 
-// Trims blanks and control characters; a text left empty comes back unchanged. Otherwise the
-// trimmed text gets one "/" appended, then every "///" becomes "/", then every "//" becomes
-// "/" (two replace-all passes, in that order).
+// A text that is empty or only blanks and control characters comes back unchanged (callers
+// take it as no folder). Otherwise the text, untrimmed (a name may begin or end with a
+// blank), gets one "/" appended, then every "///" becomes "/", then every "//" becomes "/"
+// (two replace-all passes, in that order).
 void NormalizeFolderPath(std::string& folder);
 
 }  // namespace ozm

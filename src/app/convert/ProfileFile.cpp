@@ -4,7 +4,6 @@
 
 #include "core/text/TextRules.h"
 #include "platform/AtomicFile.h"
-#include "platform/TextEncoding.h"
 
 namespace ozm {
 
@@ -49,6 +48,18 @@ std::optional<KeyLine> ParseKeyLine(std::string_view line) {
     return KeyLine{key, value};
 }
 
+bool IsBlankOrQuote(char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; }
+
+// The value as it goes after "key=": a value whose first or last character the reader
+// would strip (a blank, or a quote that could pair with one at the other end) is put in
+// double quotes, of which the reader removes exactly one pair.
+std::string QuotedForFile(std::string_view value) {
+    if (!value.empty() && (IsBlankOrQuote(value.front()) || IsBlankOrQuote(value.back()))) {
+        return "\"" + std::string(value) + "\"";
+    }
+    return std::string(value);
+}
+
 std::string TruncateToCharacters(std::string text, std::size_t maxChars) {
     std::size_t chars = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -88,9 +99,9 @@ ProfileFile::Stamp ProfileFile::CurrentStamp() const {
     return stamp;
 }
 
-void ProfileFile::Refresh() {
+void ProfileFile::Refresh(bool force) {
     const Stamp now = CurrentStamp();
-    if (stamp_ && *stamp_ == now) return;
+    if (!force && stamp_ && *stamp_ == now) return;
     stamp_ = now;
     lines_.clear();
     lineEnd_ = "\n";
@@ -101,20 +112,22 @@ void ProfileFile::Refresh() {
         unreadable_ = true;
         return;
     }
-    const std::string text = DecodeSettingsText(file.bytes);
+    // The bytes stay as they are; only a byte-order mark some editors put first goes.
+    std::string_view text = file.bytes;
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     const std::size_t firstBreak = text.find_first_of("\r\n");
-    if (firstBreak != std::string::npos && text.compare(firstBreak, 2, "\r\n") == 0) {
+    if (firstBreak != std::string_view::npos && text.substr(firstBreak, 2) == "\r\n") {
         lineEnd_ = "\r\n";
     }
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string::npos) {
-            lines_.push_back(text.substr(pos));
+        if (end == std::string_view::npos) {
+            lines_.emplace_back(text.substr(pos));
             break;
         }
-        lines_.push_back(text.substr(pos, end - pos));
-        pos = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+        lines_.emplace_back(text.substr(pos, end - pos));
+        pos = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
     }
 }
 
@@ -147,13 +160,19 @@ std::optional<std::string> ProfileFile::FindValue(std::string_view section,
     return std::string(ParseKeyLine(lines_[pos.index])->value);
 }
 
+void ProfileFile::RememberRead(std::string_view section, std::string_view key, std::string value) {
+    known_.try_emplace({AsciiLower(section), AsciiLower(key)}, std::move(value));
+}
+
 std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
                                     std::string_view defaultValue) {
     const std::lock_guard lock(mutex_);
     Refresh();
     auto value = FindValue(section, key);
-    if (!value) return std::string(defaultValue);
-    return TruncateToCharacters(*std::move(value), kMaxProfileTextLength);
+    std::string result = value ? TruncateToCharacters(*std::move(value), kMaxProfileTextLength)
+                               : std::string(defaultValue);
+    RememberRead(section, key, result);
+    return result;
 }
 
 std::int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view key,
@@ -161,12 +180,20 @@ std::int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view
     const std::lock_guard lock(mutex_);
     Refresh();
     const auto value = FindValue(section, key);
-    if (!value) return defaultValue;
-    return ParseWholeNumber(*value).value_or(defaultValue);
+    const std::int32_t result =
+        value ? ParseWholeNumber(*value).value_or(defaultValue) : defaultValue;
+    RememberRead(section, key, std::to_string(result));
+    return result;
 }
 
 bool ProfileFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) {
-    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+    const std::lock_guard lock(mutex_);
+    Refresh();
+    const auto value = FindValue(section, key);
+    const bool result =
+        value ? ParseWholeNumber(*value).value_or(defaultValue ? 1 : 0) != 0 : defaultValue;
+    RememberRead(section, key, result ? "1" : "0");
+    return result;
 }
 
 std::string ProfileFile::Serialize() const {
@@ -178,33 +205,76 @@ std::string ProfileFile::Serialize() const {
     return out;
 }
 
-WriteResult ProfileFile::WriteString(std::string_view section, std::string_view key,
-                                     std::string_view value) {
-    const std::lock_guard lock(mutex_);
-    Refresh();
-    if (unreadable_ || value.find_first_of("\r\n") != std::string_view::npos) {
-        return {UnableToWriteMessage(path_)};
-    }
-    const std::vector<std::string> before = lines_;
+bool ProfileFile::SetLine(std::string_view section, std::string_view key, std::string_view value) {
     const Position pos = Locate(section, key);
-    const std::string newLine = std::string(key) + "=" + std::string(value);
+    const std::string quoted = QuotedForFile(value);
     if (pos.keyFound) {
         const KeyLine old = *ParseKeyLine(lines_[pos.index]);
-        if (old.value == value) return {};
-        lines_[pos.index] = std::string(old.key) + "=" + std::string(value);
+        if (old.value == value) return false;
+        lines_[pos.index] = std::string(old.key) + "=" + quoted;
     } else if (pos.sectionFound) {
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(pos.index), newLine);
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(pos.index),
+                      std::string(key) + "=" + quoted);
     } else {
         lines_.push_back("[" + std::string(section) + "]");
-        lines_.push_back(newLine);
+        lines_.push_back(std::string(key) + "=" + quoted);
     }
+    return true;
+}
+
+template <typename Apply>
+WriteResult ProfileFile::LockedUpdate(Apply&& apply) {
     std::error_code ec;
+    const FileLock fileLock(path_, ec);
+    if (!fileLock.Locked()) return {UnableToWriteMessage(path_)};
+    // Another process may have written since the last look, within the stamp's precision.
+    Refresh(true);
+    if (unreadable_) return {UnableToWriteMessage(path_)};
+    if (!apply()) return {};
     if (!ReplaceFileAtomically(path_, Serialize(), ec)) {
-        lines_ = before;
+        stamp_.reset();  // lines_ holds what is not on disk: load again next time
         return {UnableToWriteMessage(path_)};
     }
     stamp_ = CurrentStamp();
     return {};
+}
+
+WriteResult ProfileFile::WriteString(std::string_view section, std::string_view key,
+                                     std::string_view value) {
+    // A line break would split the value into lines of its own.
+    if (value.find_first_of("\r\n") != std::string_view::npos) {
+        return {UnableToWriteMessage(path_)};
+    }
+    const std::lock_guard lock(mutex_);
+    WriteResult result = LockedUpdate([&] { return SetLine(section, key, value); });
+    if (result.Ok()) known_[{AsciiLower(section), AsciiLower(key)}] = std::string(value);
+    return result;
+}
+
+WriteResult ProfileFile::WriteChangedValues(const std::vector<ProfileValue>& values) {
+    for (const ProfileValue& v : values) {
+        if (v.value.find_first_of("\r\n") != std::string::npos) {
+            return {UnableToWriteMessage(path_)};
+        }
+    }
+    const std::lock_guard lock(mutex_);
+    std::vector<const ProfileValue*> changed;
+    for (const ProfileValue& v : values) {
+        const auto it = known_.find({AsciiLower(v.section), AsciiLower(v.key)});
+        if (it == known_.end() || it->second != v.value) changed.push_back(&v);
+    }
+    if (changed.empty()) return {};
+    WriteResult result = LockedUpdate([&] {
+        bool any = false;
+        for (const ProfileValue* v : changed) any = SetLine(v->section, v->key, v->value) || any;
+        return any;
+    });
+    if (result.Ok()) {
+        for (const ProfileValue* v : changed) {
+            known_[{AsciiLower(v->section), AsciiLower(v->key)}] = v->value;
+        }
+    }
+    return result;
 }
 
 WriteResult ProfileFile::WriteInteger(std::string_view section, std::string_view key,

@@ -8,20 +8,30 @@
 // texts are read up to 2047 characters. Lines the program does not know (other sections,
 // other keys, comments) are kept where they are.
 //
-// The file is written in UTF-8 and replaced atomically; a file that is not valid UTF-8 is
-// read as GBK. A change made to the file by another process (a second instance) is picked
-// up before the next read or write. One object may be used from several threads (the quick
-// conversion stores its keys from its worker).
+// Values are kept byte for byte (a folder name on this system is bytes, in whatever
+// encoding): nothing is re-encoded, and a value that begins or ends with a blank or a quote
+// is written in double quotes, so every value without a line break reads back as written.
+// A leading byte-order mark of the file is ignored.
+//
+// The file is replaced atomically; a symbolic link to it stays a link and the write goes to
+// its target. A file that is there but cannot be loaded (unreadable, not a regular file, too
+// large) is never overwritten. Each write re-reads the file under an advisory lock shared
+// with other processes (the main window and a quick conversion), applies this process's
+// keys and replaces the file before letting go, so no process loses another's keys. A
+// change made by another process is picked up before the next read. One object may be used
+// from several threads (the quick conversion stores its keys from its worker).
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ozm {
@@ -42,6 +52,13 @@ struct WriteResult {
 // The message for a file that could not be written.
 std::string UnableToWriteMessage(const std::filesystem::path& file);
 
+// One key's value for ProfileFile::WriteChangedValues.
+struct ProfileValue {
+    std::string_view section;
+    std::string_view key;
+    std::string value;
+};
+
 class ProfileFile {
   public:
     explicit ProfileFile(std::filesystem::path file);
@@ -60,6 +77,13 @@ class ProfileFile {
     WriteResult WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
     WriteResult WriteBool(std::string_view section, std::string_view key, bool value);
 
+    // Stores, in one replacement of the file, the values this process changed: those that
+    // differ from what this object first read for the key (the default, when the key was
+    // missing; Booleans and integers as they would be written) or last wrote. A key whose
+    // value is unchanged keeps whatever another process stored meanwhile. Nothing is
+    // written when nothing changed.
+    WriteResult WriteChangedValues(const std::vector<ProfileValue>& values);
+
   private:
     struct Stamp {
         bool exists = false;
@@ -75,7 +99,18 @@ class ProfileFile {
         bool sectionFound;
     };
 
-    void Refresh();
+    using KeyName = std::pair<std::string, std::string>;  // section and key, ASCII lower case
+
+    // Loads the file when its stamp changed, or always with `force`.
+    void Refresh(bool force = false);
+    // Notes the value a read gave, unless this object already knows one for the key.
+    void RememberRead(std::string_view section, std::string_view key, std::string value);
+    // Puts the value into lines_. False when the file already holds it.
+    bool SetLine(std::string_view section, std::string_view key, std::string_view value);
+    // Re-reads the file under the lock, lets `apply` change lines_ and replaces the file
+    // when `apply` returns true.
+    template <typename Apply>
+    WriteResult LockedUpdate(Apply&& apply);
     Stamp CurrentStamp() const;
     std::optional<std::string> FindValue(std::string_view section, std::string_view key) const;
     Position Locate(std::string_view section, std::string_view key) const;
@@ -87,6 +122,7 @@ class ProfileFile {
     std::string lineEnd_ = "\n";
     bool unreadable_ = false;  // the file is there but could not be loaded
     std::optional<Stamp> stamp_;
+    std::map<KeyName, std::string> known_;  // what this process last saw or wrote per key
 };
 
 }  // namespace ozm

@@ -93,35 +93,32 @@ void SettingsStore::LoadSettings(SettingsModel& model, WindowFeedback& feedback)
 }
 
 WriteResult SettingsStore::SaveSettings(const SettingsModel& model) {
-    WriteResult result;
-    auto write = [&](WriteResult r) {
-        result = std::move(r);
-        return result.Ok();
+    std::vector<ProfileValue> values;
+    auto text = [&](const SettingKey& key, std::string value) {
+        values.push_back({key.section, key.name, std::move(value)});
     };
-    if (!write(WriteString(keys::SourcePath, model.source.editText)) ||
-        !write(WriteString(keys::TargetPath, model.target.editText)) ||
-        !write(WriteString(keys::OZMMyFavPath, model.favouriteFolder)) ||
-        !write(WriteString(keys::OZMMyHisPath, model.lastSourceFolder)) ||
-        !write(WriteInteger(keys::LastUseImageTypeTag, model.lastUsedFormat))) {
-        return result;
-    }
-    if (ParseWholeNumber(model.edtWidth) && !write(WriteString(keys::EdtWidth, model.edtWidth))) {
-        return result;
-    }
-    if (ParseWholeNumber(model.edtHeight) &&
-        !write(WriteString(keys::EdtHeight, model.edtHeight))) {
-        return result;
-    }
+    auto number = [&](const SettingKey& key, std::int32_t value) {
+        text(key, std::to_string(value));
+    };
+    text(keys::SourcePath, model.source.editText);
+    text(keys::TargetPath, model.target.editText);
+    text(keys::OZMMyFavPath, model.favouriteFolder);
+    text(keys::OZMMyHisPath, model.lastSourceFolder);
+    number(keys::LastUseImageTypeTag, model.lastUsedFormat);
+    if (ParseWholeNumber(model.edtWidth)) text(keys::EdtWidth, model.edtWidth);
+    if (ParseWholeNumber(model.edtHeight)) text(keys::EdtHeight, model.edtHeight);
     for (std::size_t i = 0; i < kFormatBoxCount; ++i) {
-        if (!write(WriteBool(kFormatBoxes[i].key, model.formatBoxes[i]))) return result;
+        text(kFormatBoxes[i].key, model.formatBoxes[i] ? "1" : "0");
     }
-    if (!write(WriteString(keys::EdtZoomPei, model.edtZoomPei)) ||
-        !write(WriteInteger(keys::LbDocListInd, model.source.list.CurrentIndex())) ||
-        !write(WriteInteger(keys::LbTargetInd, model.target.list.CurrentIndex())) ||
-        !write(WriteInteger(keys::MnZoomNumTag, model.zoomPreset)) ||
-        !write(WriteInteger(keys::SbToollBarWidth, model.toolBarWidth))) {
-        return result;
-    }
+    text(keys::EdtZoomPei, model.edtZoomPei);
+    number(keys::LbDocListInd, model.source.list.CurrentIndex());
+    number(keys::LbTargetInd, model.target.list.CurrentIndex());
+    number(keys::MnZoomNumTag, model.zoomPreset);
+    number(keys::SbToollBarWidth, model.toolBarWidth);
+    // Only what this process changed is written, so a quick conversion's keys stored while
+    // the window was open survive its closing.
+    WriteResult result = profile_.WriteChangedValues(values);
+    if (!result.Ok()) return result;
     return model.recentFolders.Save(HistoryFile());
 }
 

@@ -48,8 +48,11 @@ class SettingsStore {
     // Stores what the window has not stored at once, when it is destroyed: folders, the
     // width and height (only when they are whole numbers), the format boxes, the typed
     // percentage, the lists' current indexes, the zoom preset, the tool bar width, and last
-    // the recent folders. Stops at the first write that fails and returns it; the window
-    // does not show it.
+    // the recent folders (merged with what another process saved meanwhile). Of the keys,
+    // only those whose value differs from what this process read or wrote are written, in
+    // one replacement of the file, so keys another process stored meanwhile are kept. A
+    // failed write is returned (the recent folders are then not saved); the window does
+    // not show it.
     WriteResult SaveSettings(const SettingsModel& model);
 
     // A click on one of the eight visible format tick boxes: stored at once.

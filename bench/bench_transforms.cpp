@@ -144,11 +144,11 @@ int PpmCommand(const std::string& mode, const char* in, const char* out, int amo
     Bitmap work;
     if (!ReadPpm(in, work)) return 1;
     if (mode == "--ppm-rotate") {
-        ConversionOptions options;
+        TransformSettings options;
         options.rotateDegrees = amount;
         RotateWorkBitmap(work, options);
     } else {
-        ConversionOptions options;
+        TransformSettings options;
         options.resizeMode = ResizeMode::ByPercent;
         options.percentage = amount;
         if (!ResizeWorkBitmap(work, options)) return 1;

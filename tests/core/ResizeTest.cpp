@@ -26,8 +26,8 @@ Bitmap MakeCoordinateBitmap(int width, int height) {
     return bmp;
 }
 
-ConversionOptions ToSize(const char* width, const char* height, bool keepAspect) {
-    ConversionOptions o;
+TransformSettings ToSize(const char* width, const char* height, bool keepAspect) {
+    TransformSettings o;
     o.resizeMode = ResizeMode::ToSize;
     o.width = ParseWholeNumber(width);
     o.height = ParseWholeNumber(height);
@@ -35,8 +35,8 @@ ConversionOptions ToSize(const char* width, const char* height, bool keepAspect)
     return o;
 }
 
-ConversionOptions ByPercent(const char* percent) {
-    ConversionOptions o;
+TransformSettings ByPercent(const char* percent) {
+    TransformSettings o;
     o.resizeMode = ResizeMode::ByPercent;
     o.percentage = ParseWholeNumber(percent);
     return o;
@@ -49,12 +49,12 @@ struct Counter : TransformHost {
 };
 
 TEST(ResizeTest, TargetSizeForEveryMode) {
-    const auto target = [](int w, int h, const ConversionOptions& o) {
+    const auto target = [](int w, int h, const TransformSettings& o) {
         return ComputeResizeTarget(w, h, o);
     };
     const ResizeTarget none{};
-    EXPECT_EQ(target(640, 480, ConversionOptions{}), none);
-    ConversionOptions odd;
+    EXPECT_EQ(target(640, 480, TransformSettings{}), none);
+    TransformSettings odd;
     odd.resizeMode = static_cast<ResizeMode>(3);
     EXPECT_EQ(target(640, 480, odd), none);
 
@@ -94,7 +94,7 @@ TEST(ResizeTest, WorkBitmapIsReplacedOrLeftExactlyAsRead) {
     {  // Mode 0: untouched, no progress at all.
         Bitmap work = grey;
         Counter host;
-        EXPECT_FALSE(ResizeWorkBitmap(work, ConversionOptions{}, host));
+        EXPECT_FALSE(ResizeWorkBitmap(work, TransformSettings{}, host));
         EXPECT_TRUE(work == grey);
         EXPECT_EQ(host.steps, 0);
         EXPECT_EQ(host.pending, 0);
@@ -124,7 +124,7 @@ TEST(ResizeTest, WorkBitmapIsReplacedOrLeftExactlyAsRead) {
     }
     // Refused targets leave the image as read: a side below 1 (typed, truncated, or derived
     // from a very thin image), a source side of 0, a target above the size limit.
-    for (const ConversionOptions& o :
+    for (const TransformSettings& o :
          {ToSize("0", "10", false), ToSize("-5", "", true), ByPercent("1"), ByPercent("-50"),
           ToSize("100000", "100000", false), ToSize("2000000000", "", true)}) {
         Bitmap work = grey;
@@ -139,7 +139,7 @@ TEST(ResizeTest, WorkBitmapIsReplacedOrLeftExactlyAsRead) {
         EXPECT_FALSE(ResizeWorkBitmap(work, ToSize("10", "", true)));
         EXPECT_TRUE(work == thin);
     }
-    for (const ConversionOptions& o :
+    for (const TransformSettings& o :
          {ToSize("100", "", true), ToSize("", "100", true), ByPercent("50")}) {
         Bitmap empty;
         ASSERT_TRUE(empty.Create(0, 5, 24));

@@ -266,7 +266,7 @@ TEST(RotateTest, TargetSizesAndTinyImages) {
 
 TEST(RotateTest, WorkBitmapStepAngleRulesDepthAndFailure) {
     const Bitmap grey = MakePatternBitmap(100, 100, 8, 3);
-    ConversionOptions options;
+    TransformSettings options;
     options.rotateDegrees = 0;
     options.rotateHundredths = 50;
     Bitmap work = grey;

@@ -6,7 +6,7 @@ namespace ozm {
 namespace {
 
 TEST(TransformArgumentsTest, ResizeAndScaleForms) {
-    ConversionOptions o;
+    TransformSettings o;
     EXPECT_FALSE(ApplyResizeArgument("800x600", o));
     EXPECT_EQ(o.resizeMode, ResizeMode::ToSize);
     EXPECT_EQ(o.width, 800);
@@ -30,10 +30,10 @@ TEST(TransformArgumentsTest, ResizeAndScaleForms) {
     EXPECT_FALSE(ApplyResizeArgument("$140X$F0", o));
     EXPECT_EQ(o.width, 320);
 
-    const ConversionOptions before = o;
+    const TransformSettings before = o;
     for (const char* bad : {"", "x", "800", "800*600", "800x600x", "0x10", "800x0", "-5x10",
                             "800 x600", "x0x1", "axb", "99999999999x1"}) {
-        ConversionOptions t = before;
+        TransformSettings t = before;
         EXPECT_TRUE(ApplyResizeArgument(bad, t).has_value()) << bad;
         EXPECT_EQ(t.width, before.width) << bad;
         EXPECT_EQ(t.height, before.height) << bad;
@@ -57,14 +57,14 @@ TEST(TransformArgumentsTest, RotateDegreesAndHundredths) {
     } good[] = {{"90", 90, 0}, {"32.5", 32, 50}, {"32.05", 32, 5},    {"32.50", 32, 50},
                 {"0", 0, 0},   {"400", 400, 0},  {"359.99", 359, 99}, {"$5A", 90, 0}};
     for (const auto& g : good) {
-        ConversionOptions o;
+        TransformSettings o;
         EXPECT_FALSE(ApplyRotateArgument(g.text, o)) << g.text;
         EXPECT_EQ(o.rotateDegrees, g.degrees) << g.text;
         EXPECT_EQ(o.rotateHundredths, g.hundredths) << g.text;
     }
     for (const char* bad : {"", ".5", "32.", "32.123", "32.-5", "32.5 ", "-90", "0.5", "-0.5",
                             "abc", "32,5", "1.2.3"}) {
-        ConversionOptions o;
+        TransformSettings o;
         o.rotateDegrees = 7;
         EXPECT_TRUE(ApplyRotateArgument(bad, o).has_value()) << bad;
         EXPECT_EQ(o.rotateDegrees, 7) << bad;

@@ -14,7 +14,7 @@
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/ImageFormats.h"
-#include "core/transforms/ConversionOptions.h"
+#include "app/convert/ConversionOptions.h"
 #include "core/transforms/TransformHost.h"
 
 namespace ozm {

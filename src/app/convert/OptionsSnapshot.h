@@ -6,7 +6,7 @@
 #include <functional>
 #include <mutex>
 
-#include "core/transforms/ConversionOptions.h"
+#include "app/convert/ConversionOptions.h"
 
 namespace ozm {
 

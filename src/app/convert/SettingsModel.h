@@ -12,7 +12,7 @@
 #include "app/convert/FileListModel.h"
 #include "app/convert/RecentFolders.h"
 #include "app/convert/SettingsKeys.h"
-#include "core/transforms/ConversionOptions.h"
+#include "app/convert/ConversionOptions.h"
 
 namespace ozm {
 

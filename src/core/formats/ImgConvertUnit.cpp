@@ -1,7 +1,6 @@
 #include "core/formats/ImgConvertUnit.h"
 
 #include <array>
-#include <atomic>
 #include <exception>
 #include <new>
 #include <string_view>
@@ -43,8 +42,6 @@ constexpr std::array<DecoderRow, 12> kDecoderTable = {{
     {".tif", Decoder::Tiff},
     {".tiff", Decoder::Tiff},
 }};
-
-std::atomic<int> gJpegQuality{75};
 
 bool Decode(Decoder decoder, const std::filesystem::path& path, Bitmap& target,
             const MessageCallback& onMessage, std::string* reason) {
@@ -121,9 +118,6 @@ bool ReadImageFile(const std::filesystem::path& path, Bitmap& target,
     return ok;
 }
 
-int JpegQuality() { return gJpegQuality.load(std::memory_order_relaxed); }
-void SetJpegQuality(int quality) { gJpegQuality.store(quality, std::memory_order_relaxed); }
-
 std::filesystem::path OutputNameFor(const std::filesystem::path& path, ImageFormatCode code) {
     const std::string_view ext = OutputExtension(code);
     if (ext.empty()) return {};
@@ -171,9 +165,7 @@ bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, Ima
 }
 
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code) {
-    WriteSettings settings;
-    settings.jpegQuality = JpegQuality();
-    return WriteImageFile(bitmap, path, code, settings);
+    return WriteImageFile(bitmap, path, code, WriteSettings{});
 }
 
 }  // namespace ozm

@@ -34,11 +34,6 @@ struct ImageWriteReport {
     std::string reason;
 };
 
-// The process-wide `JpegQuality` used by the writer overload without settings. The settings
-// store loads it at start; menus change it.
-int JpegQuality();
-void SetJpegQuality(int quality);
-
 // The output name: the path unchanged when its lower-cased extension is the code's, else the
 // path with its extension replaced by the code's. Empty for codes outside 1..8.
 std::filesystem::path OutputNameFor(const std::filesystem::path& path, ImageFormatCode code);
@@ -48,6 +43,7 @@ std::filesystem::path OutputNameFor(const std::filesystem::path& path, ImageForm
 // no file and no change. Codes outside 1..8 write nothing. True when the file was written.
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code,
                     const WriteSettings& settings, ImageWriteReport* report = nullptr);
+// The same with the default settings (JPEG quality 75).
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code);
 
 }  // namespace ozm

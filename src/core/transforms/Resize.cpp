@@ -37,7 +37,7 @@ inline void CopyPixel4(std::uint8_t* out, const std::uint8_t* in) {
 }  // namespace
 
 ResizeTarget ComputeResizeTarget(int sourceWidth, int sourceHeight,
-                                 const ConversionOptions& options) {
+                                 const TransformSettings& options) {
     const ResizeTarget sameSize{true, sourceWidth, sourceHeight};
     switch (options.resizeMode) {
         case ResizeMode::ToSize:
@@ -115,7 +115,7 @@ bool PointSampleTo24(const Bitmap& source, Bitmap& target, int width, int height
     return true;
 }
 
-bool ResizeWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options, TransformHost& host) {
+bool ResizeWorkBitmap(Bitmap& workBitmap, const TransformSettings& options, TransformHost& host) {
     if (options.resizeMode != ResizeMode::ToSize && options.resizeMode != ResizeMode::ByPercent) {
         return false;
     }

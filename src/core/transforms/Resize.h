@@ -3,7 +3,7 @@
 // proportions) or by a percentage. The result is always 24 bits per pixel.
 
 #include "core/bitmap/Bitmap.h"
-#include "core/transforms/ConversionOptions.h"
+#include "core/transforms/TransformSettings.h"
 #include "core/transforms/TransformHost.h"
 
 namespace ozm {
@@ -24,7 +24,7 @@ struct ResizeTarget {
 // Absent entries fall back to the source size, which still resamples. A source side of 0 in
 // the keep-aspect division gives resample = true with the size 0 x 0, which is refused later.
 ResizeTarget ComputeResizeTarget(int sourceWidth, int sourceHeight,
-                                 const ConversionOptions& options);
+                                 const TransformSettings& options);
 
 // Point-samples `workBitmap` to the target that ComputeResizeTarget gives. Returns true when
 // the bitmap was replaced by the 24-bit resampled image; false when it was left exactly as it
@@ -32,7 +32,7 @@ ResizeTarget ComputeResizeTarget(int sourceWidth, int sourceHeight,
 // a target above the image size limit, or memory that cannot be had).
 // Progress: nothing in mode 0; otherwise 3 steps, or 6 when it resamples. Pending work runs at
 // every step except the one right after the final copy.
-bool ResizeWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options,
+bool ResizeWorkBitmap(Bitmap& workBitmap, const TransformSettings& options,
                       TransformHost& host = NullTransformHost());
 
 // Point sampling of any bitmap onto a new 24-bit bitmap of width x height: target column x

@@ -476,7 +476,7 @@ bool RotateBitmap(const Bitmap& source, Bitmap& target, std::int32_t degrees,
     return done;
 }
 
-bool RotateWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options, TransformHost& host) {
+bool RotateWorkBitmap(Bitmap& workBitmap, const TransformSettings& options, TransformHost& host) {
     if (options.rotateDegrees <= 0) return true;
     if (!ConvertTo24InPlace(workBitmap)) return false;
     Bitmap target;

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "core/bitmap/Bitmap.h"
-#include "core/transforms/ConversionOptions.h"
+#include "core/transforms/TransformSettings.h"
 #include "core/transforms/TransformHost.h"
 
 namespace ozm {
@@ -45,7 +45,7 @@ bool RotateBitmap(const Bitmap& source, Bitmap& target, std::int32_t degrees,
 // Turns the working bitmap by the options' angle when rotateDegrees is above 0 (hundredths
 // alone never rotate). The bitmap is brought to 24 bits first; when the rotation fails it keeps
 // its unrotated pixels and the result is false.
-bool RotateWorkBitmap(Bitmap& workBitmap, const ConversionOptions& options,
+bool RotateWorkBitmap(Bitmap& workBitmap, const TransformSettings& options,
                       TransformHost& host = NullTransformHost());
 
 }  // namespace ozm

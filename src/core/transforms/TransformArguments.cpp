@@ -24,7 +24,7 @@ std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\
 
 }  // namespace
 
-std::optional<std::string> ApplyResizeArgument(std::string_view text, ConversionOptions& options) {
+std::optional<std::string> ApplyResizeArgument(std::string_view text, TransformSettings& options) {
     const std::string usage =
         "--resize wants WxH, Wx or xH in whole pixels of 1 or more, not " + Quoted(text);
     // The separator is an "x" or "X"; since hexadecimal numbers may contain one too ("0x1F"),
@@ -48,7 +48,7 @@ std::optional<std::string> ApplyResizeArgument(std::string_view text, Conversion
     return std::nullopt;
 }
 
-std::optional<std::string> ApplyScaleArgument(std::string_view text, ConversionOptions& options) {
+std::optional<std::string> ApplyScaleArgument(std::string_view text, TransformSettings& options) {
     const std::optional<std::int32_t> percent = ParseWholeNumber(text);
     if (!percent || *percent < 1) {
         return "--scale wants a whole percentage of 1 or more, not " + Quoted(text);
@@ -58,7 +58,7 @@ std::optional<std::string> ApplyScaleArgument(std::string_view text, ConversionO
     return std::nullopt;
 }
 
-std::optional<std::string> ApplyRotateArgument(std::string_view text, ConversionOptions& options) {
+std::optional<std::string> ApplyRotateArgument(std::string_view text, TransformSettings& options) {
     const std::string usage =
         "--rotate wants DEG or DEG.HH (whole degrees, then one or two digits of the fraction), "
         "not " +

@@ -14,13 +14,13 @@
 #include <string>
 #include <string_view>
 
-#include "core/transforms/ConversionOptions.h"
+#include "core/transforms/TransformSettings.h"
 
 namespace ozm {
 
 // Each returns nullopt on success, else the message to show.
-std::optional<std::string> ApplyResizeArgument(std::string_view text, ConversionOptions& options);
-std::optional<std::string> ApplyScaleArgument(std::string_view text, ConversionOptions& options);
-std::optional<std::string> ApplyRotateArgument(std::string_view text, ConversionOptions& options);
+std::optional<std::string> ApplyResizeArgument(std::string_view text, TransformSettings& options);
+std::optional<std::string> ApplyScaleArgument(std::string_view text, TransformSettings& options);
+std::optional<std::string> ApplyRotateArgument(std::string_view text, TransformSettings& options);
 
 }  // namespace ozm

@@ -70,6 +70,13 @@ bool DibFitsItsBytes(const DibShape& s, std::size_t bitsSize) {
 
 }  // namespace
 
+std::uint64_t DibPixelCount(std::span<const std::uint8_t> info) {
+    const auto shape = ReadDibShape(info);
+    if (!shape || shape->width <= 0) return 0;
+    return static_cast<std::uint64_t>(shape->width) *
+           static_cast<std::uint64_t>(std::llabs(shape->height));
+}
+
 DibVerdict CheckDib(std::span<const std::uint8_t> info, std::size_t bitsSize) {
     const auto shape = ReadDibShape(info);
     if (!shape) return DibVerdict::Lies;

@@ -18,6 +18,12 @@ enum class DibVerdict {
     OutOfLimits,  // a real picture, but larger than this program draws from one record
 };
 
+// Pixels a DIB's header claims (0 when the header cannot be read), and what decoding one of
+// them costs in the units of WorkMeter: the decoder's pass, the colour look-up and the copy
+// into the drawing surface.
+std::uint64_t DibPixelCount(std::span<const std::uint8_t> info);
+inline constexpr double kCostDecodePixel = 15;
+
 // Checks a DIB's header against the bytes that carry its pixels.
 DibVerdict CheckDib(std::span<const std::uint8_t> info, std::size_t bitsSize);
 

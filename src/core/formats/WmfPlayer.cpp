@@ -112,6 +112,7 @@ std::shared_ptr<const MetafileImage> WmfPlayer::Dib(const RecordReader& r, std::
         case DibVerdict::Usable:
             break;
     }
+    canvas_.Charge(double(DibPixelCount(parts->info)) * kCostDecodePixel);
     return MetafileImage::FromDib(parts->info, parts->bits, false);
 }
 
@@ -348,6 +349,7 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
                 case DibVerdict::Usable:
                     break;
             }
+            canvas_.Charge(double(DibPixelCount(info)) * kCostDecodePixel);
             const auto image = MetafileImage::FromDib(info, parts->bits, false);
             if (!image) break;
             const double top =
@@ -458,13 +460,13 @@ std::optional<std::vector<std::uint8_t>> FindEmbeddedEmf(std::span<const std::ui
     }
 }
 
-void PlayWmf(std::span<const std::uint8_t> wmf, Canvas& canvas, std::uint64_t workBudget) {
+void PlayWmf(std::span<const std::uint8_t> wmf, Canvas& canvas) {
     const WmfHeader header = ReadWmfHeader(wmf);
     WmfPlayer player(header, canvas);
     ForEachRecord(wmf, [&](std::uint16_t function, const RecordReader& r) {
+        canvas.Charge(kCostRecord);
         player.Record(function, r);
         if (!canvas.Healthy()) throw RecordError("drawing failed");
-        if (canvas.Work() > workBudget) throw RecordError("picture needs too much work");
         return true;
     });
 }

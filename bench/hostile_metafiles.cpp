@@ -67,6 +67,58 @@ std::vector<std::uint8_t> ZeroUnitsWmf() { return WmfBuilder(16384, 16384, 1, 0)
 // Header and end record only, with a frame of 16384 x 16384 device pixels: 128 bytes.
 std::vector<std::uint8_t> HugeFrameEmf() { return EmfBuilder(16384, 16384).Finish(); }
 
+std::vector<std::uint8_t> Le(std::initializer_list<std::int64_t> words) {
+    std::vector<std::uint8_t> body;
+    for (std::int64_t v : words) {
+        for (int i = 0; i < 4; ++i) body.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+    return body;
+}
+
+// Rectangles over the whole picture whose edges fall between pixels (a world transform
+// shifts them by half a pixel), which the drawing library fills on a slow path.
+std::vector<std::uint8_t> UnalignedRectanglesEmf(int side, int count) {
+    EmfBuilder emf(side, side);
+    emf.Raw(35, Le({0x3F800000, 0, 0, 0x3F800000, 0x3F000000, 0x3F000000}));  // translate 0.5
+    for (int i = 0; i < count; ++i) emf.Rec(43, {0, 0, side - 1, side - 1});
+    return emf.Finish();
+}
+
+// Bit-block transfers of the brush with the destination (exclusive or), computed pixel by
+// pixel over the whole picture.
+std::vector<std::uint8_t> PatternInvertEmf(int side, int count) {
+    EmfBuilder emf(side, side);
+    for (int i = 0; i < count; ++i) {
+        std::vector<std::uint8_t> body = Le({0, 0, side - 1, side - 1, 0, 0, side, side,
+                                             0x005A0049, 0, 0, 0x3F800000, 0, 0, 0x3F800000,
+                                             0, 0, 0, 0, 0, 0, 0, 0});
+        emf.Raw(76, body);
+    }
+    return emf.Finish();
+}
+
+// One text record of 200,000 letters 150 pixels high, all at the same place (advances of 0).
+std::vector<std::uint8_t> PiledTextEmf(int side, int letters) {
+    EmfBuilder emf(side, side);
+    std::vector<std::uint8_t> font = Le({1, -150, 0, 0, 0, 400, 0});
+    font.resize(font.size() + 64 + 4, 0);
+    const char* face = "DejaVu Sans";
+    for (int i = 0; face[i]; ++i) font[4 + 28 + 2 * i] = static_cast<std::uint8_t>(face[i]);
+    emf.Raw(82, font).Rec(37, {1});
+    const std::uint32_t offString = 76;
+    const std::uint32_t offDx = offString + static_cast<std::uint32_t>(2 * letters + 3) / 4 * 4;
+    std::vector<std::uint8_t> body = Le({0, 0, 0, 0, 1, 0, 0, side / 2, side / 2, letters,
+                                         offString, 0, 0, 0, 0, 0, offDx});
+    for (int i = 0; i < letters; ++i) {
+        body.push_back('W');
+        body.push_back(0);
+    }
+    while ((body.size() + 8) % 4) body.push_back(0);
+    body.resize(body.size() + 4 * static_cast<std::size_t>(letters), 0);
+    emf.Raw(84, body);
+    return emf.Finish();
+}
+
 enum class Write { None, Emf, Wmf };
 
 struct Case {
@@ -155,6 +207,9 @@ int main(int argc, char** argv) {
         {"emf-128-bytes", HugeFrameEmf},
         {"emf-128-bytes-to-emf", HugeFrameEmf, Write::Emf},
         {"emf-128-bytes-to-wmf", HugeFrameEmf, Write::Wmf},
+        {"emf-unaligned-rectangles-4096", [] { return UnalignedRectanglesEmf(4096, 40000); }},
+        {"emf-pattern-invert-4096", [] { return PatternInvertEmf(4096, 10000); }},
+        {"emf-piled-text-2048", [] { return PiledTextEmf(2048, 200000); }},
     };
     std::printf("hostile metafiles (limit %d s per case)\n", limit);
     for (const Case& c : cases) {

@@ -298,7 +298,9 @@ TEST(ozmEmfUnit, WrittenRowsHaveZeroPadding) {
         const std::size_t bits = 108 + Le32(emf, 108 + 56);
         for (int y = 0; y < 2; ++y) {
             const std::size_t at = bits + bitmap.Stride() * static_cast<std::size_t>(y);
-            if (depth == 1) EXPECT_EQ(emf[at] & 0x07, 0);
+            if (depth == 1) {
+                EXPECT_EQ(emf[at] & 0x07, 0);
+            }
             const std::size_t used = (static_cast<std::size_t>(width) * depth + 7) / 8;
             for (std::size_t i = used; i < bitmap.Stride(); ++i) EXPECT_EQ(emf[at + i], 0);
         }

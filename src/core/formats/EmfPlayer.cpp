@@ -124,8 +124,7 @@ std::shared_ptr<const MetafileImage> EmfPlayer::Dib(const RecordReader& r, std::
         case DibVerdict::Usable:
             break;
     }
-    canvas_.Charge(double(DibPixelCount(info)) * kCostDecodePixel);
-    return MetafileImage::FromDib(info, bits, useAlpha);
+    return canvas_.DecodeImage(info, info.data(), bits, useAlpha);
 }
 
 void EmfPlayer::Poly(std::uint32_t type, const RecordReader& r, bool small) {
@@ -328,8 +327,7 @@ void EmfPlayer::SetDiBitsToDevice(const RecordReader& r) {
         case DibVerdict::Usable:
             break;
     }
-    canvas_.Charge(double(DibPixelCount(info)) * kCostDecodePixel);
-    const auto image = MetafileImage::FromDib(info, bits, false);
+    const auto image = canvas_.DecodeImage(info, infoBytes.data(), bits, false, scans);
     if (!image) return;
     const double top = image->BottomUp() ? double(image->Height()) + startScan - (ySrc + cySrc)
                                          : ySrc - double(startScan);

@@ -116,6 +116,7 @@ bool IsRectilinear(const Path& path) {
 // every line, and sorts them), setting up an edge, a pixel under a clip mask, a pixel of a
 // bitwise operation, a pixel of a shaded mesh. Overestimates only refuse absurd pictures.
 constexpr double kCostPixel = 2;
+constexpr double kCostUnalignedBoxPixel = 8;  // boxes between pixel edges take a slow path
 constexpr double kCostMaskedPixel = 40;
 constexpr double kCostBitwisePixel = 8;
 constexpr double kCostRop3Pixel = 60;
@@ -181,6 +182,14 @@ EdgeCount CountEdges(const Path& path, double y0, double y1, double widen = 0) {
     return n;
 }
 
+bool OnWholePixels(const Path& path) {
+    for (const PathElement& e : path.Elements()) {
+        if (e.op == PathOp::Close) continue;
+        if (e.p[0].x != std::round(e.p[0].x) || e.p[0].y != std::round(e.p[0].y)) return false;
+    }
+    return true;
+}
+
 std::uint32_t Rgb(const Colour& c) {
     return (std::uint32_t{c.r} << 16) | (std::uint32_t{c.g} << 8) | c.b;
 }
@@ -232,14 +241,15 @@ constexpr std::uint8_t kHatches[6][8] = {
 }  // namespace
 
 Canvas::Canvas(cairo_surface_t* target, const Affine& deviceToTarget, PointD devicePixelsPerMm,
-               WorkMeter& meter)
+               WorkMeter& meter, ImageCache* images)
     : target_(target),
       cr_(cairo_create(target)),
       width_(cairo_image_surface_get_width(target)),
       height_(cairo_image_surface_get_height(target)),
       deviceToTarget_(deviceToTarget),
       devicePixelsPerMm_(devicePixelsPerMm),
-      meter_(meter) {
+      meter_(meter),
+      images_(images ? images : &ownImages_) {
     state_.pen.colour = {0, 0, 0};
     state_.brush.colour = {255, 255, 255};
     state_.font.face = "";
@@ -696,7 +706,8 @@ void Canvas::FillTarget(const Path& path, const Brush& brush, bool evenOdd) {
     const PixelBox box = BoxOfPath(path, 1, width_, height_);
     if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
     const bool bitwise = state_.rop2 != gdi::kR2CopyPen && state_.rop2 != gdi::kR2Nop;
-    ChargeArea(box, bitwise ? kCostBitwisePixel : kCostPixel);
+    const bool slowBoxes = IsRectilinear(path) && !OnWholePixels(path);
+    ChargeArea(box, bitwise ? kCostBitwisePixel : slowBoxes ? kCostUnalignedBoxPixel : kCostPixel);
     ChargePath(path, box, 0);
     Paint(brush.colour, box, [&](cairo_t* cr, bool coverageOnly) {
         AddPath(cr, path);

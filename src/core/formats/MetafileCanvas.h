@@ -153,8 +153,9 @@ class Canvas {
     // surface; `devicePixelsPerMm` gives the device resolution for the metric mapping modes.
     // `meter` counts the work of every drawing; a drawing that would pass its budget throws
     // WorkLimitError before it starts.
+    // `images` keeps decoded images from tile to tile; without it each is decoded per use.
     Canvas(cairo_surface_t* target, const Affine& deviceToTarget, PointD devicePixelsPerMm,
-           WorkMeter& meter);
+           WorkMeter& meter, ImageCache* images = nullptr);
 
     DcState& State() { return state_; }
     const DcState& State() const { return state_; }
@@ -245,8 +246,15 @@ class Canvas {
     // Whether every cairo call so far succeeded.
     bool Healthy() const;
 
-    // Adds work done outside the canvas (decoding a record's image, say) to the meter.
+    // Adds work done outside the canvas to the meter.
     void Charge(double units);
+    // Decodes a record's image (see ImageCache::Decode), charging the meter.
+    std::shared_ptr<const MetafileImage> DecodeImage(std::span<const std::uint8_t> info,
+                                                     const std::uint8_t* keyInfo,
+                                                     std::span<const std::uint8_t> bits,
+                                                     bool useAlpha, std::uint32_t lines = 0) {
+        return images_->Decode(info, keyInfo, bits, useAlpha, lines, meter_);
+    }
 
   private:
     void ApplyIsotropic();
@@ -287,6 +295,8 @@ class Canvas {
     Affine deviceToTarget_;
     PointD devicePixelsPerMm_;
     WorkMeter& meter_;
+    ImageCache ownImages_;
+    ImageCache* images_;
     DcState state_;
     std::vector<DcState> saved_;
     bool inPath_ = false;

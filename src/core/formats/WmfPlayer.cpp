@@ -112,8 +112,7 @@ std::shared_ptr<const MetafileImage> WmfPlayer::Dib(const RecordReader& r, std::
         case DibVerdict::Usable:
             break;
     }
-    canvas_.Charge(double(DibPixelCount(parts->info)) * kCostDecodePixel);
-    return MetafileImage::FromDib(parts->info, parts->bits, false);
+    return canvas_.DecodeImage(parts->info, parts->info.data(), parts->bits, false);
 }
 
 void WmfPlayer::TextOut(const RecordReader& r) {
@@ -349,8 +348,8 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
                 case DibVerdict::Usable:
                     break;
             }
-            canvas_.Charge(double(DibPixelCount(info)) * kCostDecodePixel);
-            const auto image = MetafileImage::FromDib(info, parts->bits, false);
+            const auto image =
+                canvas_.DecodeImage(info, parts->info.data(), parts->bits, false, scans);
             if (!image) break;
             const double top =
                 image->BottomUp() ? image->Height() + startScan - (ySrc + h) : ySrc - startScan;

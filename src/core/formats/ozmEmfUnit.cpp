@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -21,6 +22,10 @@ using namespace metafile;
 // Pictures are drawn in tiles of at most this many pixels a side, which bounds the drawing
 // surface's memory (64 MiB) whatever the picture's size and stays inside cairo's limits.
 constexpr int kTileSide = 4096;
+
+// Memory a picture may take while it is drawn: its bitmap, a tile and the images decoded
+// from its records. The largest bitmap allowed (2^28 pixels, 768 MiB) and a tile fit.
+constexpr std::uint64_t kImageMemory = std::uint64_t{896} << 20;
 
 // Work allowed for drawing one picture, whatever its size and however many tiles it takes,
 // in the units of WorkMeter (about a nanosecond of one core each): a few seconds, which
@@ -121,20 +126,17 @@ struct Picture {
     int height = 0;
 };
 
-// Plays the picture into one tile of the target whose top left pixel is (x0, y0).
-void PlayTile(const Picture& picture, cairo_surface_t* tile, int x0, int y0, WorkMeter& meter) {
+// Plays the picture into one tile of the target whose top left pixel is (x0, y0); the tile
+// starts white.
+void PlayTile(const Picture& picture, cairo_surface_t* tile, int x0, int y0, WorkMeter& meter,
+              ImageCache& images) {
     const Affine toTile = Affine::Translate(-x0, -y0);
-    {
-        ContextPtr cr(cairo_create(tile));
-        cairo_set_source_rgb(cr.get(), 1, 1, 1);
-        cairo_paint(cr.get());
-    }
 
     auto playEmf = [&](std::span<const std::uint8_t> data, const EmfHeader& header) {
         const auto place = PlaceEmf(header, picture.width, picture.height);
         if (!place) throw RecordError("reference device of no size");
         Canvas canvas(tile, Affine::Compose(place->deviceToPicture, toTile),
-                      place->devicePixelsPerMm, meter);
+                      place->devicePixelsPerMm, meter, &images);
         PlayEmf(data, header, canvas);
     };
 
@@ -164,7 +166,8 @@ void PlayTile(const Picture& picture, cairo_surface_t* tile, int x0, int y0, Wor
     const double sy = picture.height / bh;
     const Affine boxToPicture{sx, 0, 0, sy, -ph.left * sx, -ph.top * sy};
     const double upi = ph.unitsPerInch;
-    Canvas canvas(tile, Affine::Compose(boxToPicture, toTile), {upi / 25.4, upi / 25.4}, meter);
+    Canvas canvas(tile, Affine::Compose(boxToPicture, toTile), {upi / 25.4, upi / 25.4}, meter,
+                  &images);
     // The box maps onto the picture; records that set their own window remap into it.
     DcState& s = canvas.State();
     s.mapMode = gdi::kMmAnisotropic;
@@ -252,16 +255,30 @@ bool PlayMetafileIntoBitmap(std::span<const std::uint8_t> data, Bitmap& bitmap,
             return Refuse(reason, "out of memory");
         }
         WorkMeter meter(kPictureWorkBudget);
+        // One block of memory serves every tile in turn: fresh memory for each would be
+        // cleared by the system once more per tile.
+        const std::size_t tilePixels = std::size_t(std::min(kTileSide, picture->width)) *
+                                       std::size_t(std::min(kTileSide, picture->height));
+        const auto pixelsOfTile = std::make_unique_for_overwrite<std::uint32_t[]>(tilePixels);
+        // A picture of several tiles keeps the images its records decode for the next tiles,
+        // in what memory the picture and its tile leave of kImageMemory.
+        const std::uint64_t held = std::uint64_t{bitmap.DataSize()} + 4 * tilePixels;
+        const bool severalTiles = picture->width > kTileSide || picture->height > kTileSide;
+        ImageCache images(severalTiles && held < kImageMemory ? kImageMemory - held : 0);
         for (int y0 = 0; y0 < picture->height; y0 += kTileSide) {
             for (int x0 = 0; x0 < picture->width; x0 += kTileSide) {
                 const int tw = std::min(kTileSide, picture->width - x0);
                 const int th = std::min(kTileSide, picture->height - y0);
-                SurfacePtr tile = MakeImageSurface(CAIRO_FORMAT_RGB24, tw, th);
-                if (!tile) {
+                // White, the colour of everything the picture leaves unpainted.
+                std::fill_n(pixelsOfTile.get(), std::size_t(tw) * std::size_t(th), 0xFFFFFFFFu);
+                SurfacePtr tile(cairo_image_surface_create_for_data(
+                    reinterpret_cast<unsigned char*>(pixelsOfTile.get()), CAIRO_FORMAT_RGB24, tw,
+                    th, tw * 4));
+                if (cairo_surface_status(tile.get()) != CAIRO_STATUS_SUCCESS) {
                     bitmap.Clear();
                     return Refuse(reason, "out of memory");
                 }
-                PlayTile(*picture, tile.get(), x0, y0, meter);
+                PlayTile(*picture, tile.get(), x0, y0, meter, images);
                 cairo_surface_flush(tile.get());
                 const std::uint8_t* pixels = cairo_image_surface_get_data(tile.get());
                 const int stride = cairo_image_surface_get_stride(tile.get());

@@ -25,7 +25,7 @@ constexpr int kTileSide = 4096;
 
 // Memory a picture may take while it is drawn: its bitmap, a tile and the images decoded
 // from its records. The largest bitmap allowed (2^28 pixels, 768 MiB) and a tile fit.
-constexpr std::uint64_t kImageMemory = std::uint64_t{896} << 20;
+constexpr std::uint64_t kDrawingMemory = std::uint64_t{896} << 20;
 
 // Work allowed for drawing one picture, whatever its size and however many tiles it takes,
 // in the units of WorkMeter (about a nanosecond of one core each): a few seconds, which
@@ -261,10 +261,10 @@ bool PlayMetafileIntoBitmap(std::span<const std::uint8_t> data, Bitmap& bitmap,
                                        std::size_t(std::min(kTileSide, picture->height));
         const auto pixelsOfTile = std::make_unique_for_overwrite<std::uint32_t[]>(tilePixels);
         // A picture of several tiles keeps the images its records decode for the next tiles,
-        // in what memory the picture and its tile leave of kImageMemory.
+        // in what memory the picture and its tile leave of kDrawingMemory.
         const std::uint64_t held = std::uint64_t{bitmap.DataSize()} + 4 * tilePixels;
         const bool severalTiles = picture->width > kTileSide || picture->height > kTileSide;
-        ImageCache images(severalTiles && held < kImageMemory ? kImageMemory - held : 0);
+        ImageCache images(severalTiles && held < kDrawingMemory ? kDrawingMemory - held : 0);
         for (int y0 = 0; y0 < picture->height; y0 += kTileSide) {
             for (int x0 = 0; x0 < picture->width; x0 += kTileSide) {
                 const int tw = std::min(kTileSide, picture->width - x0);

@@ -347,6 +347,106 @@ TEST(MetafilePlayer, DashedPensAndGradients) {
     EXPECT_GT(At(b, 58, 15).red, 225);
 }
 
+// Letter pairs a font may join into one ligature glyph. A text record places every
+// character at its own advance, so the word must draw like its characters drawn one record
+// each at the same places: a joined "fi" would leave the i's place empty.
+const char* const kLigatureWords[] = {"fi", "fl", "ff", "ffi", "Metafile", "five"};
+
+std::u16string Utf16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+TEST(MetafilePlayer, EnhancedTextDrawsEveryCharacterAsItsOwnGlyph) {
+    constexpr std::uint32_t kMoveTo = 27;
+    for (const std::string word : kLigatureWords) {
+        for (const bool withDx : {true, false}) {
+            auto start = [&] {
+                EmfBuilder e(160, 40);
+                e.Raw(kFont, FontBody(1, -24, "DejaVu Sans")).Rec(kSelectObject, {1});
+                e.Rec(kSetBkMode, {1}).Rec(kSetTextColor, {0});
+                // Baseline; without advances the current position carries the letters on.
+                e.Rec(kSetTextAlign, {withDx ? 24 : 25}).Rec(kMoveTo, {8, 30});
+                return e;
+            };
+            EmfBuilder whole = start();
+            const std::vector<std::int32_t> dx(word.size(), 17);
+            whole.Raw(kTextW,
+                      TextBody(8, 30, Utf16(word), withDx ? dx : std::vector<std::int32_t>{}));
+            EmfBuilder single = start();
+            for (std::size_t i = 0; i < word.size(); ++i) {
+                single.Raw(
+                    kTextW,
+                    TextBody(8 + 17 * static_cast<std::int32_t>(i), 30, Utf16(word.substr(i, 1)),
+                             withDx ? std::vector<std::int32_t>{17} : std::vector<std::int32_t>{}));
+            }
+            const Bitmap a = Play(whole.Finish());
+            const Bitmap b = Play(single.Finish());
+            EXPECT_GT(DarkPixels(a, 0, 0, 160, 40), 20) << word;
+            // Where neighbouring letters overlap, one record blends their edges in one pass
+            // and separate records one after the other: a quarter of full ink at most.
+            EXPECT_EQ(test::CountDifferences(test::ToRgb(a), test::ToRgb(b), 70), 0)
+                << word << (withDx ? " with advances" : " without advances");
+        }
+    }
+}
+
+std::vector<std::int32_t> WmfFont(std::int16_t height, const char* face) {
+    std::vector<std::int32_t> p = {height, 0, 0, 0, 400, 0, 0, 0};  // 8 words before the face
+    for (std::size_t i = 0; i < 16; ++i) {
+        const auto lo = static_cast<std::uint8_t>(2 * i < std::strlen(face) ? face[2 * i] : 0);
+        const auto hi =
+            static_cast<std::uint8_t>(2 * i + 1 < std::strlen(face) ? face[2 * i + 1] : 0);
+        p.push_back(lo | (hi << 8));
+    }
+    return p;
+}
+
+std::vector<std::uint8_t> WmfExtText(std::int16_t x, std::int16_t y, const std::string& text,
+                                     const std::vector<std::int16_t>& dx) {
+    ByteSink s;
+    s.U16(static_cast<std::uint16_t>(y));
+    s.U16(static_cast<std::uint16_t>(x));
+    s.U16(static_cast<std::uint16_t>(text.size()));
+    s.U16(0);  // options
+    for (char c : text) s.U8(static_cast<std::uint8_t>(c));
+    if (text.size() % 2) s.U8(0);
+    for (std::int16_t d : dx) s.U16(static_cast<std::uint16_t>(d));
+    return s.bytes;
+}
+
+TEST(MetafilePlayer, WindowsTextDrawsEveryCharacterAsItsOwnGlyph) {
+    for (const std::string word : kLigatureWords) {
+        for (const bool withDx : {true, false}) {
+            auto start = [&] {
+                WmfBuilder w(160, 40, 2);
+                const auto font = WmfFont(-24, "DejaVu Sans");
+                WmfBuilder& r = w;
+                ByteSink body;
+                for (std::int32_t v : font) body.U16(static_cast<std::uint32_t>(v));
+                r.Raw(0x02FB, body.bytes).Rec(0x012D, {0});
+                r.Rec(0x0102, {1}).Rec(0x0209, {0, 0});
+                r.Rec(0x012E, {withDx ? 24 : 25}).Rec(0x0214, {30, 8});
+                return w;
+            };
+            WmfBuilder whole = start();
+            const std::vector<std::int16_t> dx(word.size(), 17);
+            whole.Raw(0x0A32, WmfExtText(8, 30, word, withDx ? dx : std::vector<std::int16_t>{}));
+            WmfBuilder single = start();
+            for (std::size_t i = 0; i < word.size(); ++i) {
+                single.Raw(0x0A32,
+                           WmfExtText(static_cast<std::int16_t>(8 + 17 * i), 30, word.substr(i, 1),
+                                      withDx ? std::vector<std::int16_t>{17}
+                                             : std::vector<std::int16_t>{}));
+            }
+            const Bitmap a = Play(whole.Finish());
+            const Bitmap b = Play(single.Finish());
+            EXPECT_GT(DarkPixels(a, 0, 0, 160, 40), 20) << word;
+            // Where neighbouring letters overlap, one record blends their edges in one pass
+            // and separate records one after the other: a quarter of full ink at most.
+            EXPECT_EQ(test::CountDifferences(test::ToRgb(a), test::ToRgb(b), 70), 0)
+                << word << (withDx ? " with advances" : " without advances");
+        }
+    }
+}
+
 TEST(MetafilePlayer, WindowsMetafileRecordsAndObjectTable) {
     WmfBuilder w(40, 20, 4);
     w.Rec(0x0103, {8}).Rec(0x020C, {20, 40}).Rec(0x020B, {0, 0});  // anisotropic 40 x 20

@@ -110,7 +110,7 @@ TEST(ozmEmfUnit, EnhancedMetafileOf100x50RecordsTheScreenAndTheFrame) {
     EXPECT_EQ(eof + 20, b.size());
 }
 
-TEST(ozmEmfUnit, ReadingFollowsTheSizeRulesAndKeepsTheDepth) {
+TEST(ozmEmfUnit, ReadingFollowsTheSizeRulesAndDrawsAt24Bits) {
     // Our own files come back at the bitmap's size, at any size.
     for (const auto& [w, h] : {std::pair{100, 50}, {1, 1}, {37, 251}, {1999, 3}}) {
         const Bitmap bitmap = test::MakePatternBitmap(w, h, 24);
@@ -129,16 +129,17 @@ TEST(ozmEmfUnit, ReadingFollowsTheSizeRulesAndKeepsTheDepth) {
     ASSERT_TRUE(PlayMetafileIntoBitmap(inch, target));
     EXPECT_EQ(target.Width(), 96);
     EXPECT_EQ(target.Height(), 48);
-    EXPECT_EQ(target.BitCount(), 8);  // the depth it had
-    // Units per inch 0 counts as 96.
+    EXPECT_EQ(target.BitCount(), 24);  // not the depth it had
+    // Units per inch 0 measure nothing: the header is damaged.
     auto zero = test::WmfBuilder(50, 20, 1, 0).Finish();
-    ASSERT_TRUE(PlayMetafileIntoBitmap(zero, target));
-    EXPECT_EQ(target.Width(), 50);
+    std::string reason;
+    EXPECT_FALSE(PlayMetafileIntoBitmap(zero, target, &reason));
+    EXPECT_EQ(reason, "units per inch of 0");
 
-    // Unpainted areas are white, at any depth.
+    // Unpainted areas are white.
     ASSERT_TRUE(target.Create(1, 1, 16));
     ASSERT_TRUE(PlayMetafileIntoBitmap(test::EmfBuilder(7, 5).Finish(), target));
-    EXPECT_EQ(target.BitCount(), 16);
+    EXPECT_EQ(target.BitCount(), 24);
     EXPECT_EQ(target.PixelAt(6, 4), (RgbQuad{255, 255, 255, 0}));
 }
 
@@ -174,6 +175,141 @@ TEST(ozmEmfUnit, RefusesWhatIsNeitherKind) {
     EXPECT_FALSE(PlayMetafileIntoBitmap(noDevice, target));
 }
 
+std::string Reason(const std::vector<std::uint8_t>& data) {
+    Bitmap target;
+    std::string reason;
+    EXPECT_FALSE(PlayMetafileIntoBitmap(data, target, &reason));
+    return reason;
+}
+
+TEST(ozmEmfUnit, EveryRefusalSaysWhy) {
+    EXPECT_EQ(Reason({}), "not a metafile");
+    EXPECT_EQ(Reason(std::vector<std::uint8_t>(64, 'x')), "not a metafile");
+    auto wmf = test::WmfBuilder(10, 10).Finish();
+    EXPECT_EQ(Reason(std::vector<std::uint8_t>(wmf.begin() + 22, wmf.end())),
+              "non-placeable WMF files are not supported");
+    auto badSum = wmf;
+    badSum[20] ^= 1;
+    EXPECT_EQ(Reason(badSum), "placeable metafile header has a wrong checksum");
+    // 46 bytes: placeable header at 0 units per inch, metafile header, end record.
+    const auto zeroUnits = test::WmfBuilder(16384, 16384, 1, 0).Finish();
+    EXPECT_EQ(zeroUnits.size(), 46u);
+    EXPECT_EQ(Reason(zeroUnits), "units per inch of 0");
+    EXPECT_EQ(Reason(test::WmfBuilder(0, 10).Finish()).rfind("image ", 0), 0u);
+    auto huge = test::EmfBuilder(10, 10).Finish();
+    for (std::size_t at : {32u, 36u}) huge[at + 3] = 0x7F;  // frame of 20 km
+    EXPECT_EQ(Reason(huge).rfind("image too large: ", 0), 0u) << Reason(huge);
+    auto noDevice = test::EmfBuilder(10, 10).Finish();
+    for (std::size_t at = 80; at < 88; ++at) noDevice[at] = 0;
+    EXPECT_EQ(Reason(noDevice), "metafile reference device has no size");
+    auto cut = test::EmfBuilder(10, 10).Finish(false);
+    EXPECT_EQ(Reason(cut), "metafile ends without its end record");
+}
+
+std::vector<std::uint8_t> EmfPlusComment() {
+    test::ByteSink plus;
+    plus.U32(16);
+    plus.U32(0x2B464D45);  // "EMF+"
+    for (std::uint32_t v : {0x4001u, 12u, 0u, 0u}) plus.U32(v);
+    return plus.bytes;
+}
+
+TEST(ozmEmfUnit, PicturesOnlyInEmfPlusRecordsAreRefused) {
+    test::EmfBuilder only(20, 20);
+    only.Raw(70, EmfPlusComment()).Rec(33, {}).Raw(70, EmfPlusComment());  // a save is no drawing
+    EXPECT_EQ(Reason(only.Finish()), "EMF+ records are not supported");
+    // A dual file also carries the picture as plain records: those are drawn.
+    test::EmfBuilder dual(20, 20);
+    dual.Raw(70, EmfPlusComment());
+    dual.Rec(39, {1, 0, 0x00FF0000, 0}).Rec(37, {1}).Rec(43, {0, 0, 20, 20});
+    Bitmap target;
+    ASSERT_TRUE(PlayMetafileIntoBitmap(dual.Finish(), target));
+    EXPECT_EQ(target.PixelAt(10, 10), (RgbQuad{255, 0, 0, 0}));
+}
+
+TEST(ozmEmfUnit, APictureDoesNotDependOnTheBitmapReadBefore) {
+    test::EmfBuilder e(40, 30);
+    e.Rec(39, {1, 0, 0x003080F0, 0}).Rec(37, {1}).Rec(42, {2, 2, 30, 25});  // orange ellipse
+    e.Rec(39, {2, 0, 0x00A03010, 0}).Rec(37, {2}).Rec(43, {20, 10, 38, 28});
+    const auto emf = e.Finish();
+    test::WmfBuilder w(40, 30, 2);
+    w.Rec(0x02FC, {0, 0xC040, 0x0020, 0}).Rec(0x012D, {0}).Rec(0x0418, {25, 30, 2, 2});
+    const auto wmf = w.Finish();
+
+    Bitmap grey;
+    ASSERT_TRUE(grey.Create(5, 5, 8));
+    for (int i = 0; i < 256; ++i) {
+        const auto v = static_cast<std::uint8_t>(i);
+        grey.Palette()[static_cast<std::size_t>(i)] = RgbQuad{v, v, v, 0};
+    }
+    const Bitmap before[] = {test::MakePatternBitmap(9, 9, 1), test::MakePatternBitmap(9, 9, 4),
+                             grey, test::MakePatternBitmap(9, 9, 24)};
+    for (const auto* data : {&emf, &wmf}) {
+        Bitmap fresh;
+        ASSERT_TRUE(PlayMetafileIntoBitmap(*data, fresh));
+        EXPECT_EQ(fresh.BitCount(), 24);
+        for (const Bitmap& previous : before) {
+            Bitmap target = previous;
+            ASSERT_TRUE(PlayMetafileIntoBitmap(*data, target));
+            EXPECT_TRUE(target == fresh) << "after a " << previous.BitCount() << "-bit bitmap";
+        }
+    }
+}
+
+// One polygon whose edges zigzag over the whole picture: each edge crosses every scan line.
+std::vector<std::uint8_t> ZigzagEmf(int side, int edges) {
+    test::EmfBuilder e(side, side);
+    test::ByteSink poly;
+    for (int v : {0, 0, side - 1, side - 1}) poly.U32(static_cast<std::uint32_t>(v));
+    poly.U32(static_cast<std::uint32_t>(edges));
+    for (int i = 0; i < edges; ++i) {
+        poly.U16(static_cast<std::uint32_t>(static_cast<std::int64_t>(i) * (side - 1) / edges));
+        poly.U16(i % 2 ? static_cast<std::uint32_t>(side - 1) : 0u);
+    }
+    e.Raw(86, poly.bytes);
+    return e.Finish();
+}
+
+TEST(ozmEmfUnit, PicturesTooCostlyToDrawAreRefusedBeforeTheWork) {
+    // 400 KB asking for 100,000 edges times 4096 scan lines: refused at once, not drawn for
+    // a minute. The same polygon over a few lines, and a few thousand edges, still draw.
+    EXPECT_EQ(Reason(ZigzagEmf(4096, 100000)), "metafile too complex to draw");
+    Bitmap target;
+    EXPECT_TRUE(PlayMetafileIntoBitmap(ZigzagEmf(40, 100000), target));
+    EXPECT_TRUE(PlayMetafileIntoBitmap(ZigzagEmf(600, 2000), target));
+    // Hundreds of rectangles over a large picture: 7 KB, each a full repaint.
+    test::WmfBuilder w(4096, 4096);
+    for (int i = 0; i < 500; ++i) w.Rec(0x041B, {4096, 4096, 0, 0});
+    EXPECT_EQ(Reason(w.Finish()), "metafile too complex to draw");
+}
+
+TEST(ozmEmfUnit, WrittenRowsHaveZeroPadding) {
+    // A 3-pixel 24-bit row has 3 bytes of padding, a 5-pixel 1-bit row 5 unused bits and 3
+    // bytes; whatever the bitmap's memory holds there, the file holds zeros.
+    for (const auto& [width, depth] : {std::pair{3, 24}, {5, 1}}) {
+        Bitmap bitmap = test::MakePatternBitmap(width, 2, depth);
+        for (int y = 0; y < 2; ++y) {
+            std::uint8_t* row = bitmap.Row(y);
+            const std::size_t used = (static_cast<std::size_t>(width) * depth + 7) / 8;
+            if (depth == 1) row[0] |= 0x07;
+            for (std::size_t i = used; i < bitmap.Stride(); ++i) row[i] = 0xAB;
+        }
+        const auto emf = Build(bitmap, MetafileKind::Emf);
+        const std::size_t bits = 108 + Le32(emf, 108 + 56);
+        for (int y = 0; y < 2; ++y) {
+            const std::size_t at = bits + bitmap.Stride() * static_cast<std::size_t>(y);
+            if (depth == 1) {
+                EXPECT_EQ(emf[at] & 0x07, 0);
+            }
+            const std::size_t used = (static_cast<std::size_t>(width) * depth + 7) / 8;
+            for (std::size_t i = used; i < bitmap.Stride(); ++i) EXPECT_EQ(emf[at + i], 0);
+        }
+        Bitmap back;
+        ASSERT_TRUE(PlayMetafileIntoBitmap(emf, back));
+        EXPECT_EQ(test::CountDifferences(test::ToRgb(bitmap), test::ToRgb(back)), 0);
+    }
+}
+
 TEST(ozmEmfUnit, WriterChoosesWmfByCodeAndUpperCaseExtension) {
     test::ScratchDir dir;
     const Bitmap bitmap = test::MakePatternBitmap(100, 50, 24);
@@ -199,9 +335,9 @@ TEST(ozmEmfUnit, RoundTripGivesBackEveryDepthPixelForPixel) {
         for (const auto& [w, h] : {std::pair{100, 50}, {13, 7}}) {
             const Bitmap source = test::MakePatternBitmap(w, h, depth, depth * 7 + w);
             for (MetafileKind kind : {MetafileKind::Emf, MetafileKind::Wmf}) {
-                Bitmap target = source;  // same depth and palette, as a working bitmap keeps
+                Bitmap target = source;  // what the working bitmap held has no say
                 ASSERT_TRUE(PlayMetafileIntoBitmap(Build(source, kind), target));
-                EXPECT_EQ(target.BitCount(), depth);
+                EXPECT_EQ(target.BitCount(), 24);
                 EXPECT_EQ(test::CountDifferences(test::ToRgb(source), test::ToRgb(target)), 0)
                     << "depth " << depth << " size " << w << "x" << h
                     << (kind == MetafileKind::Wmf ? " wmf" : " emf");

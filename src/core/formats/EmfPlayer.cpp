@@ -124,7 +124,7 @@ std::shared_ptr<const MetafileImage> EmfPlayer::Dib(const RecordReader& r, std::
         case DibVerdict::Usable:
             break;
     }
-    return MetafileImage::FromDib(info, bits, useAlpha);
+    return canvas_.DecodeImage(info, info.data(), bits, useAlpha);
 }
 
 void EmfPlayer::Poly(std::uint32_t type, const RecordReader& r, bool small) {
@@ -327,7 +327,7 @@ void EmfPlayer::SetDiBitsToDevice(const RecordReader& r) {
         case DibVerdict::Usable:
             break;
     }
-    const auto image = MetafileImage::FromDib(info, bits, false);
+    const auto image = canvas_.DecodeImage(info, infoBytes.data(), bits, false, scans);
     if (!image) return;
     const double top = image->BottomUp() ? double(image->Height()) + startScan - (ySrc + cySrc)
                                          : ySrc - double(startScan);
@@ -717,8 +717,7 @@ bool EmfPlayer::Record(std::uint32_t type, const RecordReader& r) {
 
 }  // namespace
 
-void PlayEmf(std::span<const std::uint8_t> data, const EmfHeader& header, Canvas& canvas,
-             std::uint64_t workBudget) {
+void PlayEmf(std::span<const std::uint8_t> data, const EmfHeader& header, Canvas& canvas) {
     EmfPlayer player(header, canvas);
     std::size_t offset = header.headerSize;
     while (true) {
@@ -728,9 +727,9 @@ void PlayEmf(std::span<const std::uint8_t> data, const EmfHeader& header, Canvas
         const std::uint32_t size = head.U32(4);
         if (size < 8 || size > data.size() - offset) throw RecordError("record size out of range");
         const RecordReader record(data.subspan(offset, size));
+        canvas.Charge(kCostRecord);
         if (!player.Record(type, record)) return;
         if (!canvas.Healthy()) throw RecordError("drawing failed");
-        if (canvas.Work() > workBudget) throw RecordError("picture needs too much work");
         offset += size;
     }
 }

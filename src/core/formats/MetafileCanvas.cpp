@@ -110,6 +110,86 @@ bool IsRectilinear(const Path& path) {
     return true;
 }
 
+// What the drawing library's work costs, in the meter's units (about a nanosecond of one
+// core each), measured on the operations it runs: compositing a pixel, stepping one edge of
+// a polygon across one scan line (its scan converter keeps every crossing edge active on
+// every line, and sorts them), setting up an edge, a pixel under a clip mask, a pixel of a
+// bitwise operation, a pixel of a shaded mesh. Overestimates only refuse absurd pictures.
+constexpr double kCostPixel = 2;
+constexpr double kCostUnalignedBoxPixel = 8;  // boxes between pixel edges take a slow path
+constexpr double kCostMaskedPixel = 40;
+constexpr double kCostBitwisePixel = 8;
+constexpr double kCostRop3Pixel = 60;
+constexpr double kCostMeshPixel = 250;
+constexpr double kCostEdgeRow = 200;
+constexpr double kCostEdge = 100;
+constexpr double kCostCall = 1000;
+
+// Edges a path becomes and the scan lines those edges cross between rows y0 and y1; curves
+// count as the segments the library flattens them into (at a tolerance of 0.1 pixel) and
+// cross at most the rows of their control polygon.
+struct EdgeCount {
+    double edges = 0;
+    double rows = 0;
+};
+
+EdgeCount CountEdges(const Path& path, double y0, double y1, double widen = 0) {
+    EdgeCount n;
+    PointD last{}, start{};
+    auto rowsOf = [&](double a, double b) {
+        const double lo = std::max(std::min(a, b) - widen, y0);
+        const double hi = std::min(std::max(a, b) + widen, y1);
+        return hi > lo ? hi - lo + 1 : 0.0;
+    };
+    auto segment = [&](PointD a, PointD b) {
+        n.edges += 1;
+        n.rows += rowsOf(ClampCoord(a.y), ClampCoord(b.y));
+    };
+    for (const PathElement& e : path.Elements()) {
+        switch (e.op) {
+            case PathOp::Move:
+                if (last.x != start.x || last.y != start.y) segment(last, start);
+                last = start = e.p[0];
+                break;
+            case PathOp::Line:
+                segment(last, e.p[0]);
+                last = e.p[0];
+                break;
+            case PathOp::Curve: {
+                double length = 0;
+                double lo = ClampCoord(last.y), hi = lo;
+                PointD prev = last;
+                for (int i = 0; i < 3; ++i) {
+                    length += std::hypot(ClampCoord(e.p[i].x) - ClampCoord(prev.x),
+                                         ClampCoord(e.p[i].y) - ClampCoord(prev.y));
+                    lo = std::min(lo, ClampCoord(e.p[i].y));
+                    hi = std::max(hi, ClampCoord(e.p[i].y));
+                    prev = e.p[i];
+                }
+                const double pieces = 1 + std::sqrt(length / 0.8);
+                n.edges += pieces;
+                n.rows += rowsOf(lo, hi);
+                last = e.p[2];
+                break;
+            }
+            case PathOp::Close:
+                segment(last, start);
+                last = start;
+                break;
+        }
+    }
+    if (last.x != start.x || last.y != start.y) segment(last, start);
+    return n;
+}
+
+bool OnWholePixels(const Path& path) {
+    for (const PathElement& e : path.Elements()) {
+        if (e.op == PathOp::Close) continue;
+        if (e.p[0].x != std::round(e.p[0].x) || e.p[0].y != std::round(e.p[0].y)) return false;
+    }
+    return true;
+}
+
 std::uint32_t Rgb(const Colour& c) {
     return (std::uint32_t{c.r} << 16) | (std::uint32_t{c.g} << 8) | c.b;
 }
@@ -160,13 +240,16 @@ constexpr std::uint8_t kHatches[6][8] = {
 
 }  // namespace
 
-Canvas::Canvas(cairo_surface_t* target, const Affine& deviceToTarget, PointD devicePixelsPerMm)
+Canvas::Canvas(cairo_surface_t* target, const Affine& deviceToTarget, PointD devicePixelsPerMm,
+               WorkMeter& meter, ImageCache* images)
     : target_(target),
       cr_(cairo_create(target)),
       width_(cairo_image_surface_get_width(target)),
       height_(cairo_image_surface_get_height(target)),
       deviceToTarget_(deviceToTarget),
-      devicePixelsPerMm_(devicePixelsPerMm) {
+      devicePixelsPerMm_(devicePixelsPerMm),
+      meter_(meter),
+      images_(images ? images : &ownImages_) {
     state_.pen.colour = {0, 0, 0};
     state_.brush.colour = {255, 255, 255};
     state_.font.face = "";
@@ -175,10 +258,25 @@ Canvas::Canvas(cairo_surface_t* target, const Affine& deviceToTarget, PointD dev
 
 bool Canvas::Healthy() const { return cairo_status(cr_.get()) == CAIRO_STATUS_SUCCESS; }
 
-void Canvas::CountWork(double pixels) {
+void Canvas::Charge(double units) { meter_.Charge(units); }
+
+void Canvas::ChargeArea(double pixels, double rows, double perPixel) {
     if (!std::isfinite(pixels) || pixels < 0) pixels = double(width_) * height_;
-    const double cap = double(width_) * height_ + 1024;
-    work_ += static_cast<std::uint64_t>(std::min(pixels, cap)) + 16;
+    pixels = std::min(pixels, double(width_) * height_ + 1024);
+    rows = std::isfinite(rows) ? std::clamp(rows, 0.0, double(height_)) : double(height_);
+    // Under a clip mask every figure is drawn into a group and masked onto the target.
+    const double masked = state_.clip.mask ? kCostMaskedPixel : 0;
+    meter_.Charge(kCostCall + pixels * (perPixel + masked + clipCostPerPixel_) +
+                  clipCostPerRow_ * rows);
+}
+
+void Canvas::ChargeArea(const PixelBox& box, double perPixel) {
+    ChargeArea(Area(box), std::max(0, box.y1 - box.y0), perPixel);
+}
+
+void Canvas::ChargePath(const Path& path, const PixelBox& box, double widen) {
+    const EdgeCount n = CountEdges(path, box.y0, box.y1, widen);
+    meter_.Charge(n.edges * kCostEdge + n.rows * kCostEdgeRow);
 }
 
 // ---- Mapping -------------------------------------------------------------------------------
@@ -337,9 +435,16 @@ void Canvas::ApplyClip(cairo_t* cr) const {
 
 void Canvas::EnsureClip() {
     if (appliedClipVersion_ == clipVersion_) return;
-    // Shapes other than axis-aligned boxes are clipped with through a mask of their size.
+    // Shapes other than axis-aligned boxes are scan converted again for every figure drawn
+    // through them: each drawing pays for their edges on its rows and their coverage.
+    clipCostPerRow_ = 0;
+    clipCostPerPixel_ = 0;
     for (const auto& shape : state_.clip.shapes) {
-        if (!shape->rectilinear) CountWork(Area(BoxOfPath(shape->path, 1, width_, height_)) / 4);
+        if (shape->rectilinear) continue;
+        const EdgeCount n = CountEdges(shape->path, 0, height_);
+        meter_.Charge(n.edges * kCostEdge + n.rows * kCostEdgeRow);
+        clipCostPerRow_ += (n.edges * kCostEdge + n.rows * kCostEdgeRow) / std::max(1, height_);
+        clipCostPerPixel_ += kCostPixel;
     }
     ApplyClip(cr_.get());
     appliedClipVersion_ = clipVersion_;
@@ -385,7 +490,7 @@ void Canvas::CombineClip(const Path& targetPath, bool evenOdd, int mode) {
     // Every drawing re-applies the shapes: past a few, they are merged into one mask.
     auto limitShapes = [&]() {
         if (clip.shapes.size() <= kMaxClipShapes) return;
-        CountWork(double(width_) * height_);
+        Charge(2 * kCostPixel * width_ * height_);
         SurfacePtr mask = RasterizeClip();
         if (!mask) return;
         clip = ClipState{};
@@ -411,7 +516,8 @@ void Canvas::CombineClip(const Path& targetPath, bool evenOdd, int mode) {
                 if (mode == gdi::kRgnXor) clip.shapes.push_back(inverted());
                 return;
             }
-            CountWork(2.0 * width_ * height_);
+            Charge(3 * kCostPixel * width_ * height_);
+            ChargePath(targetPath, PixelBox{0, 0, width_, height_}, 0);
             SurfacePtr mask = RasterizeClip();
             if (!mask) return;
             ContextPtr cr(cairo_create(mask.get()));
@@ -474,7 +580,7 @@ void Canvas::OffsetClip(PointD logical) {
         shape = moved;
     }
     if (clip.mask) {
-        CountWork(double(width_) * height_);
+        Charge(kCostPixel * width_ * height_);
         SurfacePtr mask = MakeImageSurface(CAIRO_FORMAT_A8, width_, height_);
         if (mask) {
             ContextPtr cr(cairo_create(mask.get()));
@@ -598,7 +704,11 @@ bool Canvas::SetBrushSource(cairo_t* cr, const Brush& brush) {
 void Canvas::FillTarget(const Path& path, const Brush& brush, bool evenOdd) {
     if (brush.style == gdi::kBsNull || path.Empty()) return;
     const PixelBox box = BoxOfPath(path, 1, width_, height_);
-    CountWork(Area(box) + path.Elements().size() * 4.0);
+    if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
+    const bool bitwise = state_.rop2 != gdi::kR2CopyPen && state_.rop2 != gdi::kR2Nop;
+    const bool slowBoxes = IsRectilinear(path) && !OnWholePixels(path);
+    ChargeArea(box, bitwise ? kCostBitwisePixel : slowBoxes ? kCostUnalignedBoxPixel : kCostPixel);
+    ChargePath(path, box, 0);
     Paint(brush.colour, box, [&](cairo_t* cr, bool coverageOnly) {
         AddPath(cr, path);
         cairo_set_fill_rule(cr, evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
@@ -691,7 +801,21 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
     }
     const PixelBox box =
         BoxOfPath(path, width * std::max(1.0, state_.miterLimit) / 2 + 2, width_, height_);
-    CountWork(std::min(PathLength(path) * width, Area(box)) + path.Elements().size() * 4.0);
+    if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
+    {
+        // The library strokes by filling the outline: two sides per segment, each crossing
+        // the segment's rows and the pen's width; every dash is a figure of its own.
+        const double length = PathLength(path);
+        const bool bitwise = state_.rop2 != gdi::kR2CopyPen && state_.rop2 != gdi::kR2Nop;
+        const double passes = !dashes.empty() && state_.bkMode == gdi::kOpaque ? 2 : 1;
+        const EdgeCount n = CountEdges(path, box.y0, box.y1, width / 2 + 1);
+        const double dashCount = dashes.empty() ? 0 : std::min(length / period, 200000.0);
+        for (int i = 0; i < passes; ++i) {
+            ChargeArea(std::min(length * (width + 2), Area(box)), box.y1 - box.y0,
+                       bitwise ? kCostBitwisePixel : kCostPixel);
+            Charge(2 * (n.edges * kCostEdge + n.rows * kCostEdgeRow) + 4 * dashCount * kCostEdge);
+        }
+    }
 
     auto stroke = [&](cairo_t* cr, const Colour& colour, bool dashed, bool coverageOnly) {
         AddPath(cr, path);
@@ -1078,7 +1202,11 @@ void Canvas::Blit(const MetafileImage* image, const RectD& srcRect, const RectD&
     if (!std::isfinite(minX + maxX + minY + maxY)) return;
     const PixelBox box = BoxOf(minX, minY, maxX, maxY, width_, height_);
     if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
-    CountWork(double(box.x1 - box.x0) * (box.y1 - box.y0));
+    {
+        // Operations other than copies are evaluated bit by bit, pixel by pixel.
+        const bool direct = rop3 == 0xCC || rop3 == 0x00 || rop3 == 0xFF || rop3 == 0xF0;
+        ChargeArea(box, direct ? 2 * kCostPixel : kCostRop3Pixel);
+    }
 
     PatternPtr sourcePattern;
     if (usesSource) {
@@ -1205,7 +1333,16 @@ void Canvas::AlphaBlend(const MetafileImage& image, const RectD& srcRect, const 
     area.LineTo(t3);
     area.LineTo(ty);
     area.Close();
-    CountWork(std::abs((tx.x - t0.x) * (ty.y - t0.y) - (tx.y - t0.y) * (ty.x - t0.x)));
+    {
+        const double x0 = std::min({t0.x, tx.x, ty.x, t3.x}),
+                     x1 = std::max({t0.x, tx.x, ty.x, t3.x});
+        const double y0 = std::min({t0.y, tx.y, ty.y, t3.y}),
+                     y1 = std::max({t0.y, tx.y, ty.y, t3.y});
+        if (!std::isfinite(x0 + x1 + y0 + y1)) return;
+        const PixelBox box = BoxOf(x0, y0, x1, y1, width_, height_);
+        if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
+        ChargeArea(box, 2 * kCostPixel);
+    }
 
     PatternPtr pattern(cairo_pattern_create_for_surface(image.Surface()));
     const cairo_matrix_t pm = ToCairo(*inverse);
@@ -1253,9 +1390,11 @@ void Canvas::BitsToDevice(const MetafileImage& image, const RectD& srcRect, Poin
 
 // ---- Gradients -----------------------------------------------------------------------------
 
-void Canvas::FillWithPattern(const Path& targetPath, cairo_pattern_t* pattern) {
+void Canvas::FillWithPattern(const Path& targetPath, cairo_pattern_t* pattern, double perPixel) {
     const PixelBox box = BoxOfPath(targetPath, 1, width_, height_);
-    CountWork(Area(box));
+    if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
+    ChargeArea(box, perPixel);
+    ChargePath(targetPath, box, 0);
     Paint(Colour{}, box, [&](cairo_t* cr, bool) {
         AddPath(cr, targetPath);
         cairo_set_source(cr, pattern);
@@ -1276,7 +1415,7 @@ void Canvas::GradientRect(const GradientVertex& a, const GradientVertex& b, bool
     cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_PAD);
     const cairo_matrix_t pm = ToCairo(*inverse);
     cairo_pattern_set_matrix(pattern.get(), &pm);
-    FillWithPattern(area, pattern.get());
+    FillWithPattern(area, pattern.get(), 2 * kCostPixel);
 }
 
 namespace {
@@ -1358,7 +1497,7 @@ void Canvas::GradientTriangle(const GradientVertex& a, const GradientVertex& b,
         cairo_mesh_pattern_end_patch(pattern.get());
     }
     outline.Close();
-    FillWithPattern(outline, pattern.get());
+    FillWithPattern(outline, pattern.get(), kCostMeshPixel);
 }
 
 // ---- Text ----------------------------------------------------------------------------------
@@ -1537,7 +1676,27 @@ void Canvas::Text(const TextRun& run) {
         if (visible[i]) shown.push_back({glyphs[i].index, pen, y});
         pen += advance[i];
     }
-    CountWork(std::abs(total) * emPx + n * 64.0);
+    {
+        // Every letter near this target is composited over its cell (large ones are filled
+        // as outlines: tens of edges crossing the letter's rows); letters far away cost
+        // only their look-up.
+        const double c = std::cos(theta), sn = std::sin(theta);
+        const double reach = 2 * emPx + 2;
+        double near = 0;
+        for (const cairo_glyph_t& g : shown) {
+            const double gx = ref.x + g.x * c - g.y * sn;
+            const double gy = ref.y + g.x * sn + g.y * c;
+            if (gx > -reach && gx < width_ + reach && gy > -reach && gy < height_ + reach) ++near;
+        }
+        const double cell = std::min(emPx * emPx * 1.5, double(width_) * height_);
+        const double perLetter =
+            cell * kCostPixel + (emPx > 200 ? 10 * emPx * kCostEdgeRow + 60 * kCostEdge : 0);
+        Charge(kCostCall + double(n) * kCostEdge + near * perLetter);
+        if (s.bkMode == gdi::kOpaque && !(run.options & gdi::kEtoOpaque)) {
+            ChargeArea(std::abs(total) * (metrics.ascent + metrics.descent) * emPx, emPx,
+                       kCostPixel);
+        }
+    }
 
     if (inPath_) {
         cairo_new_path(cr);

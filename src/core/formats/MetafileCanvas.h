@@ -16,8 +16,12 @@
 #include "core/formats/MetafileGeometry.h"
 #include "core/formats/MetafileImage.h"
 #include "core/formats/MetafileRaster.h"
+#include "core/formats/MetafileRecords.h"
 
 namespace ozm::metafile {
+
+// Reading a record and dispatching it, whatever it draws, in the units of WorkMeter.
+inline constexpr double kCostRecord = 200;
 
 struct Colour {
     std::uint8_t r = 0, g = 0, b = 0;
@@ -147,7 +151,11 @@ class Canvas {
   public:
     // `deviceToTarget` maps the metafile's device units to pixels of `target`, an RGB24
     // surface; `devicePixelsPerMm` gives the device resolution for the metric mapping modes.
-    Canvas(cairo_surface_t* target, const Affine& deviceToTarget, PointD devicePixelsPerMm);
+    // `meter` counts the work of every drawing; a drawing that would pass its budget throws
+    // WorkLimitError before it starts.
+    // `images` keeps decoded images from tile to tile; without it each is decoded per use.
+    Canvas(cairo_surface_t* target, const Affine& deviceToTarget, PointD devicePixelsPerMm,
+           WorkMeter& meter, ImageCache* images = nullptr);
 
     DcState& State() { return state_; }
     const DcState& State() const { return state_; }
@@ -238,9 +246,15 @@ class Canvas {
     // Whether every cairo call so far succeeded.
     bool Healthy() const;
 
-    // Work done so far, in pixel-sized units; the players stop a picture that goes past
-    // their budget instead of running for hours.
-    std::uint64_t Work() const { return work_; }
+    // Adds work done outside the canvas to the meter.
+    void Charge(double units);
+    // Decodes a record's image (see ImageCache::Decode), charging the meter.
+    std::shared_ptr<const MetafileImage> DecodeImage(std::span<const std::uint8_t> info,
+                                                     const std::uint8_t* keyInfo,
+                                                     std::span<const std::uint8_t> bits,
+                                                     bool useAlpha, std::uint32_t lines = 0) {
+        return images_->Decode(info, keyInfo, bits, useAlpha, lines, meter_);
+    }
 
   private:
     void ApplyIsotropic();
@@ -267,8 +281,12 @@ class Canvas {
     template <class PaintFn>
     void Paint(const Colour& colour, const PixelBox& box, PaintFn&& paint);
     // Fills a path in target pixels with a cairo pattern (the gradients) through Paint.
-    void FillWithPattern(const Path& targetPath, cairo_pattern_t* pattern);
-    void CountWork(double pixels);
+    void FillWithPattern(const Path& targetPath, cairo_pattern_t* pattern, double perPixel);
+    // Compositing `pixels` over `rows` scan lines at `perPixel`, plus what the clip adds.
+    void ChargeArea(double pixels, double rows, double perPixel);
+    void ChargeArea(const PixelBox& box, double perPixel);
+    // Scan converting a path over the rows of `box` (its edges widened by `widen` pixels).
+    void ChargePath(const Path& path, const PixelBox& box, double widen);
 
     cairo_surface_t* target_;
     ContextPtr cr_;
@@ -276,6 +294,9 @@ class Canvas {
     int height_;
     Affine deviceToTarget_;
     PointD devicePixelsPerMm_;
+    WorkMeter& meter_;
+    ImageCache ownImages_;
+    ImageCache* images_;
     DcState state_;
     std::vector<DcState> saved_;
     bool inPath_ = false;
@@ -283,7 +304,8 @@ class Canvas {
     bool pathReady_ = false;
     std::uint64_t clipVersion_ = 1;
     std::uint64_t appliedClipVersion_ = 0;
-    std::uint64_t work_ = 0;
+    double clipCostPerRow_ = 0;    // extra work per scan line a figure covers under the clip
+    double clipCostPerPixel_ = 0;  // and per pixel
     FontCache fonts_;
 
     friend class CanvasText;

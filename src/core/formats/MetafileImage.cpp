@@ -70,6 +70,13 @@ bool DibFitsItsBytes(const DibShape& s, std::size_t bitsSize) {
 
 }  // namespace
 
+std::uint64_t DibPixelCount(std::span<const std::uint8_t> info) {
+    const auto shape = ReadDibShape(info);
+    if (!shape || shape->width <= 0) return 0;
+    return static_cast<std::uint64_t>(shape->width) *
+           static_cast<std::uint64_t>(std::llabs(shape->height));
+}
+
 DibVerdict CheckDib(std::span<const std::uint8_t> info, std::size_t bitsSize) {
     const auto shape = ReadDibShape(info);
     if (!shape) return DibVerdict::Lies;
@@ -215,6 +222,26 @@ std::shared_ptr<const MetafileImage> MetafileImage::FromDib(std::span<const std:
         }
     }
     cairo_surface_mark_dirty(s);
+    return image;
+}
+
+std::shared_ptr<const MetafileImage> ImageCache::Decode(std::span<const std::uint8_t> info,
+                                                        const std::uint8_t* keyInfo,
+                                                        std::span<const std::uint8_t> bits,
+                                                        bool useAlpha, std::uint32_t lines,
+                                                        WorkMeter& meter) {
+    const Key key{keyInfo, bits.data(), bits.size(), useAlpha, lines};
+    if (const auto found = images_.find(key); found != images_.end()) return found->second;
+    meter.Charge(double(DibPixelCount(info)) * kCostDecodePixel);
+    auto image = MetafileImage::FromDib(info, bits, useAlpha);
+    if (image) {
+        const std::uint64_t bytes = std::uint64_t{4} * static_cast<std::uint64_t>(image->Width()) *
+                                    static_cast<std::uint64_t>(image->Height());
+        if (bytes <= budget_ - used_ && used_ <= budget_) {
+            used_ += bytes;
+            images_.emplace(key, image);
+        }
+    }
     return image;
 }
 

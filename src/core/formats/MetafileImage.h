@@ -3,12 +3,15 @@
 // cairo surface for drawing.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
+#include <tuple>
 #include <vector>
 
 #include "core/formats/CairoPtr.h"
+#include "core/formats/MetafileRecords.h"
 
 namespace ozm::metafile {
 
@@ -17,6 +20,12 @@ enum class DibVerdict {
     Lies,         // claims more pixel bytes than the record carries, or a broken header
     OutOfLimits,  // a real picture, but larger than this program draws from one record
 };
+
+// Pixels a DIB's header claims (0 when the header cannot be read), and what decoding one of
+// them costs in the units of WorkMeter: the decoder's pass, the colour look-up and the copy
+// into the drawing surface.
+std::uint64_t DibPixelCount(std::span<const std::uint8_t> info);
+inline constexpr double kCostDecodePixel = 15;
 
 // Checks a DIB's header against the bytes that carry its pixels.
 DibVerdict CheckDib(std::span<const std::uint8_t> info, std::size_t bitsSize);
@@ -61,6 +70,30 @@ class MetafileImage {
     int width_ = 0;
     int height_ = 0;
     bool bottomUp_ = true;
+};
+
+// Images decoded for one picture, kept while it is drawn tile by tile so that each is decoded
+// once, within a memory budget (an image that does not fit is decoded again per tile, and
+// charged again). Keys are the positions of the record's bytes in the file's data, which
+// outlives the cache.
+class ImageCache {
+  public:
+    explicit ImageCache(std::uint64_t byteBudget = 0) : budget_(byteBudget) {}
+
+    // The image of a DIB: `info` (perhaps a patched copy of the header at `keyInfo`) and
+    // `bits`; `lines` tells such copies apart. Charges `meter` for decoding unless the
+    // image is kept already. Null when the DIB cannot be decoded.
+    std::shared_ptr<const MetafileImage> Decode(std::span<const std::uint8_t> info,
+                                                const std::uint8_t* keyInfo,
+                                                std::span<const std::uint8_t> bits, bool useAlpha,
+                                                std::uint32_t lines, WorkMeter& meter);
+
+  private:
+    using Key =
+        std::tuple<const std::uint8_t*, const std::uint8_t*, std::size_t, bool, std::uint32_t>;
+    std::map<Key, std::shared_ptr<const MetafileImage>> images_;
+    std::uint64_t budget_;
+    std::uint64_t used_ = 0;
 };
 
 // The largest image a record may carry before decoding is refused: cairo's own side limit

@@ -53,6 +53,61 @@ std::span<const std::uint8_t> RecordReader::Bytes(std::size_t offset, std::size_
     return bytes_.subspan(offset, count);
 }
 
+bool DrawsSomething(std::uint32_t type) {
+    switch (type) {
+        case emr::kPolyBezier:
+        case emr::kPolygon:
+        case emr::kPolyline:
+        case emr::kPolyBezierTo:
+        case emr::kPolylineTo:
+        case emr::kPolyPolyline:
+        case emr::kPolyPolygon:
+        case emr::kSetPixelV:
+        case emr::kAngleArc:
+        case emr::kEllipse:
+        case emr::kRectangle:
+        case emr::kRoundRect:
+        case emr::kArc:
+        case emr::kChord:
+        case emr::kPie:
+        case emr::kLineTo:
+        case emr::kArcTo:
+        case emr::kPolyDraw:
+        case emr::kFillPath:
+        case emr::kStrokeAndFillPath:
+        case emr::kStrokePath:
+        case emr::kFillRgn:
+        case emr::kFrameRgn:
+        case emr::kInvertRgn:
+        case emr::kPaintRgn:
+        case emr::kBitBlt:
+        case emr::kStretchBlt:
+        case 78:  // mask blit
+        case 79:  // parallelogram blit
+        case emr::kSetDiBitsToDevice:
+        case emr::kStretchDiBits:
+        case emr::kExtTextOutA:
+        case emr::kExtTextOutW:
+        case emr::kPolyBezier16:
+        case emr::kPolygon16:
+        case emr::kPolyline16:
+        case emr::kPolyBezierTo16:
+        case emr::kPolylineTo16:
+        case emr::kPolyPolyline16:
+        case emr::kPolyPolygon16:
+        case emr::kPolyDraw16:
+        case 96:  // poly text out, 8-bit
+        case 97:  // poly text out, 16-bit
+        case emr::kSmallTextOut:
+        case emr::kAlphaBlend:
+        case emr::kTransparentBlt:
+        case emr::kGradientFill:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool LooksLikeEmf(std::span<const std::uint8_t> data) {
     const RecordReader r(data);
     return r.Has(0, 44) && r.U32(0) == emr::kHeader && r.U32(40) == kEmfSignature;

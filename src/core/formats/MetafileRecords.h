@@ -18,6 +18,35 @@ class RecordError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A picture whose drawing would cost more than the work allowed for one picture. Playback
+// stops before the costly step; the picture is refused, never drawn in part.
+class WorkLimitError : public RecordError {
+  public:
+    WorkLimitError() : RecordError("metafile too complex to draw") {}
+};
+
+// Work allowed for one picture, shared by every tile it is drawn in. Units are estimates of
+// nanoseconds on a current processor core; the estimates follow what the drawing library
+// really does (pixels composited, edges times the scan lines they cross, images decoded),
+// so that any file under a megabyte is drawn or refused within seconds.
+class WorkMeter {
+  public:
+    explicit WorkMeter(double budget) : budget_(budget) {}
+    // Adds `units` of work about to be done; throws WorkLimitError, before the work is
+    // done, when the total would pass the budget.
+    void Charge(double units) {
+        if (!(units >= 0)) throw WorkLimitError();  // NaN: an estimate that cannot be trusted
+        used_ += units;
+        if (used_ > budget_) throw WorkLimitError();
+    }
+    double Used() const { return used_; }
+    double Budget() const { return budget_; }
+
+  private:
+    double budget_;
+    double used_ = 0;
+};
+
 // Reads little-endian fields of one record or header. Every read is checked against the
 // span; a read past its end throws RecordError.
 class RecordReader {
@@ -235,6 +264,10 @@ struct PlaceableHeader {
     std::uint16_t checksum = 0;
 };
 inline constexpr std::size_t kPlaceableHeaderSize = 22;
+
+// True for enhanced-metafile records that put something on the page (figures, paths filled
+// or stroked, regions, bitmaps, text, gradients); false for state, objects and comments.
+bool DrawsSomething(std::uint32_t type);
 
 // True when the data starts with a record of type 1 that carries " EMF" at byte 40.
 bool LooksLikeEmf(std::span<const std::uint8_t> data);

@@ -23,9 +23,6 @@ class ByteWriter {
     void Append(const std::vector<std::uint8_t>& more) {
         bytes_.insert(bytes_.end(), more.begin(), more.end());
     }
-    void PatchU32(std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) bytes_[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-    }
     std::size_t Size() const { return bytes_.size(); }
     std::vector<std::uint8_t>& Bytes() { return bytes_; }
 
@@ -33,14 +30,15 @@ class ByteWriter {
     std::vector<std::uint8_t> bytes_;
 };
 
-// A packed DIB of the bitmap in its own depth: info header, colour table (palette depths),
-// rows bottom-up with the bitmap's own 4-byte padding.
-struct PackedDib {
+// The info part of a packed DIB of the bitmap in its own depth: info header and colour table
+// (palette depths). The rows follow it bottom-up with the bitmap's own 4-byte padding; they
+// are written straight from the bitmap (WriteDibRows), never copied whole.
+struct DibLayout {
     std::vector<std::uint8_t> info;
-    std::vector<std::uint8_t> bits;
+    std::uint64_t bitsSize = 0;
 };
 
-std::optional<PackedDib> MakePackedDib(const Bitmap& bitmap) {
+std::optional<DibLayout> LayOutDib(const Bitmap& bitmap) {
     const int bitCount = bitmap.BitCount();
     if (!IsValidBitCount(bitCount) || bitmap.Empty()) return std::nullopt;
     const std::uint64_t imageSize =
@@ -72,16 +70,28 @@ std::optional<PackedDib> MakePackedDib(const Bitmap& bitmap) {
         info.U8(q.red);
         info.U8(0);
     }
+    return DibLayout{std::move(info.Bytes()), imageSize};
+}
 
-    PackedDib dib;
-    dib.info = std::move(info.Bytes());
-    dib.bits.resize(static_cast<std::size_t>(imageSize));
+// Writes the rows bottom-up through one row of scratch, whose padding (and the unused bits
+// of a last partial byte) is zero whatever the bitmap's padding holds.
+bool WriteDibRows(const Bitmap& bitmap, std::FILE* file) {
     const std::size_t stride = bitmap.Stride();
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        const std::uint8_t* src = bitmap.Row(bitmap.Height() - 1 - y);
-        std::copy(src, src + stride, dib.bits.begin() + static_cast<std::ptrdiff_t>(stride * y));
+    const std::uint64_t bits = static_cast<std::uint64_t>(bitmap.Width()) * bitmap.BitCount();
+    const std::size_t used = static_cast<std::size_t>(bits / 8);
+    const int restBits = static_cast<int>(bits % 8);
+    std::vector<std::uint8_t> row(stride, 0);
+    for (int y = bitmap.Height() - 1; y >= 0; --y) {
+        const std::uint8_t* src = bitmap.Row(y);
+        std::copy(src, src + used, row.begin());
+        if (restBits) row[used] = static_cast<std::uint8_t>(src[used] & (0xFF00 >> restBits));
+        if (std::fwrite(row.data(), 1, stride, file) != stride) return false;
     }
-    return dib;
+    return true;
+}
+
+bool WriteBytes(const std::vector<std::uint8_t>& bytes, std::FILE* file) {
+    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
 std::int32_t FrameSide(int pixels, std::int32_t screenPixels, std::int32_t screenMillimetres) {
@@ -97,18 +107,24 @@ SizeL FrameForPixels(int width, int height) {
                  FrameSide(height, kScreenPixels.cy, kScreenMillimetres.cy)};
 }
 
-std::optional<std::vector<std::uint8_t>> BuildEmfBytes(const Bitmap& bitmap) {
+bool WriteEmf(const Bitmap& bitmap, std::FILE* file) {
     const SizeL frame = FrameForPixels(bitmap.Width(), bitmap.Height());
-    std::optional<PackedDib> dib;
+    std::optional<DibLayout> dib;
     if (!bitmap.Empty()) {
-        dib = MakePackedDib(bitmap);
-        if (!dib) return std::nullopt;
+        dib = LayOutDib(bitmap);
+        if (!dib) return false;
     }
     const int w = bitmap.Width();
     const int h = bitmap.Height();
 
-    ByteWriter out;
     constexpr std::uint32_t kHeaderSize = 108;
+    constexpr std::uint32_t kFixed = 80;  // stretched-DIB record before its info part
+    constexpr std::uint32_t kEofSize = 20;
+    const std::uint64_t dibRecordSize = dib ? kFixed + dib->info.size() + dib->bitsSize : 0;
+    const std::uint64_t total = kHeaderSize + dibRecordSize + kEofSize;
+    if (total > std::numeric_limits<std::uint32_t>::max()) return false;
+
+    ByteWriter out;
     out.U32(emr::kHeader);
     out.U32(kHeaderSize);
     // Bounds in device pixels, inclusive; an empty picture has bounds (0, 0, -1, -1).
@@ -122,11 +138,9 @@ std::optional<std::vector<std::uint8_t>> BuildEmfBytes(const Bitmap& bitmap) {
     out.I32(frame.cy);
     out.U32(kEmfSignature);
     out.U32(0x00010000);  // version
-    const std::size_t totalBytesAt = out.Size();
-    out.U32(0);  // total bytes, patched below
-    const std::size_t recordCountAt = out.Size();
-    out.U32(0);  // record count, patched below
-    out.U16(1);  // handles: only the reserved slot 0
+    out.U32(static_cast<std::uint32_t>(total));
+    out.U32(dib ? 3 : 2);  // records
+    out.U16(1);            // handles: only the reserved slot 0
     out.U16(0);
     out.U32(0);  // no description
     out.U32(0);
@@ -140,13 +154,10 @@ std::optional<std::vector<std::uint8_t>> BuildEmfBytes(const Bitmap& bitmap) {
     out.U32(0);  // no OpenGL
     out.I32(kScreenMillimetres.cx * 1000);
     out.I32(kScreenMillimetres.cy * 1000);
-    std::uint32_t records = 1;
 
     if (dib) {
-        constexpr std::uint32_t kFixed = 80;
-        const std::uint64_t size = kFixed + dib->info.size() + dib->bits.size();
         out.U32(emr::kStretchDiBits);
-        out.U32(static_cast<std::uint32_t>(size));
+        out.U32(static_cast<std::uint32_t>(dibRecordSize));
         out.I32(0);
         out.I32(0);
         out.I32(w - 1);
@@ -160,30 +171,25 @@ std::optional<std::vector<std::uint8_t>> BuildEmfBytes(const Bitmap& bitmap) {
         out.U32(kFixed);
         out.U32(static_cast<std::uint32_t>(dib->info.size()));
         out.U32(static_cast<std::uint32_t>(kFixed + dib->info.size()));
-        out.U32(static_cast<std::uint32_t>(dib->bits.size()));
+        out.U32(static_cast<std::uint32_t>(dib->bitsSize));
         out.U32(kDibRgbColors);
         out.U32(kSrcCopy);
         out.I32(w);  // destination width, height
         out.I32(h);
         out.Append(dib->info);
-        out.Append(dib->bits);
-        ++records;
+        if (!WriteBytes(out.Bytes(), file) || !WriteDibRows(bitmap, file)) return false;
+        out.Bytes().clear();
     }
 
     out.U32(emr::kEof);
-    out.U32(20);
-    out.U32(0);   // no palette entries
-    out.U32(16);  // where they would start
-    out.U32(20);  // size of this record, repeated at its end
-    ++records;
-
-    if (out.Size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-    out.PatchU32(totalBytesAt, static_cast<std::uint32_t>(out.Size()));
-    out.PatchU32(recordCountAt, records);
-    return std::move(out.Bytes());
+    out.U32(kEofSize);
+    out.U32(0);         // no palette entries
+    out.U32(16);        // where they would start
+    out.U32(kEofSize);  // size of this record, repeated at its end
+    return WriteBytes(out.Bytes(), file);
 }
 
-std::optional<std::vector<std::uint8_t>> BuildWmfBytes(const Bitmap& bitmap) {
+bool WriteWmf(const Bitmap& bitmap, std::FILE* file) {
     const SizeL frame = FrameForPixels(bitmap.Width(), bitmap.Height());
     const std::int64_t boxRight = *MulDivRound(frame.cx, kScreenPixelsPerInch, 2540);
     const std::int64_t boxBottom = *MulDivRound(frame.cy, kScreenPixelsPerInch, 2540);
@@ -191,13 +197,20 @@ std::optional<std::vector<std::uint8_t>> BuildWmfBytes(const Bitmap& bitmap) {
         boxBottom > std::numeric_limits<std::int16_t>::max() ||
         bitmap.Width() > std::numeric_limits<std::int16_t>::max() ||
         bitmap.Height() > std::numeric_limits<std::int16_t>::max()) {
-        return std::nullopt;
+        return false;
     }
-    std::optional<PackedDib> dib;
+    std::optional<DibLayout> dib;
     if (!bitmap.Empty()) {
-        dib = MakePackedDib(bitmap);
-        if (!dib) return std::nullopt;
+        dib = LayOutDib(bitmap);
+        if (!dib) return false;
     }
+    // Words of the metafile after the placeable header: its own header, three records of
+    // mapping, the stretched DIB, the end record.
+    const std::uint64_t dibBytes = dib ? 6 + 4 + 2 + 8 * 2 + dib->info.size() + dib->bitsSize : 0;
+    const std::uint64_t totalWords = (18 + 8 + 10 + 10 + dibBytes + 6) / 2;
+    if (totalWords > std::numeric_limits<std::uint32_t>::max()) return false;
+    const std::uint32_t maxRecordWords =
+        std::max<std::uint32_t>(5, static_cast<std::uint32_t>(dibBytes / 2));
 
     ByteWriter out;
     out.U32(kPlaceableKey);
@@ -210,20 +223,15 @@ std::optional<std::vector<std::uint8_t>> BuildWmfBytes(const Bitmap& bitmap) {
     out.U32(0);
     out.U16(PlaceableChecksum(out.Bytes()));
 
-    const std::size_t wmfStart = out.Size();
     out.U16(1);       // memory metafile
     out.U16(9);       // header size in words
     out.U16(0x0300);  // version
-    const std::size_t totalWordsAt = out.Size();
-    out.U32(0);  // size in words, patched below
+    out.U32(static_cast<std::uint32_t>(totalWords));
     out.U16(0);  // no objects
-    const std::size_t maxRecordAt = out.Size();
-    out.U32(0);  // largest record in words, patched below
+    out.U32(maxRecordWords);
     out.U16(0);
 
-    std::uint32_t maxRecordWords = 3;
     auto record = [&](std::uint32_t words, std::uint16_t function) {
-        maxRecordWords = std::max(maxRecordWords, words);
         out.U32(words);
         out.U16(function);
     };
@@ -237,9 +245,7 @@ std::optional<std::vector<std::uint8_t>> BuildWmfBytes(const Bitmap& bitmap) {
     out.I16(static_cast<std::int16_t>(boxBottom));
     out.I16(static_cast<std::int16_t>(boxRight));
     if (dib) {
-        const std::uint64_t bytes = 6 + 4 + 2 + 8 * 2 + dib->info.size() + dib->bits.size();
-        if (bytes / 2 > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-        record(static_cast<std::uint32_t>(bytes / 2), meta::kStretchDib);
+        record(static_cast<std::uint32_t>(dibBytes / 2), meta::kStretchDib);
         out.U32(kSrcCopy);
         out.U16(kDibRgbColors);
         out.I16(static_cast<std::int16_t>(bitmap.Height()));  // source height, width
@@ -251,15 +257,11 @@ std::optional<std::vector<std::uint8_t>> BuildWmfBytes(const Bitmap& bitmap) {
         out.I16(0);  // destination y, x
         out.I16(0);
         out.Append(dib->info);
-        out.Append(dib->bits);
+        if (!WriteBytes(out.Bytes(), file) || !WriteDibRows(bitmap, file)) return false;
+        out.Bytes().clear();
     }
     record(3, meta::kEof);
-
-    const std::size_t words = (out.Size() - wmfStart) / 2;
-    if (words > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-    out.PatchU32(totalWordsAt, static_cast<std::uint32_t>(words));
-    out.PatchU32(maxRecordAt, maxRecordWords);
-    return std::move(out.Bytes());
+    return WriteBytes(out.Bytes(), file);
 }
 
 }  // namespace ozm::metafile

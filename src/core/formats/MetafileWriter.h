@@ -3,6 +3,7 @@
 // metafile recorded for the 96-per-inch screen, or a placeable Windows metafile.
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <vector>
 
@@ -15,12 +16,15 @@ namespace ozm::metafile {
 // side of 0 takes the whole screen's size.
 SizeL FrameForPixels(int width, int height);
 
+// The writers stream the bitmap's rows into the file one by one: besides the bitmap they hold
+// only the headers and one row. False when a write fails or a size does not fit its field.
+
 // Header, one stretched-DIB record of the bitmap in its own depth, end record.
-std::optional<std::vector<std::uint8_t>> BuildEmfBytes(const Bitmap& bitmap);
+bool WriteEmf(const Bitmap& bitmap, std::FILE* file);
 
 // Placeable header at 96 units per inch, then 16-bit records: anisotropic mapping, window
-// origin and extent, the bitmap stretched over the box. nullopt when a side does not fit
-// the signed 16-bit fields.
-std::optional<std::vector<std::uint8_t>> BuildWmfBytes(const Bitmap& bitmap);
+// origin and extent, the bitmap stretched over the box. False when a side does not fit the
+// signed 16-bit fields.
+bool WriteWmf(const Bitmap& bitmap, std::FILE* file);
 
 }  // namespace ozm::metafile

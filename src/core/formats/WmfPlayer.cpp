@@ -112,7 +112,7 @@ std::shared_ptr<const MetafileImage> WmfPlayer::Dib(const RecordReader& r, std::
         case DibVerdict::Usable:
             break;
     }
-    return MetafileImage::FromDib(parts->info, parts->bits, false);
+    return canvas_.DecodeImage(parts->info, parts->info.data(), parts->bits, false);
 }
 
 void WmfPlayer::TextOut(const RecordReader& r) {
@@ -348,7 +348,8 @@ void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
                 case DibVerdict::Usable:
                     break;
             }
-            const auto image = MetafileImage::FromDib(info, parts->bits, false);
+            const auto image =
+                canvas_.DecodeImage(info, parts->info.data(), parts->bits, false, scans);
             if (!image) break;
             const double top =
                 image->BottomUp() ? image->Height() + startScan - (ySrc + h) : ySrc - startScan;
@@ -458,13 +459,13 @@ std::optional<std::vector<std::uint8_t>> FindEmbeddedEmf(std::span<const std::ui
     }
 }
 
-void PlayWmf(std::span<const std::uint8_t> wmf, Canvas& canvas, std::uint64_t workBudget) {
+void PlayWmf(std::span<const std::uint8_t> wmf, Canvas& canvas) {
     const WmfHeader header = ReadWmfHeader(wmf);
     WmfPlayer player(header, canvas);
     ForEachRecord(wmf, [&](std::uint16_t function, const RecordReader& r) {
+        canvas.Charge(kCostRecord);
         player.Record(function, r);
         if (!canvas.Healthy()) throw RecordError("drawing failed");
-        if (canvas.Work() > workBudget) throw RecordError("picture needs too much work");
         return true;
     });
 }

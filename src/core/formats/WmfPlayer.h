@@ -17,8 +17,8 @@ std::optional<std::vector<std::uint8_t>> FindEmbeddedEmf(std::span<const std::ui
 
 // Plays the records after the metafile header up to the end record. Throws RecordError when
 // the header or a record does not fit, when an object index is out of range or the object
-// table overflows, when the data ends without an end record, or when the picture needs more
-// work than `workBudget`.
-void PlayWmf(std::span<const std::uint8_t> wmf, Canvas& canvas, std::uint64_t workBudget);
+// table overflows, or when the data ends without an end record; WorkLimitError when the
+// picture needs more work than the canvas's meter allows.
+void PlayWmf(std::span<const std::uint8_t> wmf, Canvas& canvas);
 
 }  // namespace ozm::metafile

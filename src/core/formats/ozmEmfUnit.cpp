@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <new>
-#include <unordered_map>
 #include <vector>
 
 #include "core/formats/CairoPtr.h"
@@ -23,12 +23,14 @@ using namespace metafile;
 // surface's memory (64 MiB) whatever the picture's size and stays inside cairo's limits.
 constexpr int kTileSide = 4096;
 
-// Work allowed per tile: every pixel painted a few hundred times over, plus a fixed part
-// for pictures of many small figures.
-std::uint64_t WorkBudget(int w, int h) {
-    return std::uint64_t{512} * static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) +
-           (std::uint64_t{1} << 28);
-}
+// Memory a picture may take while it is drawn: its bitmap, a tile and the images decoded
+// from its records. The largest bitmap allowed (2^28 pixels, 768 MiB) and a tile fit.
+constexpr std::uint64_t kDrawingMemory = std::uint64_t{896} << 20;
+
+// Work allowed for drawing one picture, whatever its size and however many tiles it takes,
+// in the units of WorkMeter (about a nanosecond of one core each): a few seconds, which
+// leaves room within ten for reading the file, clearing the tiles and storing the pixels.
+constexpr double kPictureWorkBudget = 5e9;
 
 struct Placement {
     int width = 0;  // pixels
@@ -64,134 +66,52 @@ std::optional<Placement> PlaceEmf(const EmfHeader& h, int width, int height) {
 }
 
 // The picture's size in pixels: the frame at the reference device's resolution.
-std::optional<std::pair<int, int>> EmfPixelSize(const EmfHeader& h) {
+std::optional<std::pair<int, int>> EmfPixelSize(const EmfHeader& h, std::string* reason) {
+    if (h.devicePixels.cx <= 0 || h.devicePixels.cy <= 0 || h.deviceMillimetres.cx <= 0 ||
+        h.deviceMillimetres.cy <= 0) {
+        Refuse(reason, "metafile reference device has no size");
+        return std::nullopt;
+    }
     const std::int64_t fw = std::int64_t{h.frame.right} - h.frame.left;
     const std::int64_t fh = std::int64_t{h.frame.bottom} - h.frame.top;
     const auto w = MulDivRound(fw, h.devicePixels.cx, std::int64_t{h.deviceMillimetres.cx} * 100);
     const auto hh = MulDivRound(fh, h.devicePixels.cy, std::int64_t{h.deviceMillimetres.cy} * 100);
-    if (!w || !hh || h.devicePixels.cx <= 0 || h.devicePixels.cy <= 0 ||
-        !IsAcceptableImageSize(*w, *hh)) {
+    if (!w || !hh || !IsAcceptableImageSize(*w, *hh)) {
+        Refuse(reason, ImageSizeReason(w.value_or(0), hh.value_or(0)));
         return std::nullopt;
     }
     return std::pair<int, int>{static_cast<int>(*w), static_cast<int>(*hh)};
 }
 
-std::optional<std::pair<int, int>> WmfPixelSize(const PlaceableHeader& h) {
+std::optional<std::pair<int, int>> WmfPixelSize(const PlaceableHeader& h, std::string* reason) {
+    // A box measured in units of no size has no size: such a header is damaged.
+    if (h.unitsPerInch == 0) {
+        Refuse(reason, "units per inch of 0");
+        return std::nullopt;
+    }
     const std::int64_t bw = std::int64_t{h.right} - h.left;
     const std::int64_t bh = std::int64_t{h.bottom} - h.top;
-    const std::int64_t upi = h.unitsPerInch ? h.unitsPerInch : kScreenPixelsPerInch;
-    if (bw <= 0 || bh <= 0) return std::nullopt;
+    const std::int64_t upi = h.unitsPerInch;
     const auto frameW = MulDivRound(bw, 2540, upi);
     const auto frameH = MulDivRound(bh, 2540, upi);
-    if (!frameW || !frameH) return std::nullopt;
-    const auto w = MulDivRound(*frameW, kScreenPixelsPerInch, 2540);
-    const auto hh = MulDivRound(*frameH, kScreenPixelsPerInch, 2540);
-    if (!w || !hh || !IsAcceptableImageSize(*w, *hh)) return std::nullopt;
+    const auto w = MulDivRound(frameW.value_or(0), kScreenPixelsPerInch, 2540);
+    const auto hh = MulDivRound(frameH.value_or(0), kScreenPixelsPerInch, 2540);
+    if (bw <= 0 || bh <= 0 || !w || !hh || !IsAcceptableImageSize(*w, *hh)) {
+        Refuse(reason, ImageSizeReason(w.value_or(0), hh.value_or(0)));
+        return std::nullopt;
+    }
     return std::pair<int, int>{static_cast<int>(*w), static_cast<int>(*hh)};
 }
 
-std::vector<RgbQuad> DefaultPalette(int bitCount) {
-    std::vector<RgbQuad> p;
-    auto add = [&](int r, int g, int b) {
-        p.push_back(RgbQuad{static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(g),
-                            static_cast<std::uint8_t>(r), 0});
-    };
-    if (bitCount == 1) {
-        add(0, 0, 0);
-        add(255, 255, 255);
-    } else if (bitCount == 4) {
-        static constexpr int kVga[16][3] = {
-            {0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
-            {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
-            {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
-            {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
-        for (const auto& c : kVga) add(c[0], c[1], c[2]);
-    } else {
-        for (int r = 0; r < 6; ++r)
-            for (int g = 0; g < 6; ++g)
-                for (int b = 0; b < 6; ++b) add(r * 51, g * 51, b * 51);
-        for (int i = 0; i < 40; ++i) add(i * 255 / 39, i * 255 / 39, i * 255 / 39);
+// Stores a row of drawn pixels (0x00RRGGBB words) as 24-bit blue, green, red.
+void StoreRow(std::uint8_t* row, const std::uint32_t* pixels, int count) {
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t c = pixels[i];
+        row[3 * i] = static_cast<std::uint8_t>(c);
+        row[3 * i + 1] = static_cast<std::uint8_t>(c >> 8);
+        row[3 * i + 2] = static_cast<std::uint8_t>(c >> 16);
     }
-    return p;
 }
-
-// Stores drawn pixels (0x00RRGGBB words) into the bitmap at its own depth; palette depths
-// take the nearest palette colour.
-class PixelStore {
-  public:
-    explicit PixelStore(Bitmap& bitmap) : bitmap_(bitmap) {}
-
-    void Row(int y, int x0, const std::uint32_t* pixels, int count) {
-        std::uint8_t* row = bitmap_.Row(y);
-        for (int i = 0; i < count; ++i) {
-            const int x = x0 + i;
-            const std::uint32_t c = pixels[i] & 0xFFFFFF;
-            const std::uint8_t r = c >> 16, g = (c >> 8) & 0xFF, b = c & 0xFF;
-            switch (bitmap_.BitCount()) {
-                case 32:
-                    row[4 * x] = b;
-                    row[4 * x + 1] = g;
-                    row[4 * x + 2] = r;
-                    row[4 * x + 3] = 0;
-                    break;
-                case 24:
-                    row[3 * x] = b;
-                    row[3 * x + 1] = g;
-                    row[3 * x + 2] = r;
-                    break;
-                case 16: {
-                    const unsigned v = ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
-                    row[2 * x] = static_cast<std::uint8_t>(v);
-                    row[2 * x + 1] = static_cast<std::uint8_t>(v >> 8);
-                    break;
-                }
-                case 8:
-                    row[x] = Nearest(c);
-                    break;
-                case 4: {
-                    const std::uint8_t v = Nearest(c) & 0x0F;
-                    std::uint8_t& byte = row[x >> 1];
-                    byte = (x & 1) ? static_cast<std::uint8_t>((byte & 0xF0) | v)
-                                   : static_cast<std::uint8_t>((byte & 0x0F) | (v << 4));
-                    break;
-                }
-                case 1: {
-                    std::uint8_t& byte = row[x >> 3];
-                    const std::uint8_t bit = static_cast<std::uint8_t>(0x80 >> (x & 7));
-                    byte = (Nearest(c) & 1) ? (byte | bit) : (byte & ~bit);
-                    break;
-                }
-                default:
-                    break;
-            }
-        }
-    }
-
-  private:
-    std::uint8_t Nearest(std::uint32_t c) {
-        auto found = cache_.find(c);
-        if (found != cache_.end()) return found->second;
-        const auto& palette = bitmap_.Palette();
-        const int r = c >> 16, g = (c >> 8) & 0xFF, b = c & 0xFF;
-        std::uint8_t best = 0;
-        long bestDistance = -1;
-        const std::size_t limit = std::min<std::size_t>(palette.size(), 1u << bitmap_.BitCount());
-        for (std::size_t i = 0; i < limit; ++i) {
-            const long dr = r - palette[i].red, dg = g - palette[i].green, db = b - palette[i].blue;
-            const long d = dr * dr + dg * dg + db * db;
-            if (bestDistance < 0 || d < bestDistance) {
-                bestDistance = d;
-                best = static_cast<std::uint8_t>(i);
-                if (d == 0) break;
-            }
-        }
-        cache_.emplace(c, best);
-        return best;
-    }
-
-    Bitmap& bitmap_;
-    std::unordered_map<std::uint32_t, std::uint8_t> cache_;
-};
 
 enum class Kind { Emf, Wmf };
 
@@ -206,24 +126,18 @@ struct Picture {
     int height = 0;
 };
 
-// Plays the picture into one tile of the target whose top left pixel is (x0, y0).
-void PlayTile(const Picture& picture, cairo_surface_t* tile, int x0, int y0) {
-    const int tw = cairo_image_surface_get_width(tile);
-    const int th = cairo_image_surface_get_height(tile);
+// Plays the picture into one tile of the target whose top left pixel is (x0, y0); the tile
+// starts white.
+void PlayTile(const Picture& picture, cairo_surface_t* tile, int x0, int y0, WorkMeter& meter,
+              ImageCache& images) {
     const Affine toTile = Affine::Translate(-x0, -y0);
-    const std::uint64_t budget = WorkBudget(tw, th);
-    {
-        ContextPtr cr(cairo_create(tile));
-        cairo_set_source_rgb(cr.get(), 1, 1, 1);
-        cairo_paint(cr.get());
-    }
 
     auto playEmf = [&](std::span<const std::uint8_t> data, const EmfHeader& header) {
         const auto place = PlaceEmf(header, picture.width, picture.height);
         if (!place) throw RecordError("reference device of no size");
         Canvas canvas(tile, Affine::Compose(place->deviceToPicture, toTile),
-                      place->devicePixelsPerMm);
-        PlayEmf(data, header, canvas, budget);
+                      place->devicePixelsPerMm, meter, &images);
+        PlayEmf(data, header, canvas);
     };
 
     if (picture.kind == Kind::Emf) {
@@ -235,6 +149,8 @@ void PlayTile(const Picture& picture, cairo_surface_t* tile, int x0, int y0) {
             try {
                 playEmf(picture.embeddedEmf, *header);
                 return;
+            } catch (const WorkLimitError&) {
+                throw;  // the 16-bit records are the same picture, as costly
             } catch (const RecordError&) {
                 // The 16-bit records below are the same picture; draw those instead.
                 ContextPtr cr(cairo_create(tile));
@@ -249,23 +165,54 @@ void PlayTile(const Picture& picture, cairo_surface_t* tile, int x0, int y0) {
     const double sx = picture.width / bw;
     const double sy = picture.height / bh;
     const Affine boxToPicture{sx, 0, 0, sy, -ph.left * sx, -ph.top * sy};
-    const double upi = ph.unitsPerInch ? ph.unitsPerInch : kScreenPixelsPerInch;
-    Canvas canvas(tile, Affine::Compose(boxToPicture, toTile), {upi / 25.4, upi / 25.4});
+    const double upi = ph.unitsPerInch;
+    Canvas canvas(tile, Affine::Compose(boxToPicture, toTile), {upi / 25.4, upi / 25.4}, meter,
+                  &images);
     // The box maps onto the picture; records that set their own window remap into it.
     DcState& s = canvas.State();
     s.mapMode = gdi::kMmAnisotropic;
     s.windowOrg = s.viewportOrg = {double(ph.left), double(ph.top)};
     s.windowExt = s.viewportExt = {bw, bh};
-    PlayWmf(picture.wmfData, canvas, budget);
+    PlayWmf(picture.wmfData, canvas);
 }
 
-std::optional<Picture> Identify(std::span<const std::uint8_t> data) {
+// Whether an enhanced metafile carries its picture only as EMF+ records (inside comment
+// records), which this player does not draw: no record outside the comments draws anything.
+// A dual file, whose plain records draw the same picture, is played from those.
+bool OnlyEmfPlus(std::span<const std::uint8_t> data, const EmfHeader& header) {
+    bool emfPlus = false;
+    std::size_t offset = header.headerSize;
+    while (data.size() - offset >= 8) {
+        const RecordReader head(data.subspan(offset, 8));
+        const std::uint32_t type = head.U32(0);
+        const std::uint32_t size = head.U32(4);
+        if (size < 8 || size > data.size() - offset) break;
+        if (type == emr::kEof) break;
+        if (type == emr::kComment) {
+            const RecordReader r(data.subspan(offset, size));
+            if (r.Has(8, 8) && r.U32(12) == kEmfPlusComment) emfPlus = true;
+        } else if (DrawsSomething(type)) {
+            return false;
+        }
+        offset += size;
+    }
+    return emfPlus;
+}
+
+std::optional<Picture> Identify(std::span<const std::uint8_t> data, std::string* reason) {
     Picture picture;
     if (LooksLikeEmf(data)) {
         const auto header = ReadEmfHeader(data);
-        if (!header) return std::nullopt;
-        const auto size = EmfPixelSize(*header);
+        if (!header) {
+            Refuse(reason, "damaged metafile header");
+            return std::nullopt;
+        }
+        const auto size = EmfPixelSize(*header, reason);
         if (!size) return std::nullopt;
+        if (OnlyEmfPlus(data, *header)) {
+            Refuse(reason, "EMF+ records are not supported");
+            return std::nullopt;
+        }
         picture.kind = Kind::Emf;
         picture.emfData = data;
         picture.emf = *header;
@@ -273,8 +220,18 @@ std::optional<Picture> Identify(std::span<const std::uint8_t> data) {
         return picture;
     }
     const auto placeable = ReadPlaceableHeader(data);
-    if (!placeable) return std::nullopt;
-    const auto size = WmfPixelSize(*placeable);
+    if (!placeable) {
+        const RecordReader r(data);
+        if (r.Has(0, 4) && r.U32(0) == kPlaceableKey) {
+            Refuse(reason, "placeable metafile header has a wrong checksum");
+        } else if (r.Has(0, 18) && (r.U16(0) == 1 || r.U16(0) == 2) && r.U16(2) == 9) {
+            Refuse(reason, "non-placeable WMF files are not supported");
+        } else {
+            Refuse(reason, "not a metafile");
+        }
+        return std::nullopt;
+    }
+    const auto size = WmfPixelSize(*placeable, reason);
     if (!size) return std::nullopt;
     picture.kind = Kind::Wmf;
     picture.placeable = *placeable;
@@ -289,49 +246,70 @@ std::optional<Picture> Identify(std::span<const std::uint8_t> data) {
 bool PlayMetafileIntoBitmap(std::span<const std::uint8_t> data, Bitmap& bitmap,
                             std::string* reason) {
     try {
-        const auto picture = Identify(data);
+        const auto picture = Identify(data, reason);
         if (!picture) return false;
 
-        const int bitCount = IsValidBitCount(bitmap.BitCount()) ? bitmap.BitCount() : 24;
-        std::vector<RgbQuad> palette = bitmap.Palette();
-        if (bitCount <= 8 && palette.empty()) palette = DefaultPalette(bitCount);
-        if (!bitmap.Create(picture->width, picture->height, bitCount)) return false;
-        if (bitmap.HasPalette()) bitmap.Palette() = palette;
-
-        PixelStore store(bitmap);
+        // Every picture is drawn into a fresh 24-bit bitmap: what the bitmap held before
+        // (another file's depth and palette) has no say in this one's colours.
+        if (!bitmap.Create(picture->width, picture->height, 24, false)) {
+            return Refuse(reason, "out of memory");
+        }
+        WorkMeter meter(kPictureWorkBudget);
+        // One block of memory serves every tile in turn: fresh memory for each would be
+        // cleared by the system once more per tile.
+        const std::size_t tilePixels = std::size_t(std::min(kTileSide, picture->width)) *
+                                       std::size_t(std::min(kTileSide, picture->height));
+        const auto pixelsOfTile = std::make_unique_for_overwrite<std::uint32_t[]>(tilePixels);
+        // A picture of several tiles keeps the images its records decode for the next tiles,
+        // in what memory the picture and its tile leave of kDrawingMemory.
+        const std::uint64_t held = std::uint64_t{bitmap.DataSize()} + 4 * tilePixels;
+        const bool severalTiles = picture->width > kTileSide || picture->height > kTileSide;
+        ImageCache images(severalTiles && held < kDrawingMemory ? kDrawingMemory - held : 0);
         for (int y0 = 0; y0 < picture->height; y0 += kTileSide) {
             for (int x0 = 0; x0 < picture->width; x0 += kTileSide) {
                 const int tw = std::min(kTileSide, picture->width - x0);
                 const int th = std::min(kTileSide, picture->height - y0);
-                SurfacePtr tile = MakeImageSurface(CAIRO_FORMAT_RGB24, tw, th);
-                if (!tile) return false;
-                PlayTile(*picture, tile.get(), x0, y0);
+                // White, the colour of everything the picture leaves unpainted.
+                std::fill_n(pixelsOfTile.get(), std::size_t(tw) * std::size_t(th), 0xFFFFFFFFu);
+                SurfacePtr tile(cairo_image_surface_create_for_data(
+                    reinterpret_cast<unsigned char*>(pixelsOfTile.get()), CAIRO_FORMAT_RGB24, tw,
+                    th, tw * 4));
+                if (cairo_surface_status(tile.get()) != CAIRO_STATUS_SUCCESS) {
+                    bitmap.Clear();
+                    return Refuse(reason, "out of memory");
+                }
+                PlayTile(*picture, tile.get(), x0, y0, meter, images);
                 cairo_surface_flush(tile.get());
                 const std::uint8_t* pixels = cairo_image_surface_get_data(tile.get());
                 const int stride = cairo_image_surface_get_stride(tile.get());
+                const bool lastColumn = x0 + tw == picture->width;
+                const std::size_t used = std::size_t{3} * picture->width;
                 for (int y = 0; y < th; ++y) {
-                    store.Row(y0 + y, x0,
-                              reinterpret_cast<const std::uint32_t*>(
-                                  pixels + static_cast<std::ptrdiff_t>(stride) * y),
-                              tw);
+                    std::uint8_t* row = bitmap.Row(y0 + y);
+                    StoreRow(row + std::size_t{3} * x0,
+                             reinterpret_cast<const std::uint32_t*>(
+                                 pixels + static_cast<std::ptrdiff_t>(stride) * y),
+                             tw);
+                    if (lastColumn) std::fill(row + used, row + bitmap.Stride(), std::uint8_t{0});
                 }
             }
         }
         return true;
-    } catch (const RecordError&) {
-        return false;
+    } catch (const RecordError& e) {
+        bitmap.Clear();
+        return Refuse(reason, e.what());
     } catch (const std::bad_alloc&) {
-        return false;
+        bitmap.Clear();
+        return Refuse(reason, "out of memory");
     } catch (const std::length_error&) {
-        return false;
+        bitmap.Clear();
+        return Refuse(reason, "out of memory");
     }
 }
 
 bool BuildMetafileFromBitmap(const Bitmap& bitmap, std::FILE* file, MetafileKind kind) {
     if (!file) return false;
-    const auto bytes = kind == MetafileKind::Wmf ? BuildWmfBytes(bitmap) : BuildEmfBytes(bitmap);
-    if (!bytes) return false;
-    return std::fwrite(bytes->data(), 1, bytes->size(), file) == bytes->size();
+    return kind == MetafileKind::Wmf ? WriteWmf(bitmap, file) : WriteEmf(bitmap, file);
 }
 
 }  // namespace ozm

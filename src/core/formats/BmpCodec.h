@@ -22,8 +22,16 @@
 #include <string>
 
 #include "core/bitmap/Bitmap.h"
+#include "core/formats/FileBytes.h"
 
 namespace ozm {
+
+// The longest file a picture at the pixel limit needs: 4 bytes per pixel (32-bit rows; the
+// stride of every other depth is at most that; and the longest honest run-length coding, a
+// 2-byte run and a 2-byte end of line per pixel of a picture one pixel wide), plus headers,
+// masks and a colour table with room to spare. Longer files are refused unread.
+inline constexpr FileShape kBmpFileShape{4 * kMaxImagePixels + (std::uint64_t{1} << 20), "BM",
+                                         "not a BMP file"};
 
 // A whole .bmp/.dib file (14-byte file header first). The pixels start at bfOffBits when it
 // points past the header into the file, otherwise right after the colour table.

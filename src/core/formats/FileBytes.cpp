@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -24,12 +25,14 @@ struct Fd {
 
 std::string SystemErrorText(int error) {
     std::string text = std::strerror(error);
-    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     return text;
 }
 
 std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::filesystem::path& path,
-                                                       std::string* reason) {
+                                                       std::string* reason,
+                                                       const FileShape& shape) {
     // O_NONBLOCK: opening a FIFO without a writer, or some devices, would otherwise wait for
     // ever. The file type is checked on the open descriptor, so a swap after a stat is no race.
     Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
@@ -54,8 +57,32 @@ std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::filesystem::pa
         Refuse(reason, "file too large");
         return std::nullopt;
     }
+    if (static_cast<std::uint64_t>(st.st_size) > shape.maxBytes) {
+        Refuse(reason, "file too large for its format");
+        return std::nullopt;
+    }
     // Regular files never block; clear the flag so reads behave as plain reads everywhere.
     ::fcntl(f.fd, F_SETFL, ::fcntl(f.fd, F_GETFL) & ~O_NONBLOCK);
+    if (!shape.magic.empty()) {
+        // The first bytes decide before the rest is read: a big file of another kind costs
+        // nothing.
+        char head[16];
+        const std::size_t want = std::min(shape.magic.size(), sizeof head);
+        ssize_t n;
+        do {
+            n = ::pread(f.fd, head, want, 0);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            Refuse(reason, SystemErrorText(errno));
+            return std::nullopt;
+        }
+        if (static_cast<std::size_t>(n) != want ||
+            shape.magic.substr(0, want) != std::string_view(head, want)) {
+            Refuse(reason,
+                   shape.notThisFormat.empty() ? "unknown file format" : shape.notThisFormat);
+            return std::nullopt;
+        }
+    }
     std::vector<std::uint8_t> bytes;
     try {
         bytes.resize(static_cast<std::size_t>(st.st_size));

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ozm {
@@ -15,11 +16,22 @@ namespace ozm {
 // size limits needs more).
 inline constexpr std::uint64_t kMaxInputFileBytes = std::uint64_t{2} << 30;
 
+// What a reader knows of its files before reading one: how long a file of the format can be
+// at the pixel limit, and the bytes every file of it starts with.
+struct FileShape {
+    std::uint64_t maxBytes = kMaxInputFileBytes;  // at most kMaxInputFileBytes
+    std::string_view magic;                       // empty: any start
+    std::string_view notThisFormat;               // the reason when the start differs
+};
+
 // The file's bytes, or nullopt when it is missing, unreadable, not a regular file, empty or
 // too big; `reason` then says which. A named pipe, socket or device is never opened for
-// reading in a way that could block.
+// reading in a way that could block. With a `shape`, a file longer than its maxBytes is
+// refused as "file too large for its format", and one that does not start with its magic
+// bytes with its notThisFormat reason, both before anything else is read.
 std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::filesystem::path& path,
-                                                       std::string* reason = nullptr);
+                                                       std::string* reason = nullptr,
+                                                       const FileShape& shape = {});
 
 // The system's text for an errno value, starting lower-case: "permission denied".
 std::string SystemErrorText(int error);

@@ -7,8 +7,13 @@
 #include <string>
 
 #include "core/bitmap/Bitmap.h"
+#include "core/formats/FileBytes.h"
 
 namespace ozm {
+
+// Every JPEG file starts with the start-of-image marker; compressed data has no useful bound
+// below the general cap.
+inline constexpr FileShape kJpegFileShape{kMaxInputFileBytes, "\xFF\xD8", "not a JPEG file"};
 
 // Full-size decode: colour (and CMYK, YCCK) files give 24 bits per pixel, greyscale files an
 // 8-bit bitmap with a palette of 256 greys. False for anything the library rejects.

@@ -104,6 +104,7 @@ std::string GifReason(int error, bool cutFrame) {
         case D_GIF_ERR_NOT_ENOUGH_MEM:
             return "out of memory";
         case D_GIF_ERR_READ_FAILED:
+        case D_GIF_ERR_NO_SCRN_DSCR:  // the screen or its colour table could not be read
             return "truncated image data";
         default:
             break;

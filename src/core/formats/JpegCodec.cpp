@@ -66,10 +66,11 @@ void SilentOutput(j_common_ptr) {}
 
 // A multi-scan file costs the decoder a visit to every block of a scan's components for each
 // scan, however little data the scan holds: an end-of-band run codes 32767 empty blocks in a
-// few bits, so a file under 1 MB can ask for billions of visits. The budget is 64 scans over
-// the largest one-component picture (2^22 blocks); ordinary progressive files use 5 to 15
-// scans per component. The scan count has its own cap for damaged files that repeat scans.
-constexpr std::uint64_t kMaxBlockVisits = std::uint64_t{1} << 28;
+// few bits, so a file under 1 MB can ask for billions of visits (at about 15 ns each). The
+// budget is 32 scans over the largest one-component picture (2^22 blocks), about 2 s;
+// ordinary progressive files use 5 to 15 scans per component. The scan count has its own
+// cap for damaged files that repeat scans.
+constexpr std::uint64_t kMaxBlockVisits = std::uint64_t{1} << 27;
 constexpr int kMaxScans = 1000;
 
 // A multi-scan file also keeps every coefficient of the picture (128 bytes per 8 x 8 block

@@ -368,9 +368,13 @@ TEST(BmpCodec, FilesLongerThanTheFormatCanNeedAreRefusedUnread) {
     why.clear();
     EXPECT_FALSE(ReadImageFile(dir / "long.bmp", bmp, {}, &why));
     EXPECT_EQ(why, "file too large for its format");
-    // Within the bound, trailing bytes are no reason to refuse.
-    MakeSparseFile(dir / "tail.bmp", good, good.size() + 4096);
-    EXPECT_TRUE(ReadImageFile(dir / "tail.bmp", bmp));
+    // Within the bound, trailing bytes are no reason to refuse, and are not read: 1 GiB after
+    // a small picture costs nothing.
+    MakeSparseFile(dir / "tail.bmp", good, std::uint64_t{1} << 30);
+    ASSERT_TRUE(ReadImageFile(dir / "tail.bmp", bmp));
+    Bitmap expected;
+    ASSERT_TRUE(DecodeBmp(good, expected));
+    EXPECT_TRUE(bmp == expected);
     // 1 GiB that does not start like a bitmap file: its first bytes decide, unread.
     MakeSparseFile(dir / "zeros.bmp", {}, std::uint64_t{1} << 30);
     why.clear();
@@ -378,6 +382,20 @@ TEST(BmpCodec, FilesLongerThanTheFormatCanNeedAreRefusedUnread) {
     EXPECT_EQ(why, "not a BMP file");
     // Reading any of these whole would take seconds and gigabytes.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+
+    // The part of a file its header calls useful decodes exactly as the whole file, for every
+    // sample (run-length data, gaps before bfOffBits, short tables, bfOffBits 0 included).
+    for (const auto& file : test::DataFiles("bmp", ".bmp")) {
+        SCOPED_TRACE(file.filename().string());
+        const auto bytes = ReadAll(file);
+        const auto head = std::span(bytes).first(std::min(bytes.size(), kFileHeadBytes));
+        const std::uint64_t useful = BmpUsefulBytes(head, bytes.size());
+        ASSERT_LE(useful, bytes.size());
+        Bitmap whole, part;
+        const bool wholeOk = DecodeBmp(bytes, whole);
+        EXPECT_EQ(DecodeBmp(std::span(bytes).first(useful), part), wholeOk);
+        EXPECT_TRUE(part == whole);
+    }
 }
 
 }  // namespace

@@ -165,6 +165,23 @@ TEST(JpegCodec, ProgressiveWorkIsBoundedByScansTimesBlocks) {
     EXPECT_FALSE(DecodeJpeg(costly, untouched, &why));
     EXPECT_EQ(why, "progressive JPEG too costly to decode");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+
+    // Three components, every bit of every coefficient in its own scan: 2688 valid scans over
+    // a tiny picture stay within the visit budget but pass the cap on scans, which the
+    // decoder checks as it goes.
+    std::vector<test::JpegScan> scans;
+    for (int c = 0; c < 3; ++c) {
+        for (int k = 0; k < 64; ++k) {
+            scans.push_back({c, 1, k, k, 0, 13});
+            for (int a = 13; a > 0; --a) scans.push_back({c, 1, k, k, a, a - 1});
+        }
+    }
+    why.clear();
+    EXPECT_FALSE(DecodeJpeg(writer.Write(16, 16, 3, scans), untouched, &why));
+    EXPECT_EQ(why, "progressive JPEG too costly to decode");
+    scans.resize(900);  // the first component complete, the second begun: 900 scans decode
+    why.clear();
+    EXPECT_TRUE(DecodeJpeg(writer.Write(16, 16, 3, scans), untouched, &why)) << why;
 }
 
 TEST(JpegCodec, MultiScanCoefficientMemoryIsBounded) {

@@ -498,6 +498,39 @@ bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t>
     return DecodePixels(*h, ReadPalette(info, *h, h->paletteEntries), bits, out, nullptr);
 }
 
+// Where the pixel data of a file of `fileSize` bytes starts (`data` holds at least its
+// file header): at bfOffBits when it points past the header (and masks) and inside the file,
+// otherwise right after the colour table as the header describes it.
+std::uint64_t PixelDataStart(std::span<const std::uint8_t> data, const DibHeader& h,
+                             std::uint64_t fileSize) {
+    const std::uint64_t tableStart = kFileHeaderSize + h.tableOffset;
+    const std::uint64_t tableEnd = tableStart + h.tableEntries * h.entrySize;
+    const std::uint64_t offBits = U32(data.data() + 10);
+    return offBits >= tableStart && offBits < fileSize ? offBits : tableEnd;
+}
+
+std::uint64_t BmpUsefulBytes(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
+    if (head.size() < kFileHeaderSize + 4) return head.size();
+    const auto info = head.subspan(kFileHeaderSize);
+    // The header and any masks after it must lie in `head` (or `head` be the whole file) for
+    // its verdict to stand for the whole file.
+    const std::uint64_t headerEnd = std::uint64_t{U32(info.data())} + 16;
+    if (headerEnd > info.size() && head.size() < fileSize) return fileSize;
+    const auto h = ParseHeader(info, nullptr);
+    if (!h) return head.size();  // refused whatever follows
+    const std::uint64_t pixels = static_cast<std::uint64_t>(h->width) * h->height;
+    std::uint64_t pixelBytes = 0;
+    if (h->compression == kBiRle8 || h->compression == kBiRle4) {
+        pixelBytes = 4 * pixels + 2 * static_cast<std::uint64_t>(h->height) + 2;
+    } else {
+        const auto stride = RowStride(h->width, h->bitCount);
+        if (!stride) return fileSize;
+        pixelBytes = std::uint64_t{*stride} * static_cast<std::uint64_t>(h->height);
+    }
+    const std::uint64_t start = PixelDataStart(head, *h, fileSize);
+    return start > fileSize ? fileSize : std::min(fileSize, start + pixelBytes);
+}
+
 bool DecodeBmp(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
     if (data.size() < 2 || data[0] != 'B' || data[1] != 'M')
         return Refuse(reason, "not a BMP file");
@@ -505,16 +538,12 @@ bool DecodeBmp(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
     const auto info = data.subspan(kFileHeaderSize);
     const auto h = ParseHeader(info, reason);
     if (!h) return false;
-    // The pixels start at bfOffBits when it points past the header (and masks) and inside the
-    // file; a colour table then ends there at the latest. Otherwise the pixels follow the
-    // table as the header describes it.
+    // A colour table ends at bfOffBits at the latest when the pixels start there.
     const std::uint64_t tableStart = kFileHeaderSize + h->tableOffset;
-    const std::uint64_t tableEnd = tableStart + h->tableEntries * h->entrySize;
     const std::uint64_t offBits = U32(data.data() + 10);
+    const std::uint64_t bitsStart = PixelDataStart(data, *h, data.size());
     std::size_t paletteEntries = h->paletteEntries;
-    std::uint64_t bitsStart = tableEnd;
-    if (offBits >= tableStart && offBits < data.size()) {
-        bitsStart = offBits;
+    if (bitsStart == offBits) {
         paletteEntries =
             std::min<std::uint64_t>(paletteEntries, (offBits - tableStart) / h->entrySize);
     }

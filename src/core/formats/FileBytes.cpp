@@ -63,29 +63,32 @@ std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::filesystem::pa
     }
     // Regular files never block; clear the flag so reads behave as plain reads everywhere.
     ::fcntl(f.fd, F_SETFL, ::fcntl(f.fd, F_GETFL) & ~O_NONBLOCK);
-    if (!shape.magic.empty()) {
-        // The first bytes decide before the rest is read: a big file of another kind costs
-        // nothing.
-        char head[16];
-        const std::size_t want = std::min(shape.magic.size(), sizeof head);
+    // The first bytes decide before the rest is read: a big file of another kind costs
+    // nothing, and a header can say how much of the file its picture can use.
+    std::uint64_t toRead = static_cast<std::uint64_t>(st.st_size);
+    if (!shape.magic.empty() || shape.usefulBytes) {
+        std::uint8_t head[kFileHeadBytes];
         ssize_t n;
         do {
-            n = ::pread(f.fd, head, want, 0);
+            n = ::pread(f.fd, head, sizeof head, 0);
         } while (n < 0 && errno == EINTR);
         if (n < 0) {
             Refuse(reason, SystemErrorText(errno));
             return std::nullopt;
         }
-        if (static_cast<std::size_t>(n) != want ||
-            shape.magic.substr(0, want) != std::string_view(head, want)) {
+        const std::span<const std::uint8_t> got(head, static_cast<std::size_t>(n));
+        if (got.size() < shape.magic.size() ||
+            !std::equal(shape.magic.begin(), shape.magic.end(), got.begin(),
+                        [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; })) {
             Refuse(reason,
                    shape.notThisFormat.empty() ? "unknown file format" : shape.notThisFormat);
             return std::nullopt;
         }
+        if (shape.usefulBytes) toRead = std::min(toRead, shape.usefulBytes(got, toRead));
     }
     std::vector<std::uint8_t> bytes;
     try {
-        bytes.resize(static_cast<std::size_t>(st.st_size));
+        bytes.resize(static_cast<std::size_t>(toRead));
     } catch (const std::bad_alloc&) {
         Refuse(reason, "out of memory");
         return std::nullopt;

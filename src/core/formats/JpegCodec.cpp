@@ -101,6 +101,48 @@ void MonitorProgress(j_common_ptr cinfo) {
     if (monitor->blockVisits > kMaxBlockVisits) StopDecode(cinfo, Stop::TooCostly);
 }
 
+// The block visits the scans of `data` announce, read from their headers before any is
+// decoded: for each scan, the blocks of the components it names. Marker segments are skipped
+// by their length; entropy-coded data, in which 0xFF is always followed by 0 or a restart
+// marker, byte by byte. The progress monitor still counts what the decoder really does.
+std::uint64_t AnnouncedBlockVisits(std::span<const std::uint8_t> data,
+                                   const jpeg_decompress_struct& cinfo) {
+    std::uint64_t visits = 0;
+    const std::size_t n = data.size();
+    std::size_t pos = 2;  // after the start-of-image marker
+    while (pos + 1 < n) {
+        if (data[pos] != 0xFF) {
+            ++pos;
+            continue;
+        }
+        const std::uint8_t marker = data[pos + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            pos += 2;  // stuffed byte, TEM, restart marker: no length follows
+            continue;
+        }
+        if (marker == 0xD9 || n - pos < 4) break;
+        const std::size_t length = (std::size_t{data[pos + 2]} << 8) | data[pos + 3];
+        if (marker == 0xDA && length >= 3 && n - pos - 2 >= length) {
+            const std::size_t count = data[pos + 4];
+            for (std::size_t i = 0; i < count && 3 + 2 * i < length; ++i) {
+                const int id = data[pos + 5 + 2 * i];
+                for (int ci = 0; ci < cinfo.num_components; ++ci) {
+                    const jpeg_component_info& c = cinfo.comp_info[ci];
+                    if (c.component_id != id) continue;
+                    visits += std::uint64_t{c.width_in_blocks} * c.height_in_blocks;
+                    break;
+                }
+            }
+        }
+        pos += 2 + length;
+    }
+    return visits;
+}
+
 // Bytes of the whole-picture coefficient store a multi-scan file needs (0 for a file of one
 // scan), as the library sizes it: each component rounded up to whole sampling units.
 std::uint64_t CoefficientBytes(const jpeg_decompress_struct& cinfo) {
@@ -176,6 +218,10 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, ProgressMonito
     const std::uint64_t coefficients = CoefficientBytes(cinfo);
     if (coefficients > 0 && stride &&
         coefficients + std::uint64_t{*stride} * cinfo.image_height > kMaxMultiScanBytes) {
+        err.stop = Stop::TooCostly;
+        return false;
+    }
+    if (coefficients > 0 && AnnouncedBlockVisits(data, cinfo) > kMaxBlockVisits) {
         err.stop = Stop::TooCostly;
         return false;
     }

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/formats/BmpCodec.h"
+#include "core/formats/ImgConvertUnit.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -305,6 +309,92 @@ TEST(BmpCodec, DamagedFilesFailCleanly) {
                 Decodes(d);
             }
         }
+    }
+}
+
+TEST(BmpCodec, RefusalsSayWhy) {
+    const auto base = Bmp("im_pal4.bmp");
+    auto why = [](const std::vector<std::uint8_t>& bytes) {
+        Bitmap bmp;
+        std::string text;
+        EXPECT_FALSE(DecodeBmp(bytes, bmp, &text));
+        return text;
+    };
+    auto patched = [&](std::size_t at, std::uint32_t v) {
+        auto d = base;
+        Put32(d, at, v);
+        return d;
+    };
+    EXPECT_EQ(why(ReadAll(DataFile("png/rgb8.png"))), "not a BMP file");
+    EXPECT_EQ(why({base.begin(), base.begin() + 100}), "truncated image data");
+    EXPECT_EQ(why({base.begin(), base.begin() + 16}), "truncated image data");
+    auto huge = patched(18, 65536);
+    Put32(huge, 22, 65536);
+    EXPECT_EQ(why(huge), ImageSizeReason(65536, 65536));
+    EXPECT_EQ(why(patched(14, 13)), "unsupported BMP header");
+    EXPECT_EQ(why(patched(26, 0x00020001)), "unsupported BMP bit depth");
+    EXPECT_EQ(why(patched(30, 4)), "unsupported BMP compression");  // JPEG inside
+    auto bf = Bmp("hb_bf565.bmp");
+    Put32(bf, 54, 0xF0F0);
+    EXPECT_EQ(why(bf), "invalid BMP colour masks");
+    auto rle = Bmp("hb_rle8.bmp");
+    rle.resize(Get32(rle, 10) + 2);
+    EXPECT_EQ(why(rle), "truncated image data");
+}
+
+// Sparse files: their length costs no disk space, and any read of them returns zeros.
+void MakeSparseFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& head,
+                    std::uint64_t size) {
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(head.data()),
+                  static_cast<std::streamsize>(head.size()));
+    }
+    std::filesystem::resize_file(path, size);
+}
+
+TEST(BmpCodec, FilesLongerThanTheFormatCanNeedAreRefusedUnread) {
+    test::ScratchDir dir;
+    const auto start = std::chrono::steady_clock::now();
+    // 2 GiB of zeros named .bmp: refused by its length alone.
+    MakeSparseFile(dir / "sparse.bmp", {}, std::uint64_t{2} << 30);
+    Bitmap bmp;
+    std::string why;
+    EXPECT_FALSE(ReadImageFile(dir / "sparse.bmp", bmp, {}, &why));
+    EXPECT_EQ(why, "file too large for its format");
+    // A valid header and picture followed by more than the largest picture can need.
+    const auto good = Bmp("im_bmp3_24.bmp");
+    MakeSparseFile(dir / "long.bmp", good, kBmpFileShape.maxBytes + 1);
+    why.clear();
+    EXPECT_FALSE(ReadImageFile(dir / "long.bmp", bmp, {}, &why));
+    EXPECT_EQ(why, "file too large for its format");
+    // Within the bound, trailing bytes are no reason to refuse, and are not read: 1 GiB after
+    // a small picture costs nothing.
+    MakeSparseFile(dir / "tail.bmp", good, std::uint64_t{1} << 30);
+    ASSERT_TRUE(ReadImageFile(dir / "tail.bmp", bmp));
+    Bitmap expected;
+    ASSERT_TRUE(DecodeBmp(good, expected));
+    EXPECT_TRUE(bmp == expected);
+    // 1 GiB that does not start like a bitmap file: its first bytes decide, unread.
+    MakeSparseFile(dir / "zeros.bmp", {}, std::uint64_t{1} << 30);
+    why.clear();
+    EXPECT_FALSE(ReadImageFile(dir / "zeros.bmp", bmp, {}, &why));
+    EXPECT_EQ(why, "not a BMP file");
+    // Reading any of these whole would take seconds and gigabytes.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+
+    // The part of a file its header calls useful decodes exactly as the whole file, for every
+    // sample (run-length data, gaps before bfOffBits, short tables, bfOffBits 0 included).
+    for (const auto& file : test::DataFiles("bmp", ".bmp")) {
+        SCOPED_TRACE(file.filename().string());
+        const auto bytes = ReadAll(file);
+        const auto head = std::span(bytes).first(std::min(bytes.size(), kFileHeadBytes));
+        const std::uint64_t useful = BmpUsefulBytes(head, bytes.size());
+        ASSERT_LE(useful, bytes.size());
+        Bitmap whole, part;
+        const bool wholeOk = DecodeBmp(bytes, whole);
+        EXPECT_EQ(DecodeBmp(std::span(bytes).first(useful), part), wholeOk);
+        EXPECT_TRUE(part == whole);
     }
 }
 

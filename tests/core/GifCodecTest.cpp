@@ -110,5 +110,104 @@ TEST(GifCodec, DamagedFilesAreRefused) {
     EXPECT_TRUE(EncodeToBytes(tooWide).empty());
 }
 
+// A one-frame GIF of `width` x `height` pixels, pixel x, y index (7 x + 3 y) & 255, coded
+// with one 9-bit literal per pixel after a clear code, then the end code, in one data block.
+// `pixelBytes` gets how many data bytes hold every pixel's code; the block's data starts at
+// `dataStart`.
+std::vector<std::uint8_t> LiteralGif(int width, int height, std::size_t& pixelBytes,
+                                     std::size_t& dataStart) {
+    std::vector<std::uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a'};
+    auto put16 = [&](int v) {
+        gif.push_back(static_cast<std::uint8_t>(v));
+        gif.push_back(static_cast<std::uint8_t>(v >> 8));
+    };
+    put16(width);
+    put16(height);
+    gif.insert(gif.end(), {0xF7, 0, 0});  // global table of 256 greys
+    for (int i = 0; i < 256; ++i) gif.insert(gif.end(), 3, static_cast<std::uint8_t>(i));
+    gif.push_back(0x2C);
+    put16(0);
+    put16(0);
+    put16(width);
+    put16(height);
+    gif.push_back(0);
+    gif.push_back(8);  // minimum code size: codes start at 9 bits
+    std::vector<std::uint8_t> data;
+    std::uint32_t acc = 0;
+    int bits = 0;
+    auto code = [&](unsigned c) {
+        acc |= c << bits;
+        for (bits += 9; bits >= 8; bits -= 8, acc >>= 8)
+            data.push_back(static_cast<std::uint8_t>(acc));
+    };
+    code(256);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) code(static_cast<unsigned>((7 * x + 3 * y) & 255));
+    pixelBytes = (9 * (1 + static_cast<std::size_t>(width) * height) + 7) / 8;
+    code(257);
+    if (bits > 0) data.push_back(static_cast<std::uint8_t>(acc));
+    EXPECT_LE(data.size(), 255u);
+    gif.push_back(static_cast<std::uint8_t>(data.size()));
+    dataStart = gif.size();
+    gif.insert(gif.end(), data.begin(), data.end());
+    gif.push_back(0);
+    gif.push_back(';');
+    return gif;
+}
+
+TEST(GifCodec, LastDataBlockPastTheEndReadsWhenEveryPixelIsThere) {
+    std::size_t pixelBytes = 0, dataStart = 0;
+    const auto whole = LiteralGif(8, 3, pixelBytes, dataStart);
+    const auto expectPixels = [](const Bitmap& bmp) {
+        ASSERT_EQ(bmp.Width(), 8);
+        ASSERT_EQ(bmp.Height(), 3);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 8; ++x) EXPECT_EQ(bmp.IndexAt(x, y), (7 * x + 3 * y) & 255);
+    };
+    Bitmap bmp;
+    std::string why;
+    ASSERT_TRUE(DecodeGif(whole, bmp, &why)) << why;
+    expectPixels(bmp);
+    // Without the trailer and the block terminator; then without the end code's last byte too:
+    // the block's length runs past the end of the file, the pixels are all there.
+    for (const std::size_t cut : {whole.size() - 2, dataStart + pixelBytes}) {
+        Bitmap cutBmp;
+        why.clear();
+        ASSERT_TRUE(DecodeGif(std::span(whole).first(cut), cutBmp, &why)) << cut << ": " << why;
+        expectPixels(cutBmp);
+    }
+    // One byte less and the last pixel's code is incomplete: refused, nothing invented.
+    why.clear();
+    EXPECT_FALSE(DecodeGif(std::span(whole).first(dataStart + pixelBytes - 1), bmp, &why));
+    EXPECT_EQ(why, "truncated image data");
+    // Cut before the image data's first length byte, and inside the colour table.
+    why.clear();
+    EXPECT_FALSE(DecodeGif(std::span(whole).first(dataStart - 1), bmp, &why));
+    EXPECT_EQ(why, "truncated image data");
+    why.clear();
+    EXPECT_FALSE(DecodeGif(std::span(whole).first(100), bmp, &why));
+    EXPECT_EQ(why, "truncated image data");
+}
+
+TEST(GifCodec, RefusalsSayWhy) {
+    Bitmap bmp;
+    std::string why;
+    EXPECT_FALSE(DecodeGif(ReadAll(DataFile("png/rgb8.png")), bmp, &why));
+    EXPECT_EQ(why, "not a GIF file");
+    const auto good = ReadAll(DataFile("gif/offset_frame.gif"));
+    // Header, screen, colour table and the trailer: no frame.
+    std::size_t tableEnd = 13 + ((good[10] & 0x80) ? 3u << ((good[10] & 7) + 1) : 0u);
+    std::vector<std::uint8_t> empty(good.begin(), good.begin() + static_cast<long>(tableEnd));
+    empty.push_back(';');
+    why.clear();
+    EXPECT_FALSE(DecodeGif(empty, bmp, &why));
+    EXPECT_EQ(why, "no image in the GIF file");
+    auto huge = good;
+    huge[6] = huge[7] = huge[8] = huge[9] = 0xFF;
+    why.clear();
+    EXPECT_FALSE(DecodeGif(huge, bmp, &why));
+    EXPECT_EQ(why, ImageSizeReason(65535, 65535));
+}
+
 }  // namespace
 }  // namespace ozm

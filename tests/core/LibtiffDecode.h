@@ -53,13 +53,21 @@ inline std::optional<RgbImage> DecodeWithLibtiff(const std::filesystem::path& fi
 }
 
 // libtiff's own check of a file: `tiffinfo -D` reads every directory and its data. Empty when
-// the file passes (exit status 0, no error); otherwise what tiffinfo said. Warnings do not
-// count: the Software string of our files has no terminating NUL, which libtiff mentions.
+// the file passes (exit status 0, no error and no warning); otherwise what tiffinfo said.
 inline std::string TiffinfoComplaints(const std::filesystem::path& file) {
     const std::string out = RunAndCapture("out=$(tiffinfo -D '" + file.string() +
                                           "' 2>&1 >/dev/null); status=$?; printf '%s\\n' \"$out\" "
-                                          "| grep -v -e Warning -e '^$'; echo \"exit=$status\"");
+                                          "| grep -v -e '^$'; echo \"exit=$status\"");
     return out == "exit=0\n" ? std::string() : out;
+}
+
+// ImageMagick's strict reading (`identify -regard-warnings`), which fails on any warning of
+// libtiff. Empty when every file passes; otherwise what identify said.
+inline std::string StrictImageMagickComplaints(const std::vector<std::filesystem::path>& files) {
+    std::string cmd = "identify -regard-warnings";
+    for (const auto& f : files) cmd += " '" + f.string() + "'";
+    const std::string out = RunAndCapture(cmd + " 2>&1 >/dev/null && echo ok");
+    return out == "ok\n" ? std::string() : out;
 }
 
 }  // namespace ozm::test

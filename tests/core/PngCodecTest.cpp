@@ -144,5 +144,110 @@ TEST(PngCodec, DamagedFilesAreRefused) {
     EXPECT_FALSE(DecodePng(ReadAll(DataFile("jpeg/grey.jpg")), bmp));
 }
 
+void PutBe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (24 - 8 * i)));
+}
+
+void PutChunk(std::vector<std::uint8_t>& png, const char* type,
+              const std::vector<std::uint8_t>& data) {
+    PutBe32(png, static_cast<std::uint32_t>(data.size()));
+    const std::size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    PutBe32(png, static_cast<std::uint32_t>(crc32(0, png.data() + start, data.size() + 4)));
+}
+
+// An 8-bit grey PNG whose zlib stream is compressed with the full 32 KiB window; the zlib
+// header then declares a window of 2^(8 + cinfo) bytes (its check bits fixed up).
+std::vector<std::uint8_t> GreyPngWithDeclaredWindow(int width, int height,
+                                                    const std::vector<std::uint8_t>& rows,
+                                                    int cinfo) {
+    std::vector<std::uint8_t> z(compressBound(rows.size()));
+    uLongf zLen = z.size();
+    EXPECT_EQ(compress2(z.data(), &zLen, rows.data(), rows.size(), 9), Z_OK);
+    z.resize(zLen);
+    z[0] = static_cast<std::uint8_t>((cinfo << 4) | 8);
+    z[1] &= 0xE0;
+    z[1] = static_cast<std::uint8_t>(z[1] + (31 - (z[0] * 256 + z[1]) % 31) % 31);
+    std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<std::uint8_t> ihdr;
+    PutBe32(ihdr, static_cast<std::uint32_t>(width));
+    PutBe32(ihdr, static_cast<std::uint32_t>(height));
+    ihdr.insert(ihdr.end(), {8, 0, 0, 0, 0});
+    PutChunk(png, "IHDR", ihdr);
+    PutChunk(png, "IDAT", z);
+    PutChunk(png, "IEND", {});
+    return png;
+}
+
+TEST(PngCodec, ZlibHeaderThatDeclaresASmallWindowStillReads) {
+    // Rows of 600 noise bytes, each row repeating the one two rows up: the compressor refers
+    // back 1202 bytes, more than the 256-byte window the patched header declares.
+    constexpr int kWidth = 600, kHeight = 8;
+    std::vector<std::uint8_t> rows;
+    std::uint32_t noise = 12345;
+    for (int y = 0; y < kHeight; ++y) {
+        rows.push_back(0);  // filter None
+        for (int x = 0; x < kWidth; ++x) {
+            if (y < 2) {
+                noise = noise * 1103515245u + 12345u;
+                rows.push_back(static_cast<std::uint8_t>(noise >> 16));
+            } else {
+                rows.push_back(rows[static_cast<std::size_t>(y - 2) * (kWidth + 1) + 1 + x]);
+            }
+        }
+    }
+    for (int cinfo : {0, 2, 7}) {
+        const auto png = GreyPngWithDeclaredWindow(kWidth, kHeight, rows, cinfo);
+        Bitmap bmp;
+        std::string why;
+        ASSERT_TRUE(DecodePng(png, bmp, &why)) << "declared window 2^" << 8 + cinfo << ": " << why;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; x += 37) {
+                ASSERT_EQ(bmp.IndexAt(x, y),
+                          rows[static_cast<std::size_t>(y) * (kWidth + 1) + 1 + x]);
+            }
+        }
+    }
+    // A window beyond what zlib defines is still an error.
+    auto bad = GreyPngWithDeclaredWindow(kWidth, kHeight, rows, 8);
+    Bitmap bmp;
+    std::string why;
+    EXPECT_FALSE(DecodePng(bad, bmp, &why));
+    EXPECT_EQ(why.rfind("damaged PNG data: ", 0), 0u) << why;
+}
+
+TEST(PngCodec, RefusalsSayWhy) {
+    const auto good = ReadAll(DataFile("png/rgb8.png"));
+    Bitmap bmp;
+    std::string why;
+    EXPECT_FALSE(DecodePng(ReadAll(DataFile("jpeg/grey.jpg")), bmp, &why));
+    EXPECT_EQ(why, "not a PNG file");
+    why.clear();
+    EXPECT_FALSE(DecodePng(std::span(good).first(good.size() - 40), bmp, &why));
+    EXPECT_EQ(why, "truncated image data");
+    // 100000 x 100000 pixels: our limit speaks, not the library's million-pixel side limit.
+    auto huge = good;
+    const std::uint8_t big[4] = {0x00, 0x01, 0x86, 0xA0};
+    std::copy(big, big + 4, huge.begin() + 16);
+    std::copy(big, big + 4, huge.begin() + 20);
+    const uLong crc = crc32(0, huge.data() + 12, 17);
+    for (int i = 0; i < 4; ++i) huge[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    why.clear();
+    EXPECT_FALSE(DecodePng(huge, bmp, &why));
+    EXPECT_EQ(why, ImageSizeReason(100000, 100000));
+    // 2,000,000 x 1 is within the pixel limit though beyond libpng's default side limit.
+    std::vector<std::uint8_t> row(2'000'001, 0);
+    const auto wide = GreyPngWithDeclaredWindow(2'000'000, 1, row, 7);
+    why.clear();
+    ASSERT_TRUE(DecodePng(wide, bmp, &why)) << why;
+    EXPECT_EQ(bmp.Width(), 2'000'000);
+    auto badCrc = good;
+    badCrc[29] ^= 0xFF;
+    why.clear();
+    EXPECT_FALSE(DecodePng(badCrc, bmp, &why));
+    EXPECT_EQ(why, "damaged PNG data: IHDR: CRC error");
+}
+
 }  // namespace
 }  // namespace ozm

@@ -355,5 +355,62 @@ TEST(ReadTiff, DamagedFilesFailCleanly) {
     }
 }
 
+TEST(ReadTiff, RefusalsGiveAShortReasonBesideTheMessages) {
+    Bitmap bitmap;
+    std::string why;
+    EXPECT_FALSE(ReadImageFile(DataFile("tiff/rgb_lzw.tif"), bitmap, {}, &why));
+    EXPECT_EQ(why, "compressed TIFF is not supported");
+
+    const auto reasonOf = [&](const std::vector<std::uint8_t>& bytes) {
+        std::string text;
+        EXPECT_FALSE(ReadTiffData(bytes, bitmap, {}, "x.tif", &text));
+        return text;
+    };
+    const auto image = [](unsigned photometric, unsigned bits, std::uint32_t stripBytes,
+                          const std::vector<Entry>& add) {
+        TiffBuilder b;
+        const auto strip = b.Append(std::vector<std::uint8_t>(12, 0x55));
+        auto entries = ImageEntries(4, 1, photometric, bits, strip, stripBytes);
+        entries.insert(entries.end(), add.begin(), add.end());
+        b.AddDirectory(entries);
+        return b.Bytes();
+    };
+    EXPECT_EQ(reasonOf(image(1, 8, 12, {{259, kShort, 1, 5}})), "compressed TIFF is not supported");
+    EXPECT_EQ(reasonOf(image(2, 8, 12, {{277, kShort, 1, 4}})), "unsupported TIFF pixel format");
+    EXPECT_EQ(reasonOf(image(5, 8, 12, {})), "unsupported TIFF pixel format");
+    EXPECT_EQ(reasonOf(image(3, 8, 12, {})), "incomplete TIFF directory");
+    EXPECT_EQ(reasonOf(image(1, 8, 3, {})), "truncated image data");
+    EXPECT_EQ(reasonOf({'I', 'I', 43, 0, 8, 0, 0, 0}), "not a TIFF file");
+    EXPECT_EQ(reasonOf({'I', 'I', 42, 0, 0, 0, 0, 0}), "no image in the TIFF file");
+    TiffBuilder tooWide;
+    const auto strip = tooWide.Append(std::vector<std::uint8_t>(70000, 0));
+    auto wide = ImageEntries(70000, 1, 1, 8, strip, 70000);
+    wide[0] = {256, kLong, 1, 70000};
+    tooWide.AddDirectory(wide);
+    EXPECT_EQ(reasonOf(tooWide.Bytes()), "image too large: 70000 x 1 pixels, limit 65535 per side");
+
+    // Files that cannot be read at all: no message, a reason.
+    ScratchDir dir;
+    Messages messages;
+    const MessageCallback tell = [&](const std::string& m) { messages.push_back(m); };
+    why.clear();
+    EXPECT_FALSE(ReadTiffFile(dir / "missing.tif", bitmap, tell, &why));
+    EXPECT_EQ(why, "no such file or directory");
+    std::filesystem::create_directory(dir / "folder.tif");
+    why.clear();
+    EXPECT_FALSE(ReadTiffFile(dir / "folder.tif", bitmap, tell, &why));
+    EXPECT_EQ(why, "is a folder");
+    // Offsets are 32-bit: a file past 4 GiB (sparse here) is longer than any TIFF can be.
+    const auto good = ReadAll(DataFile("tiff/grey8_2rows.tif"));
+    WriteAll(dir / "long.tif", good);
+    std::filesystem::resize_file(dir / "long.tif", TFileTiff::kMaxFileBytes + 1);
+    why.clear();
+    EXPECT_FALSE(ReadTiffFile(dir / "long.tif", bitmap, tell, &why));
+    EXPECT_EQ(why, "file too large for its format");
+    std::filesystem::resize_file(dir / "long.tif", TFileTiff::kMaxFileBytes);
+    EXPECT_TRUE(ReadTiffFile(dir / "long.tif", bitmap, tell));
+    EXPECT_EQ(messages, Messages{});
+}
+
 }  // namespace
 }  // namespace ozm::test

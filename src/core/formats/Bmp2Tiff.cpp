@@ -24,6 +24,8 @@ enum class RowSource {
 };
 
 constexpr std::string_view kSoftware = "Vandertool";
+// ASCII values end with a NUL, which the count includes.
+constexpr std::uint32_t kSoftwareBytes = static_cast<std::uint32_t>(kSoftware.size()) + 1;
 // 87.7 dots per inch.
 constexpr std::uint32_t kResolutionNumerator = 877;
 constexpr std::uint32_t kResolutionDenominator = 10;
@@ -44,6 +46,11 @@ class LittleEndianBytes {
         U16(v >> 16);
     }
     void Text(std::string_view s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
+    // An ASCII value: the characters and the terminating NUL.
+    void Ascii(std::string_view s) {
+        Text(s);
+        bytes_.push_back(0);
+    }
     // A directory entry; a single SHORT sits in the low two bytes of the 32-bit field.
     void Entry(unsigned tag, unsigned type, std::uint32_t count, std::uint32_t value) {
         U16(tag);
@@ -125,8 +132,7 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
             bitsPerSample = 1;
             break;
         case FileKind::Palette4:
-            width = width / 4 * 4;
-            rowBytes = width / 2;
+            rowBytes = (width + 1) / 2;
             bitsPerSample = 4;
             break;
         case FileKind::Palette8:
@@ -136,10 +142,14 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
             rowBytes = width * 3;
             break;
     }
-    // Bits past the width in the last byte of a bilevel row are written as 0.
-    const std::uint8_t lastByteMask = kind == FileKind::Bilevel && width % 8 != 0
-                                          ? static_cast<std::uint8_t>(0xFF << (8 - width % 8))
-                                          : 0xFF;
+    // Bits past the width in the last byte of a row are written as 0: the low pixel of an
+    // odd 4-bit row, the low bits of a bilevel row.
+    std::uint8_t lastByteMask = 0xFF;
+    if (kind == FileKind::Bilevel && width % 8 != 0) {
+        lastByteMask = static_cast<std::uint8_t>(0xFF << (8 - width % 8));
+    } else if (kind == FileKind::Palette4 && width % 2 != 0) {
+        lastByteMask = 0xF0;
+    }
     // At most 2^28 pixels of 3 bytes: every offset below fits in 32 bits.
     const std::uint32_t stripBytes = height * rowBytes;
 
@@ -155,7 +165,7 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
             xResolution = stripOffset + stripBytes;
             yResolution = xResolution + 8;
             software = yResolution + 8;
-            directory = software + static_cast<std::uint32_t>(kSoftware.size());
+            directory = software + kSoftwareBytes;
             break;
         case FileKind::Palette4:
         case FileKind::Palette8:
@@ -163,7 +173,7 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
             xResolution = colorMap + 3 * colors * 2;
             yResolution = xResolution + 8;
             software = yResolution + 8;
-            stripOffset = software + static_cast<std::uint32_t>(kSoftware.size());
+            stripOffset = software + kSoftwareBytes;
             directory = stripOffset + stripBytes;
             break;
         case FileKind::Rgb:
@@ -171,7 +181,7 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
             yResolution = 16;
             bitsPerSampleOffset = 24;
             software = 30;
-            stripOffset = 40;
+            stripOffset = software + kSoftwareBytes;
             directory = stripOffset + stripBytes;
             break;
     }
@@ -200,7 +210,7 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
         head.U16(8);
         head.U16(8);
     }
-    fixedPieces.Text(kSoftware);
+    fixedPieces.Ascii(kSoftware);
 
     const bool rgb = kind == FileKind::Rgb;
     const bool palette = colorMap != 0;
@@ -223,7 +233,7 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
     tail.Entry(283, kRational, 1, yResolution);
     if (rgb) tail.Entry(284, kShort, 1, 1);
     tail.Entry(296, kShort, 1, 2);
-    tail.Entry(305, kAscii, static_cast<std::uint32_t>(kSoftware.size()), software);
+    tail.Entry(305, kAscii, kSoftwareBytes, software);
     if (palette) tail.Entry(320, kShort, 3 * colors, colorMap);
     tail.U32(0);
 
@@ -245,10 +255,7 @@ bool WriteTiffFile(const Bitmap& bitmap, std::FILE* file) {
                 }
                 return WriteKind(bitmap, file, FileKind::Palette8, RowSource::ExpandIndex);
             case 4:
-                if (bitmap.Width() >= 4) {
-                    return WriteKind(bitmap, file, FileKind::Palette4, RowSource::Copy);
-                }
-                return WriteKind(bitmap, file, FileKind::Palette8, RowSource::ExpandIndex);
+                return WriteKind(bitmap, file, FileKind::Palette4, RowSource::Copy);
             case 8:
                 return WriteKind(bitmap, file, FileKind::Palette8, RowSource::Copy);
             case 16: {

@@ -2,11 +2,11 @@
 // The program's own writer of uncompressed little-endian TIFF files with one directory and one
 // strip, rows top first. The kind of file follows the bitmap's depth:
 //   1 bit (black and white palette)  bilevel, BlackIsZero
-//   4 and 8 bits                     palette; a 4-bit width is rounded down to a multiple of
-//                                    4 (the rightmost 1 to 3 columns are dropped)
+//   4 and 8 bits                     palette, every column kept (an odd 4-bit row ends in a
+//                                    half byte whose low pixel is 0)
 //   16, 24 and 32 bits               RGB, 8 bits per sample
-// A 1-bit bitmap with other colours than black and white, and a 4-bit bitmap narrower than 4
-// pixels, are written as 8-bit palette files so that no colour and no column is lost.
+// A 1-bit bitmap with other colours than black and white is written as an 8-bit palette file
+// so that no colour is lost. The Software text "Vandertool" ends with its NUL (count 11).
 
 #include <cstdio>
 

@@ -63,10 +63,14 @@ struct DibHeader {
 // and 124 add colour space data), and the OS/2 2.x header, which may stop anywhere from 16
 // to 64 bytes (fields left out count as 0) and gives compression codes 3 and 4 its own
 // meanings.
-std::optional<DibHeader> ParseHeader(std::span<const std::uint8_t> info) {
-    if (info.size() < 4) return std::nullopt;
+std::optional<DibHeader> ParseHeader(std::span<const std::uint8_t> info, std::string* reason) {
+    const auto refuse = [reason](std::string_view text) -> std::optional<DibHeader> {
+        Refuse(reason, text);
+        return std::nullopt;
+    };
+    if (info.size() < 4) return refuse("truncated image data");
     const std::uint32_t size = U32(info.data());
-    if (size > info.size()) return std::nullopt;
+    if (size > info.size()) return refuse("truncated image data");
     const std::uint8_t* p = info.data();
     DibHeader h;
     std::int64_t rawHeight = 0;
@@ -86,39 +90,43 @@ std::optional<DibHeader> ParseHeader(std::span<const std::uint8_t> info) {
         clrUsed = field(32);
         if (os2 && h.compression > kBiRle4) h.compression = kUnsupported;
     } else {
-        return std::nullopt;
+        return refuse("unsupported BMP header");
     }
     h.tableOffset = size;
     h.topDown = rawHeight < 0;
     h.height = rawHeight < 0 ? -rawHeight : rawHeight;
-    if (!IsAcceptableImageSize(h.width, h.height)) return std::nullopt;
+    if (!IsAcceptableImageSize(h.width, h.height)) {
+        return refuse(ImageSizeReason(h.width, h.height));
+    }
 
     switch (h.compression) {
         case kBiRgb:
-            if (!IsValidBitCount(h.bitCount)) return std::nullopt;
+            if (!IsValidBitCount(h.bitCount)) return refuse("unsupported BMP bit depth");
             break;
         case kBiRle8:
         case kBiRle4:
             // Run-length data is always stored bottom-up.
-            if (h.bitCount != (h.compression == kBiRle8 ? 8 : 4) || h.topDown) return std::nullopt;
+            if (h.bitCount != (h.compression == kBiRle8 ? 8 : 4) || h.topDown) {
+                return refuse("damaged BMP header");
+            }
             break;
         case kBiBitfields:
         case kBiAlphaBitfields: {
-            if (h.bitCount != 16 && h.bitCount != 32) return std::nullopt;
+            if (h.bitCount != 16 && h.bitCount != 32) return refuse("damaged BMP header");
             if (size >= 52) {
                 for (std::size_t i = 0; i < 3; ++i) h.masks[i] = U32(p + 40 + 4 * i);
             } else {
                 // A 40-byte header is followed by the masks (the alpha mask too for the alpha
                 // code); the colour table comes after them.
                 const std::size_t maskBytes = h.compression == kBiBitfields ? 12 : 16;
-                if (info.size() < size + maskBytes) return std::nullopt;
+                if (info.size() < size + maskBytes) return refuse("truncated image data");
                 for (std::size_t i = 0; i < 3; ++i) h.masks[i] = U32(p + size + 4 * i);
                 h.tableOffset = size + maskBytes;
             }
             break;
         }
         default:
-            return std::nullopt;
+            return refuse("unsupported BMP compression");
     }
 
     if (h.bitCount <= 8) {
@@ -446,21 +454,23 @@ Bitmap* RowTarget(Bitmap& out, Bitmap& fresh, int width, int height, int bitCoun
 }
 
 bool DecodePixels(const DibHeader& h, std::vector<RgbQuad> palette,
-                  std::span<const std::uint8_t> bits, Bitmap& out) {
+                  std::span<const std::uint8_t> bits, Bitmap& out, std::string* reason) {
     Bitmap fresh;
     Bitmap* bmp = &fresh;
     const bool rle = h.compression == kBiRle8 || h.compression == kBiRle4;
     unsigned highest = 0;
     if (rle) {
-        if (!DecodeRle(h, bits, fresh, highest)) return false;
+        if (!DecodeRle(h, bits, fresh, highest)) {
+            return Refuse(reason, fresh.Data() ? "truncated image data" : "out of memory");
+        }
     } else {
         const auto src = CheckRows(h, bits);
-        if (!src) return false;
+        if (!src) return Refuse(reason, "truncated image data");
         const auto plan = PlanRows(h);
-        if (!plan) return false;
+        if (!plan) return Refuse(reason, "invalid BMP colour masks");
         bmp = RowTarget(out, fresh, static_cast<int>(h.width), static_cast<int>(h.height),
                         plan->bitCount);
-        if (!bmp) return false;
+        if (!bmp) return Refuse(reason, "out of memory");
         WriteRows(*plan, *src, *bmp);
     }
     if (bmp->HasPalette()) {
@@ -482,33 +492,64 @@ bool DecodePixels(const DibHeader& h, std::vector<RgbQuad> palette,
 
 bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits,
                Bitmap& out) {
-    const auto h = ParseHeader(info);
+    const auto h = ParseHeader(info, nullptr);
     if (!h) return false;
     // A colour table cut short by the end of `info` gives the entries that are there.
-    return DecodePixels(*h, ReadPalette(info, *h, h->paletteEntries), bits, out);
+    return DecodePixels(*h, ReadPalette(info, *h, h->paletteEntries), bits, out, nullptr);
+}
+
+// Where the pixel data of a file of `fileSize` bytes starts (`data` holds at least its
+// file header): at bfOffBits when it points past the header (and masks) and inside the file,
+// otherwise right after the colour table as the header describes it.
+std::uint64_t PixelDataStart(std::span<const std::uint8_t> data, const DibHeader& h,
+                             std::uint64_t fileSize) {
+    const std::uint64_t tableStart = kFileHeaderSize + h.tableOffset;
+    const std::uint64_t tableEnd = tableStart + h.tableEntries * h.entrySize;
+    const std::uint64_t offBits = U32(data.data() + 10);
+    return offBits >= tableStart && offBits < fileSize ? offBits : tableEnd;
+}
+
+std::uint64_t BmpUsefulBytes(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
+    if (head.size() < kFileHeaderSize + 4) return head.size();
+    const auto info = head.subspan(kFileHeaderSize);
+    // The header and any masks after it must lie in `head` (or `head` be the whole file) for
+    // its verdict to stand for the whole file.
+    const std::uint64_t headerEnd = std::uint64_t{U32(info.data())} + 16;
+    if (headerEnd > info.size() && head.size() < fileSize) return fileSize;
+    const auto h = ParseHeader(info, nullptr);
+    if (!h) return head.size();  // refused whatever follows
+    const std::uint64_t pixels = static_cast<std::uint64_t>(h->width) * h->height;
+    std::uint64_t pixelBytes = 0;
+    if (h->compression == kBiRle8 || h->compression == kBiRle4) {
+        pixelBytes = 4 * pixels + 2 * static_cast<std::uint64_t>(h->height) + 2;
+    } else {
+        const auto stride = RowStride(h->width, h->bitCount);
+        if (!stride) return fileSize;
+        pixelBytes = std::uint64_t{*stride} * static_cast<std::uint64_t>(h->height);
+    }
+    const std::uint64_t start = PixelDataStart(head, *h, fileSize);
+    return start > fileSize ? fileSize : std::min(fileSize, start + pixelBytes);
 }
 
 bool DecodeBmp(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
-    if (data.size() < kFileHeaderSize + 4 || data[0] != 'B' || data[1] != 'M') return false;
+    if (data.size() < 2 || data[0] != 'B' || data[1] != 'M')
+        return Refuse(reason, "not a BMP file");
+    if (data.size() < kFileHeaderSize + 4) return Refuse(reason, "truncated image data");
     const auto info = data.subspan(kFileHeaderSize);
-    const auto h = ParseHeader(info);
+    const auto h = ParseHeader(info, reason);
     if (!h) return false;
-    // The pixels start at bfOffBits when it points past the header (and masks) and inside the
-    // file; a colour table then ends there at the latest. Otherwise the pixels follow the
-    // table as the header describes it.
+    // A colour table ends at bfOffBits at the latest when the pixels start there.
     const std::uint64_t tableStart = kFileHeaderSize + h->tableOffset;
-    const std::uint64_t tableEnd = tableStart + h->tableEntries * h->entrySize;
     const std::uint64_t offBits = U32(data.data() + 10);
+    const std::uint64_t bitsStart = PixelDataStart(data, *h, data.size());
     std::size_t paletteEntries = h->paletteEntries;
-    std::uint64_t bitsStart = tableEnd;
-    if (offBits >= tableStart && offBits < data.size()) {
-        bitsStart = offBits;
+    if (bitsStart == offBits) {
         paletteEntries =
             std::min<std::uint64_t>(paletteEntries, (offBits - tableStart) / h->entrySize);
     }
-    if (bitsStart >= data.size()) return false;
+    if (bitsStart >= data.size()) return Refuse(reason, "truncated image data");
     return DecodePixels(*h, ReadPalette(info, *h, paletteEntries),
-                        data.subspan(static_cast<std::size_t>(bitsStart)), out);
+                        data.subspan(static_cast<std::size_t>(bitsStart)), out, reason);
 }
 
 bool EncodeBmp(const Bitmap& bitmap, std::FILE* file) {

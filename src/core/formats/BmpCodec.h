@@ -22,8 +22,22 @@
 #include <string>
 
 #include "core/bitmap/Bitmap.h"
+#include "core/formats/FileBytes.h"
 
 namespace ozm {
+
+// The longest file a picture at the pixel limit needs: 4 bytes per pixel (32-bit rows; the
+// stride of every other depth is at most that; and the longest honest run-length coding, a
+// 2-byte run and a 2-byte end of line per pixel of a picture one pixel wide), plus headers,
+// masks and a colour table with room to spare. Longer files are refused unread.
+// The bytes of a file that decoding can use, judged from its first bytes and its length:
+// up to the end of the pixel data its header describes (for run-length data, 4 bytes per
+// pixel and 2 per row, more than any honest coding takes). Bytes past that are never looked
+// at, so they need not be read.
+std::uint64_t BmpUsefulBytes(std::span<const std::uint8_t> head, std::uint64_t fileSize);
+
+inline constexpr FileShape kBmpFileShape{4 * kMaxImagePixels + (std::uint64_t{1} << 20), "BM",
+                                         "not a BMP file", BmpUsefulBytes};
 
 // A whole .bmp/.dib file (14-byte file header first). The pixels start at bfOffBits when it
 // points past the header into the file, otherwise right after the colour table.

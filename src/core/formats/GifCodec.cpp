@@ -3,6 +3,8 @@
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -11,19 +13,109 @@ namespace ozm {
 
 namespace {
 
+// The file's bytes as the decoder sees them. When the first frame's data runs past the end
+// of the file, the decoder is shown the file with its last data block shortened to the bytes
+// that are there and the block chain closed after it: every pixel whose codes are in the file
+// decodes, and a pixel that would need missing bytes ends the decode with an error.
 struct MemoryReader {
     const std::uint8_t* data;
     std::size_t size;
-    std::size_t pos;
+    std::size_t pos = 0;
+    std::size_t patchAt = SIZE_MAX;  // index of the length byte to replace, or `size`
+    std::uint8_t patchValue = 0;
+
+    std::size_t VirtualSize() const { return patchAt == SIZE_MAX ? size : size + 1; }
+    std::uint8_t At(std::size_t i) const {
+        if (i == patchAt && i < size) return patchValue;
+        return i < size ? data[i] : 0;  // the block terminator that closes the chain
+    }
 };
 
 int ReadFromMemory(GifFileType* gif, GifByteType* out, int length) {
     auto* r = static_cast<MemoryReader*>(gif->UserData);
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(length), r->size - r->pos);
+    const std::size_t end = r->VirtualSize();
+    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(length), end - r->pos);
     if (n == 0) return 0;
-    std::memcpy(out, r->data + r->pos, n);
+    if (r->patchAt == SIZE_MAX || r->pos + n <= r->patchAt) {
+        std::memcpy(out, r->data + r->pos, n);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) out[i] = r->At(r->pos + i);
+    }
     r->pos += n;
     return static_cast<int>(n);
+}
+
+// Follows a chain of data sub-blocks from `pos` (a length byte). Returns the position after
+// its terminator, or SIZE_MAX when the file ends inside the chain; `lastBlock` then gets the
+// position of the length byte of the block that is cut (or `size` when the file ends right
+// before a length byte).
+std::size_t SkipSubBlocks(std::span<const std::uint8_t> data, std::size_t pos,
+                          std::size_t& lastBlock) {
+    for (;;) {
+        if (pos >= data.size()) {
+            lastBlock = data.size();
+            return SIZE_MAX;
+        }
+        const std::size_t length = data[pos];
+        if (length == 0) return pos + 1;
+        if (data.size() - pos - 1 < length) {
+            lastBlock = pos;
+            return SIZE_MAX;
+        }
+        pos += 1 + length;
+    }
+}
+
+// Sets up the reader's patch when the file ends inside the first frame's image data (after
+// its descriptor, colour table and code size byte). True when it did.
+bool PatchCutFirstFrame(std::span<const std::uint8_t> data, MemoryReader& reader) {
+    constexpr std::size_t kScreenEnd = 13;
+    if (data.size() < kScreenEnd) return false;
+    std::size_t pos = kScreenEnd;
+    if (data[10] & 0x80) pos += 3u << ((data[10] & 7) + 1);
+    std::size_t cut = 0;
+    while (pos < data.size()) {
+        if (data[pos] == 0x21) {  // extension: label, then sub-blocks
+            pos = SkipSubBlocks(data, pos + 2, cut);
+            if (pos == SIZE_MAX) return false;
+            continue;
+        }
+        if (data[pos] != 0x2C) return false;
+        if (data.size() - pos < 11) return false;
+        const std::uint8_t flags = data[pos + 9];
+        pos += 10;
+        if (flags & 0x80) pos += 3u << ((flags & 7) + 1);
+        pos += 1;  // LZW minimum code size
+        if (pos > data.size()) return false;
+        if (SkipSubBlocks(data, pos, cut) != SIZE_MAX) return false;
+        reader.patchAt = cut;
+        reader.patchValue =
+            cut < data.size() ? static_cast<std::uint8_t>(data.size() - cut - 1) : 0;
+        return true;
+    }
+    return false;
+}
+
+// The reason for a refusal after giflib reported `error`.
+std::string GifReason(int error, bool cutFrame) {
+    switch (error) {
+        case D_GIF_ERR_NOT_GIF_FILE:
+            return "not a GIF file";
+        case D_GIF_ERR_NOT_ENOUGH_MEM:
+            return "out of memory";
+        case D_GIF_ERR_READ_FAILED:
+        case D_GIF_ERR_NO_SCRN_DSCR:  // the screen or its colour table could not be read
+            return "truncated image data";
+        default:
+            break;
+    }
+    if (cutFrame) return "truncated image data";
+    const char* text = GifErrorString(error);
+    if (!text || !*text) return "damaged GIF data";
+    std::string out = "damaged GIF data: ";
+    out += static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    out += text + 1;
+    return out;
 }
 
 int WriteToFile(GifFileType* gif, const GifByteType* data, int length) {
@@ -74,20 +166,25 @@ std::vector<int> InterlacedRowOrder(int height) {
 }  // namespace
 
 bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
-    MemoryReader reader{data.data(), data.size(), 0};
+    if (data.size() < 6 || std::memcmp(data.data(), "GIF", 3) != 0) {
+        return Refuse(reason, "not a GIF file");
+    }
+    MemoryReader reader{data.data(), data.size()};
+    const bool cutFrame = PatchCutFirstFrame(data, reader);
     int error = 0;
     GifDecoder gif(DGifOpen(&reader, ReadFromMemory, &error));
-    if (!gif) return false;
+    if (!gif) return Refuse(reason, GifReason(error, false));
+    const auto failed = [&] { return Refuse(reason, GifReason(gif->Error, cutFrame)); };
 
     int transparent = NO_TRANSPARENT_COLOR;
     for (;;) {
         GifRecordType type = UNDEFINED_RECORD_TYPE;
-        if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR) return false;
-        if (type == TERMINATE_RECORD_TYPE) return false;  // no frame at all
+        if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR) return failed();
+        if (type == TERMINATE_RECORD_TYPE) return Refuse(reason, "no image in the GIF file");
         if (type == EXTENSION_RECORD_TYPE) {
             int code = 0;
             GifByteType* block = nullptr;
-            if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR) return false;
+            if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR) return failed();
             if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) {
                 GraphicsControlBlock gcb{};
                 if (DGifExtensionToGCB(block[0], block + 1, &gcb) == GIF_OK) {
@@ -95,17 +192,17 @@ bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
                 }
             }
             while (block) {
-                if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR) return false;
+                if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR) return failed();
             }
             continue;
         }
         if (type == IMAGE_DESC_RECORD_TYPE) break;
     }
-    if (DGifGetImageDesc(gif.get()) == GIF_ERROR) return false;
+    if (DGifGetImageDesc(gif.get()) == GIF_ERROR) return failed();
     const GifImageDesc& desc = gif->Image;
     const int fw = desc.Width, fh = desc.Height;
     const int sw = gif->SWidth, sh = gif->SHeight;
-    if (!IsAcceptableImageSize(fw, fh)) return false;
+    if (!IsAcceptableImageSize(fw, fh)) return Refuse(reason, ImageSizeReason(fw, fh));
     const ColorMapObject* frameMap = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
 
     // The frame's rows in file order; decoded into their own buffer, then placed.
@@ -115,13 +212,13 @@ bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
         const int y = desc.Interlace ? order[static_cast<std::size_t>(i)] : i;
         if (DGifGetLine(gif.get(), frame.data() + static_cast<std::size_t>(y) * fw, fw) ==
             GIF_ERROR) {
-            return false;
+            return failed();
         }
     }
 
     const bool ownBitmap = (fw == sw && fh == sh) || sw <= 0 || sh <= 0;
     if (ownBitmap) {
-        if (!out.Create(fw, fh, 8, true)) return false;
+        if (!out.Create(fw, fh, 8, true)) return Refuse(reason, "out of memory");
         CopyColorMap(frameMap, out);
         for (int y = 0; y < fh; ++y) {
             std::memcpy(out.Row(y), frame.data() + static_cast<std::size_t>(y) * fw,
@@ -129,7 +226,8 @@ bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
         }
         return true;
     }
-    if (!IsAcceptableImageSize(sw, sh) || !out.Create(sw, sh, 8, false)) return false;
+    if (!IsAcceptableImageSize(sw, sh)) return Refuse(reason, ImageSizeReason(sw, sh));
+    if (!out.Create(sw, sh, 8, false)) return Refuse(reason, "out of memory");
     CopyColorMap(gif->SColorMap ? gif->SColorMap : frameMap, out);
     const auto background = static_cast<std::uint8_t>(gif->SBackGroundColor);
     for (int y = 0; y < sh; ++y) std::memset(out.Row(y), background, out.Stride());

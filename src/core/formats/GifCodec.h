@@ -7,8 +7,13 @@
 #include <string>
 
 #include "core/bitmap/Bitmap.h"
+#include "core/formats/FileBytes.h"
 
 namespace ozm {
+
+// Every GIF file starts with "GIF"; the general cap is the bound (later frames and
+// extensions may follow the first frame's data).
+inline constexpr FileShape kGifFileShape{kMaxInputFileBytes, "GIF", "not a GIF file"};
 
 // First frame only. When it has the logical screen's size: its own 8-bit bitmap with the
 // frame's palette; otherwise a screen-sized 8-bit bitmap with the file's palette and the frame

@@ -43,10 +43,26 @@ constexpr std::array<DecoderRow, 12> kDecoderTable = {{
     {".tiff", Decoder::Tiff},
 }};
 
+// How long a file of the decoder's format can be, and how it starts.
+FileShape InputShape(Decoder decoder) {
+    switch (decoder) {
+        case Decoder::Jpeg:
+            return kJpegFileShape;
+        case Decoder::Bmp:
+            return kBmpFileShape;
+        case Decoder::Gif:
+            return kGifFileShape;
+        case Decoder::Png:
+            return kPngFileShape;
+        default:
+            return {};
+    }
+}
+
 bool Decode(Decoder decoder, const std::filesystem::path& path, Bitmap& target,
             const MessageCallback& onMessage, std::string* reason) {
     if (decoder == Decoder::Tiff) return ReadTiffFile(path, target, onMessage, reason);
-    const auto bytes = ReadFileBytes(path, reason);
+    const auto bytes = ReadFileBytes(path, reason, InputShape(decoder));
     if (!bytes) return false;
     const std::span<const std::uint8_t> data(*bytes);
     switch (decoder) {

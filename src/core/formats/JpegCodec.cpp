@@ -6,6 +6,8 @@
 #include <jerror.h>
 // clang-format on
 
+#include <algorithm>
+#include <cctype>
 #include <csetjmp>
 #include <cstring>
 #include <vector>
@@ -14,16 +16,32 @@ namespace ozm {
 
 namespace {
 
+// Why a decode stopped, kept as plain data while libjpeg may still jump; the text is made
+// once the library is done.
+enum class Stop { None, Library, ImageSize, TooCostly, OutOfMemory };
+
 // libjpeg reports fatal errors through error_exit, which must not return: we jump back to the
 // setjmp in the calling function. Only plain C data lives in the frames between the two.
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
+    Stop stop;
+    char message[JMSG_LENGTH_MAX];  // the library's text of the error that stopped the decode
 };
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (err->stop == Stop::None) {
+        err->stop = Stop::Library;
+        cinfo->err->format_message(cinfo, err->message);
+    }
     std::longjmp(err->jump, 1);
+}
+
+// Ends the decode with a refusal of our own.
+[[noreturn]] void StopDecode(j_common_ptr cinfo, Stop stop) {
+    reinterpret_cast<ErrorManager*>(cinfo->err)->stop = stop;
+    ErrorExit(cinfo);
 }
 
 // Warnings that mean pixels were lost or invented (a truncated or corrupt file) end the
@@ -46,15 +64,97 @@ void EmitMessage(j_common_ptr cinfo, int level) {
 
 void SilentOutput(j_common_ptr) {}
 
-// A progressive file may hold any number of scans; a damaged one can make the decoder spin
-// through millions of empty scans. No honest file needs more than a few dozen.
+// A multi-scan file costs the decoder a visit to every block of a scan's components for each
+// scan, however little data the scan holds: an end-of-band run codes 32767 empty blocks in a
+// few bits, so a file under 1 MB can ask for billions of visits (at about 15 ns each). The
+// budget is 32 scans over the largest one-component picture (2^22 blocks), about 2 s;
+// ordinary progressive files use 5 to 15 scans per component. The scan count has its own
+// cap for damaged files that repeat scans.
+constexpr std::uint64_t kMaxBlockVisits = std::uint64_t{1} << 27;
 constexpr int kMaxScans = 1000;
 
-void ProgressMonitor(j_common_ptr cinfo) {
-    if (cinfo->is_decompressor) {
-        auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
-        if (d->input_scan_number > kMaxScans) ErrorExit(cinfo);
+// A multi-scan file also keeps every coefficient of the picture (128 bytes per 8 x 8 block
+// and component) until the last scan is read. Coefficients and the decoded bitmap together
+// may take this much, so that a decode stays within 1 GiB with the program around it; it
+// admits the largest greyscale picture (512 MiB + 256 MiB).
+constexpr std::uint64_t kMaxMultiScanBytes = std::uint64_t{896} << 20;
+
+struct ProgressMonitor {
+    jpeg_progress_mgr pub;
+    int lastScan;
+    std::uint64_t blockVisits;
+};
+
+// Called before each step of input (one row of blocks, or one marker) and of output: each new
+// scan adds its blocks to the count before any of its data is decoded.
+void MonitorProgress(j_common_ptr cinfo) {
+    if (!cinfo->is_decompressor) return;
+    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    auto* monitor = reinterpret_cast<ProgressMonitor*>(cinfo->progress);
+    if (d->input_scan_number == monitor->lastScan) return;
+    monitor->lastScan = d->input_scan_number;
+    if (d->input_scan_number > kMaxScans) StopDecode(cinfo, Stop::TooCostly);
+    for (int i = 0; i < d->comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i) {
+        const jpeg_component_info* c = d->cur_comp_info[i];
+        if (c) monitor->blockVisits += std::uint64_t{c->width_in_blocks} * c->height_in_blocks;
     }
+    if (monitor->blockVisits > kMaxBlockVisits) StopDecode(cinfo, Stop::TooCostly);
+}
+
+// The block visits the scans of `data` announce, read from their headers before any is
+// decoded: for each scan, the blocks of the components it names. Marker segments are skipped
+// by their length; entropy-coded data, in which 0xFF is always followed by 0 or a restart
+// marker, byte by byte. The progress monitor still counts what the decoder really does.
+std::uint64_t AnnouncedBlockVisits(std::span<const std::uint8_t> data,
+                                   const jpeg_decompress_struct& cinfo) {
+    std::uint64_t visits = 0;
+    const std::size_t n = data.size();
+    std::size_t pos = 2;  // after the start-of-image marker
+    while (pos + 1 < n) {
+        if (data[pos] != 0xFF) {
+            ++pos;
+            continue;
+        }
+        const std::uint8_t marker = data[pos + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            pos += 2;  // stuffed byte, TEM, restart marker: no length follows
+            continue;
+        }
+        if (marker == 0xD9 || n - pos < 4) break;
+        const std::size_t length = (std::size_t{data[pos + 2]} << 8) | data[pos + 3];
+        if (marker == 0xDA && length >= 3 && n - pos - 2 >= length) {
+            const std::size_t count = data[pos + 4];
+            for (std::size_t i = 0; i < count && 3 + 2 * i < length; ++i) {
+                const int id = data[pos + 5 + 2 * i];
+                for (int ci = 0; ci < cinfo.num_components; ++ci) {
+                    const jpeg_component_info& c = cinfo.comp_info[ci];
+                    if (c.component_id != id) continue;
+                    visits += std::uint64_t{c.width_in_blocks} * c.height_in_blocks;
+                    break;
+                }
+            }
+        }
+        pos += 2 + length;
+    }
+    return visits;
+}
+
+// Bytes of the whole-picture coefficient store a multi-scan file needs (0 for a file of one
+// scan), as the library sizes it: each component rounded up to whole sampling units.
+std::uint64_t CoefficientBytes(const jpeg_decompress_struct& cinfo) {
+    if (!cinfo.progressive_mode && cinfo.comps_in_scan >= cinfo.num_components) return 0;
+    std::uint64_t blocks = 0;
+    for (int ci = 0; ci < cinfo.num_components; ++ci) {
+        const jpeg_component_info& c = cinfo.comp_info[ci];
+        const std::uint64_t h = static_cast<std::uint64_t>(std::max(c.h_samp_factor, 1));
+        const std::uint64_t v = static_cast<std::uint64_t>(std::max(c.v_samp_factor, 1));
+        blocks += (c.width_in_blocks + h - 1) / h * h * ((c.height_in_blocks + v - 1) / v * v);
+    }
+    return blocks * DCTSIZE2 * sizeof(JCOEF);
 }
 
 void InstallErrorManager(ErrorManager& err) {
@@ -62,6 +162,8 @@ void InstallErrorManager(ErrorManager& err) {
     err.pub.error_exit = ErrorExit;
     err.pub.emit_message = EmitMessage;
     err.pub.output_message = SilentOutput;
+    err.stop = Stop::None;
+    err.message[0] = '\0';
 }
 
 // Adobe CMYK files store inverted ink values; plain CMYK files store ink as is.
@@ -82,15 +184,18 @@ void CmykRowToBgr(const JSAMPLE* in, std::uint8_t* out, JDIMENSION width, bool i
 
 // The decode proper. `cmykRow` is a caller-owned buffer so that nothing with a destructor is
 // created between setjmp and a possible longjmp.
-bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, jpeg_progress_mgr& progress,
+bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, ProgressMonitor& progress,
                 std::span<const std::uint8_t> data, Bitmap& out,
                 std::vector<std::uint8_t>& cmykRow) {
     if (setjmp(err.jump)) return false;
     jpeg_create_decompress(&cinfo);
-    cinfo.progress = &progress;
+    cinfo.progress = &progress.pub;
     jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&cinfo, TRUE);
-    if (!IsAcceptableImageSize(cinfo.image_width, cinfo.image_height)) return false;
+    if (!IsAcceptableImageSize(cinfo.image_width, cinfo.image_height)) {
+        err.stop = Stop::ImageSize;
+        return false;
+    }
 
     bool cmyk = false;
     bool grey = false;
@@ -108,10 +213,25 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, jpeg_progress_
             cinfo.out_color_space = JCS_EXT_BGR;
             break;
     }
+    // Checked before the library allocates anything for the picture.
+    const auto stride = RowStride(cinfo.image_width, grey ? 8 : 24);
+    const std::uint64_t coefficients = CoefficientBytes(cinfo);
+    if (coefficients > 0 && stride &&
+        coefficients + std::uint64_t{*stride} * cinfo.image_height > kMaxMultiScanBytes) {
+        err.stop = Stop::TooCostly;
+        return false;
+    }
+    if (coefficients > 0 && AnnouncedBlockVisits(data, cinfo) > kMaxBlockVisits) {
+        err.stop = Stop::TooCostly;
+        return false;
+    }
     jpeg_start_decompress(&cinfo);
     const int width = static_cast<int>(cinfo.output_width);
     const int height = static_cast<int>(cinfo.output_height);
-    if (!out.Create(width, height, grey ? 8 : 24, false)) return false;
+    if (!out.Create(width, height, grey ? 8 : 24, false)) {
+        err.stop = Stop::OutOfMemory;
+        return false;
+    }
     if (grey) {
         auto& pal = out.Palette();
         for (int i = 0; i < 256; ++i) {
@@ -179,18 +299,52 @@ bool EncodeFrom(jpeg_compress_struct& cinfo, ErrorManager& err, const Bitmap& bi
     return true;
 }
 
+// The reason for a decode that stopped, from what the error manager kept.
+std::string StopReason(const ErrorManager& err, const jpeg_decompress_struct& cinfo) {
+    switch (err.stop) {
+        case Stop::ImageSize:
+            return ImageSizeReason(cinfo.image_width, cinfo.image_height);
+        case Stop::TooCostly:
+            return "progressive JPEG too costly to decode";
+        case Stop::OutOfMemory:
+            return "out of memory";
+        case Stop::None:
+        case Stop::Library:
+            break;
+    }
+    switch (err.pub.msg_code) {
+        case JERR_NO_SOI:
+            return "not a JPEG file";
+        case JERR_INPUT_EMPTY:
+        case JERR_INPUT_EOF:
+        case JWRN_JPEG_EOF:
+            return "truncated image data";
+        case JERR_OUT_OF_MEMORY:
+            return "out of memory";
+        default:
+            break;
+    }
+    std::string text = err.message;
+    if (text.empty()) return "damaged JPEG data";
+    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return "damaged JPEG data: " + text;
+}
+
 }  // namespace
 
 bool DecodeJpeg(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
-    if (data.empty()) return false;
+    if (data.size() < 2 || data[0] != 0xFF || data[1] != 0xD8) {
+        return Refuse(reason, "not a JPEG file");
+    }
     jpeg_decompress_struct cinfo{};
     ErrorManager err{};
     InstallErrorManager(err);
     cinfo.err = &err.pub;
-    jpeg_progress_mgr progress{};
-    progress.progress_monitor = ProgressMonitor;
+    ProgressMonitor progress{};
+    progress.pub.progress_monitor = MonitorProgress;
     std::vector<std::uint8_t> cmykRow;
     const bool ok = DecodeInto(cinfo, err, progress, data, out, cmykRow);
+    if (!ok) Refuse(reason, StopReason(err, cinfo));
     jpeg_destroy_decompress(&cinfo);
     return ok;
 }

@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cctype>
 #include <csetjmp>
 #include <cstring>
 #include <vector>
@@ -10,6 +11,8 @@
 namespace ozm {
 
 namespace {
+
+constexpr const char* kUnexpectedEnd = "unexpected end of file";
 
 struct MemoryReader {
     const std::uint8_t* data;
@@ -19,7 +22,7 @@ struct MemoryReader {
 
 void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
     auto* r = static_cast<MemoryReader*>(png_get_io_ptr(png));
-    if (length > r->size - r->pos) png_error(png, "unexpected end of file");
+    if (length > r->size - r->pos) png_error(png, kUnexpectedEnd);
     if (length == 0) return;
     std::memcpy(out, r->data + r->pos, length);
     r->pos += length;
@@ -34,7 +37,21 @@ void FlushFile(png_structp png) { std::fflush(static_cast<std::FILE*>(png_get_io
 
 void SilentWarning(png_structp, png_const_charp) {}
 
-[[noreturn]] void ErrorJump(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+// What stopped a decode, kept as plain data while libpng may still jump.
+struct DecodeStop {
+    char message[160];  // libpng's text (or our reader's)
+    bool imageSize;     // the header's size is beyond the pixel limit
+    bool outOfMemory;
+    png_uint_32 width, height;
+};
+
+[[noreturn]] void ErrorJump(png_structp png, png_const_charp message) {
+    if (auto* stop = static_cast<DecodeStop*>(png_get_error_ptr(png));
+        stop && stop->message[0] == '\0' && message) {
+        std::strncpy(stop->message, message, sizeof stop->message - 1);
+    }
+    png_longjmp(png, 1);
+}
 
 void SetGreyPalette(Bitmap& out, int levels) {
     auto& pal = out.Palette();
@@ -57,13 +74,18 @@ void Widen2To4(const std::uint8_t* in, std::uint8_t* out, int width) {
 // `rows` and `scratch` are owned by the caller: nothing with a destructor may be created
 // between setjmp and png_longjmp.
 bool DecodeInto(png_structp png, png_infop info, Bitmap& out, std::vector<png_bytep>& rows,
-                std::vector<std::uint8_t>& scratch) {
+                std::vector<std::uint8_t>& scratch, DecodeStop& stop) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_read_info(png, info);
     png_uint_32 width = 0, height = 0;
     int depth = 0, colorType = 0, interlace = 0;
     png_get_IHDR(png, info, &width, &height, &depth, &colorType, &interlace, nullptr, nullptr);
-    if (!IsAcceptableImageSize(width, height)) return false;
+    if (!IsAcceptableImageSize(width, height)) {
+        stop.imageSize = true;
+        stop.width = width;
+        stop.height = height;
+        return false;
+    }
 
     int bitCount = 24;
     bool twoBit = false;
@@ -81,6 +103,7 @@ bool DecodeInto(png_structp png, png_infop info, Bitmap& out, std::vector<png_by
     png_read_update_info(png, info);
 
     if (!out.Create(static_cast<int>(width), static_cast<int>(height), bitCount, true)) {
+        stop.outOfMemory = true;
         return false;
     }
     if (colorType == PNG_COLOR_TYPE_PALETTE) {
@@ -167,26 +190,62 @@ int HighestIndex(const Bitmap& bitmap) {
     return highest;
 }
 
+// The reason for a decode that stopped. libpng's own texts are kept after a short prefix;
+// those that mean the data ended early all read "truncated image data".
+std::string StopReason(const DecodeStop& stop) {
+    if (stop.imageSize) return ImageSizeReason(stop.width, stop.height);
+    if (stop.outOfMemory) return "out of memory";
+    const std::string_view text = stop.message;
+    if (text.empty()) return "damaged PNG data";
+    if (text == kUnexpectedEnd || text == "Not enough image data" || text == "Read Error") {
+        return "truncated image data";
+    }
+    if (text == "Insufficient memory" || text.find("out of memory") != std::string_view::npos) {
+        return "out of memory";
+    }
+    std::string out = "damaged PNG data: ";
+    out.append(text);
+    // "Bad adaptive filter value" reads in lower case; chunk names ("IDAT: CRC error") keep
+    // theirs.
+    const std::size_t first = out.size() - text.size();
+    if (text.size() > 1 && std::isupper(static_cast<unsigned char>(text[0])) &&
+        std::islower(static_cast<unsigned char>(text[1]))) {
+        out[first] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    }
+    return out;
+}
+
 }  // namespace
 
 bool DecodePng(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
-    if (data.size() < 8 || png_sig_cmp(data.data(), 0, 8) != 0) return false;
+    if (data.size() < 8 || png_sig_cmp(data.data(), 0, 8) != 0) {
+        return Refuse(reason, "not a PNG file");
+    }
+    DecodeStop stop{};
     png_structp png =
-        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorJump, SilentWarning);
-    if (!png) return false;
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, &stop, ErrorJump, SilentWarning);
+    if (!png) return Refuse(reason, "out of memory");
     png_infop info = png_create_info_struct(png);
     if (!info) {
         png_destroy_read_struct(&png, nullptr, nullptr);
-        return false;
+        return Refuse(reason, "out of memory");
     }
     MemoryReader reader{data.data(), data.size(), 0};
     png_set_read_fn(png, &reader, ReadFromMemory);
     // Text and ICC chunks cannot make us allocate more than this (bytes per chunk).
     png_set_chunk_malloc_max(png, 8u << 20);
+    // Sizes are checked against our own pixel limit, which then gives the reason; libpng's
+    // default limit of a million pixels per side would refuse first with a text of its own.
+    png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+    // Some encoders declare a smaller window in the zlib header than their data uses; with
+    // the full 32 KiB window such files read as every other decoder reads them. Valid data
+    // decodes the same either way.
+    png_set_option(png, PNG_MAXIMUM_INFLATE_WINDOW, PNG_OPTION_ON);
     std::vector<png_bytep> rows;
     std::vector<std::uint8_t> scratch;
-    const bool ok = DecodeInto(png, info, out, rows, scratch);
+    const bool ok = DecodeInto(png, info, out, rows, scratch, stop);
     png_destroy_read_struct(&png, &info, nullptr);
+    if (!ok) Refuse(reason, StopReason(stop));
     return ok;
 }
 

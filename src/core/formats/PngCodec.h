@@ -7,8 +7,13 @@
 #include <string>
 
 #include "core/bitmap/Bitmap.h"
+#include "core/formats/FileBytes.h"
 
 namespace ozm {
+
+// Every PNG file starts with the 8-byte signature. Stored (uncompressed) data of 16-bit RGBA
+// at the pixel limit already fills the general cap, which is therefore the bound.
+inline constexpr FileShape kPngFileShape{kMaxInputFileBytes, "\x89PNG\r\n\x1A\n", "not a PNG file"};
 
 // Grey, grey-with-alpha and palette files give 1-, 4- or 8-bit palette bitmaps (bit depth 1
 // gives 1, 2 and 4 give 4, 8 and 16 give 8); colour files of 8 or 16 bits per sample give 24

@@ -38,6 +38,12 @@ constexpr const char* kNoColorMap = "Error reading tag Color Table Offset";
 constexpr const char* kDataShort = "Error reading image data";
 constexpr const char* kOutOfMemory = "Out Of Memory ";
 
+// The short reasons behind those messages, for the caller's report.
+constexpr const char* kWhyMissingTag = "incomplete TIFF directory";
+constexpr const char* kWhyCompressed = "compressed TIFF is not supported";
+constexpr const char* kWhyPixelFormat = "unsupported TIFF pixel format";
+constexpr const char* kWhyTruncated = "truncated image data";
+
 // Pixel rows are read through a buffer of about this size.
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 
@@ -102,15 +108,23 @@ class StripStream {
 
 class TiffDecoder {
   public:
-    TiffDecoder(const TFileTiff& file, Bitmap& target, const MessageCallback& onMessage)
-        : file_(file), target_(target), onMessage_(onMessage) {}
+    TiffDecoder(const TFileTiff& file, Bitmap& target, const MessageCallback& onMessage,
+                std::string* reason)
+        : file_(file), target_(target), onMessage_(onMessage), reason_(reason) {}
 
     Outcome Decode(const TGraphicTiff& dir, Kind kind, std::uint32_t photometric);
 
   private:
-    Outcome Refuse(const std::string& text) {
+    // Shows `text`, keeps `why` as the reason and skips the directory.
+    Outcome Skip(const std::string& text, std::string_view why) {
         if (onMessage_) onMessage_(text);
+        ozm::Refuse(reason_, why);
         return Outcome::Skipped;
+    }
+    // Ends the whole read without a message.
+    Outcome Fail(std::string_view why) {
+        ozm::Refuse(reason_, why);
+        return Outcome::Failed;
     }
     // The kind's own tags: bit count and decoding palette, or the refusal.
     std::optional<Outcome> ReadKindTags(const TGraphicTiff& dir, Kind kind,
@@ -122,30 +136,31 @@ class TiffDecoder {
     const TFileTiff& file_;
     Bitmap& target_;
     const MessageCallback& onMessage_;
+    std::string* reason_;
     DecodingPalette palette_;
 };
 
 Outcome TiffDecoder::Decode(const TGraphicTiff& dir, Kind kind, std::uint32_t photometric) {
     palette_ = DecodingPalette();
     const TiffEntry* width = dir.FindEntry(TiffTag::ImageWidth);
-    if (!width) return Refuse(kNoWidth);
+    if (!width) return Skip(kNoWidth, kWhyMissingTag);
     const TiffEntry* height = dir.FindEntry(TiffTag::ImageLength);
-    if (!height) return Refuse(kNoHeight);
+    if (!height) return Skip(kNoHeight, kWhyMissingTag);
     if (kind == Kind::Bilevel && !dir.FindEntry(TiffTag::PhotometricInterpretation)) {
-        return Refuse(kNoPhotometric);
+        return Skip(kNoPhotometric, kWhyMissingTag);
     }
     const TiffEntry* compression = dir.FindEntry(TiffTag::Compression);
-    if (!compression) return Refuse(kNoCompression);
+    if (!compression) return Skip(kNoCompression, kWhyMissingTag);
     if (compression->value != 1) {
         switch (kind) {
             case Kind::Bilevel:
-                return Refuse(kCompressedBilevel);
+                return Skip(kCompressedBilevel, kWhyCompressed);
             case Kind::Grey:
-                return Refuse(kCompressedGrey);
+                return Skip(kCompressedGrey, kWhyCompressed);
             case Kind::Palette:
-                return Refuse(kCompressedPalette);
+                return Skip(kCompressedPalette, kWhyCompressed);
             case Kind::Rgb:
-                return Refuse(kCompressedRgb);
+                return Skip(kCompressedRgb, kWhyCompressed);
         }
     }
     int bitCount = 0;
@@ -164,7 +179,7 @@ std::optional<Outcome> TiffDecoder::ReadKindTags(const TGraphicTiff& dir, Kind k
         return std::nullopt;
     }
     const TiffEntry* bits = dir.FindEntry(TiffTag::BitsPerSample);
-    if (!bits) return Refuse(kNoBitsPerSample);
+    if (!bits) return Skip(kNoBitsPerSample, kWhyMissingTag);
     switch (kind) {
         case Kind::Grey:
             if (bits->value == 8) {
@@ -174,17 +189,17 @@ std::optional<Outcome> TiffDecoder::ReadKindTags(const TGraphicTiff& dir, Kind k
                     palette_.SetGrey(i, (blackIsZero ? i : 15 - i) * 255 / 15);
                 }
             } else {
-                return Refuse(kGreyBitsPerSample);
+                return Skip(kGreyBitsPerSample, kWhyPixelFormat);
             }
             bitCount = static_cast<int>(bits->value);
             return std::nullopt;
         case Kind::Palette: {
             if (bits->value != 1 && bits->value != 4 && bits->value != 8) {
-                return Refuse(kPaletteBitsPerSample);
+                return Skip(kPaletteBitsPerSample, kWhyPixelFormat);
             }
             bitCount = static_cast<int>(bits->value);
             const TiffEntry* map = dir.FindEntry(TiffTag::ColorMap);
-            if (!map) return Refuse(kNoColorMap);
+            if (!map) return Skip(kNoColorMap, kWhyMissingTag);
             // The map holds n red, then n green, then n blue values; 65535 is full intensity
             // and the high byte is kept. Entries past n keep the identity ramp.
             const std::uint32_t n = map->count / 3;
@@ -193,7 +208,7 @@ std::optional<Outcome> TiffDecoder::ReadKindTags(const TGraphicTiff& dir, Kind k
                 const auto r = file_.ReadU16(std::uint64_t{map->value} + 2 * i);
                 const auto g = file_.ReadU16(std::uint64_t{map->value} + 2 * (n + i));
                 const auto b = file_.ReadU16(std::uint64_t{map->value} + 2 * (2 * n + i));
-                if (!r || !g || !b) return Refuse(kNoColorMap);
+                if (!r || !g || !b) return Skip(kNoColorMap, kWhyMissingTag);
                 palette_.Set(i, *r >> 8, *g >> 8, *b >> 8);
             }
             return std::nullopt;
@@ -204,15 +219,15 @@ std::optional<Outcome> TiffDecoder::ReadKindTags(const TGraphicTiff& dir, Kind k
             if (bits->count != 1) {
                 // Three or more 16-bit values, always at an offset; two would not name all
                 // three samples.
-                if (bits->count < 3) return Refuse(kNoBitsPerSample);
+                if (bits->count < 3) return Skip(kNoBitsPerSample, kWhyMissingTag);
                 for (std::uint32_t i = 0; i < 3; ++i) {
                     const auto v = file_.ReadU16(std::uint64_t{bits->value} + 2 * i);
-                    if (!v) return Refuse(kNoBitsPerSample);
+                    if (!v) return Skip(kNoBitsPerSample, kWhyMissingTag);
                     samples[i] = *v;
                 }
             }
             for (std::uint32_t s : samples) {
-                if (s != 8) return Refuse(kRgbBitsPerSample);
+                if (s != 8) return Skip(kRgbBitsPerSample, kWhyPixelFormat);
             }
             return std::nullopt;
         }
@@ -228,11 +243,11 @@ std::optional<Outcome> TiffDecoder::CheckSampleLayout(const TGraphicTiff& dir, K
     const TiffEntry* samples = dir.FindEntry(TiffTag::SamplesPerPixel);
     const std::uint32_t samplesPerPixel = samples ? samples->value : 1;
     if (kind == Kind::Rgb) {
-        if (samplesPerPixel != 3) return Refuse(kRgbSamplesPerPixel);
+        if (samplesPerPixel != 3) return Skip(kRgbSamplesPerPixel, kWhyPixelFormat);
         const TiffEntry* planar = dir.FindEntry(TiffTag::PlanarConfiguration);
-        if (planar && planar->value != 1) return Refuse(kPlanar);
+        if (planar && planar->value != 1) return Skip(kPlanar, kWhyPixelFormat);
     } else if (samplesPerPixel != 1) {
-        return Refuse(kSamplesPerPixel);
+        return Skip(kSamplesPerPixel, kWhyPixelFormat);
     }
     return std::nullopt;
 }
@@ -240,20 +255,24 @@ std::optional<Outcome> TiffDecoder::CheckSampleLayout(const TGraphicTiff& dir, K
 Outcome TiffDecoder::BuildBitmap(const TGraphicTiff& dir, Kind kind, int bitCount,
                                  std::uint32_t width, std::uint32_t height) {
     const std::uint16_t stripCount = dir.StripCount();
-    if (stripCount == 0) return Outcome::Failed;
+    if (stripCount == 0) return Fail("TIFF directory without strips");
     std::uint64_t totalBytes = 0;
     for (int i = 0; i < stripCount; ++i) {
         const TiffStrip& s = *dir.Strip(i);
-        if (std::uint64_t{s.offset} + s.byteCount > file_.FileSize()) return Refuse(kDataShort);
+        if (std::uint64_t{s.offset} + s.byteCount > file_.FileSize())
+            return Skip(kDataShort, kWhyTruncated);
         totalBytes += s.byteCount;
     }
     const TiffEntry* rowsPerStripEntry = dir.FindEntry(TiffTag::RowsPerStrip);
-    if (!rowsPerStripEntry) return Outcome::Failed;
+    if (!rowsPerStripEntry) return Fail(kWhyMissingTag);
     if (width == 0 || height == 0 || width > kMaxSide16 || height > kMaxSide16) {
-        return Outcome::Failed;
+        return Fail(IsAcceptableImageSize(width, height)
+                        ? "image too large: " + std::to_string(width) + " x " +
+                              std::to_string(height) + " pixels, limit 65535 per side"
+                        : ImageSizeReason(width, height));
     }
     const std::uint32_t rowsPerStrip = std::min(rowsPerStripEntry->value, height);
-    if (rowsPerStrip == 0) return Refuse(kDataShort);
+    if (rowsPerStrip == 0) return Skip(kDataShort, kWhyTruncated);
     // The row length is what the first strip holds per row; it may exceed what the width
     // needs, never fall short of it. All rows must lie in the strips, and strips that overlap
     // cannot make an image bigger than the file.
@@ -261,14 +280,16 @@ Outcome TiffDecoder::BuildBitmap(const TGraphicTiff& dir, Kind kind, int bitCoun
     const std::uint64_t rowBytes = (std::uint64_t{width} * static_cast<unsigned>(bitCount) + 7) / 8;
     const std::uint64_t needed = rowLength * height;
     if (rowLength < rowBytes || needed > totalBytes || needed > file_.FileSize()) {
-        return Refuse(kDataShort);
+        return Skip(kDataShort, kWhyTruncated);
     }
 
     Bitmap bitmap;
     if (!IsAcceptableImageSize(width, height) ||
         !bitmap.Create(static_cast<int>(width), static_cast<int>(height), bitCount, false)) {
         target_.Clear();
-        return Refuse(kOutOfMemory);
+        return Skip(kOutOfMemory, IsAcceptableImageSize(width, height)
+                                      ? std::string("out of memory")
+                                      : ImageSizeReason(width, height));
     }
     // Rows go through a buffer of about 1 MiB that stays in the cache; rows that carry more
     // bytes than the width needs have the rest skipped.
@@ -281,11 +302,11 @@ Outcome TiffDecoder::BuildBitmap(const TGraphicTiff& dir, Kind kind, int bitCoun
     for (std::uint32_t y0 = 0; y0 < height; y0 += static_cast<std::uint32_t>(rowsPerChunk)) {
         const std::size_t n = std::min<std::size_t>(rowsPerChunk, height - y0);
         if (extra == 0) {
-            if (!stream.Read(chunk.data(), n * used)) return Outcome::Failed;
+            if (!stream.Read(chunk.data(), n * used)) return Fail(kWhyTruncated);
         } else {
             for (std::size_t i = 0; i < n; ++i) {
                 if (!stream.Read(chunk.data() + i * used, used) || !stream.Skip(extra)) {
-                    return Outcome::Failed;
+                    return Fail(kWhyTruncated);
                 }
             }
         }
@@ -314,27 +335,31 @@ Outcome TiffDecoder::BuildBitmap(const TGraphicTiff& dir, Kind kind, int bitCoun
 }
 
 bool DecodeDirectories(const TFileTiff& file, Bitmap& out, const MessageCallback& onMessage,
-                       std::string_view name) {
+                       std::string_view name, std::string* reason) {
     if (!file.Valid()) {
         if (onMessage) {
             std::string text = "<";
             text.append(name).append("> is not a valid TIFF file");
             onMessage(text);
         }
-        return false;
+        return Refuse(reason, "not a TIFF file");
     }
-    if (file.DirectoryCount() > TFileTiff::kMaxDirectories) return false;
-    TiffDecoder decoder(file, out, onMessage);
+    if (file.DirectoryCount() > TFileTiff::kMaxDirectories) {
+        return Refuse(reason, "too many TIFF directories");
+    }
+    TiffDecoder decoder(file, out, onMessage, reason);
     bool decoded = false;
     for (int i = 0; i < file.DirectoryCount(); ++i) {
         const TGraphicTiff& dir = *file.Directory(i);
         const TiffEntry* photometric = dir.FindEntry(TiffTag::PhotometricInterpretation);
         if (!photometric) {
             if (onMessage) onMessage(kNoPhotometric);
+            Refuse(reason, kWhyMissingTag);
             break;
         }
         if (photometric->value > 3) {
             if (onMessage) onMessage(kBadPhotometric + std::to_string(photometric->value));
+            Refuse(reason, kWhyPixelFormat);
             break;
         }
         Kind kind = Kind::Rgb;
@@ -345,6 +370,7 @@ bool DecodeDirectories(const TFileTiff& file, Bitmap& out, const MessageCallback
             } else if (bits->value == 4 || bits->value == 8) {
                 kind = Kind::Grey;
             } else {
+                Refuse(reason, kWhyPixelFormat);
                 continue;
             }
         } else if (photometric->value == 3) {
@@ -360,6 +386,7 @@ bool DecodeDirectories(const TFileTiff& file, Bitmap& out, const MessageCallback
                 return false;
         }
     }
+    if (!decoded) Refuse(reason, "no image in the TIFF file");
     return decoded;
 }
 
@@ -368,15 +395,15 @@ bool DecodeDirectories(const TFileTiff& file, Bitmap& out, const MessageCallback
 bool ReadTiffFile(const std::filesystem::path& path, Bitmap& out, const MessageCallback& onMessage,
                   std::string* reason) {
     TFileTiff file;
-    if (!file.SetFileName(path)) return false;
-    return DecodeDirectories(file, out, onMessage, path.string());
+    if (!file.SetFileName(path, reason)) return false;
+    return DecodeDirectories(file, out, onMessage, path.string(), reason);
 }
 
 bool ReadTiffData(std::span<const std::uint8_t> data, Bitmap& out, const MessageCallback& onMessage,
-                  std::string_view name) {
+                  std::string_view name, std::string* reason) {
     TFileTiff file;
     file.LoadData(data);
-    return DecodeDirectories(file, out, onMessage, name);
+    return DecodeDirectories(file, out, onMessage, name, reason);
 }
 
 }  // namespace ozm

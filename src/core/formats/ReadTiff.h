@@ -15,13 +15,14 @@
 namespace ozm {
 
 // True when at least one directory of the file was decoded into `out`. Refusals are told
-// through `onMessage`; a file that cannot be opened gives false without a message.
+// through `onMessage`; a file that cannot be opened gives false without a message. On false,
+// `reason` gets a short text for the first refusal ("compressed TIFF is not supported").
 bool ReadTiffFile(const std::filesystem::path& path, Bitmap& out, const MessageCallback& onMessage,
                   std::string* reason = nullptr);
 
 // The same on a file's bytes in memory; `name` stands for the file in the message about a
 // file that is no TIFF.
 bool ReadTiffData(std::span<const std::uint8_t> data, Bitmap& out, const MessageCallback& onMessage,
-                  std::string_view name = {});
+                  std::string_view name = {}, std::string* reason = nullptr);
 
 }  // namespace ozm

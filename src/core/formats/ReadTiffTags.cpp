@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/bitmap/Bitmap.h"
+#include "core/formats/FileBytes.h"
+
 namespace ozm {
 
 namespace {
@@ -125,16 +128,27 @@ void TGraphicTiff::ReadStrips() {
 
 TFileTiff::~TFileTiff() { Clear(); }
 
-bool TFileTiff::SetFileName(const std::filesystem::path& fileName) {
+bool TFileTiff::SetFileName(const std::filesystem::path& fileName, std::string* reason) {
     if (!fileName.empty() && fileName == fileName_) return true;
     Clear();
     if (fileName.empty()) return true;
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;
+    if (fd < 0) return Refuse(reason, SystemErrorText(errno));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+    const char* refusal = nullptr;
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
         ::close(fd);
-        return false;
+        return Refuse(reason, SystemErrorText(error));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        refusal = S_ISDIR(st.st_mode) ? "is a folder" : "not a regular file";
+    } else if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) {
+        refusal = "file too large for its format";
+    }
+    if (refusal) {
+        ::close(fd);
+        return Refuse(reason, refusal);
     }
     fd_ = fd;
     fileName_ = fileName;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace ozm {
@@ -99,18 +100,22 @@ class TFileTiff {
     TFileTiff(const TFileTiff&) = delete;
     TFileTiff& operator=(const TFileTiff&) = delete;
 
+    // Offsets are 32-bit: no byte past 4 GiB can belong to the file's images.
+    static constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 32;
+
     // Loads the header and all directories of the file; an empty path clears the object.
-    // Setting the name already loaded does nothing. False when the file could not be opened
-    // (the object is then empty and not valid); a file that opens but is no TIFF gives true
-    // with Valid() false.
-    bool SetFileName(const std::filesystem::path& fileName);
+    // Setting the name already loaded does nothing. False, with `reason` set, when the file
+    // could not be opened, is no regular file or is longer than kMaxFileBytes (the object is
+    // then empty and not valid); a file that opens but is no TIFF gives true with Valid()
+    // false.
+    bool SetFileName(const std::filesystem::path& fileName, std::string* reason = nullptr);
     const std::filesystem::path& FileName() const { return fileName_; }
 
     // The same for bytes in memory; `data` must outlive the object or the next load.
     void LoadData(std::span<const std::uint8_t> data);
 
-    // Bytes of the file when it was opened (offsets in a TIFF file are 32-bit, so a bigger
-    // file counts as 2^32 - 1 bytes).
+    // Bytes of the file when it was opened (a file of exactly 4 GiB counts as 2^32 - 1 bytes:
+    // the last one cannot be addressed).
     std::uint32_t FileSize() const { return size_; }
     bool LittleEndian() const { return littleEndian_; }
     bool Valid() const { return valid_; }

@@ -118,6 +118,24 @@ for name in sys.argv[1:]:
         sys.exit("partial file " + name)
 PY'
 
+# A metafile is drawn the same whatever was converted before it, so one job and four give the
+# same bytes on a batch that mixes 1-bit, 4-bit, grey and colour images with metafiles.
+mkdir "$work/mix" "$work/m1" "$work/m4"
+i=0
+for f in bmp/pil_1.bmp metafile/ink_shapes.emf bmp/im_pal4.bmp metafile/lo_shapes.wmf \
+         bmp/pil_l.bmp metafile/ink_chart.emf gif/single.gif metafile/ink_chart.wmf \
+         jpeg/colour_444.jpg metafile/lo_shapes.emf; do
+  i=$((i + 1)); cp "$data/$f" "$work/mix/$i-$(basename "$f")"
+done
+"$bin" --jobs 1 --to png,bmp --out "$work/m1" "$work/mix"/* >/dev/null 2>&1
+"$bin" --jobs 4 --to png,bmp --out "$work/m4" "$work/mix"/* >/dev/null 2>&1
+check "mixed batch: same bytes for 1 and 4 jobs" '[ "$(ls "$work/m1" | wc -l)" -eq 20 ] && diff -r "$work/m1" "$work/m4" >/dev/null'
+for n in 2 4 6 8 10; do
+  f=$(ls "$work/mix" | grep "^$n-")
+  "$bin" --to bmp --out "$work/alone$n" "$work/mix/$f" >/dev/null 2>&1
+  check "metafile $f alone gives the same bytes" 'cmp -s "$work/alone$n/${f%.*}.bmp" "$work/m1/${f%.*}.bmp"'
+done
+
 # Names that are not UTF-8 or hold control characters print escaped on a terminal only.
 name=$(printf 'caf\xe9\nx.jpg')
 cp "$work/photo.jpg" "$work/$name"

@@ -113,8 +113,8 @@ int UsageError(const std::string& why) {
     return 2;
 }
 
-bool ParseFormats(std::string_view list, std::array<bool, 8>& formats) {
-    formats.fill(false);
+bool ParseFormats(std::string_view list, FormatTicks& formats) {
+    formats.Clear();
     bool any = false;
     while (!list.empty()) {
         const std::size_t comma = list.find(',');
@@ -125,7 +125,10 @@ bool ParseFormats(std::string_view list, std::array<bool, 8>& formats) {
         bool found = false;
         const auto& table = OutputFormatTable();
         for (std::size_t i = 0; i < table.size(); ++i) {
-            if (table[i].extension.substr(1) == name) formats[i] = found = any = true;
+            if (table[i].extension.substr(1) == name) {
+                formats.Tick(table[i].code);
+                found = any = true;
+            }
         }
         if (!found) return false;
     }
@@ -134,7 +137,7 @@ bool ParseFormats(std::string_view list, std::array<bool, 8>& formats) {
 
 // Returns -1 when parsing succeeded, else the exit code.
 int ParseArguments(int argc, char** argv, CliOptions& options) {
-    options.conversion.formats[1] = true;  // JPG
+    options.conversion.formats.Tick(FormatCode::Jpg);
     bool onlyFiles = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -419,7 +422,7 @@ class Converter {
         std::vector<std::string> names;
         const auto& table = OutputFormatTable();
         for (std::size_t row = 0; row < table.size(); ++row) {
-            if (options_.conversion.formats[row])
+            if (options_.conversion.formats.Ticked(table[row].code))
                 names.push_back(ChangeFileExt(baseName, table[row].extension));
         }
         ReservedNamer namer(naming_);

@@ -76,10 +76,10 @@ struct RunFixture : ::testing::Test {
         host.selected.push_back(sel);
     }
     void Tick(std::initializer_list<const char*> formats) {
-        host.options.formats.fill(false);
+        host.options.formats.Clear();
         for (const char* f : formats) {
-            for (std::size_t i = 0; i < OutputFormatTable().size(); ++i) {
-                if (OutputFormatTable()[i].name == f) host.options.formats[i] = true;
+            for (const ImageFormat& row : OutputFormatTable()) {
+                if (row.name == f) host.options.formats.Tick(row.code);
             }
         }
     }
@@ -283,8 +283,7 @@ TEST(Pipeline, ANameTakenByAnotherProgramMeanwhileGoesToTheNextNumber) {
             failed.push_back(p + ": " + r);
         }
     } host;
-    host.options.formats.fill(false);
-    host.options.formats[3] = true;  // PNG
+    host.options.formats.Tick(FormatCode::Png);
     const FileOutcome outcome = SaveInTickedFormats(bitmap, folder + "a.png", host, namer);
     EXPECT_EQ(outcome.written, 1);
     EXPECT_EQ(host.written, (std::vector<std::string>{folder + "a(1).png"}));

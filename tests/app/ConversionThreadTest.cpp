@@ -78,8 +78,9 @@ struct ThreadFixture : ::testing::Test {
         host.options.Update([&](ConversionOptions& o) {
             o.sourceFolder = src;
             o.targetFolder = dst;
-            o.formats.fill(false);
-            o.formats[1] = o.formats[3] = true;  // JPG, PNG
+            o.formats.Clear();
+            o.formats.Tick(FormatCode::Jpg);
+            o.formats.Tick(FormatCode::Png);
         });
         run->SetFinishedHandler([this] { ++finished; });
     }

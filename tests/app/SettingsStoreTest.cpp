@@ -68,7 +68,9 @@ TEST(SettingsStore, FirstStartGivesEveryDefault) {
     EXPECT_FALSE(fs::exists(dir / "defualt.ini"));
 
     const ConversionOptions options = m.Options();
-    EXPECT_EQ(options.formats, (std::array<bool, 8>{false, true}));
+    FormatTicks jpgOnly;
+    jpgOnly.Tick(FormatCode::Jpg);
+    EXPECT_EQ(options.formats, jpgOnly);
     EXPECT_EQ(options.width, 1024);
     EXPECT_EQ(options.percentage, 100);
 }

@@ -60,5 +60,22 @@ TEST(ImageFormats, CodesAndTheWritingOrder) {
     EXPECT_EQ(order, "31426578");
 }
 
+TEST(ImageFormats, OneTableAnswersEveryQuestion) {
+    // Every written format reads back under its own extension, and its code finds its row.
+    for (const ImageFormat& row : OutputFormatTable()) {
+        EXPECT_EQ(FormatForCode(row.code), &row) << row.name;
+        EXPECT_EQ(FormatForReadExtension(row.extension), &row) << row.name;
+        EXPECT_TRUE(row.decoder && row.encoder) << row.name;
+    }
+    // JPG and JPEG share their reader; ".tiff" is read but not listed, ".ico" listed only.
+    EXPECT_EQ(FormatForReadExtension(".jfif")->code, FormatCode::Jpg);
+    EXPECT_EQ(FormatForReadExtension(".jpeg")->decoder, FormatForReadExtension(".jpg")->decoder);
+    EXPECT_EQ(FormatForReadExtension(".tiff")->code, FormatCode::Tiff);
+    EXPECT_EQ(FormatForReadExtension(".ico")->decoder, nullptr);
+    EXPECT_EQ(FormatForReadExtension(".JPG"), nullptr);  // callers lower-case first
+    EXPECT_EQ(FormatForCode(0), nullptr);
+    EXPECT_EQ(ImageFormatTable().size(), 9u);
+}
+
 }  // namespace
 }  // namespace ozm

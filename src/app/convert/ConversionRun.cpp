@@ -78,7 +78,7 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
     const auto& table = OutputFormatTable();
     for (std::size_t row = 0; row < table.size(); ++row) {
         const ConversionOptions options = host.Options();
-        if (!options.formats[row]) continue;
+        if (!options.formats.Ticked(table[row].code)) continue;
         const std::string named = ChangeFileExt(baseOutputPath, table[row].extension);
         const std::string folder(ExtractFilePath(named));
         const std::string name(ExtractFileName(named));

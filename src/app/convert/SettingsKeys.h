@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/formats/ImageFormats.h"
+
 namespace ozm {
 
 inline constexpr std::string_view kSettingsFileName = "defualt.ini";
@@ -90,20 +92,20 @@ inline constexpr std::size_t kFormatBoxCount = 10;
 struct FormatBoxInfo {
     SettingKey key;
     bool defaultValue;
-    int outputRow;  // row of OutputFormatTable the box ticks, -1 for the hidden boxes
+    ImageFormatCode outputCode;  // the format the box ticks, 0 for the hidden boxes
 };
 
 inline constexpr std::array<FormatBoxInfo, kFormatBoxCount> kFormatBoxes = {{
-    {{kDefaultSection, "CbJPG"}, true, 1},
-    {{kDefaultSection, "CbPNG"}, false, 3},
-    {{kDefaultSection, "CBBMP"}, false, 0},
-    {{kDefaultSection, "CBJPEG"}, false, 2},
-    {{kDefaultSection, "CBGIF"}, false, 6},
-    {{kDefaultSection, "CBICO"}, false, -1},
-    {{kDefaultSection, "CBEMF"}, false, 4},
-    {{kDefaultSection, "CBWMF"}, false, 5},
-    {{kDefaultSection, "CBPCX"}, false, -1},
-    {{kDefaultSection, "CBTIFF"}, false, 7},
+    {{kDefaultSection, "CbJPG"}, true, FormatCode::Jpg},
+    {{kDefaultSection, "CbPNG"}, false, FormatCode::Png},
+    {{kDefaultSection, "CBBMP"}, false, FormatCode::Bmp},
+    {{kDefaultSection, "CBJPEG"}, false, FormatCode::Jpeg},
+    {{kDefaultSection, "CBGIF"}, false, FormatCode::Gif},
+    {{kDefaultSection, "CBICO"}, false, 0},
+    {{kDefaultSection, "CBEMF"}, false, FormatCode::Emf},
+    {{kDefaultSection, "CBWMF"}, false, FormatCode::Wmf},
+    {{kDefaultSection, "CBPCX"}, false, 0},
+    {{kDefaultSection, "CBTIFF"}, false, FormatCode::Tiff},
 }};
 
 }  // namespace ozm

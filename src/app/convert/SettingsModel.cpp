@@ -7,8 +7,7 @@ namespace ozm {
 ConversionOptions SettingsModel::Options() const {
     ConversionOptions options;
     for (std::size_t i = 0; i < kFormatBoxCount; ++i) {
-        const int row = kFormatBoxes[i].outputRow;
-        if (row >= 0) options.formats[static_cast<std::size_t>(row)] = formatBoxes[i];
+        options.formats.Tick(kFormatBoxes[i].outputCode, formatBoxes[i]);
     }
     options.resizeMode = resizeMode == 1   ? ResizeMode::ToSize
                          : resizeMode == 2 ? ResizeMode::ByPercent

@@ -127,7 +127,7 @@ void SettingsStore::FormatBoxClick(SettingsModel& model, FormatBox box, bool che
     const auto index = static_cast<std::size_t>(box);
     model.formatBoxes[index] = checked;
     // The hidden boxes are stored only with the rest of the settings.
-    if (kFormatBoxes[index].outputRow < 0) return;
+    if (kFormatBoxes[index].outputCode == 0) return;
     WriteReport report;
     report.Add(WriteBool(kFormatBoxes[index].key, checked));
     report.ShowTo(feedback);

@@ -1,16 +1,129 @@
 #include "core/formats/ImageFormats.h"
 
 #include <algorithm>
+#include <span>
 
+#include "core/formats/Bmp2Tiff.h"
+#include "core/formats/BmpCodec.h"
+#include "core/formats/FileBytes.h"
+#include "core/formats/GifCodec.h"
+#include "core/formats/ImgConvertUnit.h"
+#include "core/formats/JpegCodec.h"
+#include "core/formats/PngCodec.h"
+#include "core/formats/ReadTiff.h"
+#include "core/formats/ozmEmfUnit.h"
 #include "core/text/TextRules.h"
 
 namespace ozm {
 
+namespace {
+
+using BytesDecoder = bool (*)(std::span<const std::uint8_t>, Bitmap&, std::string*);
+
+// A decoder of bytes in memory, given the file's bytes once its length and start fit the
+// format.
+template <BytesDecoder decode, const FileShape& shape>
+bool DecodeFile(const std::filesystem::path& path, Bitmap& target, const MessageCallback&,
+                std::string* reason) {
+    const auto bytes = ReadFileBytes(path, reason, shape);
+    return bytes && decode(*bytes, target, reason);
+}
+
+constexpr FileShape kAnyShape{};
+
+bool DecodeTiffFile(const std::filesystem::path& path, Bitmap& target,
+                    const MessageCallback& onMessage, std::string* reason) {
+    return ReadTiffFile(path, target, onMessage, reason);
+}
+
+bool EncodeJpegFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    // Only the low byte of the quality reaches the encoder.
+    return EncodeJpeg(bitmap, file, settings.jpegQuality & 0xFF);
+}
+bool EncodePngFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    return EncodePng(bitmap, file, settings.pngFilterSet);
+}
+bool EncodeBmpFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
+    return EncodeBmp(bitmap, file);
+}
+bool EncodeEmfFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
+    return BuildMetafileFromBitmap(bitmap, file, MetafileKind::Emf);
+}
+bool EncodeWmfFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
+    return BuildMetafileFromBitmap(bitmap, file, MetafileKind::Wmf);
+}
+bool EncodeGifFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
+    return EncodeGif(bitmap, file);
+}
+bool EncodeTiffFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
+    return WriteTiffFile(bitmap, file);
+}
+
+constexpr auto kJpeg = &DecodeFile<&DecodeJpeg, kJpegFileShape>;
+constexpr auto kBmp = &DecodeFile<&DecodeBmp, kBmpFileShape>;
+constexpr auto kPng = &DecodeFile<&DecodePng, kPngFileShape>;
+constexpr auto kGif = &DecodeFile<&DecodeGif, kGifFileShape>;
+constexpr auto kMetafile = &DecodeFile<&PlayMetafileIntoBitmap, kAnyShape>;
+
+// JPG and JPEG write the same bytes under two extensions; the reading extensions of JPEG
+// files sit with JPG but for ".jpeg" itself.
+constexpr std::array<ImageFormat, 9> kFormats = {{
+    {"BMP", FormatCode::Bmp, ".bmp", {{{".bmp", true}, {".dib", true}}}, kBmp, &EncodeBmpFile},
+    {"JPG",
+     FormatCode::Jpg,
+     ".jpg",
+     {{{".jpg", true}, {".jpe", true}, {".jfif", true}}},
+     kJpeg,
+     &EncodeJpegFile},
+    {"JPEG", FormatCode::Jpeg, ".jpeg", {{{".jpeg", true}}}, kJpeg, &EncodeJpegFile},
+    {"PNG", FormatCode::Png, ".png", {{{".png", true}}}, kPng, &EncodePngFile},
+    {"EMF", FormatCode::Emf, ".emf", {{{".emf", true}}}, kMetafile, &EncodeEmfFile},
+    {"WMF", FormatCode::Wmf, ".wmf", {{{".wmf", true}}}, kMetafile, &EncodeWmfFile},
+    {"GIF", FormatCode::Gif, ".gif", {{{".gif", true}}}, kGif, &EncodeGifFile},
+    {"TIFF",
+     FormatCode::Tiff,
+     ".tif",
+     {{{".tif", true}, {".tiff", false}}},
+     &DecodeTiffFile,
+     &EncodeTiffFile},
+    // Icons are listed, so that a user sees them, but nothing reads or writes them.
+    {"ICO", 0, "", {{{".ico", true}}}, nullptr, nullptr},
+}};
+
+}  // namespace
+
+std::span<const ImageFormat> ImageFormatTable() { return kFormats; }
+
+std::span<const ImageFormat> OutputFormatTable() { return std::span(kFormats).first(8); }
+
+const ImageFormat* FormatForCode(ImageFormatCode code) {
+    for (const ImageFormat& format : kFormats) {
+        if (code != 0 && format.code == code) return &format;
+    }
+    return nullptr;
+}
+
+const ImageFormat* FormatForReadExtension(std::string_view ext) {
+    for (const ImageFormat& format : kFormats) {
+        for (const ReadExtension& read : format.reads) {
+            if (!read.text.empty() && read.text == ext) return &format;
+        }
+    }
+    return nullptr;
+}
+
 const std::array<std::string_view, 12>& SupportedImageExtensions() {
-    static constexpr std::array<std::string_view, 12> kExtensions = {
-        ".bmp", ".dib", ".jpeg", ".jpg", ".jpe", ".jfif",
-        ".gif", ".tif", ".png",  ".emf", ".wmf", ".ico"};
-    return kExtensions;
+    static const std::array<std::string_view, 12> kListed = [] {
+        std::array<std::string_view, 12> listed{};
+        std::size_t n = 0;
+        for (const ImageFormat& format : kFormats) {
+            for (const ReadExtension& read : format.reads) {
+                if (read.listed && n < listed.size()) listed[n++] = read.text;
+            }
+        }
+        return listed;
+    }();
+    return kListed;
 }
 
 bool IsSupportedImageExtension(std::string_view ext) {
@@ -24,40 +137,8 @@ bool IsSupportedImageFile(std::string_view path) {
 }
 
 std::string_view OutputExtension(ImageFormatCode code) {
-    switch (code) {
-        case FormatCode::Jpg:
-            return ".jpg";
-        case FormatCode::Png:
-            return ".png";
-        case FormatCode::Bmp:
-            return ".bmp";
-        case FormatCode::Jpeg:
-            return ".jpeg";
-        case FormatCode::Wmf:
-            return ".wmf";
-        case FormatCode::Emf:
-            return ".emf";
-        case FormatCode::Gif:
-            return ".gif";
-        case FormatCode::Tiff:
-            return ".tif";
-        default:
-            return {};
-    }
-}
-
-const std::array<OutputFormatRow, 8>& OutputFormatTable() {
-    static constexpr std::array<OutputFormatRow, 8> kTable = {{
-        {"BMP", FormatCode::Bmp, ".bmp"},
-        {"JPG", FormatCode::Jpg, ".jpg"},
-        {"JPEG", FormatCode::Jpeg, ".jpeg"},
-        {"PNG", FormatCode::Png, ".png"},
-        {"EMF", FormatCode::Emf, ".emf"},
-        {"WMF", FormatCode::Wmf, ".wmf"},
-        {"GIF", FormatCode::Gif, ".gif"},
-        {"TIFF", FormatCode::Tiff, ".tif"},
-    }};
-    return kTable;
+    const ImageFormat* format = FormatForCode(code);
+    return format ? format->extension : std::string_view{};
 }
 
 }  // namespace ozm

@@ -1,15 +1,22 @@
 #pragma once
-// The formats this program knows, the extensions that stand for them, and ImageFormatCode,
-// the small number by which a caller asks the image writer for an output format. A file's
-// format is decided by its extension alone; contents are never sniffed.
+// The formats this program knows, in one table: for each, the code by which a caller asks the
+// image writer for it, its name, the extensions read as it (and whether the desktop lists show
+// them), the extension written, its decoder and its encoder. A file's format is decided by
+// its extension alone; contents are never sniffed.
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace ozm {
+
+class Bitmap;
+struct WriteSettings;
 
 using ImageFormatCode = std::uint8_t;
 
@@ -23,6 +30,44 @@ inline constexpr ImageFormatCode Emf = 6;
 inline constexpr ImageFormatCode Gif = 7;
 inline constexpr ImageFormatCode Tiff = 8;
 }  // namespace FormatCode
+
+// A message that a reader shows to the user (the TIFF reader's refusals). The desktop program
+// shows it in a message box; the command line prints it on stderr. An empty callback drops it.
+using MessageCallback = std::function<void(const std::string& text)>;
+
+// Reads a whole file into the bitmap; false, with `reason` (when given) saying why, when it
+// cannot.
+using ImageDecoder = bool (*)(const std::filesystem::path& path, Bitmap& target,
+                              const MessageCallback& onMessage, std::string* reason);
+// Writes the bitmap to an open file.
+using ImageEncoder = bool (*)(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings);
+
+struct ReadExtension {
+    std::string_view text;  // lower-case, with the dot; empty ends a row's list
+    bool listed = false;    // shown by the desktop lists and accepted from the command line
+};
+
+struct ImageFormat {
+    std::string_view name;       // "BMP", "JPG", ... as the command line and the window show it
+    ImageFormatCode code;        // 0: never written
+    std::string_view extension;  // written, lower-case, with the dot; empty when not written
+    std::array<ReadExtension, 4> reads;
+    ImageDecoder decoder;  // nullptr: listed but not read
+    ImageEncoder encoder;  // nullptr: not written
+};
+
+// Every format, the written ones first in the order a conversion writes the ticked formats of
+// one file (BMP, JPG, JPEG, PNG, EMF, WMF, GIF, TIFF), then the ones only listed.
+std::span<const ImageFormat> ImageFormatTable();
+
+// The eight written formats, in writing order.
+std::span<const ImageFormat> OutputFormatTable();
+
+// The row that writes `code`; nullptr for codes outside 1..8.
+const ImageFormat* FormatForCode(ImageFormatCode code);
+
+// The row that reads the lower-cased, untrimmed extension `ext`; nullptr when none does.
+const ImageFormat* FormatForReadExtension(std::string_view ext);
 
 // The twelve lower-case extensions, dot included, of files the program lists and accepts.
 // ".ico" is listed although nothing decodes it; ".tiff" is decoded but not listed.
@@ -38,17 +83,5 @@ bool IsSupportedImageFile(std::string_view path);
 // Extension the writer forces onto the output name for a code (".jpg" for 1, ...); empty
 // for codes outside 1..8.
 std::string_view OutputExtension(ImageFormatCode code);
-
-// The order in which a conversion writes the ticked formats of one file.
-struct OutputFormatRow {
-    std::string_view name;  // "BMP", "JPG", ... as the command line and the window show it
-    ImageFormatCode code;
-    std::string_view extension;  // lower-case, with the dot
-};
-const std::array<OutputFormatRow, 8>& OutputFormatTable();
-
-// A message that a reader shows to the user (the TIFF reader's refusals). The desktop program
-// shows it in a message box; the command line prints it on stderr. An empty callback drops it.
-using MessageCallback = std::function<void(const std::string& text)>;
 
 }  // namespace ozm

@@ -726,6 +726,7 @@ void TMainForm::SyncHistoryMenu() {
 }
 
 void TMainForm::FormatBoxClick(FormatBox box, bool checked) {
+    ShowConversionPage();
     store_->FormatBoxClick(model_, box, checked, *this);
     ModelChanged();
 }
@@ -1087,12 +1088,10 @@ void TMainForm::Shutdown() {
     closing_ = true;
     run_->FormCloseQuery();
     timerCheckExecute_->stop();
-    if (RunBusy()) {
-        // The worker may be waiting for a message or a list read: the bridge answers it at
-        // once from now on, and the worker ends at its next stop check.
-        if (openMessage_) openMessage_->done(QMessageBox::Ok);
-        bridge_.Close();
-    }
+    // An open message is answered; a worker waiting for a message or a list read is
+    // answered by the closed bridge at once from now on, and ends at its next stop check.
+    if (openMessage_) openMessage_->done(QMessageBox::Ok);
+    if (RunBusy()) bridge_.Close();
     hide();
     run_->Wait();
     FormDestroy();

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -441,6 +442,44 @@ TEST_F(MainFormTest, AMessageOpenWhenTheWindowClosesIsAnswered) {
     form->ShowMessage("hello");  // returns once the close has answered it
     EXPECT_TRUE(closedFromInside);
     EXPECT_TRUE(form->IsShutDown());
+}
+
+// Every text the window shows or reads out, in creation order, against a file reviewed once
+// by hand; OZM_UPDATE_GOLDEN=1 rewrites it.
+TEST_F(MainFormTest, EveryVisibleTextMatchesTheReviewedList) {
+    auto form = NewForm();
+    std::ostringstream dump;
+    QString caption = form->windowTitle();
+    caption.replace(QRegularExpression("\\d{4}-\\d{2}-\\d{2}"), "YYYY-MM-DD");
+    dump << "caption: " << caption.toStdString() << "\n";
+    for (QObject* object : form->findChildren<QObject*>()) {
+        const std::string name = object->objectName().toStdString();
+        if (auto* tabs = qobject_cast<QTabWidget*>(object)) {
+            for (int i = 0; i < tabs->count(); ++i)
+                dump << name << " tab: [" << tabs->tabText(i).toStdString() << "]\n";
+        } else if (auto* group = qobject_cast<QGroupBox*>(object)) {
+            dump << name << " title: [" << group->title().toStdString() << "]\n";
+        } else if (auto* list = qobject_cast<QListWidget*>(object)) {
+            for (int i = 0; i < list->count(); ++i)
+                dump << name << " item: " << list->item(i)->text().toStdString() << "\n";
+        } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
+            dump << name << " text: [" << button->text().toStdString() << "] hint: ["
+                 << button->toolTip().toStdString() << "] name: ["
+                 << button->accessibleName().toStdString() << "]\n";
+        } else if (auto* label = qobject_cast<QLabel*>(object)) {
+            dump << name << " label: [" << label->text().toStdString() << "]\n";
+        } else if (auto* menu = qobject_cast<QMenu*>(object)) {
+            for (QAction* action : menu->actions())
+                dump << name << " entry: "
+                     << (action->isSeparator() ? std::string("-") : action->text().toStdString())
+                     << "\n";
+        }
+    }
+    const fs::path golden = fs::path(OZM_UI_GOLDEN);
+    if (std::getenv("OZM_UPDATE_GOLDEN")) {
+        std::ofstream(golden, std::ios::binary) << dump.str();
+    }
+    EXPECT_EQ(dump.str(), ReadText(golden));
 }
 
 }  // namespace

@@ -1,10 +1,33 @@
 // Start-up of ozm-imgconv: reads the command line and chooses the mode the program runs in.
+// The toolkit is started only for a mode that shows a window: the silent exit stays instant.
 
+#include <QApplication>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/shell/CommandLine.h"
+#include "app/ui/MainForm.h"
+#include "app/ui/ShutdownSignals.h"
+#include "platform/ProgramFolder.h"
+
+namespace {
+
+int RunMainWindow(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ozm::TMainForm form(ozm::ProgramFolder(), ozm::ExecutableFolder());
+    // A termination signal closes the window as its close button does.
+    ozm::ShutdownSignals onSignals([&] {
+        form.close();
+        app.quit();
+    });
+    form.ShowMainWindowMode();
+    app.exec();
+    form.Shutdown();
+    return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -14,13 +37,14 @@ int main(int argc, char** argv) {
             // Files were given, but none of them is an image this program takes.
             return 0;
         case ozm::StartupMode::MainWindow:
+            return RunMainWindow(argc, argv);
         case ozm::StartupMode::QuickConversion:
         case ozm::StartupMode::Uninstall:
             // The windows of these modes are not part of this build yet; the converter
             // itself is available headless as ozmconv.
             std::fprintf(stderr,
-                         "ozm-imgconv: this build has no windows yet; use ozmconv to convert "
-                         "files (ozmconv --help)\n");
+                         "ozm-imgconv: this build has no quick-conversion or uninstall window "
+                         "yet; use ozmconv to convert files (ozmconv --help)\n");
             return 1;
     }
     return 0;

@@ -1,0 +1,1105 @@
+#include "app/ui/MainForm.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPropertyAnimation>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <cstdio>
+
+#include "app/shell/ProductInfo.h"
+#include "app/ui/FileListBox.h"
+#include "app/ui/InterfaceTexts.h"
+
+// The button images live in the static library: pulled in by hand, or the linker drops them.
+static void InitButtonImages() { Q_INIT_RESOURCE(images); }
+
+namespace ozm {
+
+namespace {
+
+QString Q(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string S(const QString& text) { return text.toStdString(); }
+
+const QColor kBackground(245, 250, 254);
+constexpr int kProgressStep = 10;
+
+// Every control is found by its system name; screen readers read the accessible name.
+template <typename W>
+W* Named(W* widget, const char* objectName, const QString& accessibleName = {}) {
+    widget->setObjectName(QString::fromLatin1(objectName));
+    widget->setAccessibleName(accessibleName.isEmpty() ? QString::fromLatin1(objectName)
+                                                       : accessibleName);
+    return widget;
+}
+
+QFont ControlFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSize(8);
+    return font;
+}
+
+void SetTextIfChanged(QLineEdit* edit, const std::string& text) {
+    const QString q = Q(text);
+    if (edit->text() != q) edit->setText(q);
+}
+
+}  // namespace
+
+// --- page tabs ---------------------------------------------------------------------------
+
+void TOwnerDrawTabBar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    for (int i = 0; i < count(); ++i) {
+        const QRect rect = tabRect(i);
+        painter.fillRect(rect, i == currentIndex() ? QColor(Qt::white) : kBackground);
+        painter.setPen(QColor(160, 170, 180));
+        painter.drawRect(rect.adjusted(0, 0, -1, 0));
+        QFont font = ControlFont();
+        font.setBold(i == currentIndex());
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(rect, Qt::AlignCenter | Qt::TextSingleLine, tabText(i));
+    }
+}
+
+QSize TOwnerDrawTabBar::tabSizeHint(int index) const {
+    QFont bold = ControlFont();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    return {metrics.horizontalAdvance(tabText(index)) + 28, metrics.height() + 10};
+}
+
+TPageControl::TPageControl(QWidget* parent) : QTabWidget(parent) {
+    setTabBar(new TOwnerDrawTabBar(this));
+}
+
+// --- creation ----------------------------------------------------------------------------
+
+TMainForm::TMainForm(std::filesystem::path programFolder, std::filesystem::path helpFolder,
+                     QWidget* parent)
+    : QWidget(parent),
+      programFolder_(std::move(programFolder)),
+      helpFolder_(std::move(helpFolder)) {
+    setObjectName(QStringLiteral("MainForm"));
+    InitButtonImages();
+    store_ = std::make_unique<SettingsStore>(programFolder_);
+    const char* home = std::getenv("HOME");
+    lists_ = std::make_unique<FolderLists>(model_, store_->Profile(), *this,
+                                           home ? std::string(home) + "/" : std::string("/"));
+    resize_ = std::make_unique<ResizeControls>(model_, store_->Profile(), *this);
+    rotation_ = std::make_unique<RotationSettings>(model_, store_->Profile(), *this);
+
+    bridge_.SetWakeUp([this] {
+        // Any thread: one queued call per wake-up runs the bridge's calls on this thread.
+        QMetaObject::invokeMethod(
+            this, [this] { bridge_.RunPending(); }, Qt::QueuedConnection);
+    });
+    run_ = std::make_unique<ConversionRun>(*this, bridge_);
+    run_->SetFinishedHandler([this] { timerCheckExecute_->stop(); });
+
+    BuildControls();
+    FormCreate();
+}
+
+TMainForm::~TMainForm() {
+    if (!shutDown_) {
+        closing_ = true;
+        run_->FormCloseQuery();
+        bridge_.Close();
+        run_->Wait();
+    }
+    FormDestroy();
+}
+
+void TMainForm::BuildControls() {
+    resize(947, 720);
+    move(40, 20);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kBackground);
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    splitter5_ = Named(new QSplitter(Qt::Horizontal, this), "Splitter5");
+    layout->addWidget(splitter5_);
+    splitter5_->addWidget(BuildToolBar());
+
+    pageControl_ = Named(new TPageControl(splitter5_), "PageControl1");
+    splitter5_->addWidget(pageControl_);
+    splitter5_->setStretchFactor(0, 0);
+    splitter5_->setStretchFactor(1, 1);
+    splitter5_->setChildrenCollapsible(false);
+    connect(splitter5_, &QSplitter::splitterMoved, this,
+            [this] { model_.toolBarWidth = toolBar_->width(); });
+
+    auto* tabSheet1 = Named(new QWidget, "TabSheet1");
+    auto* sheetLayout = new QVBoxLayout(tabSheet1);
+    sheetLayout->setContentsMargins(2, 2, 2, 2);
+    splitter1_ = Named(new QSplitter(Qt::Horizontal, tabSheet1), "Splitter1");
+    splitter1_->addWidget(BuildListGroup(ListSide::Source));
+    splitter1_->addWidget(BuildListGroup(ListSide::Target));
+    sheetLayout->addWidget(splitter1_, 1);
+
+    pnlHint_ = Named(new QWidget(tabSheet1), "PnlHint");
+    auto* hintLayout = new QHBoxLayout(pnlHint_);
+    hintLayout->setContentsMargins(0, 2, 0, 2);
+    progressBar_ = Named(new QProgressBar(pnlHint_), "ProgressBar1");
+    progressBar_->setFixedWidth(81);
+    progressBar_->setRange(0, 100);
+    progressBar_->setTextVisible(false);
+    progressBar_->hide();
+    lblHint_ = Named(new QLabel(pnlHint_), "LblHint");
+    lblHint_->setAlignment(Qt::AlignCenter);
+    lblHint_->setMinimumHeight(22);
+    QPalette hintPalette = lblHint_->palette();
+    hintPalette.setColor(QPalette::WindowText, Qt::red);
+    lblHint_->setPalette(hintPalette);
+    hintLayout->addWidget(progressBar_);
+    hintLayout->addWidget(lblHint_, 1);
+    sheetLayout->addWidget(pnlHint_);
+
+    auto* tbDemo = Named(new QWidget, "TbDemo");
+    pageControl_->addTab(tabSheet1, QStringLiteral("图片转换"));
+    pageControl_->addTab(tbDemo, QStringLiteral(" 帮    助 "));
+
+    BuildPathPanel();
+    BuildMenus();
+
+    timerCheckExecute_ = new QTimer(this);
+    timerCheckExecute_->setObjectName(QStringLiteral("TimerCheckExecute"));
+    timerCheckExecute_->setInterval(50);
+    connect(timerCheckExecute_, &QTimer::timeout, this, [this] { StepProgress(); });
+
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    help->setContext(Qt::WindowShortcut);
+    connect(help, &QShortcut::activated, this, [this] { FormShortCut(); });
+}
+
+QWidget* TMainForm::BuildToolBar() {
+    toolBar_ = Named(new QScrollArea, "SbToollBar");
+    toolBar_->setWidgetResizable(true);
+    toolBar_->setFrameShape(QFrame::NoFrame);
+    toolBar_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* box = new QWidget;
+    box->setObjectName(QStringLiteral("SbToollBarClient"));
+    auto* column = new QVBoxLayout(box);
+    column->setContentsMargins(4, 4, 4, 4);
+    column->setSpacing(6);
+
+    btnImgCovert_ = Named(new QToolButton(box), "BtnImgCovert", QStringLiteral("Convert"));
+    btnImgCovert_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    btnImgCovert_->setAutoRaise(true);
+    btnImgCovert_->setIconSize(QSize(136, 44));
+    connect(btnImgCovert_, &QToolButton::clicked, this, [this] { BtnImgCovertClick(); });
+    column->addWidget(btnImgCovert_, 0, Qt::AlignHCenter);
+
+    gbConvertFormat_ = Named(new QGroupBox(box), "GbConvertFormat");
+    gbConvertFormat_->installEventFilter(this);
+    auto* grid = new QGridLayout(gbConvertFormat_);
+    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setVerticalSpacing(2);
+    struct Place {
+        FormatBox box;
+        const char* name;
+        const char* caption;
+        int row, column;
+    };
+    const Place places[] = {
+        {FormatBox::CbJPG, "CbJPG", "JPG", 0, 0},   {FormatBox::CBBMP, "CBBMP", "BMP", 0, 1},
+        {FormatBox::CbPNG, "CbPNG", "PNG", 1, 0},   {FormatBox::CBJPEG, "CBJPEG", "JPEG", 1, 1},
+        {FormatBox::CBGIF, "CBGIF", "GIF", 2, 0},   {FormatBox::CBTIFF, "CBTIFF", "TIFF", 2, 1},
+        {FormatBox::CBEMF, "CBEMF", "EMF", 3, 0},   {FormatBox::CBWMF, "CBWMF", "WMF", 3, 1},
+        {FormatBox::CBICO, "CBICO", "ICO", -1, -1}, {FormatBox::CBPCX, "CBPCX", "PCX", -1, -1},
+    };
+    for (const Place& place : places) {
+        auto* check = Named(new QCheckBox(QString::fromLatin1(place.caption), gbConvertFormat_),
+                            place.name, QString::fromLatin1(place.caption));
+        formatBoxes_[static_cast<std::size_t>(place.box)] = check;
+        if (place.row < 0) {
+            check->hide();  // only keeps its stored state
+            continue;
+        }
+        grid->addWidget(check, place.row, place.column);
+        const FormatBox which = place.box;
+        connect(check, &QCheckBox::clicked, this,
+                [this, which](bool checked) { FormatBoxClick(which, checked); });
+    }
+    column->addWidget(gbConvertFormat_);
+
+    rgZoomType_ = Named(new QGroupBox(box), "rgZoomType");
+    auto* radios = new QVBoxLayout(rgZoomType_);
+    radios->setContentsMargins(6, 4, 6, 4);
+    radios->setSpacing(2);
+    zoomTypeButtons_ = new QButtonGroup(rgZoomType_);
+    for (int i = 0; i < 3; ++i) {
+        auto* radio = new QRadioButton(rgZoomType_);
+        radio->setObjectName(QStringLiteral("rgZoomTypeItem%1").arg(i));
+        zoomTypeButtons_->addButton(radio, i);
+        radios->addWidget(radio);
+    }
+    connect(zoomTypeButtons_, &QButtonGroup::idClicked, this, [this](int id) {
+        if (syncing_) return;
+        resize_->ZoomTypeClick(id);
+        ModelChanged();
+    });
+    column->addWidget(rgZoomType_);
+
+    // The size group and the percentage group share one place: one of them shows.
+    auto* zoomPlace = new QWidget(box);
+    auto* zoomPlaceLayout = new QVBoxLayout(zoomPlace);
+    zoomPlaceLayout->setContentsMargins(0, 0, 0, 0);
+    gbZoomSize_ = Named(new QGroupBox(zoomPlace), "GbZoomSize222");
+    auto* sizeGrid = new QGridLayout(gbZoomSize_);
+    sizeGrid->setContentsMargins(6, 4, 6, 4);
+    lblWidth_ = Named(new QLabel(gbZoomSize_), "LblWidth");
+    lblHeight_ = Named(new QLabel(gbZoomSize_), "LblHeight");
+    edtWidth_ = Named(new QLineEdit(gbZoomSize_), "EdtWidth");
+    edtHeight_ = Named(new QLineEdit(gbZoomSize_), "EdtHeight");
+    cbZoomAuto_ = Named(new QCheckBox(gbZoomSize_), "CbZoomAuto");
+    sizeGrid->addWidget(lblWidth_, 0, 0);
+    sizeGrid->addWidget(edtWidth_, 0, 1);
+    sizeGrid->addWidget(lblHeight_, 1, 0);
+    sizeGrid->addWidget(edtHeight_, 1, 1);
+    sizeGrid->addWidget(cbZoomAuto_, 2, 0, 1, 2);
+    gbZoomBei_ = Named(new QGroupBox(QStringLiteral("Percentage"), zoomPlace), "GbZoomBei",
+                       QStringLiteral("Percentage"));
+    auto* percentRow = new QHBoxLayout(gbZoomBei_);
+    percentRow->setContentsMargins(6, 4, 6, 4);
+    edtZoomPei_ = Named(new QLineEdit(gbZoomBei_), "EdtZoomPei");
+    auto* percentLabel =
+        Named(new QLabel(QStringLiteral("%"), gbZoomBei_), "LblPercent", QStringLiteral("%"));
+    percentRow->addWidget(edtZoomPei_);
+    percentRow->addWidget(percentLabel);
+    zoomPlaceLayout->addWidget(gbZoomSize_);
+    zoomPlaceLayout->addWidget(gbZoomBei_);
+    gbZoomSize_->hide();
+    gbZoomBei_->hide();
+    column->addWidget(zoomPlace);
+
+    for (QLineEdit* edit : {edtWidth_, edtHeight_, edtZoomPei_}) edit->installEventFilter(this);
+    connect(edtWidth_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        model_.edtWidth = S(text);
+        ModelChanged();
+    });
+    connect(edtHeight_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        model_.edtHeight = S(text);
+        ModelChanged();
+    });
+    connect(edtZoomPei_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        model_.edtZoomPei = S(text);
+        ModelChanged();
+    });
+    connect(cbZoomAuto_, &QCheckBox::clicked, this, [this](bool checked) {
+        ShowConversionPage();
+        resize_->CbZoomAutoClick(checked);
+        ModelChanged();
+    });
+
+    gbRotate_ = Named(new QGroupBox(box), "GbRotate");
+    auto* rotateGrid = new QGridLayout(gbRotate_);
+    rotateGrid->setContentsMargins(6, 4, 6, 4);
+    edtRotate1_ = Named(new QLineEdit(gbRotate_), "EdtRoateRate1");
+    edtRotate2_ = Named(new QLineEdit(gbRotate_), "EdtRoateRate2");
+    lbRoateType_ = Named(new QListWidget(gbRotate_), "LbRoateType");
+    lbRoateType_->setFixedHeight(74);
+    rotateGrid->addWidget(edtRotate1_, 0, 0);
+    rotateGrid->addWidget(edtRotate2_, 0, 1);
+    rotateGrid->addWidget(lbRoateType_, 1, 0, 1, 2);
+    for (QLineEdit* edit : {edtRotate1_, edtRotate2_}) edit->installEventFilter(this);
+    connect(edtRotate1_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { model_.edtRotate1 = S(text); });
+    connect(edtRotate2_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { model_.edtRotate2 = S(text); });
+    connect(lbRoateType_, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (syncing_) return;
+        rotation_->LbRoateTypeClick(row);
+        ModelChanged();
+    });
+    column->addWidget(gbRotate_);
+
+    auto* pnlCsParent = Named(new QWidget(box), "PnlCSParent");
+    pnlCsParent->setMinimumHeight(40);
+    column->addWidget(pnlCsParent);
+    column->addStretch(1);
+    toolBar_->setWidget(box);
+    toolBar_->setMinimumWidth(120);
+    return toolBar_;
+}
+
+QWidget* TMainForm::BuildListGroup(ListSide side) {
+    const bool source = side == ListSide::Source;
+    ListArea& area = Area(side);
+    area.loaded = source ? &sourceImage_ : &targetImage_;
+    area.group = Named(new QGroupBox, source ? "GbSourceList" : "GbTargetList");
+    auto* column = new QVBoxLayout(area.group);
+    column->setContentsMargins(4, 4, 4, 4);
+    column->setSpacing(3);
+
+    auto* buttonRow =
+        Named(new QWidget(area.group), source ? "PnlSourceButtons" : "PnlTargetButtons");
+    auto* row = new QHBoxLayout(buttonRow);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(1);
+    struct Button {
+        const char* sourceName;
+        const char* targetName;
+        const char* hint;
+        const char* sourceImage;
+        const char* targetImage;
+    };
+    const Button buttons[] = {
+        {"BtnSelectDir", "BtnSelectSaveAsDir", "Choose folder", "BtnSetSourceDir",
+         "BtnSelectSaveAsDir"},
+        {"BtnOpenDir", "BtnOpenSaveAsDir", "Open the folder", "BtnqvOpenDir", "BtnOpenSaveAsDir"},
+        {"BtnDeskTop", "BtnDeskTop2", "Desktop", "BtnDeskTop", "BtnDeskTop"},
+        {"BtnMyDocuments", "BtnMyDocuments2", "My Documents", "BtnMyDocuments", "BtnMyDocuments"},
+        {"BtnMyPictures", "BtnMyPictures2", "My Pictures", "BtnMyPictures", "BtnMyPictures"},
+        {"BtnUDisk", "BtnUDisk2", "Removable Disk", "BtnUDisk", "BtnUDisk"},
+        {"BtnMyFav", "BtnMyFav2", "Fav folder", "BtnMyFav", "BtnMyFav"},
+        {"BtnAddFav", "BtnAddFav2", "Choose fav folder", "BtnAddFav", "BtnAddFav"},
+        {"BtnHistory", "BtnHistory2", "Last convert folder", "BtnHistory", "BtnHistory"},
+    };
+    for (const Button& spec : buttons) {
+        auto* button = Named(new QToolButton(buttonRow), source ? spec.sourceName : spec.targetName,
+                             QString::fromLatin1(spec.hint));
+        button->setToolTip(QString::fromLatin1(spec.hint));
+        button->setAutoRaise(true);
+        button->setIconSize(QSize(20, 20));
+        // The target row's folder buttons carry the tag 2: the tag says which list they change.
+        button->setProperty("tag", source ? 0 : 2);
+        LoadButtonImage(button, source ? spec.sourceImage : spec.targetImage);
+        row->addWidget(button);
+        if (std::string_view(spec.sourceName) == "BtnSelectDir") {
+            connect(button, &QToolButton::clicked, this, [this, source] {
+                if (source)
+                    ChooseSourceFolder();
+                else
+                    ChooseTargetFolder();
+            });
+        }
+        if (std::string_view(spec.sourceName) == "BtnHistory") {
+            button->setProperty("historyButton", true);
+        }
+    }
+    row->addStretch(1);
+    area.previewSwitch =
+        Named(new QCheckBox(QStringLiteral("预览"), buttonRow),
+              source ? "CbPreviewSourceImg" : "CbTargetImgPreview", QStringLiteral("预览"));
+    row->addWidget(area.previewSwitch);
+    connect(area.previewSwitch, &QCheckBox::clicked, this, [this, side](bool checked) {
+        const std::optional<std::string> toLoad = lists_->PreviewSwitchClick(side, checked);
+        ModelChanged();
+        if (toLoad) LoadPreviewImage(side, *toLoad);
+    });
+    column->addWidget(buttonRow);
+
+    area.splitter =
+        Named(new QSplitter(Qt::Vertical, area.group), source ? "Splitter2" : "Splitter3");
+    area.list = Named(new TFileListBox(area.splitter), source ? "LbDocList" : "LbTarget");
+    area.list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    area.list->setContextMenuPolicy(Qt::CustomContextMenu);
+    area.list->installEventFilter(this);
+    connect(area.list, &QListWidget::currentRowChanged, this,
+            [this, side](int row) { ListCurrentChanged(side, row); });
+    connect(area.list, &QListWidget::itemSelectionChanged, this,
+            [this, side] { ListSelectionChanged(side); });
+    connect(area.list, &QListWidget::itemDoubleClicked, this, [this, source] {
+        if (source)
+            LbDocListDblClick();
+        else
+            LbTargetDblClick();
+    });
+    connect(area.list, &QWidget::customContextMenuRequested, this, [this, source](QPoint pos) {
+        QListWidget* list = Area(source ? ListSide::Source : ListSide::Target).list;
+        (source ? pmImgList_ : pmOutput_)->popup(list->viewport()->mapToGlobal(pos));
+    });
+    area.splitter->addWidget(area.list);
+
+    area.previewPanel =
+        Named(new QGroupBox(area.splitter), source ? "GbSourcePreview" : "GbImgTarget");
+    auto* previewColumn = new QVBoxLayout(area.previewPanel);
+    previewColumn->setContentsMargins(2, 2, 2, 2);
+    area.image = Named(new QLabel(area.previewPanel), source ? "ImgSource" : "ImgOutput");
+    area.image->setMinimumSize(40, 40);
+    area.image->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    area.image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    area.image->installEventFilter(this);
+    previewColumn->addWidget(area.image, 1);
+    auto* previewBottom = new QHBoxLayout;
+    area.sizeLabel = Named(new QLabel(area.previewPanel), source ? "LblWHSource" : "LblWHTarget");
+    area.stretch = Named(new QCheckBox(QStringLiteral("Strech"), area.previewPanel),
+                         source ? "CbSourceStretch" : "CbTargetStretch", QStringLiteral("Strech"));
+    area.stretch->setChecked(true);
+    connect(area.stretch, &QCheckBox::clicked, this, [this, side] { ApplyStretch(side); });
+    previewBottom->addWidget(area.sizeLabel, 1);
+    previewBottom->addWidget(area.stretch);
+    previewColumn->addLayout(previewBottom);
+    area.splitter->addWidget(area.previewPanel);
+    area.splitter->setStretchFactor(0, 3);
+    area.splitter->setStretchFactor(1, 2);
+    area.previewPanel->hide();
+    column->addWidget(area.splitter, 1);
+    return area.group;
+}
+
+void TMainForm::BuildPathPanel() {
+    // Never shown: the two edits hold the folder texts the lists are refreshed from.
+    pnlPath_ = Named(new QWidget(this), "PnlPath");
+    pnlPathButtons_ = Named(new QWidget(pnlPath_), "PnlPathButtons");
+    pnlPathButtons_->setGeometry(0, 0, 48, 44);
+    edtPath_ = Named(new QLineEdit(pnlPath_), "EdtPath");
+    edtOutput_ = Named(new QLineEdit(pnlPath_), "EdtOutput");
+    edtPath_->move(52, 0);
+    edtOutput_->move(52, 22);
+    pnlPath_->setGeometry(0, 0, width(), 44);
+    pnlPath_->hide();
+    for (QLineEdit* edit : {edtPath_, edtOutput_}) edit->installEventFilter(this);
+    connect(edtPath_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { model_.source.editText = S(text); });
+    connect(edtOutput_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { model_.target.editText = S(text); });
+}
+
+void TMainForm::BuildMenus() {
+    auto menu = [this](const char* name) {
+        auto* m = new QMenu(this);
+        m->setObjectName(QString::fromLatin1(name));
+        m->setAccessibleName(QString::fromLatin1(name));
+        return m;
+    };
+    auto entry = [](QMenu* m, const char* name, const QString& caption) {
+        QAction* action = m->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+    pmImgList_ = menu("PmImgList");
+    connect(entry(pmImgList_, "MnConvertSelected", QStringLiteral("转换所选图片(&C)")),
+            &QAction::triggered, this, [this] { BtnImgCovertClick(); });
+    pmImgList_->addSeparator()->setObjectName(QStringLiteral("N1"));
+    entry(pmImgList_, "MnOpenDefault", QStringLiteral("用默认方式打开"));
+    entry(pmImgList_, "MnOpenFolder", QStringLiteral("打开所在文件夹"));
+    entry(pmImgList_, "MnDeletePic", QStringLiteral("删除所选图片"));
+    entry(pmImgList_, "MnRenamePic", QStringLiteral("重命名"));
+    entry(pmImgList_, "PmOpenInPaint", QStringLiteral("在\"画图\"中打开"));
+
+    pmOutput_ = menu("PmOutput");
+    entry(pmOutput_, "MnDefaultOpen", QStringLiteral("默认打开(&D)"));
+    entry(pmOutput_, "MnOpenOutputFolder", QStringLiteral("打开所在的文件夹"));
+    entry(pmOutput_, "MnDeleteFileOP", QStringLiteral("删除所选图片"));
+    entry(pmOutput_, "N3", QStringLiteral("在\"画图\"中打开"));
+
+    pmApp_ = menu("PmApp");
+    entry(pmApp_, "OpenApplicationPath1", QStringLiteral("打开所在的文件夹"));
+
+    pmHistorys_ = menu("PmHistorys");
+    for (QToolButton* button : findChildren<QToolButton*>()) {
+        if (button->property("historyButton").toBool()) {
+            button->setMenu(pmHistorys_);
+            button->setPopupMode(QToolButton::InstantPopup);
+        }
+    }
+}
+
+void TMainForm::LoadButtonImage(QAbstractButton* button, const char* resourceName) {
+    const QPixmap image(QStringLiteral(":/BMP/") + QString::fromLatin1(resourceName));
+    if (image.isNull()) return;  // a missing image leaves the one the button had
+    button->setIcon(QIcon(image));
+    button->setIconSize(image.size());
+}
+
+void TMainForm::SetFonts() {
+    const QFont font = ControlFont();
+    setFont(font);
+    for (QWidget* child : findChildren<QWidget*>()) {
+        if (qobject_cast<QComboBox*>(child) || qobject_cast<QListWidget*>(child) ||
+            qobject_cast<QCheckBox*>(child) || qobject_cast<QLabel*>(child) ||
+            qobject_cast<QToolButton*>(child) || qobject_cast<QLineEdit*>(child) ||
+            qobject_cast<QGroupBox*>(child) || qobject_cast<QScrollArea*>(child) ||
+            qobject_cast<QRadioButton*>(child) || child->parentWidget() == pageControl_ ||
+            child->inherits("QStackedWidget") || child == pnlHint_ || child == pnlPath_) {
+            child->setFont(font);
+        }
+    }
+    // The hint line keeps its own size.
+    QFont hint = font;
+    hint.setPixelSize(15);
+    lblHint_->setFont(hint);
+}
+
+void TMainForm::FormCreate() {
+    const InterfaceTexts& texts = Texts();
+    try {
+        captionText_ =
+            FormatMainCaption(MakeCaptionFormat(TodayLocal()), texts.displayTitle, kProductVersion);
+        setWindowTitle(Q(captionText_));
+        setAccessibleName(Q(captionText_));
+        LoadButtonImage(btnImgCovert_, "BtnImgCovert");
+
+        gbConvertFormat_->setTitle(Q(texts.formatGroup));
+        rgZoomType_->setTitle(Q(texts.zoomTypeGroup));
+        const auto radios = zoomTypeButtons_->buttons();
+        for (int i = 0; i < 3; ++i) {
+            zoomTypeButtons_->button(i)->setText(Q(texts.zoomTypes[static_cast<std::size_t>(i)]));
+            zoomTypeButtons_->button(i)->setAccessibleName(
+                Q(texts.zoomTypes[static_cast<std::size_t>(i)]));
+        }
+        gbZoomSize_->setTitle(Q(texts.sizeGroup));
+        lblWidth_->setText(Q(texts.widthLabel));
+        lblHeight_->setText(Q(texts.heightLabel));
+        cbZoomAuto_->setText(Q(texts.keepAspect));
+        gbRotate_->setTitle(QStringLiteral("旋转"));
+        source_.group->setTitle(Q(texts.sourceListCaption));
+        target_.group->setTitle(Q(texts.targetListCaption));
+        for (std::string_view item : texts.rotateItems) lbRoateType_->addItem(Q(item));
+        for (auto* named : std::initializer_list<QWidget*>{gbConvertFormat_, rgZoomType_, lblWidth_,
+                                                           lblHeight_, cbZoomAuto_, gbRotate_})
+            named->setAccessibleName(named == lblWidth_     ? lblWidth_->text()
+                                     : named == lblHeight_  ? lblHeight_->text()
+                                     : named == cbZoomAuto_ ? cbZoomAuto_->text()
+                                     : named == gbRotate_   ? gbRotate_->title()
+                                     : named == rgZoomType_ ? rgZoomType_->title()
+                                                            : gbConvertFormat_->title());
+        SetFonts();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ozm-imgconv: window creation stopped: %s\n", e.what());
+        return;
+    }
+
+    try {
+        store_->LoadSettings(model_, *this);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ozm-imgconv: loading the settings stopped: %s\n", e.what());
+    }
+    try {
+        PrepareQuickMenu();
+        if (auto toLoad = lists_->ShowSourcePreview()) LoadPreviewImage(ListSide::Source, *toLoad);
+        if (auto toLoad = lists_->ShowTargetPreview()) LoadPreviewImage(ListSide::Target, *toLoad);
+        resize_->RestorePreset(model_.zoomPreset);
+        SetHint("");
+        progressBar_->setValue(0);
+        QList<int> sizes = splitter5_->sizes();
+        splitter5_->setSizes({model_.toolBarWidth, std::max(1, width() - model_.toolBarWidth)});
+        SyncHistoryMenu();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ozm-imgconv: window creation stopped: %s\n", e.what());
+    }
+    SyncFromModel();
+}
+
+void TMainForm::FormDestroy() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    try {
+        model_.toolBarWidth = toolBar_->width() > 0 ? toolBar_->width() : model_.toolBarWidth;
+        const WriteResult result = store_->SaveSettings(model_);
+        if (!result.Ok())
+            std::fprintf(stderr, "ozm-imgconv: settings not saved: %s\n", result.error.c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ozm-imgconv: settings not saved: %s\n", e.what());
+    }
+}
+
+void TMainForm::ShowMainWindowMode() {
+    const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1280, 1024);
+    setGeometry(10, 10, screenRect.width() - 40, screenRect.height() - 90);
+    setWindowOpacity(0.0);
+    show();
+    raise();
+    activateWindow();
+    auto* fade = new QPropertyAnimation(this, "windowOpacity", this);
+    fade->setDuration(500);
+    fade->setStartValue(0.0);
+    fade->setEndValue(1.0);
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+std::string TMainForm::Caption() const { return captionText_; }
+
+// --- model and controls -----------------------------------------------------------------
+
+void TMainForm::ModelChanged() { SyncFromModel(); }
+
+void TMainForm::SyncFromModel() {
+    syncing_ = true;
+    for (std::size_t i = 0; i < kFormatBoxCount; ++i) {
+        const QSignalBlocker block(formatBoxes_[i]);
+        formatBoxes_[i]->setChecked(model_.formatBoxes[i]);
+    }
+    {
+        const QSignalBlocker block(zoomTypeButtons_);
+        if (model_.resizeMode >= 0 && model_.resizeMode < 3) {
+            zoomTypeButtons_->button(model_.resizeMode)->setChecked(true);
+        } else if (QAbstractButton* checked = zoomTypeButtons_->checkedButton()) {
+            zoomTypeButtons_->setExclusive(false);
+            checked->setChecked(false);
+            zoomTypeButtons_->setExclusive(true);
+        }
+    }
+    gbZoomSize_->setVisible(model_.sizeGroupVisible);
+    gbZoomBei_->setVisible(model_.percentGroupVisible);
+    SetTextIfChanged(edtWidth_, model_.edtWidth);
+    SetTextIfChanged(edtHeight_, model_.edtHeight);
+    SetTextIfChanged(edtZoomPei_, model_.edtZoomPei);
+    {
+        const QSignalBlocker block(cbZoomAuto_);
+        cbZoomAuto_->setChecked(model_.keepAspect);
+    }
+    {
+        const QSignalBlocker block(lbRoateType_);
+        if (lbRoateType_->currentRow() != model_.rotateListIndex)
+            lbRoateType_->setCurrentRow(model_.rotateListIndex);
+    }
+    SetTextIfChanged(edtRotate1_, model_.edtRotate1);
+    SetTextIfChanged(edtRotate2_, model_.edtRotate2);
+    SetTextIfChanged(edtPath_, model_.source.editText);
+    SetTextIfChanged(edtOutput_, model_.target.editText);
+    const InterfaceTexts& texts = Texts();
+    for (ListSide side : {ListSide::Source, ListSide::Target}) {
+        ListArea& area = Area(side);
+        const FolderSide& model = ModelSide(side);
+        const QString caption =
+            model.caption.empty()
+                ? Q(side == ListSide::Source ? texts.sourceListCaption : texts.targetListCaption)
+                : Q(model.caption);
+        area.group->setTitle(caption);
+        area.group->setAccessibleName(caption);
+        const QSignalBlocker block(area.previewSwitch);
+        area.previewSwitch->setChecked(model.previewSwitch);
+        area.previewPanel->setVisible(model.previewPanelVisible);
+    }
+    syncing_ = false;
+    options_.Set(model_.Options());
+}
+
+void TMainForm::SyncList(ListSide side) {
+    ListArea& area = Area(side);
+    const FileListModel& list = ModelSide(side).list;
+    syncing_ = true;
+    {
+        const QSignalBlocker block(area.list);
+        area.list->clear();
+        for (const std::string& name : list.Entries()) area.list->addItem(Q(name));
+        for (int i = 0; i < list.Count(); ++i) area.list->item(i)->setSelected(list.IsSelected(i));
+        area.list->setCurrentRow(list.CurrentIndex(), QItemSelectionModel::NoUpdate);
+    }
+    area.list->viewport()->update();
+    syncing_ = false;
+}
+
+void TMainForm::SyncHistoryMenu() {
+    pmHistorys_->clear();
+    int number = 1;
+    for (const std::string& folder : model_.recentFolders.Items()) {
+        QAction* action = pmHistorys_->addAction(Q(folder));
+        action->setObjectName(QStringLiteral("MnHistory%1").arg(number++));
+    }
+}
+
+void TMainForm::FormatBoxClick(FormatBox box, bool checked) {
+    ShowConversionPage();
+    store_->FormatBoxClick(model_, box, checked, *this);
+    ModelChanged();
+}
+
+void TMainForm::ListCurrentChanged(ListSide side, int row) {
+    if (syncing_) return;
+    ModelSide(side).list.SetCurrentIndex(row);
+    ShowPreview(side);
+}
+
+void TMainForm::ListSelectionChanged(ListSide side) {
+    if (syncing_) return;
+    FileListModel& list = ModelSide(side).list;
+    QListWidget* widget = Area(side).list;
+    for (int i = 0; i < list.Count() && i < widget->count(); ++i)
+        list.SetSelected(i, widget->item(i)->isSelected());
+}
+
+void TMainForm::ShowPreview(ListSide side) {
+    const std::optional<std::string> toLoad =
+        side == ListSide::Source ? lists_->ShowSourcePreview() : lists_->ShowTargetPreview();
+    SyncFromModel();
+    if (toLoad) LoadPreviewImage(side, *toLoad);
+}
+
+void TMainForm::LoadPreviewImage(ListSide side, const std::string& path) {
+    ListArea& area = Area(side);
+    area.previewPanel->show();
+    int width = 0;
+    int height = 0;
+    QImage image;
+    bool hidePanel = false;
+    const QString file = Q(path);
+    switch (PreviewKindForFile(path)) {
+        case PreviewKind::Jpeg: {
+            QImageReader reader(file, "jpeg");
+            const QSize full = reader.size();
+            width = full.width();
+            height = full.height();
+            const int denominator = JpegPreviewScaleDenominator(width, height, area.image->width(),
+                                                                area.image->height());
+            // The decoder's own scaling: a reduced JPEG decode costs a fraction of a full one.
+            if (denominator > 1 && full.isValid())
+                reader.setScaledSize(QSize((width + denominator - 1) / denominator,
+                                           (height + denominator - 1) / denominator));
+            image = reader.read();
+            break;
+        }
+        case PreviewKind::Bitmap:
+            image = QImage(file).convertToFormat(QImage::Format_RGB888);
+            width = image.width();
+            height = image.height();
+            break;
+        case PreviewKind::Png:
+            image = QImage(file, "png");
+            width = image.width();
+            height = image.height();
+            break;
+        case PreviewKind::HidePanel:
+            hidePanel = true;
+            break;
+        case PreviewKind::SystemPicture: {
+            QImageReader reader(file);
+            image = reader.read();
+            if (image.isNull()) hidePanel = true;
+            width = image.width();
+            height = image.height();
+            break;
+        }
+    }
+    if (hidePanel) {
+        area.previewPanel->hide();
+        ModelSide(side).previewPanelVisible = false;
+        width = height = 0;
+        area.image->clear();
+    } else if (image.isNull()) {
+        // Unreadable: the image control goes, the panel stays.
+        area.image->hide();
+        width = height = 0;
+    } else {
+        area.image->show();
+    }
+    *area.loaded = image;
+    area.image->setProperty("decodedWidth", image.width());
+    area.image->setProperty("decodedHeight", image.height());
+    ApplyStretch(side);
+    area.sizeLabel->setText(Q(PreviewSizeLabel(width, height, side == ListSide::Source)));
+}
+
+void TMainForm::ApplyStretch(ListSide side) {
+    ListArea& area = Area(side);
+    if (area.loaded->isNull()) {
+        area.image->clear();
+        return;
+    }
+    if (area.stretch->isChecked())
+        area.image->setPixmap(QPixmap::fromImage(
+            area.loaded->scaled(area.image->size().expandedTo(QSize(1, 1)), Qt::IgnoreAspectRatio,
+                                Qt::SmoothTransformation)));
+    else
+        area.image->setPixmap(QPixmap::fromImage(*area.loaded));
+}
+
+bool TMainForm::ListKeyDown(ListSide side, QKeyEvent* key) {
+    const bool source = side == ListSide::Source;
+    switch (key->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            source ? LbDocListDblClick() : LbTargetDblClick();
+            return true;
+        case Qt::Key_Delete:
+            source ? MnDeletePicClick() : MnDeleteFileOPClick();
+            return true;
+        case Qt::Key_F5:
+            if (source)
+                lists_->RefreshSourceList();
+            else
+                lists_->RefreshTargetList();
+            SyncList(side);
+            SyncFromModel();
+            return true;
+        case Qt::Key_A:
+            if (key->modifiers() & Qt::ControlModifier) {
+                ModelSide(side).list.SelectAll();
+                SyncList(side);
+                return true;
+            }
+            return false;
+        default:
+            return false;
+    }
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == gbConvertFormat_ && type == QEvent::MouseButtonPress) {
+        ShowConversionPage();
+        return false;
+    }
+    if (watched == source_.list || watched == target_.list) {
+        const ListSide side = watched == source_.list ? ListSide::Source : ListSide::Target;
+        if (type == QEvent::KeyPress) return ListKeyDown(side, static_cast<QKeyEvent*>(event));
+        return false;
+    }
+    if ((watched == source_.image || watched == target_.image) &&
+        type == QEvent::MouseButtonDblClick) {
+        watched == source_.image ? LbDocListDblClick() : LbTargetDblClick();
+        return true;
+    }
+    if (watched == source_.image || watched == target_.image) {
+        if (type == QEvent::Resize)
+            ApplyStretch(watched == source_.image ? ListSide::Source : ListSide::Target);
+        return false;
+    }
+    auto* edit = qobject_cast<QLineEdit*>(watched);
+    if (edit == nullptr) return QWidget::eventFilter(watched, event);
+
+    if (type == QEvent::MouseButtonPress && (edit == edtWidth_ || edit == edtHeight_)) {
+        // A click into the size edits selects their whole text.
+        QTimer::singleShot(0, edit, [edit] { edit->selectAll(); });
+        return false;
+    }
+    if (type == QEvent::KeyPress && edit == edtZoomPei_) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->text().isEmpty() || !key->text().at(0).isPrint()) return false;
+        model_.edtZoomPei = S(edit->text());
+        if (!resize_->EdtZoomPeiKeyPress()) {
+            SyncFromModel();
+            return true;  // the key is discarded
+        }
+        return false;
+    }
+    if (type == QEvent::KeyPress && (edit == edtPath_ || edit == edtOutput_)) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            const bool source = edit == edtPath_;
+            (source ? model_.source : model_.target).editText = S(edit->text());
+            if (source)
+                lists_->RefreshSourceList();
+            else
+                lists_->RefreshTargetList();
+            SyncList(source ? ListSide::Source : ListSide::Target);
+            SyncFromModel();
+            return true;
+        }
+        return false;
+    }
+    if (type == QEvent::FocusOut && !closing_) {
+        if (edit == edtWidth_) {
+            model_.edtWidth = S(edit->text());
+            resize_->EdtWidthExit();
+        } else if (edit == edtHeight_) {
+            model_.edtHeight = S(edit->text());
+            resize_->EdtHeightExit();
+        } else if (edit == edtZoomPei_) {
+            model_.edtZoomPei = S(edit->text());
+            resize_->EdtZoomPeiExit();
+        } else if (edit == edtRotate1_) {
+            model_.edtRotate1 = S(edit->text());
+            rotation_->EdtRoateRate1Exit();
+        } else if (edit == edtRotate2_) {
+            model_.edtRotate2 = S(edit->text());
+            rotation_->EdtRoateRate2Exit();
+        } else if (edit == edtPath_) {
+            model_.source.editText = S(edit->text());
+        } else if (edit == edtOutput_) {
+            model_.target.editText = S(edit->text());
+        }
+        ModelChanged();
+    }
+    return false;
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The path edits fill the path panel beside its button box, less 20 pixels.
+    pnlPath_->resize(width(), pnlPath_->height());
+    const int editWidth = std::max(0, pnlPath_->width() - pnlPathButtons_->width() - 20);
+    edtPath_->resize(editWidth, edtPath_->sizeHint().height());
+    edtOutput_->resize(editWidth, edtOutput_->sizeHint().height());
+}
+
+void TMainForm::contextMenuEvent(QContextMenuEvent* event) { pmApp_->popup(event->globalPos()); }
+
+void TMainForm::FormShortCut() {
+    // F1: the help page beside the program, in the desktop's browser.
+    for (const std::filesystem::path& folder : {helpFolder_, programFolder_}) {
+        if (folder.empty()) continue;
+        std::error_code ec;
+        const std::filesystem::path page = folder / "Help.html";
+        if (std::filesystem::is_regular_file(page, ec)) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page.string())));
+            return;
+        }
+    }
+}
+
+// --- the run -----------------------------------------------------------------------------
+
+bool TMainForm::RunBusy() const { return run_->State() != RunState::Idle; }
+
+void TMainForm::BtnImgCovertClick() {
+    if (closing_) return;
+    run_->BtnImgCovertClick();
+    if (run_->Status().buttonTag == 1)
+        timerCheckExecute_->start();
+    else
+        timerCheckExecute_->stop();
+}
+
+ConversionOptions TMainForm::Options() { return options_.Get(); }
+
+void TMainForm::ShowMessage(const std::string& text) {
+    if (closing_) return;  // answered at once: the window is going away
+    QMessageBox box(QMessageBox::NoIcon, Q(kApplicationTitle), Q(text), QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    openMessage_ = &box;
+    box.exec();
+    openMessage_ = nullptr;
+}
+
+void TMainForm::StepProgress() {
+    const int next = progressBar_->value() + kProgressStep;
+    progressBar_->setValue(next > progressBar_->maximum() ? 0 : next);
+}
+
+int TMainForm::EntryCount() { return model_.source.list.Count(); }
+int TMainForm::CurrentIndex() { return model_.source.list.CurrentIndex(); }
+bool TMainForm::IsSelected(int index) { return model_.source.list.IsSelected(index); }
+
+std::string TMainForm::EntryText(int index) {
+    const auto& entries = model_.source.list.Entries();
+    return index >= 0 && index < static_cast<int>(entries.size())
+               ? entries[static_cast<std::size_t>(index)]
+               : std::string();
+}
+
+void TMainForm::FocusSourceList(bool selectFirst) {
+    source_.list->setFocus();
+    if (selectFirst && model_.source.list.Count() > 0) {
+        model_.source.list.SetSelected(0, true);
+        model_.source.list.SetCurrentIndex(0);
+        SyncList(ListSide::Source);
+    }
+}
+
+void TMainForm::RefreshTargetList() {
+    lists_->RefreshTargetList();
+    SyncList(ListSide::Target);
+    SyncFromModel();
+}
+
+void TMainForm::ShowConversionPage() { pageControl_->setCurrentIndex(0); }
+
+void TMainForm::SetHint(const std::string& text) {
+    lblHint_->setText(Q(text));
+    lblHint_->setAccessibleName(Q(text));
+}
+
+void TMainForm::ShowProgressBar(bool visible) { progressBar_->setVisible(visible); }
+
+void TMainForm::ResetProgress() { progressBar_->setValue(0); }
+
+void TMainForm::SetStopFace(bool stopping) {
+    if (stopping) timerCheckExecute_->stop();
+    LoadButtonImage(btnImgCovert_, stopping ? "BtnStopImgConvert" : "BtnImgCovert");
+    btnImgCovert_->setProperty("face", stopping ? "BtnStopImgConvert" : "BtnImgCovert");
+}
+
+void TMainForm::ChooseSourceFolder() {
+    if (closing_) return;
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, QString(), Q(model_.dialogFolder));
+    if (folder.isEmpty()) return;
+    lists_->SetSourceFolder(S(folder) + "/");
+    SyncList(ListSide::Source);
+    SyncFromModel();
+}
+
+void TMainForm::ChooseTargetFolder() {
+    if (closing_) return;
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, QString(), Q(model_.dialogFolder));
+    if (folder.isEmpty()) return;
+    lists_->SetTargetFolder(S(folder) + "/");
+    SyncList(ListSide::Target);
+    SyncFromModel();
+}
+
+void TMainForm::AddRecentFolder(const std::string& folder) {
+    if (model_.recentFolders.AddRecentFolder(folder)) SyncHistoryMenu();
+}
+
+void TMainForm::StoreLastSourceFolder(const std::string& folder) {
+    model_.lastSourceFolder = folder;
+    const WriteResult result = store_->WriteString(keys::OZMMyHisPath, folder);
+    if (!result.Ok()) ShowMessage(result.error);
+}
+
+void TMainForm::Focus(FocusTarget target) {
+    switch (target) {
+        case FocusTarget::EdtPath:
+            if (edtPath_->isVisible()) edtPath_->setFocus();
+            break;
+        case FocusTarget::EdtOutput:
+            if (edtOutput_->isVisible()) edtOutput_->setFocus();
+            break;
+        case FocusTarget::EdtZoomPei:
+            edtZoomPei_->setFocus();
+            break;
+    }
+}
+
+// --- closing -----------------------------------------------------------------------------
+
+void TMainForm::Shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    closing_ = true;
+    run_->FormCloseQuery();
+    timerCheckExecute_->stop();
+    // An open message is answered; a worker waiting for a message or a list read is
+    // answered by the closed bridge at once from now on, and ends at its next stop check.
+    if (openMessage_) openMessage_->done(QMessageBox::Ok);
+    if (RunBusy()) bridge_.Close();
+    hide();
+    run_->Wait();
+    FormDestroy();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    Shutdown();
+    event->accept();
+}
+
+}  // namespace ozm

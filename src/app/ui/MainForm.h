@@ -1,0 +1,228 @@
+#pragma once
+// The main window: the conversion options, the two file lists with their previews, the
+// convert button, the hint line and the progress bar, and the pop-up menus. The window only
+// shows the engine's model and forwards its events to the engine's logic classes; the batch
+// runs on a worker thread and reaches the window through a UiBridge.
+
+#include <QTabBar>
+#include <QTabWidget>
+#include <QWidget>
+#include <array>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/convert/ConversionRun.h"
+#include "app/convert/FolderLists.h"
+#include "app/convert/OptionsSnapshot.h"
+#include "app/convert/ResizeControls.h"
+#include "app/convert/RotationSettings.h"
+#include "app/convert/SettingsModel.h"
+#include "app/convert/SettingsStore.h"
+#include "app/convert/UiBridge.h"
+#include "app/convert/WindowFeedback.h"
+
+class QAbstractButton;
+class QButtonGroup;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QMessageBox;
+class QProgressBar;
+class QRadioButton;
+class QScrollArea;
+class QSplitter;
+class QTimer;
+class QToolButton;
+
+namespace ozm {
+
+// The page tabs are drawn by the window: 8 points, bold when active, black, centred.
+class TOwnerDrawTabBar : public QTabBar {
+  public:
+    using QTabBar::QTabBar;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    QSize tabSizeHint(int index) const override;
+};
+
+class TPageControl : public QTabWidget {
+  public:
+    explicit TPageControl(QWidget* parent);
+};
+
+class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
+    Q_OBJECT
+
+  public:
+    // `programFolder` holds the settings and the recent-folder file (ends in "/");
+    // `helpFolder` is where Help.html is looked for first.
+    explicit TMainForm(std::filesystem::path programFolder, std::filesystem::path helpFolder = {},
+                       QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The main-window mode: left 10, top 10, the screen's width less 40 and height less 90,
+    // raised, faded in over 500 ms.
+    void ShowMainWindowMode();
+
+    // The closing steps, once: the run is asked to stop, the window hidden, any open message
+    // answered, the worker waited for, the settings saved. A close request and a termination
+    // signal both end here.
+    void Shutdown();
+    bool IsShutDown() const { return shutDown_; }
+
+    ConversionRun& Run() { return *run_; }
+    const SettingsModel& Model() const { return model_; }
+    std::string Caption() const;
+
+    // ConversionHost and WindowFeedback; every call arrives on the window's thread except
+    // Options(), which reads the snapshot.
+    ConversionOptions Options() override;
+    void ShowMessage(const std::string& text) override;
+    void StepProgress() override;
+    int EntryCount() override;
+    int CurrentIndex() override;
+    bool IsSelected(int index) override;
+    std::string EntryText(int index) override;
+    void FocusSourceList(bool selectFirst) override;
+    void RefreshTargetList() override;
+    void ShowConversionPage() override;
+    void SetHint(const std::string& text) override;
+    void ShowProgressBar(bool visible) override;
+    void ResetProgress() override;
+    void SetStopFace(bool stopping) override;
+    void ChooseSourceFolder() override;
+    void ChooseTargetFolder() override;
+    void AddRecentFolder(const std::string& folder) override;
+    void StoreLastSourceFolder(const std::string& folder) override;
+    void Focus(FocusTarget target) override;
+
+    // The convert button and "转换所选图片(&C)".
+    void BtnImgCovertClick();
+
+    // File actions of the lists and menus: their behaviour comes with the folder shortcuts.
+    void LbDocListDblClick() {}
+    void LbTargetDblClick() {}
+    void MnDeletePicClick() {}
+    void MnDeleteFileOPClick() {}
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    struct ListArea {
+        QGroupBox* group = nullptr;
+        QListWidget* list = nullptr;
+        QCheckBox* previewSwitch = nullptr;
+        QSplitter* splitter = nullptr;
+        QGroupBox* previewPanel = nullptr;
+        QLabel* image = nullptr;
+        QLabel* sizeLabel = nullptr;
+        QCheckBox* stretch = nullptr;
+        QImage* loaded = nullptr;
+    };
+
+    void BuildControls();
+    QWidget* BuildToolBar();
+    QWidget* BuildListGroup(ListSide side);
+    void BuildMenus();
+    void BuildPathPanel();
+    void FormCreate();
+    void FormDestroy();
+    void SetFonts();
+    // The quick-conversion menu's part of the creation steps (its captions, the quality and
+    // zoom marks); it has no menu to fill yet.
+    void PrepareQuickMenu() {}
+    void LoadButtonImage(QAbstractButton* button, const char* resourceName);
+
+    // Model -> controls, and the options snapshot after every change.
+    void SyncFromModel();
+    void SyncList(ListSide side);
+    void SyncHistoryMenu();
+    void ModelChanged();
+
+    void FormatBoxClick(FormatBox box, bool checked);
+    void ListCurrentChanged(ListSide side, int row);
+    void ListSelectionChanged(ListSide side);
+    bool ListKeyDown(ListSide side, QKeyEvent* key);
+    void ShowPreview(ListSide side);
+    void LoadPreviewImage(ListSide side, const std::string& path);
+    void ApplyStretch(ListSide side);
+    void FormShortCut();
+    bool RunBusy() const;
+
+    ListArea& Area(ListSide side) { return side == ListSide::Source ? source_ : target_; }
+    FolderSide& ModelSide(ListSide side) {
+        return side == ListSide::Source ? model_.source : model_.target;
+    }
+
+    std::filesystem::path programFolder_;
+    std::filesystem::path helpFolder_;
+    std::unique_ptr<SettingsStore> store_;
+    SettingsModel model_;
+    std::unique_ptr<FolderLists> lists_;
+    std::unique_ptr<ResizeControls> resize_;
+    std::unique_ptr<RotationSettings> rotation_;
+    OptionsSnapshot options_;
+    std::string captionText_;
+
+    // Controls (owned by the widget tree).
+    QScrollArea* toolBar_ = nullptr;
+    QSplitter* splitter5_ = nullptr;
+    QToolButton* btnImgCovert_ = nullptr;
+    QGroupBox* gbConvertFormat_ = nullptr;
+    std::array<QCheckBox*, kFormatBoxCount> formatBoxes_{};
+    QGroupBox* rgZoomType_ = nullptr;
+    QButtonGroup* zoomTypeButtons_ = nullptr;
+    QGroupBox* gbZoomBei_ = nullptr;
+    QLineEdit* edtZoomPei_ = nullptr;
+    QGroupBox* gbZoomSize_ = nullptr;
+    QLabel* lblWidth_ = nullptr;
+    QLabel* lblHeight_ = nullptr;
+    QLineEdit* edtWidth_ = nullptr;
+    QLineEdit* edtHeight_ = nullptr;
+    QCheckBox* cbZoomAuto_ = nullptr;
+    QGroupBox* gbRotate_ = nullptr;
+    QLineEdit* edtRotate1_ = nullptr;
+    QLineEdit* edtRotate2_ = nullptr;
+    QListWidget* lbRoateType_ = nullptr;
+    TPageControl* pageControl_ = nullptr;
+    QSplitter* splitter1_ = nullptr;
+    ListArea source_;
+    ListArea target_;
+    QImage sourceImage_;
+    QImage targetImage_;
+    QWidget* pnlHint_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QLabel* lblHint_ = nullptr;
+    QWidget* pnlPath_ = nullptr;
+    QWidget* pnlPathButtons_ = nullptr;
+    QLineEdit* edtPath_ = nullptr;
+    QLineEdit* edtOutput_ = nullptr;
+    QMenu* pmImgList_ = nullptr;
+    QMenu* pmOutput_ = nullptr;
+    QMenu* pmApp_ = nullptr;
+    QMenu* pmHistorys_ = nullptr;
+    QTimer* timerCheckExecute_ = nullptr;
+    QMessageBox* openMessage_ = nullptr;
+
+    bool syncing_ = false;
+    bool closing_ = false;
+    bool shutDown_ = false;
+    bool destroyed_ = false;
+
+    // Last: the run is destroyed first, so its worker has ended before anything it may
+    // call is gone; the bridge outlives it.
+    UiBridge bridge_;
+    std::unique_ptr<ConversionRun> run_;
+};
+
+}  // namespace ozm

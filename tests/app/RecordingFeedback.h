@@ -16,12 +16,16 @@ class RecordingFeedback : public WindowFeedback {
     void StepProgress() override { ++progress; }
     void ResetProgress() override { progress = 0; }
     void SetHint(const std::string& text) override { hint = text; }
+    void ShowProgressBar(bool visible) override { progressBarShown = visible; }
+    void SetStopFace(bool stopping) override { stopFace = stopping; }
 
     std::vector<std::string> messages;
     std::vector<FocusTarget> focused;
     int pageShown = 0;
     int progress = 0;
     std::string hint = "unchanged";
+    bool progressBarShown = false;
+    bool stopFace = false;
 };
 
 }  // namespace ozm::test

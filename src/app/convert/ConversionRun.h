@@ -12,9 +12,10 @@
 #include <string_view>
 #include <thread>
 
+#include "app/convert/ConversionOptions.h"
+#include "app/convert/HostRoles.h"
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/ImageFormats.h"
-#include "app/convert/ConversionOptions.h"
 #include "core/transforms/TransformHost.h"
 
 namespace ozm {
@@ -111,18 +112,6 @@ class RunLists {
     virtual void RefreshTargetList() = 0;
 };
 
-// What the run shows while it goes: the page, the hint line, the progress bar, the button.
-class RunFeedback {
-  public:
-    virtual ~RunFeedback() = default;
-    virtual void ShowConversionPage() = 0;
-    virtual void SetHint(const std::string& text) = 0;
-    virtual void ShowProgressBar(bool visible) = 0;
-    virtual void ResetProgress() = 0;
-    // The button's face: false "BtnImgCovert", true "BtnStopImgConvert".
-    virtual void SetStopFace(bool stopping) = 0;
-};
-
 // The folders: chosen when missing, remembered when a run completes.
 class RunFolders {
   public:
@@ -137,9 +126,14 @@ class RunFolders {
 // Everything the batch run asks of the main window. With a UiBridge every call but Options()
 // and StopRequested() reaches the host on the window's thread; Options() is called on the
 // worker and must be safe there (an OptionsSnapshot is).
-class ConversionHost : public PipelineHost, public RunLists, public RunFeedback, public RunFolders {
+class ConversionHost : public PipelineHost,
+                       public MessageRole,
+                       public RunLists,
+                       public ProgressRole,
+                       public RunFolders {
   public:
     void ShowMessage(const std::string& text) override = 0;
+    void StepProgress() override = 0;
 };
 
 enum class RunState { Idle, Running, Stopping };

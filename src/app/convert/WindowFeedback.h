@@ -5,23 +5,16 @@
 
 #include <string>
 
+#include "app/convert/HostRoles.h"
 #include "app/convert/ProfileFile.h"
 
 namespace ozm {
 
 enum class FocusTarget { EdtPath, EdtOutput, EdtZoomPei };
 
-class WindowFeedback {
+class WindowFeedback : public MessageRole, public ProgressRole {
   public:
-    virtual ~WindowFeedback() = default;
-    // A modal message box; returns when the user has closed it.
-    virtual void ShowMessage(const std::string& text) = 0;
-    virtual void Focus(FocusTarget target) {}
-    // Brings the first page of the main page control ("图片转换") to the front.
-    virtual void ShowConversionPage() {}
-    virtual void StepProgress() {}
-    virtual void ResetProgress() {}
-    virtual void SetHint(const std::string& text) {}
+    virtual void Focus(FocusTarget target) = 0;
 };
 
 // Shows the first failed write of a handler, once: when the folder refuses one write it

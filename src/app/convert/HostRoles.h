@@ -1,0 +1,32 @@
+#pragma once
+// What the app logic asks of a window, cut by role. A window implements the roles its logic
+// needs; every method is one the window must answer, so none is a silent no-op by default.
+// Tests implement them with recorders.
+
+#include <string>
+
+namespace ozm {
+
+// Modal messages: the call returns when the user has closed the box.
+class MessageRole {
+  public:
+    virtual ~MessageRole() = default;
+    virtual void ShowMessage(const std::string& text) = 0;
+};
+
+// The conversion page, its hint line, its progress bar and the convert button's face.
+class ProgressRole {
+  public:
+    virtual ~ProgressRole() = default;
+    // Brings the first page of the main page control ("图片转换") to the front.
+    virtual void ShowConversionPage() = 0;
+    virtual void SetHint(const std::string& text) = 0;
+    virtual void ShowProgressBar(bool visible) = 0;
+    // Advances the progress bar by one step, or puts it back to 0.
+    virtual void StepProgress() = 0;
+    virtual void ResetProgress() = 0;
+    // The button's face: false "BtnImgCovert", true "BtnStopImgConvert".
+    virtual void SetStopFace(bool stopping) = 0;
+};
+
+}  // namespace ozm

@@ -281,27 +281,16 @@ TEST(ProfileFile, ConcurrentProcessesLoseNoKey) {
     const fs::path file = dir / "p.ini";
     constexpr int kWriters = 3;
     constexpr int kKeys = 25;
-    std::vector<pid_t> children;
-    for (int w = 0; w < kWriters; ++w) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ProfileFile profile(file);
-            bool ok = true;
-            for (int k = 0; k < kKeys; ++k) {
-                ok = profile.WriteInteger("s", "w" + std::to_string(w) + "k" + std::to_string(k), k)
-                         .Ok() &&
-                     ok;
-            }
-            ::_exit(ok ? 0 : 1);
+    EXPECT_TRUE(test::RunInChildProcesses(kWriters, [&](int w) {
+        ProfileFile profile(file);
+        bool ok = true;
+        for (int k = 0; k < kKeys; ++k) {
+            ok = profile.WriteInteger("s", "w" + std::to_string(w) + "k" + std::to_string(k), k)
+                     .Ok() &&
+                 ok;
         }
-        children.push_back(child);
-    }
-    for (const pid_t child : children) {
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+        return ok;
+    }));
     ProfileFile profile(file);
     for (int w = 0; w < kWriters; ++w) {
         for (int k = 0; k < kKeys; ++k) {

@@ -121,28 +121,17 @@ TEST(RecentFolders, FileThatCannotBeLoadedIsNotReplaced) {
 TEST(RecentFolders, ConcurrentProcessesLoseNoFolder) {
     test::ScratchDir dir;
     const auto file = dir / "HistoryPaths.txt";
-    std::vector<pid_t> children;
-    for (int w = 0; w < 2; ++w) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            bool ok = true;
-            // Each round is one short-lived process's load, addition and save.
-            for (int i = 0; i < 5; ++i) {
-                RecentFolders recent;
-                recent.Load(file);
-                recent.AddRecentFolder("/w" + std::to_string(w) + "-" + std::to_string(i));
-                ok = recent.Save(file).Ok() && ok;
-            }
-            ::_exit(ok ? 0 : 1);
+    EXPECT_TRUE(test::RunInChildProcesses(2, [&](int w) {
+        bool ok = true;
+        // Each round is one short-lived process's load, addition and save.
+        for (int i = 0; i < 5; ++i) {
+            RecentFolders recent;
+            recent.Load(file);
+            recent.AddRecentFolder("/w" + std::to_string(w) + "-" + std::to_string(i));
+            ok = recent.Save(file).Ok() && ok;
         }
-        children.push_back(child);
-    }
-    for (const pid_t child : children) {
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+        return ok;
+    }));
     RecentFolders loaded;
     loaded.Load(file);
     std::vector<std::string> items = loaded.Items();

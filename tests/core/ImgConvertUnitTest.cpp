@@ -146,9 +146,7 @@ TEST(ImgConvertUnit, FailuresSayWhyAndLeaveNothing) {
 
     // A write that hits a file-size limit fails with that reason and leaves no file, named or
     // temporary. Run in a child: the limit is process-wide.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    EXPECT_TRUE(test::RunInChildProcesses(1, [&](int) {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};
         ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -157,11 +155,8 @@ TEST(ImgConvertUnit, FailuresSayWhyAndLeaveNothing) {
         ImageWriteReport report;
         const bool written =
             WriteImageFile(big, dir / "big.bmp", FormatCode::Bmp, WriteSettings{}, &report);
-        ::_exit(!written && report.reason == "file too large" ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return !written && report.reason == "file too large";
+    }));
     EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"empty.gif", "folder.jpg", "pipe.png"}));
 }
 

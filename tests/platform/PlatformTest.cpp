@@ -50,19 +50,14 @@ TEST(AtomicFile, FullDiskLeavesTheOldFile) {
     std::error_code ec;
     ASSERT_TRUE(ReplaceFileAtomically(dir / "f", "old content", ec));
     // The child's file size limit stands in for a full disk: its writes fail part-way.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    EXPECT_TRUE(test::RunInChildProcesses(1, [&](int) {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{100, 100};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         std::error_code childEc;
         const bool ok = ReplaceFileAtomically(dir / "f", std::string(5000, 'n'), childEc);
-        ::_exit(!ok && childEc == std::errc::file_too_large ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return !ok && childEc == std::errc::file_too_large;
+    }));
     EXPECT_EQ(ReadWholeFile(dir / "f", 100).bytes, "old content");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
 }

@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +29,23 @@ ScratchDir::~ScratchDir() {
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
+}
+
+bool RunInChildProcesses(int count, const std::function<bool(int index)>& body) {
+    std::vector<pid_t> children;
+    for (int i = 0; i < count; ++i) {
+        const pid_t child = ::fork();
+        if (child < 0) break;
+        if (child == 0) ::_exit(body(i) ? 0 : 1);
+        children.push_back(child);
+    }
+    bool ok = static_cast<int>(children.size()) == count;
+    for (const pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    return ok;
 }
 
 std::filesystem::path DataFile(const std::string& name) {

@@ -31,6 +31,11 @@ class ScratchDir {
 
 std::filesystem::path DataFile(const std::string& name);
 
+// Runs body(0) .. body(count - 1) each in a child process of its own, all at once, and waits
+// for them: true when every child's body returned true. For what is process-wide (limits,
+// signals) or must really race between processes (locks).
+bool RunInChildProcesses(int count, const std::function<bool(int index)>& body);
+
 std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 

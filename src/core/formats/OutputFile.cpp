@@ -176,8 +176,14 @@ bool OutputFile::PlaceUnnamed(const NextNameSource& nextName) {
         Fail(errno);
         return false;
     }
+    return PlaceKeeping([this](const std::filesystem::path& to) { return LinkUnnamed(fd_, to); },
+                        nextName);
+}
+
+bool OutputFile::PlaceKeeping(const std::function<bool(const std::filesystem::path&)>& place,
+                              const NextNameSource& nextName) {
     for (;;) {
-        if (LinkUnnamed(fd_, target_)) return true;
+        if (place(target_)) return true;
         if (errno != EEXIST || !nextName) break;
         const auto next = nextName();
         if (!next) {
@@ -196,18 +202,8 @@ bool OutputFile::PlaceNamed(const NextNameSource& nextName) {
         Fail(errno);
         return false;
     }
-    for (;;) {
-        if (RenameNoReplace(temp_, target_)) return true;
-        if (errno != EEXIST || !nextName) break;
-        const auto next = nextName();
-        if (!next) {
-            reason_ = "every numbered name is taken";
-            return false;
-        }
-        target_ = *next;
-    }
-    Fail(errno);
-    return false;
+    return PlaceKeeping(
+        [this](const std::filesystem::path& to) { return RenameNoReplace(temp_, to); }, nextName);
 }
 
 bool OutputFile::Flush() {

@@ -54,6 +54,10 @@ class OutputFile {
     bool WrapDescriptor();
     bool PlaceUnnamed(const NextNameSource& nextName);
     bool PlaceNamed(const NextNameSource& nextName);
+    // Puts the file in place under target_ with `place`, which fails with EEXIST when the name
+    // is taken; then tries the names `nextName` gives.
+    bool PlaceKeeping(const std::function<bool(const std::filesystem::path&)>& place,
+                      const NextNameSource& nextName);
     void Fail(int error);
     void Discard();
 

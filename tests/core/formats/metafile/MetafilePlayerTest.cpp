@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "core/MetafileBuilders.h"
-#include "core/formats/ozmEmfUnit.h"
+#include "core/formats/metafile/MetafileBuilders.h"
+#include "core/formats/metafile/ozmEmfUnit.h"
 #include "support/TestSupport.h"
 
 namespace ozm {

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/CairoPtr.h"
-#include "core/formats/MetafileFonts.h"
-#include "core/formats/MetafileGeometry.h"
-#include "core/formats/MetafileImage.h"
-#include "core/formats/MetafileRaster.h"
-#include "core/formats/MetafileRecords.h"
+#include "core/formats/metafile/CairoPtr.h"
+#include "core/formats/metafile/MetafileFonts.h"
+#include "core/formats/metafile/MetafileGeometry.h"
+#include "core/formats/metafile/MetafileImage.h"
+#include "core/formats/metafile/MetafileRaster.h"
+#include "core/formats/metafile/MetafileRecords.h"
 
 namespace ozm::metafile {
 
@@ -307,8 +307,6 @@ class Canvas {
     double clipCostPerRow_ = 0;    // extra work per scan line a figure covers under the clip
     double clipCostPerPixel_ = 0;  // and per pixel
     FontCache fonts_;
-
-    friend class CanvasText;
 };
 
 }  // namespace ozm::metafile

@@ -1,11 +1,12 @@
-#include "core/formats/WmfPlayer.h"
+#include "core/formats/metafile/WmfPlayer.h"
 
 #include <set>
 #include <vector>
 
-#include "core/formats/MetafileImage.h"
-#include "core/formats/MetafileObjects.h"
-#include "core/formats/MetafileRecords.h"
+#include "core/formats/metafile/MetafileImage.h"
+#include "core/formats/metafile/MetafileObjects.h"
+#include "core/formats/metafile/MetafileRecords.h"
+#include "core/text/CodePages.h"
 
 namespace ozm::metafile {
 

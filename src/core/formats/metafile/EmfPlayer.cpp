@@ -1,4 +1,4 @@
-#include "core/formats/EmfPlayer.h"
+#include "core/formats/metafile/EmfPlayer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/formats/MetafileImage.h"
-#include "core/formats/MetafileObjects.h"
+#include "core/formats/metafile/MetafileImage.h"
+#include "core/formats/metafile/MetafileObjects.h"
+#include "core/text/CodePages.h"
 
 namespace ozm::metafile {
 

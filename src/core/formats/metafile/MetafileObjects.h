@@ -8,8 +8,8 @@
 #include <optional>
 #include <variant>
 
-#include "core/formats/MetafileCanvas.h"
-#include "core/formats/MetafileRecords.h"
+#include "core/formats/metafile/MetafileCanvas.h"
+#include "core/formats/metafile/MetafileRecords.h"
 
 namespace ozm::metafile {
 

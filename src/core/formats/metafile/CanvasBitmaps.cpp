@@ -8,9 +8,46 @@ namespace ozm::metafile {
 
 using namespace detail;
 
-// ---- Bitmaps -------------------------------------------------------------------------------
-
 namespace {
+
+// Where a destination rectangle lands in target pixels: its origin corner t0, the corner
+// along its width tx and the one along its height ty; its outline; the pixels it touches.
+struct Destination {
+    PointD t0, tx, ty;
+    bool axisAligned = false;
+    Path area;
+    PixelBox box;
+};
+
+// Nullopt when the destination covers no pixel of the target.
+std::optional<Destination> PlaceDestination(const Affine& m, const RectD& dest, int width,
+                                            int height) {
+    Destination d;
+    d.t0 = m.Apply({dest.left, dest.top});
+    d.tx = m.Apply({dest.right, dest.top});
+    d.ty = m.Apply({dest.left, dest.bottom});
+    // Transfers land on whole device pixels when nothing rotates them.
+    d.axisAligned = std::abs(m.b) < 1e-12 && std::abs(m.c) < 1e-12;
+    if (d.axisAligned) {
+        d.t0 = {std::round(d.t0.x), std::round(d.t0.y)};
+        d.tx = {std::round(d.tx.x), d.t0.y};
+        d.ty = {d.t0.x, std::round(d.ty.y)};
+        if (d.tx.x == d.t0.x || d.ty.y == d.t0.y) return std::nullopt;
+    }
+    const PointD t0 = d.t0, tx = d.tx, ty = d.ty;
+    const PointD t3{tx.x + ty.x - t0.x, tx.y + ty.y - t0.y};
+    d.area.MoveTo(t0);
+    d.area.LineTo(tx);
+    d.area.LineTo(t3);
+    d.area.LineTo(ty);
+    d.area.Close();
+    const double x0 = std::min({t0.x, tx.x, ty.x, t3.x}), x1 = std::max({t0.x, tx.x, ty.x, t3.x});
+    const double y0 = std::min({t0.y, tx.y, ty.y, t3.y}), y1 = std::max({t0.y, tx.y, ty.y, t3.y});
+    if (!std::isfinite(x0 + x1 + y0 + y1)) return std::nullopt;
+    d.box = BoxOf(x0, y0, x1, y1, width, height);
+    if (IsEmpty(d.box)) return std::nullopt;
+    return d;
+}
 
 // Maps the source rectangle of an image onto a destination given in target pixels.
 std::optional<Affine> ImageToTarget(const RectD& src, PointD t0, PointD tx, PointD ty) {
@@ -29,108 +66,82 @@ std::optional<Affine> ImageToTarget(const RectD& src, PointD t0, PointD tx, Poin
     return m;
 }
 
+// The image's `src` rectangle as a source spread over the destination; edges repeat their
+// pixels outward. With `exactPixels`, a copy pixel for pixel takes the pixels as they are.
+// Null when the mapping cannot be inverted.
+PatternPtr ImagePattern(const MetafileImage& image, const RectD& src, const Destination& d,
+                        bool exactPixels) {
+    const auto map = ImageToTarget(src, d.t0, d.tx, d.ty);
+    if (!map) return nullptr;
+    const auto inverse = Invert(*map);
+    if (!inverse) return nullptr;
+    PatternPtr pattern(cairo_pattern_create_for_surface(image.Surface()));
+    const cairo_matrix_t pm = ToCairo(*inverse);
+    cairo_pattern_set_matrix(pattern.get(), &pm);
+    const bool oneToOne = exactPixels && d.axisAligned && std::abs(std::abs(map->a) - 1) < 1e-9 &&
+                          std::abs(std::abs(map->d) - 1) < 1e-9 &&
+                          std::abs(map->e - std::round(map->e)) < 1e-6 &&
+                          std::abs(map->f - std::round(map->f)) < 1e-6;
+    cairo_pattern_set_filter(pattern.get(), oneToOne ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+    cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_PAD);
+    return pattern;
+}
+
+// A surface of the box's size holding `source` painted over `area` (target pixels).
+SurfacePtr PaintedOver(const PixelBox& box, const Path& area, cairo_pattern_t* source) {
+    SurfacePtr pixels = MakeImageSurface(CAIRO_FORMAT_ARGB32, box.x1 - box.x0, box.y1 - box.y0);
+    if (!pixels) return nullptr;
+    ContextPtr c(cairo_create(pixels.get()));
+    cairo_translate(c.get(), -box.x0, -box.y0);
+    cairo_set_source(c.get(), source);
+    AddPath(c.get(), area);
+    cairo_fill(c.get());
+    return pixels;
+}
+
 }  // namespace
 
 void Canvas::Blit(const MetafileImage* image, const RectD& srcRect, const RectD& dest,
                   std::uint32_t rop) {
     const auto rop3 = static_cast<std::uint8_t>(rop >> 16);
     const bool usesSource = Rop3UsesSource(rop3);
-    const bool usesPattern = Rop3UsesPattern(rop3);
     if (rop3 == 0xAA) return;  // destination unchanged
     if (usesSource && !image) return;
 
-    const Affine m = LogicalToTarget();
-    PointD t0 = m.Apply({dest.left, dest.top});
-    PointD tx = m.Apply({dest.right, dest.top});
-    PointD ty = m.Apply({dest.left, dest.bottom});
-    // Transfers land on whole device pixels when nothing rotates them.
-    const bool axisAligned = std::abs(m.b) < 1e-12 && std::abs(m.c) < 1e-12;
-    if (axisAligned) {
-        t0 = {std::round(t0.x), std::round(t0.y)};
-        tx = {std::round(tx.x), t0.y};
-        ty = {t0.x, std::round(ty.y)};
-        if (tx.x == t0.x || ty.y == t0.y) return;
-    }
-    const PointD t3{tx.x + ty.x - t0.x, tx.y + ty.y - t0.y};
-    Path area;
-    area.MoveTo(t0);
-    area.LineTo(tx);
-    area.LineTo(t3);
-    area.LineTo(ty);
-    area.Close();
-
-    double minX = std::min({t0.x, tx.x, ty.x, t3.x}), maxX = std::max({t0.x, tx.x, ty.x, t3.x});
-    double minY = std::min({t0.y, tx.y, ty.y, t3.y}), maxY = std::max({t0.y, tx.y, ty.y, t3.y});
-    if (!std::isfinite(minX + maxX + minY + maxY)) return;
-    const PixelBox box = BoxOf(minX, minY, maxX, maxY, width_, height_);
-    if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
-    {
-        // Operations other than copies are evaluated bit by bit, pixel by pixel.
-        const bool direct = rop3 == 0xCC || rop3 == 0x00 || rop3 == 0xFF || rop3 == 0xF0;
-        ChargeArea(box, direct ? 2 * kCostPixel : kCostRop3Pixel);
-    }
+    const auto d = PlaceDestination(LogicalToTarget(), dest, width_, height_);
+    if (!d) return;
+    // Operations other than copies are evaluated bit by bit, pixel by pixel.
+    const bool direct = rop3 == 0xCC || rop3 == 0x00 || rop3 == 0xFF || rop3 == 0xF0;
+    ChargeArea(d->box, direct ? 2 * kCostPixel : kCostRop3Pixel);
 
     PatternPtr sourcePattern;
     if (usesSource) {
-        const auto map = ImageToTarget(srcRect, t0, tx, ty);
-        if (!map) return;
-        const auto inverse = Invert(*map);
-        if (!inverse) return;
-        sourcePattern.reset(cairo_pattern_create_for_surface(image->Surface()));
-        const cairo_matrix_t pm = ToCairo(*inverse);
-        cairo_pattern_set_matrix(sourcePattern.get(), &pm);
-        const bool oneToOne = axisAligned && std::abs(std::abs(map->a) - 1) < 1e-9 &&
-                              std::abs(std::abs(map->d) - 1) < 1e-9 &&
-                              std::abs(map->e - std::round(map->e)) < 1e-6 &&
-                              std::abs(map->f - std::round(map->f)) < 1e-6;
-        cairo_pattern_set_filter(sourcePattern.get(),
-                                 oneToOne ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
-        cairo_pattern_set_extend(sourcePattern.get(), CAIRO_EXTEND_PAD);
+        sourcePattern = ImagePattern(*image, srcRect, *d, true);
+        if (!sourcePattern) return;
     }
-
     EnsureClip();
-    cairo_t* cr = cr_.get();
-    auto fillArea = [&](cairo_t* c) {
-        AddPath(c, area);
-        cairo_fill(c);
-    };
-    auto withMask = [&](auto&& draw) {
-        if (state_.clip.mask) {
-            cairo_push_group(cr);
-            draw(cr);
-            cairo_pop_group_to_source(cr);
-            cairo_mask_surface(cr, state_.clip.mask->get(), 0, 0);
-        } else {
-            draw(cr);
-        }
-    };
-
-    // The common operations draw directly.
-    if (rop3 == 0xCC) {
-        withMask([&](cairo_t* c) {
-            cairo_set_source(c, sourcePattern.get());
-            fillArea(c);
-        });
+    if (!direct) {
+        BlitBitwise(d->area, d->box, rop3, sourcePattern.get());
         return;
     }
-    if (rop3 == 0x00 || rop3 == 0xFF) {
-        withMask([&](cairo_t* c) {
+    // The common operations draw directly.
+    DrawThroughMask(cr_.get(), state_.clip, [&](cairo_t* c) {
+        if (rop3 == 0xCC) {
+            cairo_set_source(c, sourcePattern.get());
+        } else if (rop3 == 0x00 || rop3 == 0xFF) {
             const double v = rop3 ? 1 : 0;
             cairo_set_source_rgb(c, v, v, v);
-            fillArea(c);
-        });
-        return;
-    }
-    if (rop3 == 0xF0) {
-        withMask([&](cairo_t* c) {
-            if (SetBrushSource(c, state_.brush)) fillArea(c);
-        });
-        return;
-    }
+        } else if (!SetBrushSource(c, state_.brush)) {
+            return;
+        }
+        AddPath(c, d->area);
+        cairo_fill(c);
+    });
+}
 
-    // Everything else is computed bit by bit over the destination's box.
-    const int bw = box.x1 - box.x0, bh = box.y1 - box.y0;
-    SurfacePtr coverage = MakeImageSurface(CAIRO_FORMAT_A8, bw, bh);
+void Canvas::BlitBitwise(const Path& area, const PixelBox& box, std::uint8_t rop3,
+                         cairo_pattern_t* source) {
+    SurfacePtr coverage = MakeImageSurface(CAIRO_FORMAT_A8, box.x1 - box.x0, box.y1 - box.y0);
     if (!coverage) return;
     {
         ContextPtr cc(cairo_create(coverage.get()));
@@ -146,26 +157,22 @@ void Canvas::Blit(const MetafileImage* image, const RectD& srcRect, const RectD&
         }
     }
     SurfacePtr sourcePixels, patternPixels;
-    if (usesSource) {
-        sourcePixels = MakeImageSurface(CAIRO_FORMAT_ARGB32, bw, bh);
+    if (source) {
+        sourcePixels = PaintedOver(box, area, source);
         if (!sourcePixels) return;
-        ContextPtr sc(cairo_create(sourcePixels.get()));
-        cairo_translate(sc.get(), -box.x0, -box.y0);
-        cairo_set_source(sc.get(), sourcePattern.get());
-        AddPath(sc.get(), area);
-        cairo_fill(sc.get());
     }
-    std::uint32_t constantPattern = Rgb(state_.brush.colour);
-    if (usesPattern && state_.brush.style != gdi::kBsSolid && state_.brush.style != gdi::kBsNull) {
-        patternPixels = MakeImageSurface(CAIRO_FORMAT_ARGB32, bw, bh);
+    const Brush& brush = state_.brush;
+    std::uint32_t constantPattern = Rgb(brush.colour);
+    if (Rop3UsesPattern(rop3) && brush.style != gdi::kBsSolid && brush.style != gdi::kBsNull) {
+        patternPixels = MakeImageSurface(CAIRO_FORMAT_ARGB32, box.x1 - box.x0, box.y1 - box.y0);
         if (!patternPixels) return;
         ContextPtr pc(cairo_create(patternPixels.get()));
         cairo_translate(pc.get(), -box.x0, -box.y0);
-        if (SetBrushSource(pc.get(), state_.brush)) {
+        if (SetBrushSource(pc.get(), brush)) {
             AddPath(pc.get(), area);
             cairo_fill(pc.get());
         }
-    } else if (state_.brush.style == gdi::kBsNull) {
+    } else if (brush.style == gdi::kBsNull) {
         constantPattern = 0;
     }
     cairo_surface_flush(target_);
@@ -175,57 +182,19 @@ void Canvas::Blit(const MetafileImage* image, const RectD& srcRect, const RectD&
 
 void Canvas::AlphaBlend(const MetafileImage& image, const RectD& srcRect, const RectD& dest,
                         BlendFunction blend) {
-    const Affine m = LogicalToTarget();
-    PointD t0 = m.Apply({dest.left, dest.top});
-    PointD tx = m.Apply({dest.right, dest.top});
-    PointD ty = m.Apply({dest.left, dest.bottom});
-    if (std::abs(m.b) < 1e-12 && std::abs(m.c) < 1e-12) {
-        t0 = {std::round(t0.x), std::round(t0.y)};
-        tx = {std::round(tx.x), t0.y};
-        ty = {t0.x, std::round(ty.y)};
-    }
-    const auto map = ImageToTarget(srcRect, t0, tx, ty);
-    if (!map) return;
-    const auto inverse = Invert(*map);
-    if (!inverse) return;
-    const PointD t3{tx.x + ty.x - t0.x, tx.y + ty.y - t0.y};
-    Path area;
-    area.MoveTo(t0);
-    area.LineTo(tx);
-    area.LineTo(t3);
-    area.LineTo(ty);
-    area.Close();
-    {
-        const double x0 = std::min({t0.x, tx.x, ty.x, t3.x}),
-                     x1 = std::max({t0.x, tx.x, ty.x, t3.x});
-        const double y0 = std::min({t0.y, tx.y, ty.y, t3.y}),
-                     y1 = std::max({t0.y, tx.y, ty.y, t3.y});
-        if (!std::isfinite(x0 + x1 + y0 + y1)) return;
-        const PixelBox box = BoxOf(x0, y0, x1, y1, width_, height_);
-        if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
-        ChargeArea(box, 2 * kCostPixel);
-    }
-
-    PatternPtr pattern(cairo_pattern_create_for_surface(image.Surface()));
-    const cairo_matrix_t pm = ToCairo(*inverse);
-    cairo_pattern_set_matrix(pattern.get(), &pm);
-    cairo_pattern_set_filter(pattern.get(), CAIRO_FILTER_GOOD);
-    cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_PAD);
+    const auto d = PlaceDestination(LogicalToTarget(), dest, width_, height_);
+    if (!d) return;
+    PatternPtr pattern = ImagePattern(image, srcRect, *d, false);
+    if (!pattern) return;
+    ChargeArea(d->box, 2 * kCostPixel);
     EnsureClip();
     cairo_t* cr = cr_.get();
     cairo_save(cr);
-    AddPath(cr, area);
+    AddPath(cr, d->area);
     cairo_clip(cr);
     cairo_set_source(cr, pattern.get());
     const double alpha = blend.constantAlpha / 255.0;
-    if (state_.clip.mask) {
-        cairo_push_group(cr);
-        cairo_paint_with_alpha(cr, alpha);
-        cairo_pop_group_to_source(cr);
-        cairo_mask_surface(cr, state_.clip.mask->get(), 0, 0);
-    } else {
-        cairo_paint_with_alpha(cr, alpha);
-    }
+    DrawThroughMask(cr, state_.clip, [&](cairo_t* c) { cairo_paint_with_alpha(c, alpha); });
     cairo_restore(cr);
 }
 

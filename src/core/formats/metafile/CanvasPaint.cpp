@@ -33,14 +33,7 @@ void Canvas::Paint(const Colour& colour, const PixelBox& box, PaintFn&& paint) {
     const int rop2 = state_.rop2;
     if (rop2 == gdi::kR2Nop) return;
     if (rop2 == gdi::kR2CopyPen || rop2 < 1 || rop2 > 16) {
-        if (state_.clip.mask) {
-            cairo_push_group(cr);
-            paint(cr, false);
-            cairo_pop_group_to_source(cr);
-            cairo_mask_surface(cr, state_.clip.mask->get(), 0, 0);
-        } else {
-            paint(cr, false);
-        }
+        DrawThroughMask(cr, state_.clip, [&](cairo_t* c) { paint(c, false); });
         return;
     }
     // Bitwise pen modes: draw the figure's coverage over its box, then combine pixel by
@@ -52,14 +45,7 @@ void Canvas::Paint(const Colour& colour, const PixelBox& box, PaintFn&& paint) {
     cairo_set_antialias(cc.get(), CAIRO_ANTIALIAS_NONE);
     cairo_translate(cc.get(), -box.x0, -box.y0);
     ApplyClip(cc.get());
-    if (state_.clip.mask) {
-        cairo_push_group(cc.get());
-        paint(cc.get(), true);
-        cairo_pop_group_to_source(cc.get());
-        cairo_mask_surface(cc.get(), state_.clip.mask->get(), 0, 0);
-    } else {
-        paint(cc.get(), true);
-    }
+    DrawThroughMask(cc.get(), state_.clip, [&](cairo_t* c) { paint(c, true); });
     cairo_surface_flush(coverage.get());
     cairo_surface_flush(target_);
     ApplyRop2(target_, coverage.get(), box, rop2, Rgb(colour));

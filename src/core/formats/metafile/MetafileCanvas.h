@@ -263,6 +263,9 @@ class Canvas {
     void PolyPoly(std::span<const PointD> points, std::span<const std::uint32_t> counts,
                   bool closed);
     void ApplyClip(cairo_t* cr) const;
+    // Blits that combine source, pattern and destination bit by bit over `box`.
+    void BlitBitwise(const Path& area, const PixelBox& box, std::uint8_t rop3,
+                     cairo_pattern_t* source);
     void EnsureClip();
     void CombineClip(const Path& targetPath, bool evenOdd, int mode);
     SurfacePtr RasterizeClip() const;
@@ -287,6 +290,14 @@ class Canvas {
     void ChargeArea(const PixelBox& box, double perPixel);
     // Scan converting a path over the rows of `box` (its edges widened by `widen` pixels).
     void ChargePath(const Path& path, const PixelBox& box, double widen);
+
+    // Text, in steps.
+    struct GlyphLine;
+    GlyphLine LayOutGlyphs(cairo_scaled_font_t* scaled, const TextRun& run, double advanceScale,
+                           double emPx, const FaceMetrics& metrics) const;
+    void ChargeText(const GlyphLine& line, PointD ref, double theta, bool fillsBackground);
+    void AppendGlyphOutlines(cairo_t* cr, const GlyphLine& line);
+    void DrawGlyphs(cairo_t* cr, const GlyphLine& line, const TextRun& run, const Affine& m);
 
     cairo_surface_t* target_;
     ContextPtr cr_;

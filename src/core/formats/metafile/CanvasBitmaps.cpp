@@ -144,10 +144,7 @@ void Canvas::BlitBitwise(const Path& area, const PixelBox& box, std::uint8_t rop
     SurfacePtr coverage = MakeImageSurface(CAIRO_FORMAT_A8, box.x1 - box.x0, box.y1 - box.y0);
     if (!coverage) return;
     {
-        ContextPtr cc(cairo_create(coverage.get()));
-        cairo_set_antialias(cc.get(), CAIRO_ANTIALIAS_NONE);
-        cairo_translate(cc.get(), -box.x0, -box.y0);
-        ApplyClip(cc.get());
+        ContextPtr cc = CoverageContext(coverage.get(), box);
         AddPath(cc.get(), area);
         if (state_.clip.mask) {
             cairo_clip(cc.get());

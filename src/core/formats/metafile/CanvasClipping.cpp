@@ -8,14 +8,15 @@ namespace ozm::metafile {
 
 using namespace detail;
 
+// The clip: shapes in target pixels while they are few and intersect, one coverage mask once
+// they are many or united.
+
 namespace {
 
 // Clip shapes kept as paths before they are merged into a mask.
 constexpr std::size_t kMaxClipShapes = 16;
 
 }  // namespace
-
-// ---- Clipping ------------------------------------------------------------------------------
 
 void Canvas::ApplyClip(cairo_t* cr) const {
     cairo_reset_clip(cr);

@@ -8,7 +8,7 @@ namespace ozm::metafile {
 
 using namespace detail;
 
-// ---- Gradients -----------------------------------------------------------------------------
+// Gradient rectangles and shaded triangles.
 
 void Canvas::GradientRect(const GradientVertex& a, const GradientVertex& b, bool vertical) {
     const Affine m = LogicalToTarget();

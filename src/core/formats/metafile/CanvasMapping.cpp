@@ -7,7 +7,7 @@ namespace ozm::metafile {
 
 using namespace detail;
 
-// ---- Mapping -------------------------------------------------------------------------------
+// Logical units to target pixels: the mapping mode, window and viewport, world transform.
 
 void Canvas::SetMapMode(int mode) {
     if (mode < gdi::kMmText || mode > gdi::kMmAnisotropic) return;

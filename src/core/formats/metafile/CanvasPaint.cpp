@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "core/formats/metafile/CanvasDetail.h"
@@ -8,6 +9,9 @@
 namespace ozm::metafile {
 
 using namespace detail;
+
+// Painting: figures in target pixels filled with a brush or stroked with a pen, under the
+// clip and the pen mode.
 
 namespace {
 
@@ -21,9 +25,82 @@ constexpr std::uint8_t kHatches[6][8] = {
     {0x81, 0x42, 0x24, 0x18, 0x18, 0x24, 0x42, 0x81},  // diagonal cross
 };
 
+// Dash lengths in target pixels for a pen drawing `width` pixels wide; empty for solid lines.
+// Patterns of one-pixel lines are in pixels; wider ones in multiples of the line width.
+std::vector<double> DashPattern(const Pen& pen, double width, const Affine& logicalToTarget) {
+    std::vector<double> dashes;
+    const bool c = pen.cosmetic || width < 1.5;
+    const double u = width;
+    switch (pen.style & gdi::kPsStyleMask) {
+        case gdi::kPsDash:
+            dashes = c ? std::vector<double>{18, 6} : std::vector<double>{3 * u, u};
+            break;
+        case gdi::kPsDot:
+            dashes = c ? std::vector<double>{3, 3} : std::vector<double>{u, u};
+            break;
+        case gdi::kPsDashDot:
+            dashes = c ? std::vector<double>{9, 6, 3, 6} : std::vector<double>{3 * u, u, u, u};
+            break;
+        case gdi::kPsDashDotDot:
+            dashes = c ? std::vector<double>{9, 3, 3, 3, 3, 3}
+                       : std::vector<double>{3 * u, u, u, u, u, u};
+            break;
+        case gdi::kPsAlternate:
+            dashes = {1, 1};
+            break;
+        case gdi::kPsUserStyle: {
+            const double scale =
+                pen.cosmetic ? 1.0 : std::sqrt(std::abs(logicalToTarget.Determinant()));
+            for (double d : pen.userDashes) dashes.push_back(std::max(0.0, d * scale));
+            break;
+        }
+        default:
+            break;
+    }
+    return dashes;
+}
+
+// Cosmetic pens have flat ends and mitred corners; geometric ones take their style's.
+std::pair<cairo_line_cap_t, cairo_line_join_t> CapAndJoin(const Pen& pen) {
+    cairo_line_cap_t cap = CAIRO_LINE_CAP_ROUND;
+    cairo_line_join_t join = CAIRO_LINE_JOIN_ROUND;
+    if (pen.cosmetic) {
+        cap = CAIRO_LINE_CAP_BUTT;
+        join = CAIRO_LINE_JOIN_MITER;
+    } else {
+        switch (pen.style & gdi::kPsEndcapMask) {
+            case gdi::kPsEndcapSquare:
+                cap = CAIRO_LINE_CAP_SQUARE;
+                break;
+            case gdi::kPsEndcapFlat:
+                cap = CAIRO_LINE_CAP_BUTT;
+                break;
+            default:
+                break;
+        }
+        switch (pen.style & gdi::kPsJoinMask) {
+            case gdi::kPsJoinBevel:
+                join = CAIRO_LINE_JOIN_BEVEL;
+                break;
+            case gdi::kPsJoinMiter:
+                join = CAIRO_LINE_JOIN_MITER;
+                break;
+            default:
+                break;
+        }
+    }
+    return {cap, join};
+}
+
 }  // namespace
 
-// ---- Painting ------------------------------------------------------------------------------
+ContextPtr Canvas::CoverageContext(cairo_surface_t* coverage, const PixelBox& box) const {
+    ContextPtr cc(cairo_create(coverage));
+    cairo_set_antialias(cc.get(), CAIRO_ANTIALIAS_NONE);
+    cairo_translate(cc.get(), -box.x0, -box.y0);
+    ApplyClip(cc.get());
+    return cc;
+}
 
 template <class PaintFn>
 void Canvas::Paint(const Colour& colour, const PixelBox& box, PaintFn&& paint) {
@@ -41,10 +118,7 @@ void Canvas::Paint(const Colour& colour, const PixelBox& box, PaintFn&& paint) {
     // drawn twice in exclusive-or mode leaving no trace.
     SurfacePtr coverage = MakeImageSurface(CAIRO_FORMAT_A8, box.x1 - box.x0, box.y1 - box.y0);
     if (!coverage) return;
-    ContextPtr cc(cairo_create(coverage.get()));
-    cairo_set_antialias(cc.get(), CAIRO_ANTIALIAS_NONE);
-    cairo_translate(cc.get(), -box.x0, -box.y0);
-    ApplyClip(cc.get());
+    ContextPtr cc = CoverageContext(coverage.get(), box);
     DrawThroughMask(cc.get(), state_.clip, [&](cairo_t* c) { paint(c, true); });
     cairo_surface_flush(coverage.get());
     cairo_surface_flush(target_);
@@ -151,36 +225,7 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
     if (style == gdi::kPsNull || path.Empty()) return;
     const double width = PenWidthPixels(pen);
 
-    // Patterns of one-pixel lines are in pixels; wider ones in multiples of the line width.
-    std::vector<double> dashes;
-    const bool c = pen.cosmetic || width < 1.5;
-    const double u = width;
-    switch (style) {
-        case gdi::kPsDash:
-            dashes = c ? std::vector<double>{18, 6} : std::vector<double>{3 * u, u};
-            break;
-        case gdi::kPsDot:
-            dashes = c ? std::vector<double>{3, 3} : std::vector<double>{u, u};
-            break;
-        case gdi::kPsDashDot:
-            dashes = c ? std::vector<double>{9, 6, 3, 6} : std::vector<double>{3 * u, u, u, u};
-            break;
-        case gdi::kPsDashDotDot:
-            dashes = c ? std::vector<double>{9, 3, 3, 3, 3, 3}
-                       : std::vector<double>{3 * u, u, u, u, u, u};
-            break;
-        case gdi::kPsAlternate:
-            dashes = {1, 1};
-            break;
-        case gdi::kPsUserStyle: {
-            const double scale =
-                pen.cosmetic ? 1.0 : std::sqrt(std::abs(LogicalToTarget().Determinant()));
-            for (double d : pen.userDashes) dashes.push_back(std::max(0.0, d * scale));
-            break;
-        }
-        default:
-            break;
-    }
+    std::vector<double> dashes = DashPattern(pen, width, LogicalToTarget());
     double period = 0;
     for (double d : dashes) period += d;
     // A pattern far finer than the line is long would make millions of dashes: draw solid.
@@ -188,33 +233,7 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
         dashes.clear();
     }
 
-    cairo_line_cap_t cap = CAIRO_LINE_CAP_ROUND;
-    cairo_line_join_t join = CAIRO_LINE_JOIN_ROUND;
-    if (pen.cosmetic) {
-        cap = CAIRO_LINE_CAP_BUTT;
-        join = CAIRO_LINE_JOIN_MITER;
-    } else {
-        switch (pen.style & gdi::kPsEndcapMask) {
-            case gdi::kPsEndcapSquare:
-                cap = CAIRO_LINE_CAP_SQUARE;
-                break;
-            case gdi::kPsEndcapFlat:
-                cap = CAIRO_LINE_CAP_BUTT;
-                break;
-            default:
-                break;
-        }
-        switch (pen.style & gdi::kPsJoinMask) {
-            case gdi::kPsJoinBevel:
-                join = CAIRO_LINE_JOIN_BEVEL;
-                break;
-            case gdi::kPsJoinMiter:
-                join = CAIRO_LINE_JOIN_MITER;
-                break;
-            default:
-                break;
-        }
-    }
+    const auto [cap, join] = CapAndJoin(pen);
     const PixelBox box =
         BoxOfPath(path, width * std::max(1.0, state_.miterLimit) / 2 + 2, width_, height_);
     if (box.x0 >= box.x1 || box.y0 >= box.y1) return;

@@ -263,6 +263,9 @@ class Canvas {
     void PolyPoly(std::span<const PointD> points, std::span<const std::uint32_t> counts,
                   bool closed);
     void ApplyClip(cairo_t* cr) const;
+    // A context that draws the coverage of a bitwise operation into `coverage` (A8, the size
+    // of `box`): target pixels, the clip's shapes applied, no anti-aliasing.
+    ContextPtr CoverageContext(cairo_surface_t* coverage, const PixelBox& box) const;
     // Blits that combine source, pattern and destination bit by bit over `box`.
     void BlitBitwise(const Path& area, const PixelBox& box, std::uint8_t rop3,
                      cairo_pattern_t* source);

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "core/MetafileBuilders.h"
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/ozmEmfUnit.h"
+#include "core/formats/metafile/MetafileBuilders.h"
+#include "core/formats/metafile/ozmEmfUnit.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "FontCachesRelease.h"
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/MetafileRecords.h"
-#include "core/formats/ozmEmfUnit.h"
+#include "core/formats/metafile/MetafileRecords.h"
+#include "core/formats/metafile/ozmEmfUnit.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> bytes;

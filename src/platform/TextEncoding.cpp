@@ -1,8 +1,6 @@
 #include "platform/TextEncoding.h"
 
-#include <iconv.h>
-
-#include <cerrno>
+#include "core/text/CodePages.h"
 
 namespace ozm {
 
@@ -45,20 +43,7 @@ bool IsValidUtf8(std::string_view bytes) {
 }
 
 std::optional<std::string> GbkToUtf8(std::string_view bytes) {
-    iconv_t cd = ::iconv_open("UTF-8", "GBK");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-    std::string out;
-    // A GBK character takes one or two bytes and at most three in UTF-8.
-    out.resize(bytes.size() * 2 + 4);
-    char* in = const_cast<char*>(bytes.data());
-    std::size_t inLeft = bytes.size();
-    char* dst = out.data();
-    std::size_t outLeft = out.size();
-    const std::size_t rc = ::iconv(cd, &in, &inLeft, &dst, &outLeft);
-    ::iconv_close(cd);
-    if (rc == static_cast<std::size_t>(-1) || inLeft != 0) return std::nullopt;
-    out.resize(out.size() - outLeft);
-    return out;
+    return TextConverter("UTF-8", "GBK").Convert(bytes);
 }
 
 }  // namespace ozm

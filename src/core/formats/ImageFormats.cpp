@@ -11,7 +11,7 @@
 #include "core/formats/JpegCodec.h"
 #include "core/formats/PngCodec.h"
 #include "core/formats/ReadTiff.h"
-#include "core/formats/ozmEmfUnit.h"
+#include "core/formats/metafile/ozmEmfUnit.h"
 #include "core/text/TextRules.h"
 
 namespace ozm {

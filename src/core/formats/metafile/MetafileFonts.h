@@ -6,7 +6,7 @@
 #include <string>
 #include <tuple>
 
-#include "core/formats/CairoPtr.h"
+#include "core/formats/metafile/CairoPtr.h"
 
 namespace ozm::metafile {
 

@@ -1,4 +1,4 @@
-#include "core/formats/MetafileFonts.h"
+#include "core/formats/metafile/MetafileFonts.h"
 
 #include <cairo-ft.h>
 #include <fontconfig/fontconfig.h>

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/MetafileRecords.h"
+#include "core/formats/metafile/MetafileRecords.h"
 
 namespace ozm::metafile {
 

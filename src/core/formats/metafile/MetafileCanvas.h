@@ -2,7 +2,8 @@
 // The drawing model that metafile records address: a device context with its mapping,
 // selected pen, brush and font, colours, modes, clipping and path, drawing onto a cairo
 // image surface. Both players (enhanced and 16-bit) drive this one canvas; coordinates given
-// to it are logical unless a name says otherwise.
+// to it are logical unless a name says otherwise. Its sections (mapping, clipping, painting,
+// figures, bitmaps, gradients, text) are defined in one file each; see README.md.
 
 #include <cstdint>
 #include <memory>
@@ -11,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/CairoPtr.h"
-#include "core/formats/MetafileFonts.h"
-#include "core/formats/MetafileGeometry.h"
-#include "core/formats/MetafileImage.h"
-#include "core/formats/MetafileRaster.h"
-#include "core/formats/MetafileRecords.h"
+#include "core/formats/metafile/CairoPtr.h"
+#include "core/formats/metafile/MetafileFonts.h"
+#include "core/formats/metafile/MetafileGeometry.h"
+#include "core/formats/metafile/MetafileImage.h"
+#include "core/formats/metafile/MetafileRaster.h"
+#include "core/formats/metafile/MetafileRecords.h"
 
 namespace ozm::metafile {
 
@@ -257,18 +258,26 @@ class Canvas {
     }
 
   private:
+    // Work charging.
+    // Compositing `pixels` over `rows` scan lines at `perPixel`, plus what the clip adds.
+    void ChargeArea(double pixels, double rows, double perPixel);
+    void ChargeArea(const PixelBox& box, double perPixel);
+    // Scan converting a path over the rows of `box` (its edges widened by `widen` pixels).
+    void ChargePath(const Path& path, const PixelBox& box, double widen);
+
+    // Mapping.
     void ApplyIsotropic();
     void SetExtent(PointD& extent, PointD e);
     void ScaleExtent(PointD& extent, double xNum, double xDen, double yNum, double yDen);
-    void PolyPoly(std::span<const PointD> points, std::span<const std::uint32_t> counts,
-                  bool closed);
+    Path TargetRect(const RectD& r, const Affine& m) const;
+
+    // Clipping.
     void ApplyClip(cairo_t* cr) const;
     void EnsureClip();
     void CombineClip(const Path& targetPath, bool evenOdd, int mode);
     SurfacePtr RasterizeClip() const;
-    Path TargetRect(const RectD& r, const Affine& m) const;
-    Path LogicalPolyline(std::span<const PointD> points, bool close) const;
 
+    // Painting.
     // Draws a figure built in target pixels: into the open path bracket, or filled with the
     // brush and outlined with the pen.
     void Emit(const Path& targetPath, bool fill, bool stroke);
@@ -280,13 +289,28 @@ class Canvas {
     // figure can touch.
     template <class PaintFn>
     void Paint(const Colour& colour, const PixelBox& box, PaintFn&& paint);
+    // A context that draws the coverage of a bitwise operation into `coverage` (A8, the size
+    // of `box`): target pixels, the clip's shapes applied, no anti-aliasing.
+    ContextPtr CoverageContext(cairo_surface_t* coverage, const PixelBox& box) const;
     // Fills a path in target pixels with a cairo pattern (the gradients) through Paint.
     void FillWithPattern(const Path& targetPath, cairo_pattern_t* pattern, double perPixel);
-    // Compositing `pixels` over `rows` scan lines at `perPixel`, plus what the clip adds.
-    void ChargeArea(double pixels, double rows, double perPixel);
-    void ChargeArea(const PixelBox& box, double perPixel);
-    // Scan converting a path over the rows of `box` (its edges widened by `widen` pixels).
-    void ChargePath(const Path& path, const PixelBox& box, double widen);
+
+    // Figures.
+    void PolyPoly(std::span<const PointD> points, std::span<const std::uint32_t> counts,
+                  bool closed);
+    Path LogicalPolyline(std::span<const PointD> points, bool close) const;
+
+    // Bitmaps: blits that combine source, pattern and destination bit by bit over `box`.
+    void BlitBitwise(const Path& area, const PixelBox& box, std::uint8_t rop3,
+                     cairo_pattern_t* source);
+
+    // Text, in steps.
+    struct GlyphLine;
+    GlyphLine LayOutGlyphs(cairo_scaled_font_t* scaled, const TextRun& run, double advanceScale,
+                           double emPx, const FaceMetrics& metrics) const;
+    void ChargeText(const GlyphLine& line, PointD ref, double theta, bool fillsBackground);
+    void AppendGlyphOutlines(cairo_t* cr, const GlyphLine& line);
+    void DrawGlyphs(cairo_t* cr, const GlyphLine& line, const TextRun& run, const Affine& m);
 
     cairo_surface_t* target_;
     ContextPtr cr_;
@@ -307,8 +331,6 @@ class Canvas {
     double clipCostPerRow_ = 0;    // extra work per scan line a figure covers under the clip
     double clipCostPerPixel_ = 0;  // and per pixel
     FontCache fonts_;
-
-    friend class CanvasText;
 };
 
 }  // namespace ozm::metafile

@@ -8,8 +8,8 @@
 #include <optional>
 #include <variant>
 
-#include "core/formats/MetafileCanvas.h"
-#include "core/formats/MetafileRecords.h"
+#include "core/formats/metafile/MetafileCanvas.h"
+#include "core/formats/metafile/MetafileRecords.h"
 
 namespace ozm::metafile {
 
@@ -29,6 +29,12 @@ inline Pen LogPen(std::uint32_t style, std::int32_t width, std::uint32_t colourR
     pen.cosmetic = pen.width <= 0;
     if ((pen.style & gdi::kPsStyleMask) > gdi::kPsInsideFrame) pen.style &= ~gdi::kPsStyleMask;
     return pen;
+}
+
+inline Brush SolidBrush(Colour colour) {
+    Brush brush;
+    brush.colour = colour;
+    return brush;
 }
 
 // A plain brush; the pattern styles carry no pattern in this record and draw solid.
@@ -85,11 +91,7 @@ inline void SelectInto(DcState& state, const GdiObject& object) {
 // Stock object number n (the index without its high bit); nullopt for numbers that name
 // nothing drawable.
 inline std::optional<GdiObject> StockObject(std::uint32_t n) {
-    auto brush = [](std::uint8_t grey) {
-        Brush b;
-        b.colour = {grey, grey, grey};
-        return b;
-    };
+    auto brush = [](std::uint8_t grey) { return SolidBrush({grey, grey, grey}); };
     auto pen = [](std::uint8_t grey, bool null) {
         Pen p;
         p.colour = {grey, grey, grey};

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "core/MetafileBuilders.h"
 #include "core/formats/ImgConvertUnit.h"
-#include "core/formats/ozmEmfUnit.h"
+#include "core/formats/metafile/MetafileBuilders.h"
+#include "core/formats/metafile/ozmEmfUnit.h"
 #include "support/TestSupport.h"
 
 namespace ozm {

@@ -1,4 +1,4 @@
-#include "core/formats/MetafileWriter.h"
+#include "core/formats/metafile/MetafileWriter.h"
 
 #include <algorithm>
 #include <limits>

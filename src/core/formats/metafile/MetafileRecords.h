@@ -283,16 +283,4 @@ std::optional<PlaceableHeader> ReadPlaceableHeader(std::span<const std::uint8_t>
 // 128-bit product; nullopt when c is 0 or the result does not fit 64 bits.
 std::optional<std::int64_t> MulDivRound(std::int64_t a, std::int64_t b, std::int64_t c);
 
-// One character of 8-bit text: its code point and how many bytes it took.
-struct AnsiChar {
-    std::uint32_t codePoint = 0;
-    std::uint8_t bytes = 1;
-};
-// Decodes 8-bit text in the code page of a font's character set (Windows-1252 for the
-// western set and unknown sets; double-byte pages for the East Asian sets).
-std::vector<AnsiChar> DecodeAnsiText(std::span<const std::uint8_t> text, std::uint8_t charSet);
-
-// UTF-16LE code units to UTF-8 (unpaired surrogates become U+FFFD).
-std::string Utf16ToUtf8(std::span<const std::uint16_t> units);
-
 }  // namespace ozm::metafile

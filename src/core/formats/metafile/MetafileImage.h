@@ -10,8 +10,8 @@
 #include <tuple>
 #include <vector>
 
-#include "core/formats/CairoPtr.h"
-#include "core/formats/MetafileRecords.h"
+#include "core/formats/metafile/CairoPtr.h"
+#include "core/formats/metafile/MetafileRecords.h"
 
 namespace ozm::metafile {
 

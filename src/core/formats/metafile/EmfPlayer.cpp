@@ -1,4 +1,4 @@
-#include "core/formats/EmfPlayer.h"
+#include "core/formats/metafile/EmfPlayer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/formats/MetafileImage.h"
-#include "core/formats/MetafileObjects.h"
+#include "core/formats/metafile/MetafileImage.h"
+#include "core/formats/metafile/MetafileObjects.h"
+#include "core/formats/metafile/RecordBitmaps.h"
+#include "core/text/CodePages.h"
 
 namespace ozm::metafile {
 
@@ -56,9 +58,27 @@ class EmfPlayer {
         return it == objects_.end() ? nullptr : &it->second;
     }
 
+    // The records by group; each returns false for a type that is not of its group.
+    bool StateRecord(std::uint32_t type, const RecordReader& r);
+    bool ObjectRecord(std::uint32_t type, const RecordReader& r);
+    bool FigureRecord(std::uint32_t type, const RecordReader& r);
+    bool PictureRecord(std::uint32_t type, const RecordReader& r);
+
+    // The brush a region record names; nullopt when its slot holds none.
+    std::optional<Brush> RegionBrush(std::uint32_t index) const;
+
+    void SetMiterLimit(const RecordReader& r);
+    void ExtSelectClipRgn(const RecordReader& r);
+    void CreatePen(const RecordReader& r);
+    void CreateDibPatternBrush(const RecordReader& r);
+    void CreateFont(const RecordReader& r);
+    void SelectObject(const RecordReader& r);
+    void DeleteObject(const RecordReader& r);
     void Poly(std::uint32_t type, const RecordReader& r, bool small);
     void PolyPoly(std::uint32_t type, const RecordReader& r, bool small);
     void PolyDraw(const RecordReader& r, bool small);
+    void FillRgn(const RecordReader& r);
+    void FrameRgn(const RecordReader& r);
     void ExtTextOut(const RecordReader& r, bool wide);
     void SmallTextOut(const RecordReader& r);
     void BitBltRecord(const RecordReader& r, bool stretch);
@@ -116,15 +136,7 @@ std::shared_ptr<const MetafileImage> EmfPlayer::Dib(const RecordReader& r, std::
     const std::uint32_t bitsSize = r.U32(offInfoAt + 12);
     const auto info = r.Bytes(offInfo, infoSize);
     const auto bits = r.Bytes(offBits, bitsSize);
-    switch (CheckDib(info, bits.size())) {
-        case DibVerdict::Lies:
-            throw RecordError("bitmap larger than its record");
-        case DibVerdict::OutOfLimits:
-            return nullptr;
-        case DibVerdict::Usable:
-            break;
-    }
-    return canvas_.DecodeImage(info, info.data(), bits, useAlpha);
+    return DecodeRecordDib(canvas_, info, bits, useAlpha);
 }
 
 void EmfPlayer::Poly(std::uint32_t type, const RecordReader& r, bool small) {
@@ -313,26 +325,9 @@ void EmfPlayer::SetDiBitsToDevice(const RecordReader& r) {
     const std::uint32_t startScan = r.U32(68);
     const std::uint32_t scans = r.U32(72);
     if (usage != kDibRgbColors || r.U32(52) == 0 || scans == 0) return;
-    // The bits hold only scan lines startScan .. startScan + scans of the bitmap (counted
-    // from its lower edge); its header may still give the whole height, so the copy that
-    // is decoded says how many lines are really there.
-    const auto infoBytes = r.Bytes(r.U32(48), r.U32(52));
+    const auto info = r.Bytes(r.U32(48), r.U32(52));
     const auto bits = r.Bytes(r.U32(56), r.U32(60));
-    const auto info = LimitDibHeight(infoBytes, scans);
-    switch (CheckDib(info, bits.size())) {
-        case DibVerdict::Lies:
-            throw RecordError("bitmap larger than its record");
-        case DibVerdict::OutOfLimits:
-            return;
-        case DibVerdict::Usable:
-            break;
-    }
-    const auto image = canvas_.DecodeImage(info, infoBytes.data(), bits, false, scans);
-    if (!image) return;
-    const double top = image->BottomUp() ? double(image->Height()) + startScan - (ySrc + cySrc)
-                                         : ySrc - double(startScan);
-    canvas_.BitsToDevice(*image, RectD{xSrc, top, xSrc + cxSrc, top + cySrc}, {x, y},
-                         {cxSrc, cySrc});
+    DrawDibScanLines(canvas_, info, bits, startScan, scans, {xSrc, ySrc}, {cxSrc, cySrc}, {x, y});
 }
 
 void EmfPlayer::AlphaBlendRecord(const RecordReader& r) {
@@ -399,320 +394,355 @@ void EmfPlayer::GradientFill(const RecordReader& r) {
 }
 
 bool EmfPlayer::Record(std::uint32_t type, const RecordReader& r) {
+    if (type == emr::kEof) return false;
+    // Records of no group draw nothing here (the header, EMF+ and other comments among them)
+    // and are skipped by their size.
+    if (StateRecord(type, r) || ObjectRecord(type, r) || FigureRecord(type, r)) return true;
+    PictureRecord(type, r);
+    return true;
+}
+
+// The device context's modes, colours and mapping, its stack and current position.
+bool EmfPlayer::StateRecord(std::uint32_t type, const RecordReader& r) {
     DcState& s = canvas_.State();
     switch (type) {
-        case emr::kEof:
-            return false;
-        case emr::kHeader:
-        case emr::kComment:
-            break;  // EMF+ and other comments draw nothing themselves
-
         case emr::kSaveDc:
             canvas_.SaveDc();
-            break;
+            return true;
         case emr::kRestoreDc:
             canvas_.RestoreDc(r.I32(8));
-            break;
+            return true;
         case emr::kSetMapMode:
             canvas_.SetMapMode(static_cast<int>(r.U32(8)));
-            break;
+            return true;
         case emr::kSetWindowExtEx:
             canvas_.SetWindowExt(Point(r, 8));
-            break;
+            return true;
         case emr::kSetWindowOrgEx:
             canvas_.SetWindowOrg(Point(r, 8));
-            break;
+            return true;
         case emr::kSetViewportExtEx:
             canvas_.SetViewportExt(Point(r, 8));
-            break;
+            return true;
         case emr::kSetViewportOrgEx:
             canvas_.SetViewportOrg(Point(r, 8));
-            break;
+            return true;
         case emr::kScaleViewportExtEx:
             canvas_.ScaleViewportExt(r.I32(8), r.I32(12), r.I32(16), r.I32(20));
-            break;
+            return true;
         case emr::kScaleWindowExtEx:
             canvas_.ScaleWindowExt(r.I32(8), r.I32(12), r.I32(16), r.I32(20));
-            break;
+            return true;
         case emr::kSetBrushOrgEx:
             s.brushOrigin = Point(r, 8);
-            break;
+            return true;
         case emr::kSetWorldTransform:
             canvas_.SetWorldTransform(Xform(r, 8));
-            break;
+            return true;
         case emr::kModifyWorldTransform:
             canvas_.ModifyWorldTransform(Xform(r, 8), static_cast<int>(r.U32(32)));
-            break;
+            return true;
         case emr::kSetBkMode:
             s.bkMode = static_cast<int>(r.U32(8));
-            break;
+            return true;
         case emr::kSetPolyFillMode:
             s.polyFillMode = static_cast<int>(r.U32(8));
-            break;
+            return true;
         case emr::kSetRop2:
             s.rop2 = static_cast<int>(r.U32(8));
-            break;
+            return true;
         case emr::kSetStretchBltMode:
             s.stretchMode = static_cast<int>(r.U32(8));
-            break;
+            return true;
         case emr::kSetTextAlign:
             s.textAlign = r.U32(8);
-            break;
+            return true;
         case emr::kSetTextColor:
             s.textColour = Colour::FromRef(r.U32(8));
-            break;
+            return true;
         case emr::kSetBkColor:
             s.bkColour = Colour::FromRef(r.U32(8));
-            break;
+            return true;
         case emr::kSetArcDirection:
             s.arcDirection = static_cast<int>(r.U32(8));
-            break;
-        case emr::kSetMiterLimit: {
-            // Written as a whole number by some producers and as a float by others.
-            const std::uint32_t raw = r.U32(8);
-            const double limit = raw < 0x10000 ? double(raw) : double(r.F32(8));
-            if (std::isfinite(limit) && limit >= 1 && limit < 1000) s.miterLimit = limit;
-            break;
-        }
+            return true;
+        case emr::kSetMiterLimit:
+            SetMiterLimit(r);
+            return true;
         case emr::kMoveToEx:
             canvas_.MoveTo(Point(r, 8));
-            break;
-        case emr::kLineTo:
-            canvas_.LineTo(Point(r, 8));
-            break;
+            return true;
+        default:
+            return false;
+    }
+}
 
-        case emr::kExcludeClipRect:
-            canvas_.ExcludeClipRect(Rect(r, 8));
-            break;
-        case emr::kIntersectClipRect:
-            canvas_.IntersectClipRect(Rect(r, 8));
-            break;
-        case emr::kOffsetClipRgn:
-            canvas_.OffsetClip(Point(r, 8));
-            break;
-        case emr::kSelectClipPath:
-            canvas_.SelectClipPath(static_cast<int>(r.U32(8)));
-            break;
-        case emr::kExtSelectClipRgn: {
-            const std::uint32_t size = r.U32(8);
-            const int mode = static_cast<int>(r.U32(12));
-            if (size == 0) {
-                canvas_.SelectClipRegion({}, mode);
-            } else {
-                canvas_.SelectClipRegion(Region(r, 16, size), mode);
-            }
-            break;
-        }
-
-        case emr::kCreatePen: {
-            const std::uint32_t style =
-                r.U32(12) & (gdi::kPsStyleMask | gdi::kPsEndcapMask | gdi::kPsJoinMask);
-            Store(r.U32(8), LogPen(style, r.I32(16), r.U32(24)));
-            break;
-        }
+// Graphics objects made, selected and deleted; the clipping records.
+bool EmfPlayer::ObjectRecord(std::uint32_t type, const RecordReader& r) {
+    switch (type) {
+        case emr::kCreatePen:
+            CreatePen(r);
+            return true;
         case emr::kExtCreatePen:
             Store(r.U32(8), ExtPen(r));
-            break;
+            return true;
         case emr::kCreateBrushIndirect:
             Store(r.U32(8), LogBrush(r.U32(12), r.U32(16), r.U32(20)));
-            break;
+            return true;
         case emr::kCreateDibPatternBrushPt:
-        case emr::kCreateMonoBrush: {
-            const std::uint32_t index = r.U32(8);
-            CheckSlot(index);
-            std::shared_ptr<const MetafileImage> pattern;
-            if (r.U32(12) == kDibRgbColors) pattern = Dib(r, 16, false);
-            Store(index, DibPatternBrush(std::move(pattern)));
-            break;
-        }
-        case emr::kExtCreateFontIndirectW: {
-            Font font = LogFontFields(r, 12, 4);
-            std::vector<std::uint16_t> name;
-            for (std::size_t i = 0; i < 32 && r.Has(40 + 2 * i, 2); ++i) {
-                const std::uint16_t c = r.U16(40 + 2 * i);
-                if (c == 0) break;
-                name.push_back(c);
-            }
-            font.face = Utf16ToUtf8(name);
-            Store(r.U32(8), font);
-            break;
-        }
-        case emr::kCreatePalette: {  // a palette only holds its slot
+        case emr::kCreateMonoBrush:
+            CreateDibPatternBrush(r);
+            return true;
+        case emr::kExtCreateFontIndirectW:
+            CreateFont(r);
+            return true;
+        case emr::kCreatePalette:  // a palette only holds its slot
             Store(r.U32(8), PlaceholderObject{});
-            break;
-        }
-        case emr::kSelectObject: {
-            const std::uint32_t index = r.U32(8);
-            if (index & kStockBit) {
-                if (auto stock = StockObject(index & ~kStockBit)) SelectInto(s, *stock);
-            } else {
-                CheckSlot(index);
-                if (const GdiObject* object = Find(index)) SelectInto(s, *object);
-            }
-            break;
-        }
-        case emr::kDeleteObject: {
-            const std::uint32_t index = r.U32(8);
-            if (!(index & kStockBit)) {
-                CheckSlot(index);
-                objects_.erase(index);
-            }
-            break;
-        }
+            return true;
+        case emr::kSelectObject:
+            SelectObject(r);
+            return true;
+        case emr::kDeleteObject:
+            DeleteObject(r);
+            return true;
+        case emr::kExcludeClipRect:
+            canvas_.ExcludeClipRect(Rect(r, 8));
+            return true;
+        case emr::kIntersectClipRect:
+            canvas_.IntersectClipRect(Rect(r, 8));
+            return true;
+        case emr::kOffsetClipRgn:
+            canvas_.OffsetClip(Point(r, 8));
+            return true;
+        case emr::kSelectClipPath:
+            canvas_.SelectClipPath(static_cast<int>(r.U32(8)));
+            return true;
+        case emr::kExtSelectClipRgn:
+            ExtSelectClipRgn(r);
+            return true;
+        default:
+            return false;
+    }
+}
 
+// Lines, curves, closed figures and the path bracket.
+bool EmfPlayer::FigureRecord(std::uint32_t type, const RecordReader& r) {
+    switch (type) {
+        case emr::kLineTo:
+            canvas_.LineTo(Point(r, 8));
+            return true;
         case emr::kPolygon:
         case emr::kPolyline:
         case emr::kPolyBezier:
         case emr::kPolyBezierTo:
         case emr::kPolylineTo:
             Poly(type, r, false);
-            break;
+            return true;
         case emr::kPolygon16:
         case emr::kPolyline16:
         case emr::kPolyBezier16:
         case emr::kPolyBezierTo16:
         case emr::kPolylineTo16:
             Poly(type, r, true);
-            break;
+            return true;
         case emr::kPolyPolygon:
         case emr::kPolyPolyline:
             PolyPoly(type, r, false);
-            break;
-        case emr::kPolyDraw:
-            PolyDraw(r, false);
-            break;
-        case emr::kPolyDraw16:
-            PolyDraw(r, true);
-            break;
+            return true;
         case emr::kPolyPolygon16:
         case emr::kPolyPolyline16:
             PolyPoly(type, r, true);
-            break;
+            return true;
+        case emr::kPolyDraw:
+        case emr::kPolyDraw16:
+            PolyDraw(r, type == emr::kPolyDraw16);
+            return true;
         case emr::kRectangle:
             canvas_.Rectangle(Rect(r, 8));
-            break;
+            return true;
         case emr::kEllipse:
             canvas_.Ellipse(Rect(r, 8));
-            break;
+            return true;
         case emr::kRoundRect:
             canvas_.RoundRect(Rect(r, 8), r.I32(24), r.I32(28));
-            break;
+            return true;
         case emr::kArc:
             canvas_.ArcShape(ArcKind::Arc, Rect(r, 8), Point(r, 24), Point(r, 32));
-            break;
+            return true;
         case emr::kChord:
             canvas_.ArcShape(ArcKind::Chord, Rect(r, 8), Point(r, 24), Point(r, 32));
-            break;
+            return true;
         case emr::kPie:
             canvas_.ArcShape(ArcKind::Pie, Rect(r, 8), Point(r, 24), Point(r, 32));
-            break;
+            return true;
         case emr::kArcTo:
             canvas_.ArcShape(ArcKind::ArcTo, Rect(r, 8), Point(r, 24), Point(r, 32));
-            break;
+            return true;
         case emr::kAngleArc:
             canvas_.AngleArc(Point(r, 8), r.U32(16), r.F32(20), r.F32(24));
-            break;
+            return true;
         case emr::kSetPixelV:
             canvas_.SetPixel(Point(r, 8), Colour::FromRef(r.U32(16)));
-            break;
-
+            return true;
         case emr::kBeginPath:
             canvas_.BeginPath();
-            break;
+            return true;
         case emr::kEndPath:
             canvas_.EndPath();
-            break;
+            return true;
         case emr::kAbortPath:
             canvas_.AbortPath();
-            break;
+            return true;
         case emr::kCloseFigure:
             canvas_.CloseFigure();
-            break;
+            return true;
         case emr::kFillPath:
             canvas_.FillPath();
-            break;
+            return true;
         case emr::kStrokePath:
             canvas_.StrokePath();
-            break;
+            return true;
         case emr::kStrokeAndFillPath:
             canvas_.StrokeAndFillPath();
-            break;
+            return true;
+        default:
+            return false;
+    }
+}
 
-        case emr::kFillRgn: {
-            const std::uint32_t size = r.U32(24);
-            const std::uint32_t index = r.U32(28);
-            const auto rects = Region(r, 32, size);
-            Brush brush = s.brush;
-            if (index & kStockBit) {
-                if (auto stock = StockObject(index & ~kStockBit)) {
-                    if (const auto* b = std::get_if<Brush>(&*stock)) brush = *b;
-                }
-            } else {
-                CheckSlot(index);
-                const GdiObject* object = Find(index);
-                if (!object || !std::holds_alternative<Brush>(*object)) break;
-                brush = std::get<Brush>(*object);
-            }
-            canvas_.FillRegion(rects, brush);
-            break;
-        }
-        case emr::kFrameRgn: {
-            const std::uint32_t size = r.U32(24);
-            const std::uint32_t index = r.U32(28);
-            const double w = r.I32(32), h = r.I32(36);
-            const auto rects = Region(r, 40, size);
-            Brush brush = s.brush;
-            if (!(index & kStockBit)) {
-                CheckSlot(index);
-                const GdiObject* object = Find(index);
-                if (!object || !std::holds_alternative<Brush>(*object)) break;
-                brush = std::get<Brush>(*object);
-            }
-            canvas_.FrameRegion(rects, brush, w, h);
-            break;
-        }
+// Regions, text, bitmaps and gradients.
+bool EmfPlayer::PictureRecord(std::uint32_t type, const RecordReader& r) {
+    switch (type) {
+        case emr::kFillRgn:
+            FillRgn(r);
+            return true;
+        case emr::kFrameRgn:
+            FrameRgn(r);
+            return true;
         case emr::kPaintRgn:
-            canvas_.FillRegion(Region(r, 28, r.U32(24)), s.brush);
-            break;
+            canvas_.FillRegion(Region(r, 28, r.U32(24)), canvas_.State().brush);
+            return true;
         case emr::kInvertRgn:
             canvas_.InvertRegion(Region(r, 28, r.U32(24)));
-            break;
-
+            return true;
         case emr::kExtTextOutW:
-            ExtTextOut(r, true);
-            break;
         case emr::kExtTextOutA:
-            ExtTextOut(r, false);
-            break;
+            ExtTextOut(r, type == emr::kExtTextOutW);
+            return true;
         case emr::kSmallTextOut:
             SmallTextOut(r);
-            break;
-
+            return true;
         case emr::kBitBlt:
-            BitBltRecord(r, false);
-            break;
         case emr::kStretchBlt:
-            BitBltRecord(r, true);
-            break;
+            BitBltRecord(r, type == emr::kStretchBlt);
+            return true;
         case emr::kStretchDiBits:
             StretchDiBits(r);
-            break;
+            return true;
         case emr::kSetDiBitsToDevice:
             SetDiBitsToDevice(r);
-            break;
+            return true;
         case emr::kAlphaBlend:
             AlphaBlendRecord(r);
-            break;
+            return true;
         case emr::kTransparentBlt:
             TransparentBlt(r);
-            break;
+            return true;
         case emr::kGradientFill:
             GradientFill(r);
-            break;
+            return true;
         default:
-            break;  // records that draw nothing here are skipped by their size
+            return false;
     }
-    return true;
+}
+
+// Written as a whole number by some producers and as a float by others.
+void EmfPlayer::SetMiterLimit(const RecordReader& r) {
+    const std::uint32_t raw = r.U32(8);
+    const double limit = raw < 0x10000 ? double(raw) : double(r.F32(8));
+    if (std::isfinite(limit) && limit >= 1 && limit < 1000) canvas_.State().miterLimit = limit;
+}
+
+void EmfPlayer::ExtSelectClipRgn(const RecordReader& r) {
+    const std::uint32_t size = r.U32(8);
+    const int mode = static_cast<int>(r.U32(12));
+    if (size == 0) {
+        canvas_.SelectClipRegion({}, mode);
+    } else {
+        canvas_.SelectClipRegion(Region(r, 16, size), mode);
+    }
+}
+
+void EmfPlayer::CreatePen(const RecordReader& r) {
+    const std::uint32_t style =
+        r.U32(12) & (gdi::kPsStyleMask | gdi::kPsEndcapMask | gdi::kPsJoinMask);
+    Store(r.U32(8), LogPen(style, r.I32(16), r.U32(24)));
+}
+
+void EmfPlayer::CreateDibPatternBrush(const RecordReader& r) {
+    const std::uint32_t index = r.U32(8);
+    CheckSlot(index);
+    std::shared_ptr<const MetafileImage> pattern;
+    if (r.U32(12) == kDibRgbColors) pattern = Dib(r, 16, false);
+    Store(index, DibPatternBrush(std::move(pattern)));
+}
+
+void EmfPlayer::CreateFont(const RecordReader& r) {
+    Font font = LogFontFields(r, 12, 4);
+    std::vector<std::uint16_t> name;
+    for (std::size_t i = 0; i < 32 && r.Has(40 + 2 * i, 2); ++i) {
+        const std::uint16_t c = r.U16(40 + 2 * i);
+        if (c == 0) break;
+        name.push_back(c);
+    }
+    font.face = Utf16ToUtf8(name);
+    Store(r.U32(8), font);
+}
+
+void EmfPlayer::SelectObject(const RecordReader& r) {
+    const std::uint32_t index = r.U32(8);
+    if (index & kStockBit) {
+        if (auto stock = StockObject(index & ~kStockBit)) SelectInto(canvas_.State(), *stock);
+    } else {
+        CheckSlot(index);
+        if (const GdiObject* object = Find(index)) SelectInto(canvas_.State(), *object);
+    }
+}
+
+void EmfPlayer::DeleteObject(const RecordReader& r) {
+    const std::uint32_t index = r.U32(8);
+    if (!(index & kStockBit)) {
+        CheckSlot(index);
+        objects_.erase(index);
+    }
+}
+
+// A stock number naming no brush keeps the selected one.
+std::optional<Brush> EmfPlayer::RegionBrush(std::uint32_t index) const {
+    if (index & kStockBit) {
+        const auto stock = StockObject(index & ~kStockBit);
+        const Brush* brush = stock ? std::get_if<Brush>(&*stock) : nullptr;
+        return brush ? *brush : canvas_.State().brush;
+    }
+    CheckSlot(index);
+    const GdiObject* object = Find(index);
+    if (!object || !std::holds_alternative<Brush>(*object)) return std::nullopt;
+    return std::get<Brush>(*object);
+}
+
+void EmfPlayer::FillRgn(const RecordReader& r) {
+    const std::uint32_t size = r.U32(24);
+    const std::uint32_t index = r.U32(28);
+    const auto rects = Region(r, 32, size);
+    if (const auto brush = RegionBrush(index)) canvas_.FillRegion(rects, *brush);
+}
+
+void EmfPlayer::FrameRgn(const RecordReader& r) {
+    const std::uint32_t size = r.U32(24);
+    const std::uint32_t index = r.U32(28);
+    const double w = r.I32(32), h = r.I32(36);
+    const auto rects = Region(r, 40, size);
+    if (const auto brush = RegionBrush(index)) canvas_.FrameRegion(rects, *brush, w, h);
 }
 
 }  // namespace

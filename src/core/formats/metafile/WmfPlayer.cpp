@@ -1,11 +1,13 @@
-#include "core/formats/WmfPlayer.h"
+#include "core/formats/metafile/WmfPlayer.h"
 
 #include <set>
 #include <vector>
 
-#include "core/formats/MetafileImage.h"
-#include "core/formats/MetafileObjects.h"
-#include "core/formats/MetafileRecords.h"
+#include "core/formats/metafile/MetafileImage.h"
+#include "core/formats/metafile/MetafileObjects.h"
+#include "core/formats/metafile/MetafileRecords.h"
+#include "core/formats/metafile/RecordBitmaps.h"
+#include "core/text/CodePages.h"
 
 namespace ozm::metafile {
 
@@ -88,9 +90,23 @@ class WmfPlayer {
 
     std::shared_ptr<const MetafileImage> Dib(const RecordReader& r, std::size_t at,
                                              bool paletteIndexes) const;
+    // The records by group; each returns false for a function that is not of its group.
+    bool StateRecord(std::uint16_t function, const RecordReader& r);
+    bool FigureRecord(std::uint16_t function, const RecordReader& r);
+    bool PictureRecord(std::uint16_t function, const RecordReader& r);
+    bool ObjectRecord(std::uint16_t function, const RecordReader& r);
+
+    void Poly(std::uint16_t function, const RecordReader& r);
+    void PolyPolygon(const RecordReader& r);
     void TextOut(const RecordReader& r);
     void ExtTextOut(const RecordReader& r);
+    void PatBlt(const RecordReader& r);
+    void StretchDib(const RecordReader& r);
     void DibBlit(std::uint16_t function, const RecordReader& r);
+    void SetDibToDev(const RecordReader& r);
+    void CreateFont(const RecordReader& r);
+    void SelectObject(const RecordReader& r);
+    void DeleteObject(const RecordReader& r);
 
     Canvas& canvas_;
     std::vector<std::optional<GdiObject>> slots_;
@@ -104,15 +120,7 @@ std::shared_ptr<const MetafileImage> WmfPlayer::Dib(const RecordReader& r, std::
     const auto parts = SplitPackedDib(r.All().subspan(at), paletteIndexes);
     if (!parts) throw RecordError("bitmap header outside the record");
     if (paletteIndexes) return nullptr;
-    switch (CheckDib(parts->info, parts->bits.size())) {
-        case DibVerdict::Lies:
-            throw RecordError("bitmap larger than its record");
-        case DibVerdict::OutOfLimits:
-            return nullptr;
-        case DibVerdict::Usable:
-            break;
-    }
-    return canvas_.DecodeImage(parts->info, parts->info.data(), parts->bits, false);
+    return DecodeRecordDib(canvas_, parts->info, parts->bits);
 }
 
 void WmfPlayer::TextOut(const RecordReader& r) {
@@ -187,229 +195,264 @@ void WmfPlayer::DibBlit(std::uint16_t function, const RecordReader& r) {
 }
 
 void WmfPlayer::Record(std::uint16_t function, const RecordReader& r) {
+    // Records of no group draw nothing here and are skipped by their size.
+    if (StateRecord(function, r) || FigureRecord(function, r)) return;
+    if (PictureRecord(function, r)) return;
+    ObjectRecord(function, r);
+}
+
+// The device context's modes, colours and mapping, its stack, current position and clip.
+bool WmfPlayer::StateRecord(std::uint16_t function, const RecordReader& r) {
     DcState& s = canvas_.State();
     switch (function) {
         case meta::kSaveDc:
             canvas_.SaveDc();
-            break;
+            return true;
         case meta::kRestoreDc:
             canvas_.RestoreDc(r.I16(6));
-            break;
+            return true;
         case meta::kSetBkColor:
             s.bkColour = Colour::FromRef(r.U32(6));
-            break;
+            return true;
         case meta::kSetBkMode:
             s.bkMode = r.U16(6);
-            break;
+            return true;
         case meta::kSetMapMode:
             canvas_.SetMapMode(r.U16(6));
-            break;
+            return true;
         case meta::kSetRop2:
             s.rop2 = r.U16(6);
-            break;
+            return true;
         case meta::kSetPolyFillMode:
             s.polyFillMode = r.U16(6);
-            break;
+            return true;
         case meta::kSetStretchBltMode:
             s.stretchMode = r.U16(6);
-            break;
+            return true;
         case meta::kSetTextColor:
             s.textColour = Colour::FromRef(r.U32(6));
-            break;
+            return true;
         case meta::kSetTextAlign:
             s.textAlign = r.U16(6);
-            break;
+            return true;
         case meta::kSetWindowOrg:
             canvas_.SetWindowOrg(Point(r, 6));
-            break;
+            return true;
         case meta::kSetWindowExt:
             canvas_.SetWindowExt(Point(r, 6));
-            break;
+            return true;
         case meta::kSetViewportOrg:
             canvas_.SetViewportOrg(Point(r, 6));
-            break;
+            return true;
         case meta::kSetViewportExt:
             canvas_.SetViewportExt(Point(r, 6));
-            break;
+            return true;
         case meta::kOffsetWindowOrg:
             canvas_.OffsetWindowOrg(Point(r, 6));
-            break;
+            return true;
         case meta::kOffsetViewportOrg:
             canvas_.OffsetViewportOrg(Point(r, 6));
-            break;
+            return true;
         case meta::kScaleWindowExt:
             canvas_.ScaleWindowExt(r.I16(12), r.I16(10), r.I16(8), r.I16(6));
-            break;
+            return true;
         case meta::kScaleViewportExt:
             canvas_.ScaleViewportExt(r.I16(12), r.I16(10), r.I16(8), r.I16(6));
-            break;
+            return true;
         case meta::kMoveTo:
             canvas_.MoveTo(Point(r, 6));
-            break;
-        case meta::kLineTo:
-            canvas_.LineTo(Point(r, 6));
-            break;
+            return true;
         case meta::kExcludeClipRect:
             canvas_.ExcludeClipRect(ReversedRect(r, 6));
-            break;
+            return true;
         case meta::kIntersectClipRect:
             canvas_.IntersectClipRect(ReversedRect(r, 6));
-            break;
+            return true;
+        default:
+            return false;
+    }
+}
 
+// Lines and closed figures.
+bool WmfPlayer::FigureRecord(std::uint16_t function, const RecordReader& r) {
+    switch (function) {
+        case meta::kLineTo:
+            canvas_.LineTo(Point(r, 6));
+            return true;
         case meta::kArc:
+            canvas_.ArcShape(ArcKind::Arc, ReversedRect(r, 14), Point(r, 10), Point(r, 6));
+            return true;
         case meta::kPie:
-        case meta::kChord: {
-            const ArcKind kind = function == meta::kArc   ? ArcKind::Arc
-                                 : function == meta::kPie ? ArcKind::Pie
-                                                          : ArcKind::Chord;
-            canvas_.ArcShape(kind, ReversedRect(r, 14), Point(r, 10), Point(r, 6));
-            break;
-        }
+            canvas_.ArcShape(ArcKind::Pie, ReversedRect(r, 14), Point(r, 10), Point(r, 6));
+            return true;
+        case meta::kChord:
+            canvas_.ArcShape(ArcKind::Chord, ReversedRect(r, 14), Point(r, 10), Point(r, 6));
+            return true;
         case meta::kEllipse:
             canvas_.Ellipse(ReversedRect(r, 6));
-            break;
+            return true;
         case meta::kRectangle:
             canvas_.Rectangle(ReversedRect(r, 6));
-            break;
+            return true;
         case meta::kRoundRect:
             canvas_.RoundRect(ReversedRect(r, 10), r.I16(8), r.I16(6));
-            break;
+            return true;
         case meta::kSetPixel:
             canvas_.SetPixel(Point(r, 10), Colour::FromRef(r.U32(6)));
-            break;
+            return true;
         case meta::kPolygon:
-        case meta::kPolyline: {
-            const std::int16_t count = r.I16(6);
-            if (count < 0) throw RecordError("negative point count");
-            const auto points = Points(r, 8, static_cast<std::uint64_t>(count));
-            if (function == meta::kPolygon) {
-                canvas_.Polygon(points);
-            } else {
-                canvas_.Polyline(points);
-            }
-            break;
-        }
-        case meta::kPolyPolygon: {
-            const std::uint16_t polys = r.U16(6);
-            r.NeedArray(8, polys, 2);
-            std::vector<std::uint32_t> counts(polys);
-            std::uint64_t total = 0;
-            for (std::uint16_t i = 0; i < polys; ++i) {
-                counts[i] = r.U16(8 + 2 * std::size_t{i});
-                total += counts[i];
-            }
-            canvas_.PolyPolygon(Points(r, 8 + 2 * std::size_t{polys}, total), counts);
-            break;
-        }
+        case meta::kPolyline:
+            Poly(function, r);
+            return true;
+        case meta::kPolyPolygon:
+            PolyPolygon(r);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Text and bitmaps.
+bool WmfPlayer::PictureRecord(std::uint16_t function, const RecordReader& r) {
+    switch (function) {
         case meta::kTextOut:
             TextOut(r);
-            break;
+            return true;
         case meta::kExtTextOut:
             ExtTextOut(r);
-            break;
-
-        case meta::kPatBlt: {
-            const double h = r.I16(10), w = r.I16(12), y = r.I16(14), x = r.I16(16);
-            canvas_.Blit(nullptr, RectD{}, RectD{x, y, x + w, y + h}, r.U32(6));
-            break;
-        }
-        case meta::kStretchDib: {
-            const std::uint32_t rop = r.U32(6);
-            const bool palIndexes = r.U16(10) != kDibRgbColors;
-            const double srcH = r.I16(12), srcW = r.I16(14), ySrc = r.I16(16), xSrc = r.I16(18);
-            const double h = r.I16(20), w = r.I16(22), y = r.I16(24), x = r.I16(26);
-            const auto image = Dib(r, 28, palIndexes);
-            if (!image) break;
-            const double top = image->BottomUp() ? image->Height() - ySrc - srcH : ySrc;
-            canvas_.Blit(image.get(), RectD{xSrc, top, xSrc + srcW, top + srcH},
-                         RectD{x, y, x + w, y + h}, rop);
-            break;
-        }
+            return true;
+        case meta::kPatBlt:
+            PatBlt(r);
+            return true;
+        case meta::kStretchDib:
+            StretchDib(r);
+            return true;
         case meta::kDibStretchBlt:
         case meta::kDibBitBlt:
             DibBlit(function, r);
-            break;
-        case meta::kSetDibToDev: {
-            const bool palIndexes = r.U16(6) != kDibRgbColors;
-            const std::uint16_t scans = r.U16(8);
-            const double startScan = r.U16(10);
-            const double ySrc = r.I16(12), xSrc = r.I16(14);
-            const double h = r.I16(16), w = r.I16(18), y = r.I16(20), x = r.I16(22);
-            r.Need(24, 0);
-            const auto parts = SplitPackedDib(r.All().subspan(24), palIndexes);
-            if (!parts) throw RecordError("bitmap header outside the record");
-            if (palIndexes || scans == 0) break;
-            const auto info = LimitDibHeight(parts->info, scans);
-            switch (CheckDib(info, parts->bits.size())) {
-                case DibVerdict::Lies:
-                    throw RecordError("bitmap larger than its record");
-                case DibVerdict::OutOfLimits:
-                    return;
-                case DibVerdict::Usable:
-                    break;
-            }
-            const auto image =
-                canvas_.DecodeImage(info, parts->info.data(), parts->bits, false, scans);
-            if (!image) break;
-            const double top =
-                image->BottomUp() ? image->Height() + startScan - (ySrc + h) : ySrc - startScan;
-            canvas_.BitsToDevice(*image, RectD{xSrc, top, xSrc + w, top + h}, {x, y}, {w, h});
-            break;
-        }
+            return true;
+        case meta::kSetDibToDev:
+            SetDibToDev(r);
+            return true;
+        default:
+            return false;
+    }
+}
 
+// Graphics objects made, selected and deleted.
+bool WmfPlayer::ObjectRecord(std::uint16_t function, const RecordReader& r) {
+    switch (function) {
         case meta::kCreatePenIndirect:
             Create(LogPen(r.U16(6), r.I16(8), r.U32(12)));
-            break;
+            return true;
         case meta::kCreateBrushIndirect:
             Create(LogBrush(r.U16(6), r.U32(8), r.U16(12)));
-            break;
-        case meta::kCreateFontIndirect: {
-            Font font = LogFontFields(r, 6, 2);
-            std::vector<std::uint8_t> name;
-            for (std::size_t i = 24; i < 24 + 32 && r.Has(i, 1); ++i) {
-                if (r.U8(i) == 0) break;
-                name.push_back(r.U8(i));
-            }
-            std::vector<std::uint16_t> units;
-            for (const AnsiChar& c : DecodeAnsiText(name, font.charSet == 2 ? 0 : font.charSet)) {
-                if (c.codePoint < 0x10000) units.push_back(static_cast<std::uint16_t>(c.codePoint));
-            }
-            font.face = Utf16ToUtf8(units);
-            Create(font);
-            break;
-        }
-        case meta::kDibCreatePatternBrush: {
-            const bool palIndexes = r.U16(8) != kDibRgbColors;
-            Create(DibPatternBrush(Dib(r, 10, palIndexes)));
-            break;
-        }
-        case meta::kCreatePatternBrush: {
-            Brush brush;
-            brush.colour = {128, 128, 128};
-            Create(brush);
-            break;
-        }
+            return true;
+        case meta::kCreateFontIndirect:
+            CreateFont(r);
+            return true;
+        case meta::kDibCreatePatternBrush:
+            Create(DibPatternBrush(Dib(r, 10, r.U16(8) != kDibRgbColors)));
+            return true;
+        case meta::kCreatePatternBrush:  // its bitmap is not read: mid grey stands in
+            Create(SolidBrush({128, 128, 128}));
+            return true;
         case meta::kCreatePalette:
         case meta::kCreateRegion:
             Create(PlaceholderObject{});
-            break;
-        case meta::kSelectObject: {
-            const std::uint16_t index = r.U16(6);
-            CheckSlot(index);
-            if (slots_[index]) SelectInto(s, *slots_[index]);
-            break;
-        }
-        case meta::kDeleteObject: {
-            const std::uint16_t index = r.U16(6);
-            CheckSlot(index);
-            if (slots_[index]) {
-                slots_[index].reset();
-                freed_.insert(index);
-            }
-            break;
-        }
+            return true;
+        case meta::kSelectObject:
+            SelectObject(r);
+            return true;
+        case meta::kDeleteObject:
+            DeleteObject(r);
+            return true;
         default:
-            break;  // records that draw nothing here are skipped by their size
+            return false;
+    }
+}
+
+void WmfPlayer::Poly(std::uint16_t function, const RecordReader& r) {
+    const std::int16_t count = r.I16(6);
+    if (count < 0) throw RecordError("negative point count");
+    const auto points = Points(r, 8, static_cast<std::uint64_t>(count));
+    if (function == meta::kPolygon) {
+        canvas_.Polygon(points);
+    } else {
+        canvas_.Polyline(points);
+    }
+}
+
+void WmfPlayer::PolyPolygon(const RecordReader& r) {
+    const std::uint16_t polys = r.U16(6);
+    r.NeedArray(8, polys, 2);
+    std::vector<std::uint32_t> counts(polys);
+    std::uint64_t total = 0;
+    for (std::uint16_t i = 0; i < polys; ++i) {
+        counts[i] = r.U16(8 + 2 * std::size_t{i});
+        total += counts[i];
+    }
+    canvas_.PolyPolygon(Points(r, 8 + 2 * std::size_t{polys}, total), counts);
+}
+
+void WmfPlayer::PatBlt(const RecordReader& r) {
+    const double h = r.I16(10), w = r.I16(12), y = r.I16(14), x = r.I16(16);
+    canvas_.Blit(nullptr, RectD{}, RectD{x, y, x + w, y + h}, r.U32(6));
+}
+
+void WmfPlayer::StretchDib(const RecordReader& r) {
+    const std::uint32_t rop = r.U32(6);
+    const bool palIndexes = r.U16(10) != kDibRgbColors;
+    const double srcH = r.I16(12), srcW = r.I16(14), ySrc = r.I16(16), xSrc = r.I16(18);
+    const double h = r.I16(20), w = r.I16(22), y = r.I16(24), x = r.I16(26);
+    const auto image = Dib(r, 28, palIndexes);
+    if (!image) return;
+    const double top = image->BottomUp() ? image->Height() - ySrc - srcH : ySrc;
+    canvas_.Blit(image.get(), RectD{xSrc, top, xSrc + srcW, top + srcH}, RectD{x, y, x + w, y + h},
+                 rop);
+}
+
+void WmfPlayer::SetDibToDev(const RecordReader& r) {
+    const bool palIndexes = r.U16(6) != kDibRgbColors;
+    const std::uint16_t scans = r.U16(8);
+    const std::uint16_t startScan = r.U16(10);
+    const double ySrc = r.I16(12), xSrc = r.I16(14);
+    const double h = r.I16(16), w = r.I16(18), y = r.I16(20), x = r.I16(22);
+    r.Need(24, 0);
+    const auto parts = SplitPackedDib(r.All().subspan(24), palIndexes);
+    if (!parts) throw RecordError("bitmap header outside the record");
+    if (palIndexes || scans == 0) return;
+    DrawDibScanLines(canvas_, parts->info, parts->bits, startScan, scans, {xSrc, ySrc}, {w, h},
+                     {x, y});
+}
+
+void WmfPlayer::CreateFont(const RecordReader& r) {
+    Font font = LogFontFields(r, 6, 2);
+    std::vector<std::uint8_t> name;
+    for (std::size_t i = 24; i < 24 + 32 && r.Has(i, 1); ++i) {
+        if (r.U8(i) == 0) break;
+        name.push_back(r.U8(i));
+    }
+    std::vector<std::uint16_t> units;
+    for (const AnsiChar& c : DecodeAnsiText(name, font.charSet == 2 ? 0 : font.charSet)) {
+        if (c.codePoint < 0x10000) units.push_back(static_cast<std::uint16_t>(c.codePoint));
+    }
+    font.face = Utf16ToUtf8(units);
+    Create(font);
+}
+
+void WmfPlayer::SelectObject(const RecordReader& r) {
+    const std::uint16_t index = r.U16(6);
+    CheckSlot(index);
+    if (slots_[index]) SelectInto(canvas_.State(), *slots_[index]);
+}
+
+void WmfPlayer::DeleteObject(const RecordReader& r) {
+    const std::uint16_t index = r.U16(6);
+    CheckSlot(index);
+    if (slots_[index]) {
+        slots_[index].reset();
+        freed_.insert(index);
     }
 }
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "core/formats/MetafileCanvas.h"
+#include "core/formats/metafile/MetafileCanvas.h"
 
 namespace ozm::metafile {
 

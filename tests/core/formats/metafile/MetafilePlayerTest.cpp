@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "core/MetafileBuilders.h"
-#include "core/formats/ozmEmfUnit.h"
+#include "core/formats/metafile/MetafileBuilders.h"
+#include "core/formats/metafile/ozmEmfUnit.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -198,6 +198,33 @@ TEST(MetafilePlayer, ClippingRecords) {
     EXPECT_EQ(At(b, 35, 35), kGreenPixel);  // clip was reset
     EXPECT_EQ(At(b, 5, 35), kBluePixel);    // inside the region
     EXPECT_EQ(At(b, 15, 25), kRedPixel);    // outside the region: earlier red stays
+}
+
+// Filling and framing a region name their brush by object index; a stock index (high bit
+// set) names a stock brush for both, whatever brush is selected.
+TEST(MetafilePlayer, RegionRecordsTakeStockBrushes) {
+    constexpr std::uint32_t kFillRgn = 71, kFrameRgn = 72;
+    constexpr std::int64_t kBlackBrush = kStock | 4;
+    auto regionRecord = [](std::initializer_list<std::uint32_t> head, std::uint32_t left,
+                           std::uint32_t top, std::uint32_t right, std::uint32_t bottom) {
+        ByteSink s;
+        for (std::uint32_t v : {left, top, right, bottom}) s.U32(v);  // bounds
+        s.U32(48);                                                    // region data size
+        for (std::uint32_t v : head) s.U32(v);
+        for (std::uint32_t v : {32u, 1u, 1u, 16u, left, top, right, bottom}) s.U32(v);
+        for (std::uint32_t v : {left, top, right, bottom}) s.U32(v);
+        return s.bytes;
+    };
+    EmfBuilder e(40, 40);
+    SolidBrush(e, kRed);
+    e.Raw(kFillRgn, regionRecord({std::uint32_t(kBlackBrush)}, 0, 0, 20, 20));
+    // Frame lines 2 units wide and high.
+    e.Raw(kFrameRgn, regionRecord({std::uint32_t(kBlackBrush), 2, 2}, 22, 22, 38, 38));
+    const Bitmap b = Play(e.Finish());
+    EXPECT_EQ(At(b, 10, 10), kBlackPixel);
+    EXPECT_EQ(At(b, 23, 30), kBlackPixel);
+    EXPECT_EQ(At(b, 30, 23), kBlackPixel);
+    EXPECT_EQ(At(b, 30, 30), kWhitePixel);  // inside the frame
 }
 
 TEST(MetafilePlayer, CommentsAreSkippedAndFiguresAfterThemDrawn) {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <span>
 
-#include "core/formats/MetafileCanvas.h"
-#include "core/formats/MetafileRecords.h"
+#include "core/formats/metafile/MetafileCanvas.h"
+#include "core/formats/metafile/MetafileRecords.h"
 
 namespace ozm::metafile {
 

@@ -1,4 +1,4 @@
-#include "core/formats/ozmEmfUnit.h"
+#include "core/formats/metafile/ozmEmfUnit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,12 +6,12 @@
 #include <new>
 #include <vector>
 
-#include "core/formats/CairoPtr.h"
-#include "core/formats/EmfPlayer.h"
-#include "core/formats/MetafileCanvas.h"
-#include "core/formats/MetafileRecords.h"
-#include "core/formats/MetafileWriter.h"
-#include "core/formats/WmfPlayer.h"
+#include "core/formats/metafile/CairoPtr.h"
+#include "core/formats/metafile/EmfPlayer.h"
+#include "core/formats/metafile/MetafileCanvas.h"
+#include "core/formats/metafile/MetafileRecords.h"
+#include "core/formats/metafile/MetafileWriter.h"
+#include "core/formats/metafile/WmfPlayer.h"
 
 namespace ozm {
 

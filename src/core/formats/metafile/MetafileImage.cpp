@@ -1,11 +1,11 @@
-#include "core/formats/MetafileImage.h"
+#include "core/formats/metafile/MetafileImage.h"
 
 #include <algorithm>
 #include <cstdlib>
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/BmpCodec.h"
-#include "core/formats/MetafileRecords.h"
+#include "core/formats/metafile/MetafileRecords.h"
 
 namespace ozm::metafile {
 

@@ -1,4 +1,4 @@
-#include "core/formats/MetafileRaster.h"
+#include "core/formats/metafile/MetafileRaster.h"
 
 #include <algorithm>
 

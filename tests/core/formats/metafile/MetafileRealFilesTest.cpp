@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "core/formats/ozmEmfUnit.h"
+#include "core/formats/metafile/ozmEmfUnit.h"
 #include "support/TestSupport.h"
 
 namespace ozm {

@@ -1,4 +1,4 @@
-#include "core/formats/MetafileGeometry.h"
+#include "core/formats/metafile/MetafileGeometry.h"
 
 #include <algorithm>
 #include <cmath>

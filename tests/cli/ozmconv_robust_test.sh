@@ -8,6 +8,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail=0
 check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; fi; }
+# Waits (at most 30 s) until the folder holds a file: the run has started converting, its
+# signal handlers are in place. A slow start (a sanitizer build on a busy machine) must not
+# turn a test of the handlers into a test of the default action.
+first_output() { for _ in $(seq 1 300); do [ -n "$(ls -A "$1")" ] && return 0; sleep 0.1; done; return 1; }
 # Any temporary or partial file left in a folder.
 leftovers() { find "$1" -name '.ozm-*' -o -name '*.part*' | head -n 1; }
 
@@ -89,7 +93,7 @@ for sig in TERM INT HUP; do
   mkdir "$work/s$sig"
   "$bin" --jobs 2 --to png,bmp --scale 3000 --out "$work/s$sig" "$work/src"/*.jpg >/dev/null 2>"$work/err" &
   pid=$!
-  sleep 0.4
+  first_output "$work/s$sig"
   kill -$sig $pid
   wait $pid
   code=$?
@@ -103,7 +107,8 @@ mkdir "$work/kill"
 for i in 1 2 3; do
   "$bin" --jobs 2 --to png,bmp --scale 3000 --out "$work/kill" "$work/src"/*.jpg >/dev/null 2>&1 &
   pid=$!
-  sleep 0.$((2 + i))
+  first_output "$work/kill"
+  sleep 0.$((2 * i))
   kill -9 $pid
   wait $pid 2>/dev/null
 done

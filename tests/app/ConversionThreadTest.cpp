@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -176,6 +177,54 @@ TEST_F(ThreadFixture, DestroyingTheRunMidFileStopsAndJoins) {
     EXPECT_LT(host.written.size(), 42u);
     EXPECT_TRUE(Leftovers().empty());
     EXPECT_TRUE(bridge.Closed());
+}
+
+// The list read from a shared view: no round trip per entry, the same files converted, and a
+// list that shrinks mid-run ends the run at its new end.
+TEST_F(ThreadFixture, ASharedListIsReadOnTheWorkerAndMayShrinkMidRun) {
+    struct SharedHost : WindowHost {
+        SharedListView view;
+        int listCalls = 0;
+        int EntryCount() override { return ++listCalls, WindowHost::EntryCount(); }
+        int CurrentIndex() override { return ++listCalls, WindowHost::CurrentIndex(); }
+        bool IsSelected(int i) override { return ++listCalls, WindowHost::IsSelected(i); }
+        std::string EntryText(int i) override { return ++listCalls, WindowHost::EntryText(i); }
+        const SharedListView* SharedSourceList() override { return &view; }
+    } shared;
+    shared.options.Set(host.options.Get());
+    UiBridge sharedBridge;
+    auto sharedRun = std::make_unique<ConversionRun>(shared, sharedBridge);
+    AddSources(6);
+    shared.entries = host.entries;
+    // The third entry is not selected; the view, not the host's list, says so.
+    shared.view.Set(shared.entries, {true, true, false, true, true, true}, 0);
+    auto loop = [&] {
+        while (sharedRun->State() != RunState::Idle) {
+            sharedBridge.RunPending();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        sharedRun->Wait();
+    };
+    sharedRun->BtnImgCovertClick();
+    loop();
+    EXPECT_EQ(shared.listCalls, 0);
+    EXPECT_EQ(shared.written.size(), 10u);
+    EXPECT_EQ(std::count(shared.written.begin(), shared.written.end(), "f2.png"), 0);
+    EXPECT_EQ(shared.offThread, 0);
+
+    // After the first file the list is refreshed to two entries: the run reads past neither.
+    fs::remove_all(dst);
+    fs::create_directories(dst);
+    shared.written.clear();
+    shared.view.Set(shared.entries, std::vector<bool>(6, true), 0);
+    shared.onWritten = [&] {
+        if (shared.written.size() == 2)
+            shared.view.Set({shared.entries[0], shared.entries[1]}, {true, true}, 0);
+    };
+    sharedRun->BtnImgCovertClick();
+    loop();
+    EXPECT_EQ(shared.written, (std::vector<std::string>{"f0.jpg", "f0.png", "f1.jpg", "f1.png"}));
+    EXPECT_EQ(shared.listCalls, 0);
 }
 
 }  // namespace

@@ -154,7 +154,9 @@ namespace {
 // "nothing" (no entries, not selected), so a run whose window is going away ends at its next check.
 class BridgedHost : public ConversionHost {
   public:
-    BridgedHost(ConversionHost& host, UiBridge& bridge) : host_(host), bridge_(bridge) {}
+    // The shared view is asked for here, on the window's thread, before the worker starts.
+    BridgedHost(ConversionHost& host, UiBridge& bridge, const SharedListView* shared)
+        : host_(host), bridge_(bridge), shared_(shared) {}
 
     ConversionOptions Options() override { return host_.Options(); }
     void ShowMessage(const std::string& text) override {
@@ -174,17 +176,23 @@ class BridgedHost : public ConversionHost {
     }
     int TransformThreads() const override { return host_.TransformThreads(); }
 
+    // A shared view is read here, on the worker; otherwise each read is a round trip.
     int EntryCount() override {
+        if (shared_) return shared_->EntryCount();
         return Ask(0, [this] { return host_.EntryCount(); });
     }
     int CurrentIndex() override {
+        if (shared_) return shared_->CurrentIndex();
         return Ask(-1, [this] { return host_.CurrentIndex(); });
     }
     bool IsSelected(int index) override {
+        // A closed bridge answers "not selected" either way: the window is going away.
+        if (shared_) return !bridge_.Closed() && shared_->IsSelected(index);
         return Ask(false,
                    [this, index] { return index < host_.EntryCount() && host_.IsSelected(index); });
     }
     std::string EntryText(int index) override {
+        if (shared_) return shared_->EntryText(index);
         return Ask(std::string(), [this, index] {
             return index < host_.EntryCount() ? host_.EntryText(index) : std::string();
         });
@@ -233,9 +241,48 @@ class BridgedHost : public ConversionHost {
 
     ConversionHost& host_;
     UiBridge& bridge_;
+    const SharedListView* shared_;
 };
 
 }  // namespace
+
+void SharedListView::Set(std::vector<std::string> entries, std::vector<bool> selected,
+                         int currentIndex) {
+    std::lock_guard lock(mutex_);
+    entries_ = std::move(entries);
+    selected_ = std::move(selected);
+    currentIndex_ = currentIndex;
+}
+
+void SharedListView::SetSelected(std::vector<bool> selected, int currentIndex) {
+    std::lock_guard lock(mutex_);
+    selected_ = std::move(selected);
+    currentIndex_ = currentIndex;
+}
+
+int SharedListView::EntryCount() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(entries_.size());
+}
+
+int SharedListView::CurrentIndex() const {
+    std::lock_guard lock(mutex_);
+    return currentIndex_;
+}
+
+bool SharedListView::IsSelected(int index) const {
+    std::lock_guard lock(mutex_);
+    return index >= 0 && static_cast<std::size_t>(index) < entries_.size() &&
+           static_cast<std::size_t>(index) < selected_.size() &&
+           selected_[static_cast<std::size_t>(index)];
+}
+
+std::string SharedListView::EntryText(int index) const {
+    std::lock_guard lock(mutex_);
+    return index >= 0 && static_cast<std::size_t>(index) < entries_.size()
+               ? entries_[static_cast<std::size_t>(index)]
+               : std::string();
+}
 
 ConversionRun::~ConversionRun() {
     stopRequested_ = true;
@@ -346,8 +393,9 @@ void ConversionRun::StartWorker() {
         std::lock_guard lock(stateMutex_);
         workerRunning_ = true;
     }
-    worker_ = std::thread([this] {
-        BridgedHost host(host_, *bridge_);
+    const SharedListView* shared = host_.SharedSourceList();
+    worker_ = std::thread([this, shared] {
+        BridgedHost host(host_, *bridge_, shared);
         try {
             ConvertSelectedFiles(host);
         } catch (...) {

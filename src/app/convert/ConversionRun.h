@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "app/convert/ConversionOptions.h"
 #include "app/convert/HostRoles.h"
@@ -97,6 +98,26 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
 FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
                            Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer);
 
+// The source list's names, selection and current entry as a worker thread may read them
+// without a trip to the window's thread, which can take long on a loaded machine. The window
+// replaces them, under the lock, whenever its list changes; an index past the current end
+// counts as not selected and has no text.
+class SharedListView {
+  public:
+    void Set(std::vector<std::string> entries, std::vector<bool> selected, int currentIndex);
+    void SetSelected(std::vector<bool> selected, int currentIndex);
+    int EntryCount() const;
+    int CurrentIndex() const;
+    bool IsSelected(int index) const;
+    std::string EntryText(int index) const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> entries_;
+    std::vector<bool> selected_;
+    int currentIndex_ = -1;
+};
+
 // The source list as the run reads it, entry by entry.
 class RunLists {
   public:
@@ -107,6 +128,9 @@ class RunLists {
     // shrank since must answer false for an index past its end.
     virtual bool IsSelected(int index) = 0;
     virtual std::string EntryText(int index) = 0;
+    // The same list for reading from any thread, kept up to date by the host; null (the
+    // default) sends every read of a worker to the host's thread.
+    virtual const SharedListView* SharedSourceList() { return nullptr; }
     // Gives the source list the keyboard focus, selecting its first entry when asked.
     virtual void FocusSourceList(bool selectFirst) = 0;
     virtual void RefreshTargetList() = 0;

@@ -31,10 +31,14 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <cstring>
 
 #include "app/shell/ProductInfo.h"
 #include "app/ui/FileListBox.h"
 #include "app/ui/InterfaceTexts.h"
+#include "core/formats/FileBytes.h"
+#include "core/formats/JpegCodec.h"
+#include "core/formats/JpegPreview.h"
 
 // The button images live in the static library: pulled in by hand, or the linker drops them.
 static void InitButtonImages() { Q_INIT_RESOURCE(images); }
@@ -65,6 +69,18 @@ QFont ControlFont() {
     QFont font(QStringLiteral("Arial"));
     font.setPointSize(8);
     return font;
+}
+
+// A decoded bitmap (24-bit blue-green-red or 8-bit grey) as a toolkit image, copied.
+QImage ToQImage(const Bitmap& bitmap) {
+    const bool grey = bitmap.BitCount() == 8;
+    QImage image(bitmap.Width(), bitmap.Height(),
+                 grey ? QImage::Format_Grayscale8 : QImage::Format_BGR888);
+    if (image.isNull()) return image;
+    const std::size_t rowBytes = static_cast<std::size_t>(bitmap.Width()) * (grey ? 1 : 3);
+    for (int y = 0; y < bitmap.Height(); ++y)
+        std::memcpy(image.scanLine(y), bitmap.Row(y), rowBytes);
+    return image;
 }
 
 void SetTextIfChanged(QLineEdit* edit, const std::string& text) {
@@ -714,6 +730,18 @@ void TMainForm::SyncList(ListSide side) {
     }
     area.list->viewport()->update();
     syncing_ = false;
+    if (side == ListSide::Source) PublishSourceList(true);
+}
+
+void TMainForm::PublishSourceList(bool entriesChanged) {
+    const FileListModel& list = model_.source.list;
+    std::vector<bool> selected(static_cast<std::size_t>(list.Count()));
+    for (int i = 0; i < list.Count(); ++i)
+        selected[static_cast<std::size_t>(i)] = list.IsSelected(i);
+    if (entriesChanged)
+        sourceShared_.Set(list.Entries(), std::move(selected), list.CurrentIndex());
+    else
+        sourceShared_.SetSelected(std::move(selected), list.CurrentIndex());
 }
 
 void TMainForm::SyncHistoryMenu() {
@@ -734,6 +762,7 @@ void TMainForm::FormatBoxClick(FormatBox box, bool checked) {
 void TMainForm::ListCurrentChanged(ListSide side, int row) {
     if (syncing_) return;
     ModelSide(side).list.SetCurrentIndex(row);
+    if (side == ListSide::Source) PublishSourceList(false);
     ShowPreview(side);
 }
 
@@ -743,6 +772,7 @@ void TMainForm::ListSelectionChanged(ListSide side) {
     QListWidget* widget = Area(side).list;
     for (int i = 0; i < list.Count() && i < widget->count(); ++i)
         list.SetSelected(i, widget->item(i)->isSelected());
+    if (side == ListSide::Source) PublishSourceList(false);
 }
 
 void TMainForm::ShowPreview(ListSide side) {
@@ -762,17 +792,18 @@ void TMainForm::LoadPreviewImage(ListSide side, const std::string& path) {
     const QString file = Q(path);
     switch (PreviewKindForFile(path)) {
         case PreviewKind::Jpeg: {
-            QImageReader reader(file, "jpeg");
-            const QSize full = reader.size();
-            width = full.width();
-            height = full.height();
-            const int denominator = JpegPreviewScaleDenominator(width, height, area.image->width(),
-                                                                area.image->height());
             // The decoder's own scaling: a reduced JPEG decode costs a fraction of a full one.
-            if (denominator > 1 && full.isValid())
-                reader.setScaledSize(QSize((width + denominator - 1) / denominator,
-                                           (height + denominator - 1) / denominator));
-            image = reader.read();
+            const auto bytes = ReadFileBytes(path, nullptr, kJpegFileShape);
+            Bitmap decoded;
+            if (bytes && ReadJpegSize(*bytes, width, height) &&
+                DecodeJpegScaled(*bytes,
+                                 JpegPreviewScaleDenominator(width, height, area.image->width(),
+                                                             area.image->height()),
+                                 decoded)) {
+                image = ToQImage(decoded);
+            } else {
+                width = height = 0;
+            }
             break;
         }
         case PreviewKind::Bitmap:
@@ -970,6 +1001,7 @@ bool TMainForm::RunBusy() const { return run_->State() != RunState::Idle; }
 
 void TMainForm::BtnImgCovertClick() {
     if (closing_) return;
+    PublishSourceList(true);
     run_->BtnImgCovertClick();
     if (run_->Status().buttonTag == 1)
         timerCheckExecute_->start();

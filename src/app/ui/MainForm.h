@@ -89,6 +89,7 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     int CurrentIndex() override;
     bool IsSelected(int index) override;
     std::string EntryText(int index) override;
+    const SharedListView* SharedSourceList() override { return &sourceShared_; }
     void FocusSourceList(bool selectFirst) override;
     void RefreshTargetList() override;
     void ShowConversionPage() override;
@@ -147,6 +148,8 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     void SyncFromModel();
     void SyncList(ListSide side);
     void SyncHistoryMenu();
+    // The source list's model -> the view the worker reads.
+    void PublishSourceList(bool entriesChanged);
     void ModelChanged();
 
     void FormatBoxClick(FormatBox box, bool checked);
@@ -172,6 +175,7 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     std::unique_ptr<ResizeControls> resize_;
     std::unique_ptr<RotationSettings> rotation_;
     OptionsSnapshot options_;
+    SharedListView sourceShared_;
     std::string captionText_;
 
     // Controls (owned by the widget tree).

@@ -77,10 +77,10 @@ void EncodeBench(benchmark::State& state, Encoder encode) {
 }
 
 void DecodeBench(benchmark::State& state, Encoder encode,
-                 bool (*decode)(std::span<const std::uint8_t>, Bitmap&)) {
+                 bool (*decode)(std::span<const std::uint8_t>, Bitmap&, std::string*)) {
     const auto bytes = Encoded(encode);
     Bitmap out;
-    for (auto _ : state) benchmark::DoNotOptimize(decode(bytes, out));
+    for (auto _ : state) benchmark::DoNotOptimize(decode(bytes, out, nullptr));
     Report(state);
 }
 

@@ -1,4 +1,4 @@
-#include "core/formats/PngCodec.h"
+#include "core/formats/raster/PngCodec.h"
 
 #include <png.h>
 

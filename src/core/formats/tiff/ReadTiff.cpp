@@ -1,4 +1,4 @@
-#include "core/formats/ReadTiff.h"
+#include "core/formats/tiff/ReadTiff.h"
 
 #include <algorithm>
 #include <array>
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/ReadTiffTags.h"
-#include "core/formats/RgbSwap.h"
+#include "core/formats/tiff/ReadTiffTags.h"
+#include "core/formats/raster/RgbSwap.h"
 
 namespace ozm {
 

@@ -1,4 +1,4 @@
-#include "core/formats/BmpCodec.h"
+#include "core/formats/raster/BmpCodec.h"
 
 #include <algorithm>
 #include <array>

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "core/LibtiffDecode.h"
-#include "core/formats/Bmp2Tiff.h"
+#include "core/formats/tiff/LibtiffDecode.h"
+#include "core/formats/tiff/Bmp2Tiff.h"
 #include "core/formats/ImgConvertUnit.h"
 #include "support/TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "core/formats/GifCodec.h"
+#include "core/formats/raster/GifCodec.h"
 
 #include <gif_lib.h>
 

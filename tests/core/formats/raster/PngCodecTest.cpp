@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <map>
 
-#include "core/formats/PngCodec.h"
+#include "core/formats/raster/PngCodec.h"
 #include "support/TestSupport.h"
 
 namespace ozm {

@@ -1,4 +1,4 @@
-#include "core/formats/JpegCodec.h"
+#include "core/formats/raster/JpegCodec.h"
 
 // clang-format off
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "core/formats/OutputFile.h"
+#include "core/formats/io/OutputFile.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <string>
 
-#include "core/formats/FileBytes.h"
+#include "core/formats/io/FileBytes.h"
 
 namespace ozm {
 

@@ -1,4 +1,4 @@
-#include "core/formats/ReadTiffTags.h"
+#include "core/formats/tiff/ReadTiffTags.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/FileBytes.h"
+#include "core/formats/io/FileBytes.h"
 
 namespace ozm {
 

@@ -1,4 +1,4 @@
-#include "core/formats/Bmp2Tiff.h"
+#include "core/formats/tiff/Bmp2Tiff.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/formats/RgbSwap.h"
+#include "core/formats/raster/RgbSwap.h"
 
 namespace ozm {
 

@@ -12,6 +12,9 @@
 #include <cstring>
 #include <vector>
 
+#include "core/bitmap/RowsAs24.h"
+#include "core/formats/io/ByteOrder.h"
+
 namespace ozm {
 
 namespace {
@@ -125,7 +128,7 @@ std::uint64_t AnnouncedBlockVisits(std::span<const std::uint8_t> data,
             continue;
         }
         if (marker == 0xD9 || n - pos < 4) break;
-        const std::size_t length = (std::size_t{data[pos + 2]} << 8) | data[pos + 3];
+        const std::size_t length = LoadBe16(data.data() + pos + 2);
         if (marker == 0xDA && length >= 3 && n - pos - 2 >= length) {
             const std::size_t count = data[pos + 4];
             for (std::size_t i = 0; i < count && 3 + 2 * i < length; ++i) {
@@ -265,8 +268,9 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, ProgressMonito
     return true;
 }
 
+// `rows` is the caller's, for the same reason as DecodeInto's buffer.
 bool EncodeFrom(jpeg_compress_struct& cinfo, ErrorManager& err, const Bitmap& bitmap,
-                std::FILE* file, int quality, std::vector<std::uint8_t>& rowBuffer) {
+                std::FILE* file, int quality, RowsAs24& rows) {
     if (setjmp(err.jump)) return false;
     jpeg_create_compress(&cinfo);
     jpeg_stdio_dest(&cinfo, file);
@@ -277,22 +281,11 @@ bool EncodeFrom(jpeg_compress_struct& cinfo, ErrorManager& err, const Bitmap& bi
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    const bool direct = bitmap.BitCount() == 24 || bitmap.BitCount() == 32;
-    if (!direct) rowBuffer.resize(static_cast<std::size_t>(bitmap.Width()) * 3);
+    // 32-bit rows go in as they are (the library skips the fourth byte); 24-bit ones are
+    // handed on by `rows` unchanged.
     while (cinfo.next_scanline < cinfo.image_height) {
         const int y = static_cast<int>(cinfo.next_scanline);
-        JSAMPROW row;
-        if (direct) {
-            row = const_cast<JSAMPROW>(bitmap.Row(y));
-        } else {
-            for (int x = 0; x < bitmap.Width(); ++x) {
-                const RgbQuad q = bitmap.PixelAt(x, y);
-                rowBuffer[3 * static_cast<std::size_t>(x)] = q.blue;
-                rowBuffer[3 * static_cast<std::size_t>(x) + 1] = q.green;
-                rowBuffer[3 * static_cast<std::size_t>(x) + 2] = q.red;
-            }
-            row = rowBuffer.data();
-        }
+        JSAMPROW row = const_cast<JSAMPROW>(bitmap.BitCount() == 32 ? bitmap.Row(y) : rows.Row(y));
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -356,8 +349,8 @@ bool EncodeJpeg(const Bitmap& bitmap, std::FILE* file, int quality) {
     ErrorManager err{};
     InstallErrorManager(err);
     cinfo.err = &err.pub;
-    std::vector<std::uint8_t> rowBuffer;
-    const bool ok = EncodeFrom(cinfo, err, bitmap, file, quality, rowBuffer);
+    RowsAs24 rows(bitmap, ChannelOrder::Bgr);
+    const bool ok = EncodeFrom(cinfo, err, bitmap, file, quality, rows);
     jpeg_destroy_compress(&cinfo);
     return ok;
 }

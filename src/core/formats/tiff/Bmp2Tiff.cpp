@@ -7,7 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/formats/raster/RgbSwap.h"
+#include "core/bitmap/RowsAs24.h"
+#include "core/formats/io/ByteOrder.h"
+#include "core/formats/tiff/TiffTags.h"
 
 namespace ozm {
 
@@ -19,53 +21,87 @@ enum class FileKind { Bilevel, Palette4, Palette8, Rgb };
 enum class RowSource {
     Copy,         // the first row-bytes of each bitmap row, as they are
     ExpandIndex,  // 1- or 4-bit indexes widened to one byte each
-    Bgr24,        // blue, green, red triples to red, green, blue
-    Bgrx32,       // blue, green, red, unused quads to red, green, blue
+    Rgb,          // 16-, 24- or 32-bit pixels as red, green, blue triples
 };
 
 constexpr std::string_view kSoftware = "Vandertool";
-// ASCII values end with a NUL, which the count includes.
 constexpr std::uint32_t kSoftwareBytes = static_cast<std::uint32_t>(kSoftware.size()) + 1;
 // 87.7 dots per inch.
 constexpr std::uint32_t kResolutionNumerator = 877;
 constexpr std::uint32_t kResolutionDenominator = 10;
+constexpr std::uint32_t kRationalBytes = 8;
+// An RGB file's BitsPerSample: three SHORTs, 8 each, stored apart from the entry.
+constexpr std::uint32_t kRgbBitsBytes = 3 * 2;
 
-constexpr std::uint16_t kAscii = 2, kShort = 3, kLong = 4, kRational = 5;
-
-class LittleEndianBytes {
-  public:
-    std::uint32_t Size() const { return static_cast<std::uint32_t>(bytes_.size()); }
-    const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
-
-    void U16(unsigned v) {
-        bytes_.push_back(static_cast<std::uint8_t>(v));
-        bytes_.push_back(static_cast<std::uint8_t>(v >> 8));
-    }
-    void U32(std::uint32_t v) {
-        U16(v & 0xFFFF);
-        U16(v >> 16);
-    }
-    void Text(std::string_view s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
-    // An ASCII value: the characters and the terminating NUL.
-    void Ascii(std::string_view s) {
-        Text(s);
-        bytes_.push_back(0);
-    }
-    // A directory entry; a single SHORT sits in the low two bytes of the 32-bit field.
-    void Entry(unsigned tag, unsigned type, std::uint32_t count, std::uint32_t value) {
-        U16(tag);
-        U16(type);
-        U32(count);
-        U32(value);
-    }
-    void Resolution() {
-        U32(kResolutionNumerator);
-        U32(kResolutionDenominator);
-    }
-
-  private:
-    std::vector<std::uint8_t> bytes_;
+// Where everything goes in the file; all of it is known before the first byte is written,
+// so the file is written front to back in one pass.
+struct Layout {
+    FileKind kind = FileKind::Rgb;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t rowBytes = 0;
+    std::uint32_t stripBytes = 0;
+    unsigned bitsPerSample = 8;
+    // Bits past the width in the last byte of a row are written as 0: the low pixel of an
+    // odd 4-bit row, the low bits of a bilevel row.
+    std::uint8_t lastByteMask = 0xFF;
+    std::uint32_t colors = 0;  // colour map entries; 0 without a map
+    // File offsets.
+    std::uint32_t stripOffset = 0;
+    std::uint32_t xResolution = 0;
+    std::uint32_t yResolution = 0;
+    std::uint32_t software = 0;
+    std::uint32_t directory = 0;
+    std::uint32_t colorMap = 0;
+    std::uint32_t bitsPerSampleOffset = 0;
 };
+
+Layout PlanLayout(const Bitmap& bitmap, FileKind kind) {
+    Layout l;
+    l.kind = kind;
+    l.width = static_cast<std::uint32_t>(bitmap.Width());
+    l.height = static_cast<std::uint32_t>(bitmap.Height());
+    switch (kind) {
+        case FileKind::Bilevel:
+            l.rowBytes = (l.width + 7) / 8;
+            l.bitsPerSample = 1;
+            if (l.width % 8 != 0)
+                l.lastByteMask = static_cast<std::uint8_t>(0xFF << (8 - l.width % 8));
+            break;
+        case FileKind::Palette4:
+            l.rowBytes = (l.width + 1) / 2;
+            l.bitsPerSample = 4;
+            l.colors = 16;
+            if (l.width % 2 != 0) l.lastByteMask = 0xF0;
+            break;
+        case FileKind::Palette8:
+            l.rowBytes = l.width;
+            l.colors = 256;
+            break;
+        case FileKind::Rgb:
+            l.rowBytes = l.width * 3;
+            break;
+    }
+    // At most 2^28 pixels of 3 bytes: every offset below fits in 32 bits.
+    l.stripBytes = l.height * l.rowBytes;
+    // After the header: a bilevel file has its strip first and its resolutions and software
+    // text after it; the others have their colour map or bits per sample, resolutions and
+    // software text first, then the strip. The directory ends the file.
+    std::uint32_t at = kTiffHeaderBytes;
+    const auto place = [&at](std::uint32_t& offset, std::uint32_t bytes) {
+        offset = at;
+        at += bytes;
+    };
+    if (kind == FileKind::Bilevel) place(l.stripOffset, l.stripBytes);
+    if (l.colors != 0) place(l.colorMap, 3 * l.colors * 2);
+    place(l.xResolution, kRationalBytes);
+    place(l.yResolution, kRationalBytes);
+    if (kind == FileKind::Rgb) place(l.bitsPerSampleOffset, kRgbBitsBytes);
+    place(l.software, kSoftwareBytes);
+    if (kind != FileKind::Bilevel) place(l.stripOffset, l.stripBytes);
+    l.directory = at;
+    return l;
+}
 
 bool IsBlackAndWhite(const Bitmap& bitmap) {
     const auto& p = bitmap.Palette();
@@ -76,10 +112,14 @@ bool WriteBytes(std::FILE* file, const std::uint8_t* data, std::size_t size) {
     return size == 0 || std::fwrite(data, 1, size, file) == size;
 }
 
+bool WriteBytes(std::FILE* file, const LittleEndianWriter& bytes) {
+    return WriteBytes(file, bytes.Bytes().data(), bytes.Size());
+}
+
 // Streams the strip: rows top first, each converted into a large buffer that is written
 // whenever it is full, so the disk sees few big writes.
-bool WriteStrip(std::FILE* file, const Bitmap& bitmap, RowSource source, int width,
-                std::size_t rowBytes, std::uint8_t lastByteMask) {
+bool WriteStrip(std::FILE* file, const Bitmap& bitmap, RowSource source, const Layout& l) {
+    const std::size_t rowBytes = l.rowBytes;
     if (rowBytes == 0) return true;
     constexpr std::size_t kChunk = std::size_t{1} << 20;
     const std::size_t rowsPerChunk = std::max<std::size_t>(1, kChunk / rowBytes);
@@ -89,27 +129,20 @@ bool WriteStrip(std::FILE* file, const Bitmap& bitmap, RowSource source, int wid
     } catch (const std::bad_alloc&) {
         return false;
     }
+    const RowsAs24 rgbRows(bitmap, ChannelOrder::Rgb);
     std::size_t filled = 0;
     for (int y = 0; y < bitmap.Height(); ++y) {
-        const std::uint8_t* in = bitmap.Row(y);
         std::uint8_t* out = buffer.data() + filled;
         switch (source) {
             case RowSource::Copy:
-                std::memcpy(out, in, rowBytes);
-                out[rowBytes - 1] &= lastByteMask;
+                std::memcpy(out, bitmap.Row(y), rowBytes);
+                out[rowBytes - 1] &= l.lastByteMask;
                 break;
             case RowSource::ExpandIndex:
-                for (int x = 0; x < width; ++x) out[x] = bitmap.IndexAt(x, y);
+                for (int x = 0; x < bitmap.Width(); ++x) out[x] = bitmap.IndexAt(x, y);
                 break;
-            case RowSource::Bgr24:
-                CopySwappingRedBlue(in, out, static_cast<std::size_t>(width));
-                break;
-            case RowSource::Bgrx32:
-                for (int x = 0; x < width; ++x) {
-                    out[3 * x] = in[4 * x + 2];
-                    out[3 * x + 1] = in[4 * x + 1];
-                    out[3 * x + 2] = in[4 * x];
-                }
+            case RowSource::Rgb:
+                rgbRows.CopyRow(y, out);
                 break;
         }
         filled += rowBytes;
@@ -121,125 +154,94 @@ bool WriteStrip(std::FILE* file, const Bitmap& bitmap, RowSource source, int wid
     return WriteBytes(file, buffer.data(), filled);
 }
 
-bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource source) {
-    const std::uint32_t height = static_cast<std::uint32_t>(bitmap.Height());
-    std::uint32_t width = static_cast<std::uint32_t>(bitmap.Width());
-    std::uint32_t rowBytes = 0;
-    unsigned bitsPerSample = 8;
-    switch (kind) {
-        case FileKind::Bilevel:
-            rowBytes = (width + 7) / 8;
-            bitsPerSample = 1;
-            break;
-        case FileKind::Palette4:
-            rowBytes = (width + 1) / 2;
-            bitsPerSample = 4;
-            break;
-        case FileKind::Palette8:
-            rowBytes = width;
-            break;
-        case FileKind::Rgb:
-            rowBytes = width * 3;
-            break;
-    }
-    // Bits past the width in the last byte of a row are written as 0: the low pixel of an
-    // odd 4-bit row, the low bits of a bilevel row.
-    std::uint8_t lastByteMask = 0xFF;
-    if (kind == FileKind::Bilevel && width % 8 != 0) {
-        lastByteMask = static_cast<std::uint8_t>(0xFF << (8 - width % 8));
-    } else if (kind == FileKind::Palette4 && width % 2 != 0) {
-        lastByteMask = 0xF0;
-    }
-    // At most 2^28 pixels of 3 bytes: every offset below fits in 32 bits.
-    const std::uint32_t stripBytes = height * rowBytes;
-
-    // Everything before the strip goes into `head`, everything after it into `tail`; all
-    // offsets are known beforehand, so the file is written front to back in one pass.
-    LittleEndianBytes head, tail;
-    std::uint32_t stripOffset = 0, xResolution = 0, yResolution = 0, software = 0;
-    std::uint32_t directory = 0, colorMap = 0, bitsPerSampleOffset = 0;
-    const std::uint32_t colors = kind == FileKind::Palette4 ? 16 : 256;
-    switch (kind) {
-        case FileKind::Bilevel:
-            stripOffset = 8;
-            xResolution = stripOffset + stripBytes;
-            yResolution = xResolution + 8;
-            software = yResolution + 8;
-            directory = software + kSoftwareBytes;
-            break;
-        case FileKind::Palette4:
-        case FileKind::Palette8:
-            colorMap = 8;
-            xResolution = colorMap + 3 * colors * 2;
-            yResolution = xResolution + 8;
-            software = yResolution + 8;
-            stripOffset = software + kSoftwareBytes;
-            directory = stripOffset + stripBytes;
-            break;
-        case FileKind::Rgb:
-            xResolution = 8;
-            yResolution = 16;
-            bitsPerSampleOffset = 24;
-            software = 30;
-            stripOffset = software + kSoftwareBytes;
-            directory = stripOffset + stripBytes;
-            break;
-    }
-
-    head.Text("II");
-    head.U16(42);
-    head.U32(directory);
-    // The resolutions and the software string follow the strip in a bilevel file and come
-    // before it in the other kinds.
-    LittleEndianBytes& fixedPieces = kind == FileKind::Bilevel ? tail : head;
-    if (colorMap != 0) {
-        // Each component in the high byte: full intensity is 65280.
-        const auto& palette = bitmap.Palette();
-        for (int channel = 0; channel < 3; ++channel) {
-            for (std::uint32_t i = 0; i < colors; ++i) {
-                const RgbQuad q = i < palette.size() ? palette[i] : RgbQuad{};
-                const std::uint8_t v = channel == 0 ? q.red : channel == 1 ? q.green : q.blue;
-                head.U16(unsigned{v} << 8);
-            }
+// Each component in the high byte: full intensity is 65280. Entries past the palette's end
+// are black.
+void PutColorMap(LittleEndianWriter& out, const Bitmap& bitmap, std::uint32_t colors) {
+    const auto& palette = bitmap.Palette();
+    for (int channel = 0; channel < 3; ++channel) {
+        for (std::uint32_t i = 0; i < colors; ++i) {
+            const RgbQuad q = i < palette.size() ? palette[i] : RgbQuad{};
+            const std::uint8_t v = channel == 0 ? q.red : channel == 1 ? q.green : q.blue;
+            out.U16(unsigned{v} << 8);
         }
     }
-    fixedPieces.Resolution();
-    fixedPieces.Resolution();
-    if (kind == FileKind::Rgb) {
-        head.U16(8);
-        head.U16(8);
-        head.U16(8);
-    }
-    fixedPieces.Ascii(kSoftware);
+}
 
-    const bool rgb = kind == FileKind::Rgb;
-    const bool palette = colorMap != 0;
-    tail.U16(rgb || palette ? 15 : 14);
-    tail.Entry(254, kLong, 1, 0);
-    tail.Entry(256, kShort, 1, width);
-    tail.Entry(257, kShort, 1, height);
+// The directory's entries in tag order, each one 12 bytes; a single SHORT sits in the low
+// two bytes of the 32-bit value field.
+class DirectoryWriter {
+  public:
+    void Entry(std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value) {
+        entries_.U16(tag);
+        entries_.U16(type);
+        entries_.U32(count);
+        entries_.U32(value);
+        ++count_;
+    }
+    // The entry count, the entries and a next-directory offset of 0 (no other directory).
+    void WriteTo(LittleEndianWriter& out) const {
+        out.U16(count_);
+        out.Append(entries_.Bytes());
+        out.U32(0);
+    }
+
+  private:
+    LittleEndianWriter entries_;
+    std::uint16_t count_ = 0;
+};
+
+void PutDirectory(LittleEndianWriter& out, const Layout& l) {
+    const bool rgb = l.kind == FileKind::Rgb;
+    const bool palette = l.colors != 0;
+    DirectoryWriter d;
+    d.Entry(TiffTag::NewSubfileType, TiffType::Long, 1, 0);
+    d.Entry(TiffTag::ImageWidth, TiffType::Short, 1, l.width);
+    d.Entry(TiffTag::ImageLength, TiffType::Short, 1, l.height);
     if (rgb) {
-        tail.Entry(258, kShort, 3, bitsPerSampleOffset);
+        d.Entry(TiffTag::BitsPerSample, TiffType::Short, 3, l.bitsPerSampleOffset);
     } else {
-        tail.Entry(258, kShort, 1, bitsPerSample);
+        d.Entry(TiffTag::BitsPerSample, TiffType::Short, 1, l.bitsPerSample);
     }
-    tail.Entry(259, kShort, 1, 1);
-    tail.Entry(262, kShort, 1, rgb ? 2 : palette ? 3 : 1);
-    tail.Entry(273, kLong, 1, stripOffset);
-    tail.Entry(277, kShort, 1, rgb ? 3 : 1);
-    tail.Entry(278, kLong, 1, height);
-    tail.Entry(279, kLong, 1, stripBytes);
-    tail.Entry(282, kRational, 1, xResolution);
-    tail.Entry(283, kRational, 1, yResolution);
-    if (rgb) tail.Entry(284, kShort, 1, 1);
-    tail.Entry(296, kShort, 1, 2);
-    tail.Entry(305, kAscii, kSoftwareBytes, software);
-    if (palette) tail.Entry(320, kShort, 3 * colors, colorMap);
-    tail.U32(0);
+    d.Entry(TiffTag::Compression, TiffType::Short, 1, kTiffUncompressed);
+    d.Entry(TiffTag::PhotometricInterpretation, TiffType::Short, 1,
+            rgb       ? TiffPhotometric::Rgb
+            : palette ? TiffPhotometric::Palette
+                      : TiffPhotometric::BlackIsZero);
+    d.Entry(TiffTag::StripOffsets, TiffType::Long, 1, l.stripOffset);
+    d.Entry(TiffTag::SamplesPerPixel, TiffType::Short, 1, rgb ? 3 : 1);
+    d.Entry(TiffTag::RowsPerStrip, TiffType::Long, 1, l.height);
+    d.Entry(TiffTag::StripByteCounts, TiffType::Long, 1, l.stripBytes);
+    d.Entry(TiffTag::XResolution, TiffType::Rational, 1, l.xResolution);
+    d.Entry(TiffTag::YResolution, TiffType::Rational, 1, l.yResolution);
+    if (rgb) d.Entry(TiffTag::PlanarConfiguration, TiffType::Short, 1, kTiffChunky);
+    d.Entry(TiffTag::ResolutionUnit, TiffType::Short, 1, kTiffInch);
+    d.Entry(TiffTag::Software, TiffType::Ascii, kSoftwareBytes, l.software);
+    if (palette) d.Entry(TiffTag::ColorMap, TiffType::Short, 3 * l.colors, l.colorMap);
+    d.WriteTo(out);
+}
 
-    return WriteBytes(file, head.Bytes().data(), head.Size()) &&
-           WriteStrip(file, bitmap, source, static_cast<int>(width), rowBytes, lastByteMask) &&
-           WriteBytes(file, tail.Bytes().data(), tail.Size()) && std::fflush(file) == 0;
+bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource source) {
+    const Layout l = PlanLayout(bitmap, kind);
+    // Everything before the strip goes into `head`, everything after it into `tail`, in the
+    // order PlanLayout gave them their offsets.
+    LittleEndianWriter head, tail;
+    head.Text("II");
+    head.U16(kTiffMagic);
+    head.U32(l.directory);
+    LittleEndianWriter& fixedPieces = kind == FileKind::Bilevel ? tail : head;
+    if (l.colors != 0) PutColorMap(head, bitmap, l.colors);
+    for (int i = 0; i < 2; ++i) {  // XResolution, YResolution
+        fixedPieces.U32(kResolutionNumerator);
+        fixedPieces.U32(kResolutionDenominator);
+    }
+    if (kind == FileKind::Rgb) {
+        for (int i = 0; i < 3; ++i) head.U16(8);
+    }
+    fixedPieces.Text(kSoftware);
+    fixedPieces.U8(0);
+    PutDirectory(tail, l);
+    return WriteBytes(file, head) && WriteStrip(file, bitmap, source, l) &&
+           WriteBytes(file, tail) && std::fflush(file) == 0;
 }
 
 }  // namespace
@@ -258,15 +260,10 @@ bool WriteTiffFile(const Bitmap& bitmap, std::FILE* file) {
                 return WriteKind(bitmap, file, FileKind::Palette4, RowSource::Copy);
             case 8:
                 return WriteKind(bitmap, file, FileKind::Palette8, RowSource::Copy);
-            case 16: {
-                Bitmap rgb;
-                if (!ConvertTo24(bitmap, rgb)) return false;
-                return WriteKind(rgb, file, FileKind::Rgb, RowSource::Bgr24);
-            }
+            case 16:
             case 24:
-                return WriteKind(bitmap, file, FileKind::Rgb, RowSource::Bgr24);
             case 32:
-                return WriteKind(bitmap, file, FileKind::Rgb, RowSource::Bgrx32);
+                return WriteKind(bitmap, file, FileKind::Rgb, RowSource::Rgb);
             default:
                 return false;
         }

@@ -176,18 +176,7 @@ bool OutputFile::PlaceUnnamed(const NextNameSource& nextName) {
         Fail(errno);
         return false;
     }
-    for (;;) {
-        if (LinkUnnamed(fd_, target_)) return true;
-        if (errno != EEXIST || !nextName) break;
-        const auto next = nextName();
-        if (!next) {
-            reason_ = "every numbered name is taken";
-            return false;
-        }
-        target_ = *next;
-    }
-    Fail(errno);
-    return false;
+    return PlaceKeeping(nextName, [this] { return LinkUnnamed(fd_, target_); });
 }
 
 bool OutputFile::PlaceNamed(const NextNameSource& nextName) {
@@ -196,8 +185,12 @@ bool OutputFile::PlaceNamed(const NextNameSource& nextName) {
         Fail(errno);
         return false;
     }
+    return PlaceKeeping(nextName, [this] { return RenameNoReplace(temp_, target_); });
+}
+
+bool OutputFile::PlaceKeeping(const NextNameSource& nextName, const std::function<bool()>& place) {
     for (;;) {
-        if (RenameNoReplace(temp_, target_)) return true;
+        if (place()) return true;
         if (errno != EEXIST || !nextName) break;
         const auto next = nextName();
         if (!next) {

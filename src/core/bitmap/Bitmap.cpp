@@ -181,6 +181,14 @@ bool operator==(const Bitmap& a, const Bitmap& b) {
     return true;
 }
 
+void SetGreyPalette(std::vector<RgbQuad>& palette, int levels) {
+    palette.resize(static_cast<std::size_t>(levels));
+    for (int i = 0; i < levels; ++i) {
+        const auto v = static_cast<std::uint8_t>(i * 255 / (levels - 1));
+        palette[static_cast<std::size_t>(i)] = RgbQuad{v, v, v, 0};
+    }
+}
+
 bool ConvertTo24(const Bitmap& src, Bitmap& dst) {
     if (&src == &dst) return ConvertTo24InPlace(dst);
     if (!dst.Create(src.Width(), src.Height(), 24, false)) return false;

@@ -137,11 +137,7 @@ void CopyColorMap(const ColorMapObject* map, Bitmap& out) {
     auto& pal = out.Palette();
     if (!map || map->ColorCount <= 0 || !map->Colors) {
         // A file without any colour table: indexes are shown as greys.
-        pal.resize(256);
-        for (int i = 0; i < 256; ++i) {
-            const auto v = static_cast<std::uint8_t>(i);
-            pal[static_cast<std::size_t>(i)] = RgbQuad{v, v, v, 0};
-        }
+        SetGreyPalette(pal, 256);
         return;
     }
     const int count = std::min(map->ColorCount, 256);

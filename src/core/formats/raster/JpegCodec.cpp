@@ -235,13 +235,7 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, ProgressMonito
         err.stop = Stop::OutOfMemory;
         return false;
     }
-    if (grey) {
-        auto& pal = out.Palette();
-        for (int i = 0; i < 256; ++i) {
-            const auto v = static_cast<std::uint8_t>(i);
-            pal[static_cast<std::size_t>(i)] = RgbQuad{v, v, v, 0};
-        }
-    }
+    if (grey) SetGreyPalette(out.Palette(), 256);
     // Padding bytes are cleared once so that a re-encoded BMP carries no stale memory.
     const std::size_t used = static_cast<std::size_t>(width) * (grey ? 1 : 3);
     if (out.Stride() > used) {

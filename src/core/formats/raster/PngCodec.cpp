@@ -55,15 +55,6 @@ struct DecodeStop {
     png_longjmp(png, 1);
 }
 
-void SetGreyPalette(Bitmap& out, int levels) {
-    auto& pal = out.Palette();
-    pal.resize(static_cast<std::size_t>(levels));
-    for (int i = 0; i < levels; ++i) {
-        const auto v = static_cast<std::uint8_t>(i * 255 / (levels - 1));
-        pal[static_cast<std::size_t>(i)] = RgbQuad{v, v, v, 0};
-    }
-}
-
 // Decoded file rows at 2 bits per pixel widened to the bitmap's 4 bits per pixel.
 void Widen2To4(const std::uint8_t* in, std::uint8_t* out, int width) {
     for (int x = 0; x < width; x += 2) {
@@ -118,7 +109,7 @@ bool DecodeInto(png_structp png, png_infop info, Bitmap& out, std::vector<png_by
             pal[static_cast<std::size_t>(i)] = RgbQuad{plte[i].blue, plte[i].green, plte[i].red, 0};
         }
     } else if (bitCount != 24) {
-        SetGreyPalette(out, 1 << (depth == 16 ? 8 : depth));
+        SetGreyPalette(out.Palette(), 1 << (depth == 16 ? 8 : depth));
     }
 
     rows.resize(height);

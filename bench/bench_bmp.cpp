@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/BmpCodec.h"
+#include "core/formats/raster/BmpCodec.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <random>
 
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/BmpCodec.h"
-#include "core/formats/GifCodec.h"
+#include "core/formats/raster/BmpCodec.h"
+#include "core/formats/raster/GifCodec.h"
 #include "core/formats/ImgConvertUnit.h"
-#include "core/formats/JpegCodec.h"
-#include "core/formats/PngCodec.h"
+#include "core/formats/raster/JpegCodec.h"
+#include "core/formats/raster/PngCodec.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/ImgConvertUnit.h"
-#include "core/formats/ReadTiff.h"
+#include "core/formats/tiff/ReadTiff.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "core/FlatProgressiveJpeg.h"
+#include "core/formats/raster/FlatProgressiveJpeg.h"
 
 namespace {
 

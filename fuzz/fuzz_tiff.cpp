@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/ReadTiff.h"
+#include "core/formats/tiff/ReadTiff.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     ozm::Bitmap bitmap;

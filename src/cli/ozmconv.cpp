@@ -30,7 +30,7 @@
 #include "app/convert/OutputNaming.h"
 #include "app/shell/ProductInfo.h"
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/FileBytes.h"
+#include "core/formats/io/FileBytes.h"
 #include "core/formats/ImageFormats.h"
 #include "core/text/TextRules.h"
 #include "core/transforms/TransformArguments.h"

@@ -36,9 +36,9 @@
 #include "app/shell/ProductInfo.h"
 #include "app/ui/FileListBox.h"
 #include "app/ui/InterfaceTexts.h"
-#include "core/formats/FileBytes.h"
-#include "core/formats/JpegCodec.h"
-#include "core/formats/JpegPreview.h"
+#include "core/formats/io/FileBytes.h"
+#include "core/formats/raster/JpegCodec.h"
+#include "core/formats/raster/JpegPreview.h"
 
 // The button images live in the static library: pulled in by hand, or the linker drops them.
 static void InitButtonImages() { Q_INIT_RESOURCE(images); }

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+#include "core/bitmap/RowsAs24.h"
+
 namespace ozm {
 
 bool IsValidBitCount(int bitCount) {
@@ -179,51 +181,25 @@ bool operator==(const Bitmap& a, const Bitmap& b) {
     return true;
 }
 
+void SetGreyPalette(std::vector<RgbQuad>& palette, int levels) {
+    palette.resize(static_cast<std::size_t>(levels));
+    for (int i = 0; i < levels; ++i) {
+        const auto v = static_cast<std::uint8_t>(i * 255 / (levels - 1));
+        palette[static_cast<std::size_t>(i)] = RgbQuad{v, v, v, 0};
+    }
+}
+
 bool ConvertTo24(const Bitmap& src, Bitmap& dst) {
     if (&src == &dst) return ConvertTo24InPlace(dst);
     if (!dst.Create(src.Width(), src.Height(), 24, false)) return false;
     // A bitmap with a side of 0 has no pixel memory at all.
     if (src.Empty()) return true;
-    const int w = src.Width();
-    // Palette depths look their colours up in a full 256-entry table: indexes past the end of
-    // a short palette read as black.
-    std::array<std::array<std::uint8_t, 3>, 256> colours{};
-    if (src.HasPalette()) {
-        const std::size_t n = std::min<std::size_t>(src.Palette().size(), colours.size());
-        for (std::size_t i = 0; i < n; ++i) {
-            colours[i] = {src.Palette()[i].blue, src.Palette()[i].green, src.Palette()[i].red};
-        }
-    }
+    const std::size_t used = static_cast<std::size_t>(src.Width()) * 3;
+    const RowsAs24 rows(src, ChannelOrder::Bgr);
     for (int y = 0; y < src.Height(); ++y) {
-        std::uint8_t* out = dst.Row(y);
-        const std::uint8_t* in = src.Row(y);
-        switch (src.BitCount()) {
-            case 24:
-                std::memcpy(out, in, static_cast<std::size_t>(w) * 3);
-                break;
-            case 32:
-                for (int x = 0; x < w; ++x) {
-                    out[3 * x] = in[4 * x];
-                    out[3 * x + 1] = in[4 * x + 1];
-                    out[3 * x + 2] = in[4 * x + 2];
-                }
-                break;
-            case 16:
-                for (int x = 0; x < w; ++x) {
-                    const unsigned v = in[2 * x] | (in[2 * x + 1] << 8);
-                    out[3 * x] = Expand5To8(v & 31);
-                    out[3 * x + 1] = Expand5To8((v >> 5) & 31);
-                    out[3 * x + 2] = Expand5To8((v >> 10) & 31);
-                }
-                break;
-            default:
-                for (int x = 0; x < w; ++x) {
-                    std::memcpy(out + 3 * x, colours[src.IndexAt(x, y)].data(), 3);
-                }
-        }
+        rows.CopyRow(y, dst.Row(y));
         // Padding bytes are defined so that written files never carry stale memory.
-        std::memset(out + static_cast<std::size_t>(w) * 3, 0,
-                    dst.Stride() - static_cast<std::size_t>(w) * 3);
+        std::memset(dst.Row(y) + used, 0, dst.Stride() - used);
     }
     return true;
 }

@@ -104,6 +104,10 @@ class Bitmap {
     std::vector<RgbQuad> palette_;
 };
 
+// Makes `palette` `levels` (2 to 256) greys from black to white, evenly spaced: entry i is
+// i * 255 / (levels - 1). A palette that already has that many entries is not reallocated.
+void SetGreyPalette(std::vector<RgbQuad>& palette, int levels);
+
 // Brings any depth to 24 bits per pixel. `dst` may be `src`'s own object only through
 // ConvertTo24InPlace. Returns false when memory cannot be had.
 bool ConvertTo24(const Bitmap& src, Bitmap& dst);

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <span>
 
-#include "core/formats/Bmp2Tiff.h"
-#include "core/formats/BmpCodec.h"
-#include "core/formats/FileBytes.h"
-#include "core/formats/GifCodec.h"
+#include "core/formats/tiff/Bmp2Tiff.h"
+#include "core/formats/raster/BmpCodec.h"
+#include "core/formats/io/FileBytes.h"
+#include "core/formats/raster/GifCodec.h"
 #include "core/formats/ImgConvertUnit.h"
-#include "core/formats/JpegCodec.h"
-#include "core/formats/PngCodec.h"
-#include "core/formats/ReadTiff.h"
+#include "core/formats/raster/JpegCodec.h"
+#include "core/formats/raster/PngCodec.h"
+#include "core/formats/tiff/ReadTiff.h"
 #include "core/formats/metafile/ozmEmfUnit.h"
 #include "core/text/TextRules.h"
 

@@ -4,7 +4,7 @@
 #include <new>
 #include <string_view>
 
-#include "core/formats/OutputFile.h"
+#include "core/formats/io/OutputFile.h"
 #include "core/text/TextRules.h"
 
 namespace ozm {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/BmpCodec.h"
+#include "core/formats/raster/BmpCodec.h"
 #include "core/formats/metafile/MetafileRecords.h"
 
 namespace ozm::metafile {

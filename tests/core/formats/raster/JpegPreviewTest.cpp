@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "core/FlatProgressiveJpeg.h"
-#include "core/formats/JpegCodec.h"
-#include "core/formats/JpegPreview.h"
+#include "core/formats/raster/FlatProgressiveJpeg.h"
+#include "core/formats/raster/JpegCodec.h"
+#include "core/formats/raster/JpegPreview.h"
 #include "support/TestSupport.h"
 
 namespace ozm {

@@ -1,6 +1,7 @@
 #pragma once
-// The one conversion between TIFF's red, green, blue samples and the bitmap's blue, green,
-// red bytes, done where it costs least: both directions are a copy with a byte exchange.
+// The one conversion between the red, green, blue samples of files (TIFF strips, rows handed
+// to encoders) and the bitmap's blue, green, red bytes, done where it costs least: both
+// directions are a copy with a byte exchange.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "core/formats/JpegPreview.h"
+#include "core/formats/raster/JpegPreview.h"
 
 // clang-format off
 #include <cstdio>

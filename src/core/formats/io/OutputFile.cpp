@@ -1,4 +1,4 @@
-#include "core/formats/OutputFile.h"
+#include "core/formats/io/OutputFile.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <string>
 
-#include "core/formats/FileBytes.h"
+#include "core/formats/io/FileBytes.h"
 
 namespace ozm {
 
@@ -176,14 +176,21 @@ bool OutputFile::PlaceUnnamed(const NextNameSource& nextName) {
         Fail(errno);
         return false;
     }
-    return PlaceKeeping([this](const std::filesystem::path& to) { return LinkUnnamed(fd_, to); },
-                        nextName);
+    return PlaceKeeping(nextName, [this] { return LinkUnnamed(fd_, target_); });
 }
 
-bool OutputFile::PlaceKeeping(const std::function<bool(const std::filesystem::path&)>& place,
-                              const NextNameSource& nextName) {
+bool OutputFile::PlaceNamed(const NextNameSource& nextName) {
+    if (mode_ == ExistingFile::Replace) {
+        if (::rename(temp_.c_str(), target_.c_str()) == 0) return true;
+        Fail(errno);
+        return false;
+    }
+    return PlaceKeeping(nextName, [this] { return RenameNoReplace(temp_, target_); });
+}
+
+bool OutputFile::PlaceKeeping(const NextNameSource& nextName, const std::function<bool()>& place) {
     for (;;) {
-        if (place(target_)) return true;
+        if (place()) return true;
         if (errno != EEXIST || !nextName) break;
         const auto next = nextName();
         if (!next) {
@@ -194,16 +201,6 @@ bool OutputFile::PlaceKeeping(const std::function<bool(const std::filesystem::pa
     }
     Fail(errno);
     return false;
-}
-
-bool OutputFile::PlaceNamed(const NextNameSource& nextName) {
-    if (mode_ == ExistingFile::Replace) {
-        if (::rename(temp_.c_str(), target_.c_str()) == 0) return true;
-        Fail(errno);
-        return false;
-    }
-    return PlaceKeeping(
-        [this](const std::filesystem::path& to) { return RenameNoReplace(temp_, to); }, nextName);
 }
 
 bool OutputFile::Flush() {

@@ -1,4 +1,4 @@
-#include "core/formats/GifCodec.h"
+#include "core/formats/raster/GifCodec.h"
 
 #include <gif_lib.h>
 
@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include "core/bitmap/RowsAs24.h"
 
 namespace ozm {
 
@@ -135,11 +137,7 @@ void CopyColorMap(const ColorMapObject* map, Bitmap& out) {
     auto& pal = out.Palette();
     if (!map || map->ColorCount <= 0 || !map->Colors) {
         // A file without any colour table: indexes are shown as greys.
-        pal.resize(256);
-        for (int i = 0; i < 256; ++i) {
-            const auto v = static_cast<std::uint8_t>(i);
-            pal[static_cast<std::size_t>(i)] = RgbQuad{v, v, v, 0};
-        }
+        SetGreyPalette(pal, 256);
         return;
     }
     const int count = std::min(map->ColorCount, 256);
@@ -161,6 +159,20 @@ std::vector<int> InterlacedRowOrder(int height) {
         for (int y = kStart[pass]; y < height; y += kStep[pass]) order.push_back(y);
     }
     return order;
+}
+
+// Palette indexes of row y of a 1-, 4- or 8-bit bitmap, one per pixel.
+void IndexRow(const Bitmap& bitmap, int y, GifPixelType* out) {
+    if (bitmap.BitCount() == 8) {
+        std::memcpy(out, bitmap.Row(y), static_cast<std::size_t>(bitmap.Width()));
+        return;
+    }
+    for (int x = 0; x < bitmap.Width(); ++x) out[x] = bitmap.IndexAt(x, y);
+}
+
+// 3-byte blue, green, red pixels to their index in the fixed 216-colour table.
+void WebSafeRow(const std::uint8_t* bgr, int width, GifPixelType* out) {
+    for (int x = 0; x < width; ++x, bgr += 3) out[x] = WebSafeIndex(bgr[2], bgr[1], bgr[0]);
 }
 
 }  // namespace
@@ -282,37 +294,15 @@ bool EncodeGif(const Bitmap& bitmap, std::FILE* file) {
         GifFreeMapObject(map);
         return false;
     }
-    std::uint8_t level[256];
-    for (int v = 0; v < 256; ++v) level[v] = static_cast<std::uint8_t>((v + 3) / 51);
     std::vector<GifPixelType> line(static_cast<std::size_t>(width));
+    RowsAs24 rows(bitmap, ChannelOrder::Bgr);
     bool ok = EGifPutScreenDesc(gif, width, height, 8, 0, map) != GIF_ERROR &&
               EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) != GIF_ERROR;
     for (int y = 0; ok && y < height; ++y) {
-        const std::uint8_t* row = bitmap.Row(y);
-        switch (bitmap.BitCount()) {
-            case 8:
-                std::memcpy(line.data(), row, static_cast<std::size_t>(width));
-                break;
-            case 1:
-            case 4:
-                for (int x = 0; x < width; ++x)
-                    line[static_cast<std::size_t>(x)] = bitmap.IndexAt(x, y);
-                break;
-            case 24:
-            case 32: {
-                const int step = bitmap.BitCount() / 8;
-                for (int x = 0; x < width; ++x) {
-                    const std::uint8_t* p = row + static_cast<std::size_t>(x) * step;
-                    line[static_cast<std::size_t>(x)] =
-                        static_cast<GifPixelType>(36 * level[p[2]] + 6 * level[p[1]] + level[p[0]]);
-                }
-                break;
-            }
-            default:
-                for (int x = 0; x < width; ++x) {
-                    const RgbQuad q = bitmap.PixelAt(x, y);
-                    line[static_cast<std::size_t>(x)] = WebSafeIndex(q.red, q.green, q.blue);
-                }
+        if (bitmap.HasPalette()) {
+            IndexRow(bitmap, y, line.data());
+        } else {
+            WebSafeRow(rows.Row(y), width, line.data());
         }
         ok = EGifPutLine(gif, line.data(), width) != GIF_ERROR;
     }

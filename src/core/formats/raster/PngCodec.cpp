@@ -1,4 +1,4 @@
-#include "core/formats/PngCodec.h"
+#include "core/formats/raster/PngCodec.h"
 
 #include <png.h>
 
@@ -7,6 +7,8 @@
 #include <csetjmp>
 #include <cstring>
 #include <vector>
+
+#include "core/bitmap/RowsAs24.h"
 
 namespace ozm {
 
@@ -51,15 +53,6 @@ struct DecodeStop {
         std::strncpy(stop->message, message, sizeof stop->message - 1);
     }
     png_longjmp(png, 1);
-}
-
-void SetGreyPalette(Bitmap& out, int levels) {
-    auto& pal = out.Palette();
-    pal.resize(static_cast<std::size_t>(levels));
-    for (int i = 0; i < levels; ++i) {
-        const auto v = static_cast<std::uint8_t>(i * 255 / (levels - 1));
-        pal[static_cast<std::size_t>(i)] = RgbQuad{v, v, v, 0};
-    }
 }
 
 // Decoded file rows at 2 bits per pixel widened to the bitmap's 4 bits per pixel.
@@ -116,7 +109,7 @@ bool DecodeInto(png_structp png, png_infop info, Bitmap& out, std::vector<png_by
             pal[static_cast<std::size_t>(i)] = RgbQuad{plte[i].blue, plte[i].green, plte[i].red, 0};
         }
     } else if (bitCount != 24) {
-        SetGreyPalette(out, 1 << (depth == 16 ? 8 : depth));
+        SetGreyPalette(out.Palette(), 1 << (depth == 16 ? 8 : depth));
     }
 
     rows.resize(height);
@@ -138,8 +131,7 @@ bool DecodeInto(png_structp png, png_infop info, Bitmap& out, std::vector<png_by
 }
 
 bool EncodeFrom(png_structp png, png_infop info, const Bitmap& bitmap, std::FILE* file,
-                std::uint8_t filterSet, std::vector<png_color>& plte,
-                std::vector<std::uint8_t>& rowBuffer) {
+                std::uint8_t filterSet, std::vector<png_color>& plte, RowsAs24& rows) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_write_fn(png, file, WriteToFile, FlushFile);
     const int width = bitmap.Width();
@@ -161,20 +153,9 @@ bool EncodeFrom(png_structp png, png_infop info, const Bitmap& bitmap, std::FILE
         png_set_bgr(png);
         png_set_filler(png, 0, PNG_FILLER_AFTER);
     }
+    // Palette, 24- and 32-bit rows go in as they are; 16-bit ones through `rows`.
     const bool direct = palette || bitCount == 24 || bitCount == 32;
-    for (int y = 0; y < height; ++y) {
-        if (direct) {
-            png_write_row(png, bitmap.Row(y));
-            continue;
-        }
-        for (int x = 0; x < width; ++x) {
-            const RgbQuad q = bitmap.PixelAt(x, y);
-            rowBuffer[3 * static_cast<std::size_t>(x)] = q.red;
-            rowBuffer[3 * static_cast<std::size_t>(x) + 1] = q.green;
-            rowBuffer[3 * static_cast<std::size_t>(x) + 2] = q.blue;
-        }
-        png_write_row(png, rowBuffer.data());
-    }
+    for (int y = 0; y < height; ++y) png_write_row(png, direct ? bitmap.Row(y) : rows.Row(y));
     png_write_end(png, info);
     return true;
 }
@@ -252,7 +233,7 @@ bool DecodePng(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
 bool EncodePng(const Bitmap& bitmap, std::FILE* file, std::uint8_t filterSet) {
     if (bitmap.Empty()) return false;
     std::vector<png_color> plte;
-    std::vector<std::uint8_t> rowBuffer;
+    RowsAs24 rows(bitmap, ChannelOrder::Rgb);
     if (bitmap.HasPalette()) {
         const auto& pal = bitmap.Palette();
         std::size_t count = pal.size();
@@ -263,8 +244,6 @@ bool EncodePng(const Bitmap& bitmap, std::FILE* file, std::uint8_t filterSet) {
         for (std::size_t i = 0; i < pal.size() && i < count; ++i) {
             plte[i] = png_color{pal[i].red, pal[i].green, pal[i].blue};
         }
-    } else if (bitmap.BitCount() != 24 && bitmap.BitCount() != 32) {
-        rowBuffer.resize(static_cast<std::size_t>(bitmap.Width()) * 3);
     }
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorJump, SilentWarning);
@@ -274,7 +253,7 @@ bool EncodePng(const Bitmap& bitmap, std::FILE* file, std::uint8_t filterSet) {
         png_destroy_write_struct(&png, nullptr);
         return false;
     }
-    const bool ok = EncodeFrom(png, info, bitmap, file, filterSet, plte, rowBuffer);
+    const bool ok = EncodeFrom(png, info, bitmap, file, filterSet, plte, rows);
     png_destroy_write_struct(&png, &info);
     return ok;
 }

@@ -54,10 +54,9 @@ class OutputFile {
     bool WrapDescriptor();
     bool PlaceUnnamed(const NextNameSource& nextName);
     bool PlaceNamed(const NextNameSource& nextName);
-    // Puts the file in place under target_ with `place`, which fails with EEXIST when the name
-    // is taken; then tries the names `nextName` gives.
-    bool PlaceKeeping(const std::function<bool(const std::filesystem::path&)>& place,
-                      const NextNameSource& nextName);
+    // Tries `place` (which puts the file at target_ without replacing anything, errno set on
+    // failure) under target_ and then under each name `nextName` gives while the name is taken.
+    bool PlaceKeeping(const NextNameSource& nextName, const std::function<bool()>& place);
     void Fail(int error);
     void Discard();
 

@@ -22,7 +22,7 @@
 #include <string>
 
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/FileBytes.h"
+#include "core/formats/io/FileBytes.h"
 
 namespace ozm {
 

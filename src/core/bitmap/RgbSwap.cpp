@@ -1,4 +1,4 @@
-#include "core/formats/RgbSwap.h"
+#include "core/bitmap/RgbSwap.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

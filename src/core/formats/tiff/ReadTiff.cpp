@@ -1,4 +1,4 @@
-#include "core/formats/ReadTiff.h"
+#include "core/formats/tiff/ReadTiff.h"
 
 #include <algorithm>
 #include <array>
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/ReadTiffTags.h"
-#include "core/formats/RgbSwap.h"
+#include "core/bitmap/RgbSwap.h"
+#include "core/formats/tiff/ReadTiffTags.h"
 
 namespace ozm {
 
@@ -151,7 +151,7 @@ Outcome TiffDecoder::Decode(const TGraphicTiff& dir, Kind kind, std::uint32_t ph
     }
     const TiffEntry* compression = dir.FindEntry(TiffTag::Compression);
     if (!compression) return Skip(kNoCompression, kWhyMissingTag);
-    if (compression->value != 1) {
+    if (compression->value != kTiffUncompressed) {
         switch (kind) {
             case Kind::Bilevel:
                 return Skip(kCompressedBilevel, kWhyCompressed);
@@ -171,7 +171,7 @@ Outcome TiffDecoder::Decode(const TGraphicTiff& dir, Kind kind, std::uint32_t ph
 
 std::optional<Outcome> TiffDecoder::ReadKindTags(const TGraphicTiff& dir, Kind kind,
                                                  std::uint32_t photometric, int& bitCount) {
-    const bool blackIsZero = photometric == 1;
+    const bool blackIsZero = photometric == TiffPhotometric::BlackIsZero;
     if (kind == Kind::Bilevel) {
         bitCount = 1;
         palette_.SetGrey(0, blackIsZero ? 0 : 255);
@@ -245,7 +245,7 @@ std::optional<Outcome> TiffDecoder::CheckSampleLayout(const TGraphicTiff& dir, K
     if (kind == Kind::Rgb) {
         if (samplesPerPixel != 3) return Skip(kRgbSamplesPerPixel, kWhyPixelFormat);
         const TiffEntry* planar = dir.FindEntry(TiffTag::PlanarConfiguration);
-        if (planar && planar->value != 1) return Skip(kPlanar, kWhyPixelFormat);
+        if (planar && planar->value != kTiffChunky) return Skip(kPlanar, kWhyPixelFormat);
     } else if (samplesPerPixel != 1) {
         return Skip(kSamplesPerPixel, kWhyPixelFormat);
     }
@@ -357,13 +357,13 @@ bool DecodeDirectories(const TFileTiff& file, Bitmap& out, const MessageCallback
             Refuse(reason, kWhyMissingTag);
             break;
         }
-        if (photometric->value > 3) {
+        if (photometric->value > TiffPhotometric::Palette) {
             if (onMessage) onMessage(kBadPhotometric + std::to_string(photometric->value));
             Refuse(reason, kWhyPixelFormat);
             break;
         }
         Kind kind = Kind::Rgb;
-        if (photometric->value <= 1) {
+        if (photometric->value <= TiffPhotometric::BlackIsZero) {
             const TiffEntry* bits = dir.FindEntry(TiffTag::BitsPerSample);
             if (!bits || bits->value == 1) {
                 kind = Kind::Bilevel;
@@ -373,7 +373,7 @@ bool DecodeDirectories(const TFileTiff& file, Bitmap& out, const MessageCallback
                 Refuse(reason, kWhyPixelFormat);
                 continue;
             }
-        } else if (photometric->value == 3) {
+        } else if (photometric->value == TiffPhotometric::Palette) {
             kind = Kind::Palette;
         }
         switch (decoder.Decode(dir, kind, photometric->value)) {

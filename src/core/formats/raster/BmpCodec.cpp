@@ -1,4 +1,4 @@
-#include "core/formats/BmpCodec.h"
+#include "core/formats/raster/BmpCodec.h"
 
 #include <algorithm>
 #include <array>
@@ -6,6 +6,8 @@
 #include <cstring>
 #include <optional>
 #include <vector>
+
+#include "core/formats/io/ByteOrder.h"
 
 namespace ozm {
 
@@ -26,23 +28,6 @@ constexpr std::size_t kCoreHeaderSize = 12;
 constexpr std::size_t kInfoHeaderSize = 40;
 // Written files carry 96 dots per inch, the reference resolution of the rest of the program.
 constexpr std::int32_t kPixelsPerMetre96Dpi = 3780;
-
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-
-std::uint32_t U32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void Put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t v) {
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
 
 // What the info header says, checked for consistency but not yet against the pixel data.
 struct DibHeader {
@@ -69,23 +54,25 @@ std::optional<DibHeader> ParseHeader(std::span<const std::uint8_t> info, std::st
         return std::nullopt;
     };
     if (info.size() < 4) return refuse("truncated image data");
-    const std::uint32_t size = U32(info.data());
+    const std::uint32_t size = LoadLe32(info.data());
     if (size > info.size()) return refuse("truncated image data");
     const std::uint8_t* p = info.data();
     DibHeader h;
     std::int64_t rawHeight = 0;
     std::uint32_t clrUsed = 0;
     if (size == kCoreHeaderSize) {
-        h.width = U16(p + 4);
-        rawHeight = U16(p + 6);
-        h.bitCount = U16(p + 10);
+        h.width = LoadLe16(p + 4);
+        rawHeight = LoadLe16(p + 6);
+        h.bitCount = LoadLe16(p + 10);
         h.entrySize = 3;
     } else if (size >= 16) {
         const bool os2 = size <= 64 && size != 40 && size != 52 && size != 56;
-        auto field = [&](std::size_t offset) { return offset + 4 <= size ? U32(p + offset) : 0u; };
-        h.width = static_cast<std::int32_t>(U32(p + 4));
-        rawHeight = static_cast<std::int32_t>(U32(p + 8));
-        h.bitCount = U16(p + 14);
+        auto field = [&](std::size_t offset) {
+            return offset + 4 <= size ? LoadLe32(p + offset) : 0u;
+        };
+        h.width = static_cast<std::int32_t>(LoadLe32(p + 4));
+        rawHeight = static_cast<std::int32_t>(LoadLe32(p + 8));
+        h.bitCount = LoadLe16(p + 14);
         h.compression = field(16);
         clrUsed = field(32);
         if (os2 && h.compression > kBiRle4) h.compression = kUnsupported;
@@ -114,13 +101,13 @@ std::optional<DibHeader> ParseHeader(std::span<const std::uint8_t> info, std::st
         case kBiAlphaBitfields: {
             if (h.bitCount != 16 && h.bitCount != 32) return refuse("damaged BMP header");
             if (size >= 52) {
-                for (std::size_t i = 0; i < 3; ++i) h.masks[i] = U32(p + 40 + 4 * i);
+                for (std::size_t i = 0; i < 3; ++i) h.masks[i] = LoadLe32(p + 40 + 4 * i);
             } else {
                 // A 40-byte header is followed by the masks (the alpha mask too for the alpha
                 // code); the colour table comes after them.
                 const std::size_t maskBytes = h.compression == kBiBitfields ? 12 : 16;
                 if (info.size() < size + maskBytes) return refuse("truncated image data");
-                for (std::size_t i = 0; i < 3; ++i) h.masks[i] = U32(p + size + 4 * i);
+                for (std::size_t i = 0; i < 3; ++i) h.masks[i] = LoadLe32(p + size + 4 * i);
                 h.tableOffset = size + maskBytes;
             }
             break;
@@ -269,7 +256,7 @@ void BitfieldRowsTo24(const RowSource& src, const std::array<Channel, 3>& ch, Bi
         const std::uint8_t* in = src.Row(y);
         std::uint8_t* out = bmp.Row(y);
         for (int x = 0; x < w; ++x, in += Bytes, out += 3) {
-            const std::uint32_t px = Bytes == 2 ? U16(in) : U32(in);
+            const std::uint32_t px = Bytes == 2 ? LoadLe16(in) : LoadLe32(in);
             out[0] = ch[2](px);
             out[1] = ch[1](px);
             out[2] = ch[0](px);
@@ -505,7 +492,7 @@ std::uint64_t PixelDataStart(std::span<const std::uint8_t> data, const DibHeader
                              std::uint64_t fileSize) {
     const std::uint64_t tableStart = kFileHeaderSize + h.tableOffset;
     const std::uint64_t tableEnd = tableStart + h.tableEntries * h.entrySize;
-    const std::uint64_t offBits = U32(data.data() + 10);
+    const std::uint64_t offBits = LoadLe32(data.data() + 10);
     return offBits >= tableStart && offBits < fileSize ? offBits : tableEnd;
 }
 
@@ -514,7 +501,7 @@ std::uint64_t BmpUsefulBytes(std::span<const std::uint8_t> head, std::uint64_t f
     const auto info = head.subspan(kFileHeaderSize);
     // The header and any masks after it must lie in `head` (or `head` be the whole file) for
     // its verdict to stand for the whole file.
-    const std::uint64_t headerEnd = std::uint64_t{U32(info.data())} + 16;
+    const std::uint64_t headerEnd = std::uint64_t{LoadLe32(info.data())} + 16;
     if (headerEnd > info.size() && head.size() < fileSize) return fileSize;
     const auto h = ParseHeader(info, nullptr);
     if (!h) return head.size();  // refused whatever follows
@@ -540,7 +527,7 @@ bool DecodeBmp(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
     if (!h) return false;
     // A colour table ends at bfOffBits at the latest when the pixels start there.
     const std::uint64_t tableStart = kFileHeaderSize + h->tableOffset;
-    const std::uint64_t offBits = U32(data.data() + 10);
+    const std::uint64_t offBits = LoadLe32(data.data() + 10);
     const std::uint64_t bitsStart = PixelDataStart(data, *h, data.size());
     std::size_t paletteEntries = h->paletteEntries;
     if (bitsStart == offBits) {
@@ -579,19 +566,19 @@ bool EncodeBmp(const Bitmap& bitmap, std::FILE* file) {
     std::uint8_t* p = head.data();
     p[0] = 'B';
     p[1] = 'M';
-    Put32(p + 2, static_cast<std::uint32_t>(fileSize));
-    Put32(p + 10, static_cast<std::uint32_t>(offBits));
+    StoreLe32(p + 2, static_cast<std::uint32_t>(fileSize));
+    StoreLe32(p + 10, static_cast<std::uint32_t>(offBits));
     p += kFileHeaderSize;
-    Put32(p, kInfoHeaderSize);
-    Put32(p + 4, static_cast<std::uint32_t>(w));
-    Put32(p + 8, static_cast<std::uint32_t>(ht));  // positive: rows bottom-up
-    Put16(p + 12, 1);
-    Put16(p + 14, static_cast<std::uint32_t>(bitCount));
-    Put32(p + 16, kBiRgb);
-    Put32(p + 20, static_cast<std::uint32_t>(imageSize));
-    Put32(p + 24, kPixelsPerMetre96Dpi);
-    Put32(p + 28, kPixelsPerMetre96Dpi);
-    Put32(p + 32, static_cast<std::uint32_t>(palette.size()));
+    StoreLe32(p, kInfoHeaderSize);
+    StoreLe32(p + 4, static_cast<std::uint32_t>(w));
+    StoreLe32(p + 8, static_cast<std::uint32_t>(ht));  // positive: rows bottom-up
+    StoreLe16(p + 12, 1);
+    StoreLe16(p + 14, static_cast<std::uint32_t>(bitCount));
+    StoreLe32(p + 16, kBiRgb);
+    StoreLe32(p + 20, static_cast<std::uint32_t>(imageSize));
+    StoreLe32(p + 24, kPixelsPerMetre96Dpi);
+    StoreLe32(p + 28, kPixelsPerMetre96Dpi);
+    StoreLe32(p + 32, static_cast<std::uint32_t>(palette.size()));
     p += kInfoHeaderSize;
     for (const RgbQuad& q : palette) {
         p[0] = q.blue;

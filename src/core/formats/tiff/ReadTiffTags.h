@@ -11,29 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "core/formats/tiff/TiffTags.h"
+
 namespace ozm {
-
-namespace TiffTag {
-inline constexpr std::uint16_t ImageWidth = 256;
-inline constexpr std::uint16_t ImageLength = 257;
-inline constexpr std::uint16_t BitsPerSample = 258;
-inline constexpr std::uint16_t Compression = 259;
-inline constexpr std::uint16_t PhotometricInterpretation = 262;
-inline constexpr std::uint16_t StripOffsets = 273;
-inline constexpr std::uint16_t SamplesPerPixel = 277;
-inline constexpr std::uint16_t RowsPerStrip = 278;
-inline constexpr std::uint16_t StripByteCounts = 279;
-inline constexpr std::uint16_t PlanarConfiguration = 284;
-inline constexpr std::uint16_t ColorMap = 320;
-}  // namespace TiffTag
-
-namespace TiffType {
-inline constexpr std::uint16_t Byte = 1;
-inline constexpr std::uint16_t Ascii = 2;
-inline constexpr std::uint16_t Short = 3;
-inline constexpr std::uint16_t Long = 4;
-inline constexpr std::uint16_t Rational = 5;
-}  // namespace TiffType
 
 // One 12-byte directory entry, in host order. `value` is the entry's single value when the
 // value field holds one (BYTE, SHORT or LONG data that fits the field: its first value), and

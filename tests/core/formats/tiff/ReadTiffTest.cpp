@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "core/LibtiffDecode.h"
+#include "core/formats/tiff/LibtiffDecode.h"
 #include "core/formats/ImgConvertUnit.h"
-#include "core/formats/ReadTiff.h"
-#include "core/formats/ReadTiffTags.h"
+#include "core/formats/tiff/ReadTiff.h"
+#include "core/formats/tiff/ReadTiffTags.h"
 #include "support/TestSupport.h"
 
 namespace ozm::test {

@@ -1,4 +1,4 @@
-#include "core/formats/FileBytes.h"
+#include "core/formats/io/FileBytes.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

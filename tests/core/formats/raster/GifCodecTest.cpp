@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "core/formats/GifCodec.h"
+#include "core/formats/raster/GifCodec.h"
 #include "support/TestSupport.h"
 
 namespace ozm {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <map>
 
-#include "core/formats/PngCodec.h"
+#include "core/formats/raster/PngCodec.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -51,6 +51,18 @@ PngChunks ParseChunks(const std::vector<std::uint8_t>& png) {
         pos += 12 + len;
     }
     return c;
+}
+
+// The file with IHDR's width and height replaced and its CRC fixed up.
+std::vector<std::uint8_t> WithHeaderSize(std::vector<std::uint8_t> png, std::uint32_t width,
+                                         std::uint32_t height) {
+    for (int i = 0; i < 4; ++i) {
+        png[16 + i] = static_cast<std::uint8_t>(width >> (24 - 8 * i));
+        png[20 + i] = static_cast<std::uint8_t>(height >> (24 - 8 * i));
+    }
+    const uLong crc = crc32(0, png.data() + 12, 17);
+    for (int i = 0; i < 4; ++i) png[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    return png;
 }
 
 TEST(PngCodec, RealFilesDecodeLikeTheSecondDecoderAtTheRightDepth) {
@@ -134,12 +146,7 @@ TEST(PngCodec, DamagedFilesAreRefused) {
     noHeader[12] = 'X';
     EXPECT_FALSE(DecodePng(noHeader, bmp));
     // An IHDR of 100000 x 100000 (CRC fixed up) is refused before pixel memory is taken.
-    auto huge = good;
-    const std::uint8_t big[4] = {0x00, 0x01, 0x86, 0xA0};
-    std::copy(big, big + 4, huge.begin() + 16);
-    std::copy(big, big + 4, huge.begin() + 20);
-    const uLong crc = crc32(0, huge.data() + 12, 17);
-    for (int i = 0; i < 4; ++i) huge[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    const auto huge = WithHeaderSize(good, 100000, 100000);
     EXPECT_FALSE(DecodePng(huge, bmp));
     EXPECT_FALSE(DecodePng(ReadAll(DataFile("jpeg/grey.jpg")), bmp));
 }
@@ -227,12 +234,7 @@ TEST(PngCodec, RefusalsSayWhy) {
     EXPECT_FALSE(DecodePng(std::span(good).first(good.size() - 40), bmp, &why));
     EXPECT_EQ(why, "truncated image data");
     // 100000 x 100000 pixels: our limit speaks, not the library's million-pixel side limit.
-    auto huge = good;
-    const std::uint8_t big[4] = {0x00, 0x01, 0x86, 0xA0};
-    std::copy(big, big + 4, huge.begin() + 16);
-    std::copy(big, big + 4, huge.begin() + 20);
-    const uLong crc = crc32(0, huge.data() + 12, 17);
-    for (int i = 0; i < 4; ++i) huge[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    const auto huge = WithHeaderSize(good, 100000, 100000);
     why.clear();
     EXPECT_FALSE(DecodePng(huge, bmp, &why));
     EXPECT_EQ(why, ImageSizeReason(100000, 100000));

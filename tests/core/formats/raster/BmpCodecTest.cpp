@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/BmpCodec.h"
+#include "core/formats/raster/BmpCodec.h"
 #include "core/formats/ImgConvertUnit.h"
 #include "support/TestSupport.h"
 

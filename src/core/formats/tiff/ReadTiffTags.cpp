@@ -1,4 +1,4 @@
-#include "core/formats/ReadTiffTags.h"
+#include "core/formats/tiff/ReadTiffTags.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,8 @@
 #include <cstring>
 
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/FileBytes.h"
+#include "core/formats/io/ByteOrder.h"
+#include "core/formats/io/FileBytes.h"
 
 namespace ozm {
 
@@ -31,20 +32,6 @@ unsigned ValueSize(std::uint16_t type) {
 
 // Strip tables of more values than this cannot be counted in 16 bits.
 constexpr std::uint32_t kMaxStrips = 65535;
-
-std::uint16_t Get16(const std::uint8_t* p, bool littleEndian) {
-    return littleEndian ? static_cast<std::uint16_t>(p[0] | (p[1] << 8))
-                        : static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
-
-std::uint32_t Get32(const std::uint8_t* p, bool littleEndian) {
-    if (littleEndian) {
-        return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-               (std::uint32_t{p[3]} << 24);
-    }
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           std::uint32_t{p[3]};
-}
 
 }  // namespace
 
@@ -69,32 +56,32 @@ void TGraphicTiff::Read(std::uint32_t offset) {
         return;
     }
     const std::uint64_t first = std::uint64_t{offset} + 2;
-    const std::uint64_t after = first + std::uint64_t{*count} * 12;
+    const std::uint64_t after = first + std::uint64_t{*count} * kTiffEntryBytes;
     if (after > file.FileSize()) {
         broken_ = true;
         return;
     }
-    std::vector<std::uint8_t> raw(std::size_t{*count} * 12);
+    std::vector<std::uint8_t> raw(std::size_t{*count} * kTiffEntryBytes);
     if (!file.ReadAt(first, raw.data(), raw.size())) {
         broken_ = true;
         return;
     }
     entries_.resize(*count);
     for (std::uint32_t i = 0; i < *count; ++i) {
-        const std::uint8_t* p = raw.data() + 12 * i;
+        const std::uint8_t* p = raw.data() + kTiffEntryBytes * i;
         TiffEntry& e = entries_[i];
-        e.tag = Get16(p, le);
-        e.type = Get16(p + 2, le);
-        e.count = Get32(p + 4, le);
-        e.fieldOffset = static_cast<std::uint32_t>(first + 12 * i + 8);
+        e.tag = Load16(p, le);
+        e.type = Load16(p + 2, le);
+        e.count = Load32(p + 4, le);
+        e.fieldOffset = static_cast<std::uint32_t>(first + kTiffEntryBytes * i + 8);
         // A single value that fits the field is taken from its first bytes in the file's byte
         // order; anything else is an offset.
         if (e.type == TiffType::Byte && e.count >= 1 && e.count <= 4) {
             e.value = p[8];
         } else if (e.type == TiffType::Short && e.count >= 1 && e.count <= 2) {
-            e.value = Get16(p + 8, le);
+            e.value = Load16(p + 8, le);
         } else {
-            e.value = Get32(p + 8, le);
+            e.value = Load32(p + 8, le);
         }
     }
     positionAfterEntries_ = static_cast<std::uint32_t>(after);
@@ -177,8 +164,8 @@ void TFileTiff::Clear() {
 }
 
 void TFileTiff::Parse() {
-    std::uint8_t header[8];
-    if (size_ < 8 || !ReadAt(0, header, 8)) return;
+    std::uint8_t header[kTiffHeaderBytes];
+    if (size_ < kTiffHeaderBytes || !ReadAt(0, header, kTiffHeaderBytes)) return;
     if (header[0] == 'I' && header[1] == 'I') {
         littleEndian_ = true;
     } else if (header[0] == 'M' && header[1] == 'M') {
@@ -186,11 +173,11 @@ void TFileTiff::Parse() {
     } else {
         return;
     }
-    if (Get16(header + 2, littleEndian_) != 42) return;
+    if (Load16(header + 2, littleEndian_) != kTiffMagic) return;
     valid_ = true;
     std::vector<std::uint32_t> seen;
-    std::uint32_t offset = Get32(header + 4, littleEndian_);
-    while (offset > 7 && static_cast<int>(directories_.size()) <= kMaxDirectories) {
+    std::uint32_t offset = Load32(header + 4, littleEndian_);
+    while (offset >= kTiffHeaderBytes && static_cast<int>(directories_.size()) <= kMaxDirectories) {
         // A chain that points back to a directory already read would never end.
         if (std::find(seen.begin(), seen.end(), offset) != seen.end()) break;
         seen.push_back(offset);
@@ -227,13 +214,13 @@ bool TFileTiff::ReadAt(std::uint64_t offset, void* out, std::size_t size) const 
 std::optional<std::uint16_t> TFileTiff::ReadU16(std::uint64_t offset) const {
     std::uint8_t b[2];
     if (!ReadAt(offset, b, 2)) return std::nullopt;
-    return Get16(b, littleEndian_);
+    return Load16(b, littleEndian_);
 }
 
 std::optional<std::uint32_t> TFileTiff::ReadU32(std::uint64_t offset) const {
     std::uint8_t b[4];
     if (!ReadAt(offset, b, 4)) return std::nullopt;
-    return Get32(b, littleEndian_);
+    return Load32(b, littleEndian_);
 }
 
 std::optional<std::vector<std::uint32_t>> TFileTiff::ReadValues(const TiffEntry& entry,
@@ -241,14 +228,16 @@ std::optional<std::vector<std::uint32_t>> TFileTiff::ReadValues(const TiffEntry&
     const unsigned size = ValueSize(entry.type);
     if (size == 0 || entry.count > maxCount) return std::nullopt;
     const std::uint64_t bytes = std::uint64_t{entry.count} * size;
-    const std::uint64_t start = bytes <= 4 ? entry.fieldOffset : entry.value;
+    const std::uint64_t start = bytes <= kTiffValueFieldBytes ? entry.fieldOffset : entry.value;
     if (bytes > size_) return std::nullopt;
     std::vector<std::uint8_t> raw(static_cast<std::size_t>(bytes));
     if (!ReadAt(start, raw.data(), raw.size())) return std::nullopt;
     std::vector<std::uint32_t> values(entry.count);
     for (std::uint32_t i = 0; i < entry.count; ++i) {
         const std::uint8_t* p = raw.data() + std::size_t{i} * size;
-        values[i] = size == 1 ? *p : size == 2 ? Get16(p, littleEndian_) : Get32(p, littleEndian_);
+        values[i] = size == 1   ? *p
+                    : size == 2 ? Load16(p, littleEndian_)
+                                : Load32(p, littleEndian_);
     }
     return values;
 }

@@ -1,4 +1,4 @@
-#include "core/formats/JpegCodec.h"
+#include "core/formats/raster/JpegCodec.h"
 
 // clang-format off
 #include <cstdio>
@@ -11,6 +11,9 @@
 #include <csetjmp>
 #include <cstring>
 #include <vector>
+
+#include "core/bitmap/RowsAs24.h"
+#include "core/formats/io/ByteOrder.h"
 
 namespace ozm {
 
@@ -125,7 +128,7 @@ std::uint64_t AnnouncedBlockVisits(std::span<const std::uint8_t> data,
             continue;
         }
         if (marker == 0xD9 || n - pos < 4) break;
-        const std::size_t length = (std::size_t{data[pos + 2]} << 8) | data[pos + 3];
+        const std::size_t length = LoadBe16(data.data() + pos + 2);
         if (marker == 0xDA && length >= 3 && n - pos - 2 >= length) {
             const std::size_t count = data[pos + 4];
             for (std::size_t i = 0; i < count && 3 + 2 * i < length; ++i) {
@@ -232,13 +235,7 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, ProgressMonito
         err.stop = Stop::OutOfMemory;
         return false;
     }
-    if (grey) {
-        auto& pal = out.Palette();
-        for (int i = 0; i < 256; ++i) {
-            const auto v = static_cast<std::uint8_t>(i);
-            pal[static_cast<std::size_t>(i)] = RgbQuad{v, v, v, 0};
-        }
-    }
+    if (grey) SetGreyPalette(out.Palette(), 256);
     // Padding bytes are cleared once so that a re-encoded BMP carries no stale memory.
     const std::size_t used = static_cast<std::size_t>(width) * (grey ? 1 : 3);
     if (out.Stride() > used) {
@@ -265,8 +262,9 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, ProgressMonito
     return true;
 }
 
+// `rows` is the caller's, for the same reason as DecodeInto's buffer.
 bool EncodeFrom(jpeg_compress_struct& cinfo, ErrorManager& err, const Bitmap& bitmap,
-                std::FILE* file, int quality, std::vector<std::uint8_t>& rowBuffer) {
+                std::FILE* file, int quality, RowsAs24& rows) {
     if (setjmp(err.jump)) return false;
     jpeg_create_compress(&cinfo);
     jpeg_stdio_dest(&cinfo, file);
@@ -277,22 +275,11 @@ bool EncodeFrom(jpeg_compress_struct& cinfo, ErrorManager& err, const Bitmap& bi
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    const bool direct = bitmap.BitCount() == 24 || bitmap.BitCount() == 32;
-    if (!direct) rowBuffer.resize(static_cast<std::size_t>(bitmap.Width()) * 3);
+    // 32-bit rows go in as they are (the library skips the fourth byte); 24-bit ones are
+    // handed on by `rows` unchanged.
     while (cinfo.next_scanline < cinfo.image_height) {
         const int y = static_cast<int>(cinfo.next_scanline);
-        JSAMPROW row;
-        if (direct) {
-            row = const_cast<JSAMPROW>(bitmap.Row(y));
-        } else {
-            for (int x = 0; x < bitmap.Width(); ++x) {
-                const RgbQuad q = bitmap.PixelAt(x, y);
-                rowBuffer[3 * static_cast<std::size_t>(x)] = q.blue;
-                rowBuffer[3 * static_cast<std::size_t>(x) + 1] = q.green;
-                rowBuffer[3 * static_cast<std::size_t>(x) + 2] = q.red;
-            }
-            row = rowBuffer.data();
-        }
+        JSAMPROW row = const_cast<JSAMPROW>(bitmap.BitCount() == 32 ? bitmap.Row(y) : rows.Row(y));
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -356,8 +343,8 @@ bool EncodeJpeg(const Bitmap& bitmap, std::FILE* file, int quality) {
     ErrorManager err{};
     InstallErrorManager(err);
     cinfo.err = &err.pub;
-    std::vector<std::uint8_t> rowBuffer;
-    const bool ok = EncodeFrom(cinfo, err, bitmap, file, quality, rowBuffer);
+    RowsAs24 rows(bitmap, ChannelOrder::Bgr);
+    const bool ok = EncodeFrom(cinfo, err, bitmap, file, quality, rows);
     jpeg_destroy_compress(&cinfo);
     return ok;
 }

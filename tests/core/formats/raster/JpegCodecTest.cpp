@@ -3,8 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "core/FlatProgressiveJpeg.h"
-#include "core/formats/JpegCodec.h"
+#include "core/formats/raster/FlatProgressiveJpeg.h"
+#include "core/formats/raster/JpegCodec.h"
 #include "support/TestSupport.h"
 
 namespace ozm {

@@ -239,6 +239,22 @@ QWidget* TMainForm::BuildToolBar() {
     connect(btnImgCovert_, &QToolButton::clicked, this, [this] { BtnImgCovertClick(); });
     column->addWidget(btnImgCovert_, 0, Qt::AlignHCenter);
 
+    column->addWidget(BuildFormatGroup(box));
+
+    BuildResizeGroups(box, column);
+
+    column->addWidget(BuildRotateGroup(box));
+
+    auto* pnlCsParent = Named(new QWidget(box), "PnlCSParent");
+    pnlCsParent->setMinimumHeight(40);
+    column->addWidget(pnlCsParent);
+    column->addStretch(1);
+    toolBar_->setWidget(box);
+    toolBar_->setMinimumWidth(120);
+    return toolBar_;
+}
+
+QGroupBox* TMainForm::BuildFormatGroup(QWidget* box) {
     gbConvertFormat_ = Named(new QGroupBox(box), "GbConvertFormat");
     gbConvertFormat_->installEventFilter(this);
     auto* grid = new QGridLayout(gbConvertFormat_);
@@ -270,8 +286,11 @@ QWidget* TMainForm::BuildToolBar() {
         connect(check, &QCheckBox::clicked, this,
                 [this, which](bool checked) { FormatBoxClick(which, checked); });
     }
-    column->addWidget(gbConvertFormat_);
+    return gbConvertFormat_;
+}
 
+// The resize radio group, then the size group and the percentage group in one place.
+void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
     rgZoomType_ = Named(new QGroupBox(box), "rgZoomType");
     auto* radios = new QVBoxLayout(rgZoomType_);
     radios->setContentsMargins(6, 4, 6, 4);
@@ -340,7 +359,9 @@ QWidget* TMainForm::BuildToolBar() {
         resize_->CbZoomAutoClick(checked);
         ModelChanged();
     });
+}
 
+QGroupBox* TMainForm::BuildRotateGroup(QWidget* box) {
     gbRotate_ = Named(new QGroupBox(box), "GbRotate");
     auto* rotateGrid = new QGridLayout(gbRotate_);
     rotateGrid->setContentsMargins(6, 4, 6, 4);
@@ -361,15 +382,7 @@ QWidget* TMainForm::BuildToolBar() {
         rotation_->LbRoateTypeClick(row);
         ModelChanged();
     });
-    column->addWidget(gbRotate_);
-
-    auto* pnlCsParent = Named(new QWidget(box), "PnlCSParent");
-    pnlCsParent->setMinimumHeight(40);
-    column->addWidget(pnlCsParent);
-    column->addStretch(1);
-    toolBar_->setWidget(box);
-    toolBar_->setMinimumWidth(120);
-    return toolBar_;
+    return gbRotate_;
 }
 
 QWidget* TMainForm::BuildListGroup(ListSide side) {

@@ -27,6 +27,7 @@ class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
 class QGroupBox;
+class QVBoxLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -133,6 +134,9 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
 
     void BuildControls();
     QWidget* BuildToolBar();
+    QGroupBox* BuildFormatGroup(QWidget* box);
+    void BuildResizeGroups(QWidget* box, QVBoxLayout* column);
+    QGroupBox* BuildRotateGroup(QWidget* box);
     QWidget* BuildListGroup(ListSide side);
     void BuildMenus();
     void BuildPathPanel();

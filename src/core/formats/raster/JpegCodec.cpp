@@ -1,5 +1,7 @@
 #include "core/formats/raster/JpegCodec.h"
 
+#include "core/formats/raster/JpegGlue.h"
+
 // clang-format off
 #include <cstdio>
 #include <jpeglib.h>
@@ -186,12 +188,12 @@ void CmykRowToBgr(const JSAMPLE* in, std::uint8_t* out, JDIMENSION width, bool i
 }
 
 // The decode proper. `cmykRow` is a caller-owned buffer so that nothing with a destructor is
-// created between setjmp and a possible longjmp.
+// created between setjmp and a possible longjmp. Without `out` only the header is read.
 bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, ProgressMonitor& progress,
-                std::span<const std::uint8_t> data, Bitmap& out,
+                std::span<const std::uint8_t> data, const JpegDecodeRequest& request, Bitmap* out,
                 std::vector<std::uint8_t>& cmykRow) {
     if (setjmp(err.jump)) return false;
-    jpeg_create_decompress(&cinfo);
+    jpeg_create_decompress(&cinfo);  // clears everything but the error manager
     cinfo.progress = &progress.pub;
     jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&cinfo, TRUE);
@@ -199,6 +201,7 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, ProgressMonito
         err.stop = Stop::ImageSize;
         return false;
     }
+    if (out == nullptr) return true;
 
     bool cmyk = false;
     bool grey = false;
@@ -217,29 +220,33 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, ProgressMonito
             break;
     }
     // Checked before the library allocates anything for the picture.
-    const auto stride = RowStride(cinfo.image_width, grey ? 8 : 24);
     const std::uint64_t coefficients = CoefficientBytes(cinfo);
-    if (coefficients > 0 && stride &&
-        coefficients + std::uint64_t{*stride} * cinfo.image_height > kMaxMultiScanBytes) {
-        err.stop = Stop::TooCostly;
-        return false;
+    if (coefficients > 0) {
+        std::uint64_t bytes = coefficients;
+        if (request.countBitmap) {
+            const auto stride = RowStride(cinfo.image_width, grey ? 8 : 24);
+            bytes += stride ? std::uint64_t{*stride} * cinfo.image_height : 0;
+        }
+        if (bytes > request.maxMultiScanBytes ||
+            AnnouncedBlockVisits(data, cinfo) > kMaxBlockVisits) {
+            err.stop = Stop::TooCostly;
+            return false;
+        }
     }
-    if (coefficients > 0 && AnnouncedBlockVisits(data, cinfo) > kMaxBlockVisits) {
-        err.stop = Stop::TooCostly;
-        return false;
-    }
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = static_cast<unsigned>(request.denominator);
     jpeg_start_decompress(&cinfo);
     const int width = static_cast<int>(cinfo.output_width);
     const int height = static_cast<int>(cinfo.output_height);
-    if (!out.Create(width, height, grey ? 8 : 24, false)) {
+    if (!out->Create(width, height, grey ? 8 : 24, false)) {
         err.stop = Stop::OutOfMemory;
         return false;
     }
-    if (grey) SetGreyPalette(out.Palette(), 256);
+    if (grey) SetGreyPalette(out->Palette(), 256);
     // Padding bytes are cleared once so that a re-encoded BMP carries no stale memory.
     const std::size_t used = static_cast<std::size_t>(width) * (grey ? 1 : 3);
-    if (out.Stride() > used) {
-        for (int y = 0; y < height; ++y) std::memset(out.Row(y) + used, 0, out.Stride() - used);
+    if (out->Stride() > used) {
+        for (int y = 0; y < height; ++y) std::memset(out->Row(y) + used, 0, out->Stride() - used);
     }
     if (cmyk) cmykRow.resize(static_cast<std::size_t>(width) * 4);
     const bool inverted = cinfo.saw_Adobe_marker;
@@ -249,13 +256,13 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, ProgressMonito
         if (cmyk) {
             JSAMPROW row = cmykRow.data();
             jpeg_read_scanlines(&cinfo, &row, 1);
-            CmykRowToBgr(cmykRow.data(), out.Row(static_cast<int>(first)), cinfo.output_width,
+            CmykRowToBgr(cmykRow.data(), out->Row(static_cast<int>(first)), cinfo.output_width,
                          inverted);
             continue;
         }
         JDIMENSION n = cinfo.output_height - first;
         if (n > 16) n = 16;
-        for (JDIMENSION i = 0; i < n; ++i) rows[i] = out.Row(static_cast<int>(first + i));
+        for (JDIMENSION i = 0; i < n; ++i) rows[i] = out->Row(static_cast<int>(first + i));
         jpeg_read_scanlines(&cinfo, rows, n);
     }
     jpeg_finish_decompress(&cinfo);
@@ -319,7 +326,8 @@ std::string StopReason(const ErrorManager& err, const jpeg_decompress_struct& ci
 
 }  // namespace
 
-bool DecodeJpeg(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
+bool DecodeJpegRequest(std::span<const std::uint8_t> data, const JpegDecodeRequest& request,
+                       Bitmap* out, int* width, int* height, std::string* reason) {
     if (data.size() < 2 || data[0] != 0xFF || data[1] != 0xD8) {
         return Refuse(reason, "not a JPEG file");
     }
@@ -330,10 +338,16 @@ bool DecodeJpeg(std::span<const std::uint8_t> data, Bitmap& out, std::string* re
     ProgressMonitor progress{};
     progress.pub.progress_monitor = MonitorProgress;
     std::vector<std::uint8_t> cmykRow;
-    const bool ok = DecodeInto(cinfo, err, progress, data, out, cmykRow);
+    const bool ok = DecodeInto(cinfo, err, progress, data, request, out, cmykRow);
+    if (ok && width) *width = static_cast<int>(cinfo.image_width);
+    if (ok && height) *height = static_cast<int>(cinfo.image_height);
     if (!ok) Refuse(reason, StopReason(err, cinfo));
     jpeg_destroy_decompress(&cinfo);
     return ok;
+}
+
+bool DecodeJpeg(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
+    return DecodeJpegRequest(data, {1, kMaxMultiScanBytes, true}, &out, nullptr, nullptr, reason);
 }
 
 bool EncodeJpeg(const Bitmap& bitmap, std::FILE* file, int quality) {

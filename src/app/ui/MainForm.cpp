@@ -418,17 +418,18 @@ QWidget* TMainForm::BuildListGroup(ListSide side) {
         {"BtnAddFav", "BtnAddFav2", "Choose fav folder", "BtnAddFav", "BtnAddFav"},
         {"BtnHistory", "BtnHistory2", "Last convert folder", "BtnHistory", "BtnHistory"},
     };
-    for (const Button& spec : buttons) {
-        auto* button = Named(new QToolButton(buttonRow), source ? spec.sourceName : spec.targetName,
-                             QString::fromLatin1(spec.hint));
-        button->setToolTip(QString::fromLatin1(spec.hint));
+    for (const Button& entry : buttons) {
+        auto* button =
+            Named(new QToolButton(buttonRow), source ? entry.sourceName : entry.targetName,
+                  QString::fromLatin1(entry.hint));
+        button->setToolTip(QString::fromLatin1(entry.hint));
         button->setAutoRaise(true);
         button->setIconSize(QSize(20, 20));
         // The target row's folder buttons carry the tag 2: the tag says which list they change.
         button->setProperty("tag", source ? 0 : 2);
-        LoadButtonImage(button, source ? spec.sourceImage : spec.targetImage);
+        LoadButtonImage(button, source ? entry.sourceImage : entry.targetImage);
         row->addWidget(button);
-        if (std::string_view(spec.sourceName) == "BtnSelectDir") {
+        if (std::string_view(entry.sourceName) == "BtnSelectDir") {
             connect(button, &QToolButton::clicked, this, [this, source] {
                 if (source)
                     ChooseSourceFolder();
@@ -436,7 +437,7 @@ QWidget* TMainForm::BuildListGroup(ListSide side) {
                     ChooseTargetFolder();
             });
         }
-        if (std::string_view(spec.sourceName) == "BtnHistory") {
+        if (std::string_view(entry.sourceName) == "BtnHistory") {
             button->setProperty("historyButton", true);
         }
     }

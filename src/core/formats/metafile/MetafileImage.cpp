@@ -11,11 +11,6 @@ namespace ozm::metafile {
 
 namespace {
 
-constexpr std::uint32_t kBiRgb = 0;
-constexpr std::uint32_t kBiRle8 = 1;
-constexpr std::uint32_t kBiRle4 = 2;
-constexpr std::uint32_t kBiBitfields = 3;
-
 struct DibShape {
     std::int64_t width = 0;
     std::int64_t height = 0;  // signed: negative for top-down rows

@@ -14,11 +14,6 @@ namespace ozm {
 namespace {
 
 // Compression codes of the info header.
-constexpr std::uint32_t kBiRgb = 0;
-constexpr std::uint32_t kBiRle8 = 1;
-constexpr std::uint32_t kBiRle4 = 2;
-constexpr std::uint32_t kBiBitfields = 3;
-constexpr std::uint32_t kBiAlphaBitfields = 6;
 // Marks a compression this decoder does not read (JPEG, PNG, the OS/2 Huffman and RLE24
 // codes, unknown values).
 constexpr std::uint32_t kUnsupported = 0xFFFFFFFF;

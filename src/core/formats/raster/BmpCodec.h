@@ -26,6 +26,13 @@
 
 namespace ozm {
 
+// The compression codes of a DIB's info header that this program knows.
+inline constexpr std::uint32_t kBiRgb = 0;
+inline constexpr std::uint32_t kBiRle8 = 1;
+inline constexpr std::uint32_t kBiRle4 = 2;
+inline constexpr std::uint32_t kBiBitfields = 3;
+inline constexpr std::uint32_t kBiAlphaBitfields = 6;
+
 // The longest file a picture at the pixel limit needs: 4 bytes per pixel (32-bit rows; the
 // stride of every other depth is at most that; and the longest honest run-length coding, a
 // 2-byte run and a 2-byte end of line per pixel of a picture one pixel wide), plus headers,

@@ -30,8 +30,8 @@
 #include "app/convert/OutputNaming.h"
 #include "app/shell/ProductInfo.h"
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/io/FileBytes.h"
 #include "core/formats/ImageFormats.h"
+#include "core/formats/io/FileBytes.h"
 #include "core/text/TextRules.h"
 #include "core/transforms/TransformArguments.h"
 
@@ -377,12 +377,8 @@ class Converter {
         TurnGuard turn(naming_, index);
         try {
             ConvertPrepared(index, bitmap, turn);
-        } catch (const std::bad_alloc&) {
-            FailFile(index, bitmap, "out of memory");
-        } catch (const std::exception& e) {
-            FailFile(index, bitmap, e.what());
         } catch (...) {
-            FailFile(index, bitmap, "unexpected failure");
+            FailFile(index, bitmap, CurrentExceptionReason());
         }
         turn.Pass();
         Finish(index);

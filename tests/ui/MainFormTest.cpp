@@ -360,7 +360,7 @@ TEST_F(MainFormTest, WithoutASelectionTheRunSaysSo) {
     Child<QListWidget>(*form, "LbDocList")->clearSelection();
     form->BtnImgCovertClick();
     ASSERT_TRUE(WaitIdle(*form));
-    QTest::qWaitFor([&] { return !answers.Texts().empty(); }, 2000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !answers.Texts().empty(); }, 2000));
     ASSERT_EQ(answers.Texts().size(), 1u);
     EXPECT_EQ(answers.Texts()[0], kSelectImageMessage);
     EXPECT_TRUE(TargetNames().empty());

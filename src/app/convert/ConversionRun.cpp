@@ -133,12 +133,8 @@ FileOutcome ConvertOneFile(const std::string& source, const std::string& targetF
         }
         return SaveInTickedFormats(workBitmap, targetFolder + std::string(ExtractFileName(source)),
                                    host, namer);
-    } catch (const std::bad_alloc&) {
-        outcome.reason = "out of memory";
-    } catch (const std::exception& e) {
-        outcome.reason = e.what();
     } catch (...) {
-        outcome.reason = "unexpected failure";
+        outcome.reason = CurrentExceptionReason();
     }
     // The bitmap may be half-made; the next file starts from a fresh one.
     workBitmap = Bitmap();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "core/bitmap/RowsAs24.h"
@@ -47,6 +48,18 @@ std::string ImageSizeReason(std::int64_t width, std::int64_t height) {
     }
     return "image too large: " + std::to_string(width) + " x " + std::to_string(height) +
            " pixels, limit " + std::to_string(kMaxImagePixels / 1000000) + " megapixels";
+}
+
+std::string CurrentExceptionReason() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unexpected failure";
+    }
 }
 
 bool Refuse(std::string* reason, std::string_view text) {

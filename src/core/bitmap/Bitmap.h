@@ -48,6 +48,10 @@ std::string ImageSizeReason(std::int64_t width, std::int64_t height);
 // returns false, so a refusal reads `return Refuse(reason, "not a PNG file");`.
 bool Refuse(std::string* reason, std::string_view text);
 
+// The reason to give for the exception being handled; call only inside a catch block.
+// "out of memory", the exception's own text, or "unexpected failure" for anything else.
+std::string CurrentExceptionReason();
+
 class Bitmap {
   public:
     Bitmap() = default;

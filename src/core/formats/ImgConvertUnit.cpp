@@ -19,12 +19,8 @@ bool ReadImageFile(const std::filesystem::path& path, Bitmap& target,
         known = true;
         try {
             ok = format->decoder(path, target, onMessage, &why);
-        } catch (const std::bad_alloc&) {
-            Refuse(&why, "out of memory");
-        } catch (const std::exception& e) {
-            Refuse(&why, e.what());
         } catch (...) {
-            Refuse(&why, "unexpected failure");
+            Refuse(&why, CurrentExceptionReason());
         }
     }
     if (!ok && reason) {
@@ -70,12 +66,8 @@ bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, Ima
         r.written = out.Target();
         if (!ok) r.reason = out.FailureReason();
         return ok;
-    } catch (const std::bad_alloc&) {
-        r.reason = "out of memory";
-    } catch (const std::exception& e) {
-        r.reason = e.what();
     } catch (...) {
-        r.reason = "unexpected failure";
+        r.reason = CurrentExceptionReason();
     }
     return false;
 }

@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/raster/BmpCodec.h"
 #include "core/formats/metafile/MetafileRecords.h"
+#include "core/formats/raster/BmpCodec.h"
 
 namespace ozm::metafile {
 

@@ -29,4 +29,12 @@ class ProgressRole {
     virtual void SetStopFace(bool stopping) = 0;
 };
 
+// The folder dialog: the folder picked, or empty when the user cancelled. `startFolder` is
+// preselected when it is not empty.
+class FolderChooserRole {
+  public:
+    virtual ~FolderChooserRole() = default;
+    virtual std::string ChooseFolder(const std::string& prompt, const std::string& startFolder) = 0;
+};
+
 }  // namespace ozm

@@ -3,11 +3,13 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/shell/CommandLine.h"
 #include "app/ui/MainForm.h"
+#include "app/ui/QuickMenu.h"
 #include "app/ui/ShutdownSignals.h"
 #include "platform/ProgramFolder.h"
 
@@ -27,6 +29,23 @@ int RunMainWindow(int argc, char** argv) {
     return 0;
 }
 
+// The quick conversion: the main window is made with the settings but never shown, and the
+// menu opens at the pointer. The program ends by the menu's rules, not when a window closes.
+int RunQuickConversion(int argc, char** argv, std::vector<std::string> files) {
+    // A Wayland client can neither read the pointer nor place a pop-up menu: X11 when there.
+    if (std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    ozm::TMainForm form(ozm::ProgramFolder(), ozm::ExecutableFolder());
+    // A termination signal stops the worker at its next test, waits for it, then ends.
+    ozm::ShutdownSignals onSignals([&] { form.QuickMenu().Terminate(); });
+    form.QuickMenu().Start(std::move(files));
+    app.exec();
+    form.Shutdown();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -39,6 +58,7 @@ int main(int argc, char** argv) {
         case ozm::StartupMode::MainWindow:
             return RunMainWindow(argc, argv);
         case ozm::StartupMode::QuickConversion:
+            return RunQuickConversion(argc, argv, decision.commandLineFiles);
         case ozm::StartupMode::Uninstall:
             // The windows of these modes are not part of this build yet; the converter
             // itself is available headless as ozmconv.

@@ -36,6 +36,7 @@
 #include "app/shell/ProductInfo.h"
 #include "app/ui/FileListBox.h"
 #include "app/ui/InterfaceTexts.h"
+#include "app/ui/QuickMenu.h"
 #include "core/formats/io/FileBytes.h"
 #include "core/formats/raster/JpegCodec.h"
 #include "core/formats/raster/JpegPreview.h"
@@ -153,6 +154,7 @@ TMainForm::~TMainForm() {
         bridge_.Close();
         run_->Wait();
     }
+    quickMenu_->Logic().StopAndWait();
     FormDestroy();
 }
 
@@ -210,6 +212,7 @@ void TMainForm::BuildControls() {
 
     BuildPathPanel();
     BuildMenus();
+    quickMenu_ = std::make_unique<TQuickMenu>(*this);
 
     timerCheckExecute_ = new QTimer(this);
     timerCheckExecute_->setObjectName(QStringLiteral("TimerCheckExecute"));
@@ -646,12 +649,17 @@ void TMainForm::FormCreate() {
     SyncFromModel();
 }
 
+void TMainForm::PrepareQuickMenu() { quickMenu_->Prepare(); }
+
 void TMainForm::FormDestroy() {
     if (destroyed_) return;
     destroyed_ = true;
     try {
-        model_.toolBarWidth = toolBar_->width() > 0 ? toolBar_->width() : model_.toolBarWidth;
-        const WriteResult result = store_->SaveSettings(model_);
+        const bool neverShown = quickMenu_->KeptOffScreen();
+        if (!neverShown)
+            model_.toolBarWidth = toolBar_->width() > 0 ? toolBar_->width() : model_.toolBarWidth;
+        const WriteResult result =
+            neverShown ? store_->SaveQuickSettings(model_) : store_->SaveSettings(model_);
         if (!result.Ok())
             std::fprintf(stderr, "ozm-imgconv: settings not saved: %s\n", result.error.c_str());
     } catch (const std::exception& e) {
@@ -1140,6 +1148,7 @@ void TMainForm::Shutdown() {
     if (RunBusy()) bridge_.Close();
     hide();
     run_->Wait();
+    quickMenu_->Logic().StopAndWait();
     FormDestroy();
 }
 

@@ -42,6 +42,8 @@ class QToolButton;
 
 namespace ozm {
 
+class TQuickMenu;
+
 // The page tabs are drawn by the window: 8 points, bold when active, black, centred.
 class TOwnerDrawTabBar : public QTabBar {
   public:
@@ -59,6 +61,7 @@ class TPageControl : public QTabWidget {
 
 class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     Q_OBJECT
+    friend class TQuickMenu;
 
   public:
     // `programFolder` holds the settings and the recent-folder file (ends in "/");
@@ -78,6 +81,8 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     bool IsShutDown() const { return shutDown_; }
 
     ConversionRun& Run() { return *run_; }
+    // PmRightMouse and the quick conversion behind it.
+    TQuickMenu& QuickMenu() { return *quickMenu_; }
     const SettingsModel& Model() const { return model_; }
     std::string Caption() const;
 
@@ -144,8 +149,8 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     void FormDestroy();
     void SetFonts();
     // The quick-conversion menu's part of the creation steps (its captions, the quality and
-    // zoom marks); it has no menu to fill yet.
-    void PrepareQuickMenu() {}
+    // zoom marks).
+    void PrepareQuickMenu();
     void LoadButtonImage(QAbstractButton* button, const char* resourceName);
 
     // Model -> controls, and the options snapshot after every change.
@@ -231,6 +236,8 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     // call is gone; the bridge outlives it.
     UiBridge bridge_;
     std::unique_ptr<ConversionRun> run_;
+    // Its worker ends before the model and the settings it uses are gone.
+    std::unique_ptr<TQuickMenu> quickMenu_;
 };
 
 }  // namespace ozm

@@ -12,15 +12,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "app/shell/Wallpaper.h"
 #include "app/ui/FrmImgCovertingUnit.h"
 #include "app/ui/MainForm.h"
 #include "core/transforms/Resize.h"
 #include "platform/DesktopWallpaper.h"
-#include "platform/Processes.h"
+#include "platform/Drives.h"
+#include "platform/ShellOpen.h"
 #include "platform/SpecialFolders.h"
 
 namespace ozm {
@@ -328,33 +327,11 @@ std::string TQuickMenu::ChooseFavouriteFolder() {
 }
 
 std::string TQuickMenu::FirstRemovableVolume() {
-    // Mount points of removable media as the desktop's automounter makes them, sorted.
-    std::ifstream mountInfo("/proc/self/mountinfo");
-    std::vector<std::string> found;
-    std::string line;
-    while (std::getline(mountInfo, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, mountPoint;
-        if (!(fields >> id >> parent >> device >> root >> mountPoint)) continue;
-        if (mountPoint.rfind("/media/", 0) == 0 || mountPoint.rfind("/run/media/", 0) == 0) {
-            std::string decoded;
-            for (std::size_t i = 0; i < mountPoint.size(); ++i) {
-                if (mountPoint[i] == '\\' && i + 3 < mountPoint.size()) {
-                    decoded +=
-                        static_cast<char>(std::stoi(mountPoint.substr(i + 1, 3), nullptr, 8));
-                    i += 3;
-                } else {
-                    decoded += mountPoint[i];
-                }
-            }
-            found.push_back(decoded);
-        }
-    }
-    std::sort(found.begin(), found.end());
-    return found.empty() ? std::string() : found.front();
+    const std::filesystem::path volume = SystemDrives().FirstRemovableVolume();
+    return volume.empty() ? std::string() : volume.string();
 }
 
-void TQuickMenu::OpenFolder(const std::string& folder) { StartDetached({"xdg-open", folder}); }
+void TQuickMenu::OpenFolder(const std::string& folder) { SystemShellOpen().Open(folder); }
 
 void TQuickMenu::PrepareProgressWindow() {
     if (progress_) return;

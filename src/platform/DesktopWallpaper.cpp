@@ -247,9 +247,18 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
         if (result.output.size() < (1u << 20)) result.output.append(buffer, std::size_t(got));
     }
     close(out[0]);
-    if (timedOut) kill(pid, SIGKILL);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    bool reaped = false;
+    if (timedOut) {
+        // The program may have ended and left a child of its own holding the output open.
+        reaped = waitpid(pid, &status, WNOHANG) == pid;
+        if (reaped) {
+            timedOut = false;
+        } else {
+            kill(pid, SIGKILL);
+        }
+    }
+    while (!reaped && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     // posix_spawnp reports a program it cannot execute as exit status 127.
     if (!timedOut && WIFEXITED(status)) result.status = WEXITSTATUS(status);

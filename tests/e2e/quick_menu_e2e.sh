@@ -179,28 +179,35 @@ for i in "${!formats[@]}"; do
 done
 echo "ok: $count format and destination pairs"
 
-# 6. Closing the progress window at random moments: the process ends with status 0 and
-# leaves only whole files.
+# 6. Closing the progress window at random moments, or a SIGTERM: the process ends with
+# status 0 and leaves only whole files.
 convert -size 1920x1080 plasma:fractal -quality 85 "$work/seed.jpg"
 files=()
-for n in $(seq 1 12); do cp "$work/seed.jpg" "$pics/p$n.jpg"; files+=("$pics/p$n.jpg"); done
+for n in $(seq 1 8); do cp "$work/seed.jpg" "$pics/p$n.jpg"; files+=("$pics/p$n.jpg"); done
 printf '[ImgConvert]\nAutoShowTargetFolder1=0\n' >"$program/defualt.ini"
 for round in $(seq 1 20); do
   start "${files[@]}"
-  keys Down Down Down Right Return   # BMP -> 当前路径: the files' own folder
+  keys Down Down Right Return   # PNG -> 当前路径: the files' own folder
   win=$(progress_window)
   [ -n "$win" ] || fail "round $round: no progress window"
-  sleep "0.$((RANDOM % 9))$((RANDOM % 10))"
-  close_progress "$win"
-  ends_within 10 || fail "round $round: exit status"
+  delay="0.$((RANDOM % 9))$((RANDOM % 10))"
+  if [ $((round % 2)) -eq 0 ]; then
+    how="close"
+    python3 "$(dirname "$0")/close_window.py" "$win" "$delay" >/dev/null
+  else
+    how="SIGTERM"
+    sleep "$delay"
+    kill -TERM "$pid"
+  fi
+  ends_within 10 || fail "round $round: exit status after the $how"
   leftovers=$(ls -A "$pics" | grep -E '^\.ozm-' || true)
   [ -z "$leftovers" ] || fail "round $round: temporary files $leftovers"
-  written=$(ls "$pics"/p*.bmp 2>/dev/null | wc -l)
-  for f in "$pics"/p*.bmp; do
+  written=$(ls "$pics"/p*.png 2>/dev/null | wc -l)
+  for f in "$pics"/p*.png; do
     [ -e "$f" ] || continue
-    [ "$(identify -format %wx%h "$f" 2>/dev/null)" = "1920x1080" ] || fail "round $round: damaged $f"
+    [ "$(convert "$f" -format %wx%h info: 2>/dev/null)" = "1920x1080" ] || fail "round $round: damaged $f"
   done
-  rm -f "$pics"/p*.bmp
-  echo "round $round: $written of 12 written"
+  rm -f "$pics"/p*.png
+  echo "round $round ($how after ${delay} s): $written of 8 written"
 done
 echo "PASS"

@@ -14,6 +14,7 @@
 #include "app/convert/ResizeControls.h"
 #include "app/convert/RotationSettings.h"
 #include "app/convert/SettingsModel.h"
+#include "app/convert/SettingsStore.h"
 #include "app/shell/QuickConversion.h"
 #include "core/formats/ImgConvertUnit.h"
 #include "platform/DesktopWallpaper.h"
@@ -447,6 +448,49 @@ TEST_F(QuickConversionTest, ClipboardAndWallpaperFailuresEndAfterTheirMessage) {
     Logic().PickWallpaper(0);
     EXPECT_EQ(view_.messages, std::vector<std::string>{"No support image type."});
     EXPECT_EQ(view_.ended, 2);
+}
+
+}  // namespace
+}  // namespace ozm
+
+namespace ozm {
+namespace {
+
+// A quick process whose main window never came on screen stores what its menu changed and
+// nothing of the window it never showed; the recent folders merge with another process's.
+TEST(QuickSettingsTest, OnlyTheMenusKeysAreStoredAndRecentFoldersMerge) {
+    test::ScratchDir dir;
+    test::WriteAll(dir / "defualt.ini",
+                   {'[', 'I', 'm', 'g', 'C', 'o', 'n', 'v', 'e', 'r', 't', ']', '\n', 'L',
+                    'b', 'D', 'o', 'c', 'L', 'i', 's', 't', 'I', 'n', 'd', '=', '5',  '\n'});
+    SettingsStore store(dir.Path());
+    SettingsModel model;
+    test::RecordingFeedback feedback;
+    store.LoadSettings(model, feedback);
+
+    // Meanwhile an open main window stores its tool bar and a recent folder.
+    {
+        ProfileFile other(dir / "defualt.ini");
+        other.WriteInteger("ImgConvert", "SbToollBarWidth", 300);
+        RecentFolders recent;
+        recent.Load(dir / "HistoryPaths.txt");
+        recent.AddRecentFolder("/window/");
+        ASSERT_TRUE(recent.Save(dir / "HistoryPaths.txt").Ok());
+    }
+    model.edtZoomPei = "50";
+    model.lastUsedFormat = 2;
+    model.recentFolders.AddRecentFolder("/quick/");
+    ASSERT_TRUE(store.SaveQuickSettings(model).Ok());
+
+    ProfileFile after(dir / "defualt.ini");
+    EXPECT_EQ(after.ReadInteger("ImgConvert", "SbToollBarWidth", 0), 300);
+    EXPECT_EQ(after.ReadInteger("ImgConvert", "LbDocListInd", 0), 5);
+    EXPECT_EQ(after.ReadString("default", "EdtZoomPei", ""), "50");
+    EXPECT_EQ(after.ReadInteger("default", "LastUseImageTypeTag", 0), 2);
+    EXPECT_EQ(after.ReadString("default", "SourcePath", "none"), "none");
+    RecentFolders merged;
+    merged.Load(dir / "HistoryPaths.txt");
+    EXPECT_EQ(merged.Items(), (std::vector<std::string>{"/quick/", "/window/"}));
 }
 
 }  // namespace

@@ -23,16 +23,28 @@ export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/ho
 export XDG_CACHE_HOME=$work/home/.cache
 convert -size 640x480 plasma:fractal "$work/a.jpg"
 times=()
+cpus=()
 for run in $(seq 1 10); do
   xdotool mousemove 400 300
   started=$(date +%s%N)
   "$work/program/ozm-imgconv" -- "$work/a.jpg" 2>/dev/null &
   pid=$!
-  timeout 20 xdotool search --sync --onlyvisible --classname ozm-imgconv >/dev/null
+  # Polled every 10 ms: "search --sync" waits half a second between its tries.
+  for _ in $(seq 2000); do
+    xdotool search --onlyvisible --classname ozm-imgconv >/dev/null 2>&1 && break
+    sleep 0.01
+  done
   took=$(( ($(date +%s%N) - started) / 1000000 ))
+  # The processor time the program had used by then: on a busy machine the wall time
+  # mostly measures the other programs.
+  ticks=$(awk '{print $14 + $15}' "/proc/$pid/stat" 2>/dev/null || echo 0)
+  cpu=$(( ticks * 1000 / $(getconf CLK_TCK) ))
   kill -TERM "$pid"; wait "$pid" 2>/dev/null
   times+=("$took")
-  echo "quick_menu_visible: run $run: ${took} ms"
+  cpus+=("$cpu")
+  echo "quick_menu_visible: run $run: ${took} ms (processor ${cpu} ms)"
 done
 median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 5,6p | awk '{s+=$1} END{print int(s/2)}')
-echo "quick_menu_visible: median ${median} ms of 10 (target 600 ms)"
+cpu_median=$(printf '%s\n' "${cpus[@]}" | sort -n | sed -n 5,6p | awk '{s+=$1} END{print int(s/2)}')
+echo "quick_menu_visible: median ${median} ms of 10 (target 600 ms), processor ${cpu_median} ms;" \
+  "load average $(cut -d' ' -f1 /proc/loadavg)"

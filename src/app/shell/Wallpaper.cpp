@@ -40,19 +40,14 @@ FittedSize FitShrink(int width, int height, int screenWidth, int screenHeight) {
 FittedSize FitCover(int width, int height, int screenWidth, int screenHeight) {
     const std::int64_t w = width, h = height, sw = screenWidth, sh = screenHeight;
     if (w < 1 || h < 1 || sw < 1 || sh < 1) return {width, height};
-    FittedSize fitted;
-    std::int64_t computed = 0;
     if (sw * h > w * sh) {
-        computed = RoundHalfEven(sw * h, w);
-        fitted = {screenWidth, 0};
-        if (computed > 9999) return {width, height};
-        fitted.height = AtLeastOne(computed);
-    } else {
-        computed = RoundHalfEven(sh * w, h);
-        if (computed > 9999) return {width, height};
-        fitted = {AtLeastOne(computed), screenHeight};
+        const std::int64_t fittedHeight = RoundHalfEven(sw * h, w);
+        if (fittedHeight > 9999) return {width, height};
+        return {screenWidth, AtLeastOne(fittedHeight)};
     }
-    return fitted;
+    const std::int64_t fittedWidth = RoundHalfEven(sh * w, h);
+    if (fittedWidth > 9999) return {width, height};
+    return {AtLeastOne(fittedWidth), screenHeight};
 }
 
 std::filesystem::path WallpaperFile() {

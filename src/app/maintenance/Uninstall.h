@@ -8,12 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "app/convert/SettingsKeys.h"
 #include "platform/DesktopIntegration.h"
 #include "platform/Trash.h"
 
 namespace ozm {
 
-inline constexpr std::string_view kSettingsFileName = "defualt.ini";
 inline constexpr std::string_view kUninstalledMessage = "你已成功卸载『%s』";
 // How long the removal script waits for this process to end before it deletes anyway.
 inline constexpr int kScriptWaitSeconds = 30;

@@ -251,6 +251,7 @@ bool RemoveFolderIfEmpty(const fs::path& folder) { return ::rmdir(folder.c_str()
 
 // Removes `file` (not a folder); then its parent and grandparent, each only when empty.
 void RemoveWithEmptyParents(const fs::path& file, int parents) {
+    if (IsSystemFolder(file.parent_path())) return;  // never in the system's own folders
     if (::unlink(file.c_str()) != 0 && errno != ENOENT) return;
     fs::path folder = file.parent_path();
     for (int i = 0; i < parents && IsEmptyFolder(folder); ++i) {
@@ -688,6 +689,7 @@ void RemoveContextMenuHook(const DesktopLocations& at, HookRoot /*root*/,
 }
 
 void RemoveClassRegistration(const DesktopLocations& at, std::string_view classId) {
+    if (IsSystemFolder(at.ClassFolder(classId))) return;
     ::unlink(at.Launcher(classId).c_str());
     RemoveFolderIfEmpty(at.ClassFolder(classId));
 }

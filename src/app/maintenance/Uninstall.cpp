@@ -76,7 +76,7 @@ bool RemoveShortcut(const DesktopLocations& at, const fs::path& relativePath, Sh
         relative = fs::path(subFolder) / relativePath;
     }
     const fs::path base = ShellFolder(at, kind);
-    if (base.empty()) return true;
+    if (base.empty() || IsSystemFolder(base)) return true;
     const fs::path target = base / relative;
     fs::path entry = target;
     entry += ".desktop";

@@ -12,8 +12,8 @@
 #include "app/ui/MainForm.h"
 #include "app/ui/ShutdownSignals.h"
 #include "app/ui/uninstallEveryUnit.h"
-#include "platform/Processes.h"
 #include "platform/ProgramFolder.h"
+#include "platform/Trash.h"
 
 namespace {
 
@@ -31,19 +31,11 @@ int RunMainWindow(int argc, char** argv) {
     return 0;
 }
 
-// The recycle bin's stand-in for the uninstaller: a folder of the shortcut's name on the
-// desktop goes to the trash through gio (no shell), which keeps the trash records.
-class GioTrash : public ozm::Trash {
-  public:
-    bool MoveToTrash(const std::filesystem::path& path) override {
-        return ozm::RunAndWait({"gio", "trash", "--", path.string()}, 30000) == 0;
-    }
-};
-
 int RunUninstall(int argc, char** argv) {
     QApplication app(argc, argv);
     const std::string title(ozm::kApplicationTitle);
-    GioTrash trash;
+    // A folder of the shortcut's name on the desktop goes to the trash.
+    ozm::FreedesktopTrash trash;
     ozm::TFrmUninstall form(ozm::UninstallPlaces::ForThisProcess(title), trash);
     QCoreApplication::setApplicationName(
         QString::fromUtf8(ozm::kUninstallTitle.data(), ozm::kUninstallTitle.size()));

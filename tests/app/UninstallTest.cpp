@@ -259,3 +259,18 @@ TEST(SelfDeleteScript, NamesAreUniqueAndNeverReuseAnExistingFile) {
 
 }  // namespace
 }  // namespace ozm
+
+namespace ozm {
+namespace {
+
+TEST(RunAndWait, GivesTheExitStatusAndEndsAProgramPastItsTime) {
+    EXPECT_EQ(RunAndWait({"/bin/sh", "-c", "exit 3"}, 5000), 3);
+    EXPECT_EQ(RunAndWait({"ozm-no-such-program-on-path"}, 5000), -1);
+    EXPECT_EQ(RunAndWait({}, 5000), -1);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunAndWait({"sleep", "30"}, 200), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+}  // namespace
+}  // namespace ozm

@@ -8,10 +8,14 @@
 #include <vector>
 
 #include "app/shell/CommandLine.h"
+#include "app/shell/HandlerRegistration.h"
+#include "app/shell/ProductInfo.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/QuickMenu.h"
 #include "app/ui/ShutdownSignals.h"
+#include "app/ui/uninstallEveryUnit.h"
 #include "platform/ProgramFolder.h"
+#include "platform/Trash.h"
 
 namespace {
 
@@ -46,6 +50,22 @@ int RunQuickConversion(int argc, char** argv, std::vector<std::string> files) {
     return 0;
 }
 
+int RunUninstall(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const std::string title(ozm::kApplicationTitle);
+    // A folder of the shortcut's name on the desktop goes to the trash.
+    ozm::FreedesktopTrash trash;
+    ozm::TFrmUninstall form(ozm::UninstallPlaces::ForThisProcess(title), trash);
+    QCoreApplication::setApplicationName(
+        QString::fromUtf8(ozm::kUninstallTitle.data(), ozm::kUninstallTitle.size()));
+    form.setWindowTitle(QCoreApplication::applicationName());
+    ozm::OzmImgConvertMenu();
+    // Before the window is used: closing it without uninstalling leaves the hooks removed.
+    ozm::RemoveShellMenuRegistration();
+    form.show();
+    return app.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,12 +80,7 @@ int main(int argc, char** argv) {
         case ozm::StartupMode::QuickConversion:
             return RunQuickConversion(argc, argv, decision.commandLineFiles);
         case ozm::StartupMode::Uninstall:
-            // The windows of these modes are not part of this build yet; the converter
-            // itself is available headless as ozmconv.
-            std::fprintf(stderr,
-                         "ozm-imgconv: this build has no quick-conversion or uninstall window "
-                         "yet; use ozmconv to convert files (ozmconv --help)\n");
-            return 1;
+            return RunUninstall(argc, argv);
     }
     return 0;
 }

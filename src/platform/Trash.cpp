@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/NoReplaceRename.h"
 #include "platform/SpecialFolders.h"
 
 namespace ozm {
@@ -116,19 +117,6 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
-// Renames without replacing: a name that exists is never overwritten.
-bool RenameNoReplace(const fs::path& from, const fs::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return true;
-    }
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // File systems without the flag: the exclusively created record reserves the name among
-    // trashing programs, so a check just before the rename is enough here.
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0 || errno != ENOENT) return false;
-    return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
 }  // namespace
 
 std::string TrashInfoText(const std::string& path, const std::string& deletionDate) {
@@ -215,10 +203,10 @@ bool FreedesktopTrash::MoveToTrash(const fs::path& path) {
             return false;
         }
         const fs::path target = trash / "files" / name;
-        if (RenameNoReplace(file, target)) return true;
-        const int error = errno;
+        std::error_code moved;
+        if (RenameNoReplace(file, target, moved)) return true;
         ::unlink(info.c_str());
-        if (error == EEXIST) continue;  // a stray file without its record holds the name
+        if (moved == std::errc::file_exists) continue;  // a stray file without its record
         return false;
     }
     return false;

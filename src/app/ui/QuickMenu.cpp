@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/shell/FolderShortcuts.h"
 #include "app/shell/Wallpaper.h"
 #include "app/ui/FrmImgCovertingUnit.h"
 #include "app/ui/MainForm.h"
@@ -316,13 +317,13 @@ void TQuickMenu::EndProgram() {
 
 std::string TQuickMenu::ChooseFavouriteFolder() {
     SettingsModel& model = form_.model_;
-    const QString start =
-        Q(model.favouriteFolder.empty() ? HomeFolder().string() : model.favouriteFolder);
-    const QString folder = QFileDialog::getExistingDirectory(nullptr, QString(), start);
-    if (folder.isEmpty()) return model.favouriteFolder;
-    model.favouriteFolder = S(folder) + "/";
-    const WriteResult result = form_.store_->WriteString(keys::OZMMyFavPath, model.favouriteFolder);
-    if (!result.Ok()) ShowMessage(result.error);
+    const std::string before = model.favouriteFolder;
+    ozm::ChooseFavouriteFolder(*this, model.favouriteFolder);
+    if (model.favouriteFolder != before) {
+        const WriteResult result =
+            form_.store_->WriteString(keys::OZMMyFavPath, model.favouriteFolder);
+        if (!result.Ok()) ShowMessage(result.error);
+    }
     return model.favouriteFolder;
 }
 

@@ -4,11 +4,19 @@
 # window; presets that reopen the menu in place; the end two seconds after Esc; the clipboard;
 # the wallpaper through feh; every format into every destination; and closing the progress
 # window at random moments.
-# Usage: quick_menu_e2e.sh OZM_IMGCONV_BINARY [--quick]   (--quick skips the long matrix)
+# Usage: quick_menu_e2e.sh OZM_IMGCONV_BINARY [--quick | --full]
+#   default  every format once and every destination once (8 runs), 6 random stops
+#   --full   every format into every destination (64 runs), 20 random stops (about 7 minutes)
+#   --quick  skips both
 set -u
 binary=$1
 full=1
-[ "${2:-}" = "--quick" ] && full=0
+matrix=diagonal
+stops=6
+case "${2:-}" in
+  --quick) full=0 ;;
+  --full) matrix=all; stops=20 ;;
+esac
 for tool in xdotool xwininfo convert compare python3 xclip feh; do
   if ! command -v "$tool" >/dev/null; then echo "SKIP: $tool is not installed"; exit 77; fi
 done
@@ -138,10 +146,14 @@ fav=$work/fav
 mkdir -p "$fav" "$work/chosen"
 printf '[default]\nOZMMyFavPath=%s/\n[ImgConvert]\nAutoShowTargetFolder1=0\nCbAutoClose=1\n' "$fav" >"$program/defualt.ini"
 rm -rf "$desktop" "$HOME/Documents" "$HOME/Pictures"
+destinations=(current docs pictures desktop chosen removable favourite recent)
 count=0
 for i in "${!formats[@]}"; do
   ext=${formats[$i]}
-  for dest in current docs pictures desktop chosen removable favourite recent; do
+  picked=("${destinations[@]}")
+  # The diagonal pairs format i with destination i + 1: each of both appears once.
+  [ "$matrix" = all ] || picked=("${destinations[$(((i + 1) % 8))]}")
+  for dest in "${picked[@]}"; do
     rm -f "$pics"/c.*
     cp "$pics/a.jpg" "$pics/c.jpg"
     start "$pics/c.jpg"
@@ -185,7 +197,7 @@ convert -size 1920x1080 plasma:fractal -quality 85 "$work/seed.jpg"
 files=()
 for n in $(seq 1 8); do cp "$work/seed.jpg" "$pics/p$n.jpg"; files+=("$pics/p$n.jpg"); done
 printf '[ImgConvert]\nAutoShowTargetFolder1=0\n' >"$program/defualt.ini"
-for round in $(seq 1 20); do
+for round in $(seq 1 "$stops"); do
   start "${files[@]}"
   keys Down Down Right Return   # PNG -> 当前路径: the files' own folder
   win=$(progress_window)

@@ -1,7 +1,8 @@
 // ozmconv: the headless batch converter. Same engine and same results as the desktop program.
 //
-//   ozmconv [--to LIST] [--out DIR] [--quality N] [--resize WxH|Wx|xH] [--scale P]
-//           [--rotate DEG[.HH]] [--jobs N] [--null] [--] FILE...
+//   ozmconv [--to LIST] [--out DIR] [--quality N] [--lossless] [--resize WxH|Wx|xH]
+//           [--scale P] [--fit WxH|Wx|xH] [--filter nearest|box] [--auto-orient]
+//           [--background COLOR] [--rotate DEG[.HH]] [--jobs N] [--null] [--] FILE...
 //
 // Exit status: 0 when every file was written in every format, 1 when anything failed,
 // 2 on a usage error, 128 + the signal's number when SIGTERM, SIGINT or SIGHUP stopped it.
@@ -31,8 +32,12 @@
 #include "app/shell/ProductInfo.h"
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/ImageFormats.h"
+#include "core/formats/PhotoRead.h"
 #include "core/formats/io/FileBytes.h"
 #include "core/text/TextRules.h"
+#include "core/transforms/BoxResize.h"
+#include "core/transforms/Resize.h"
+#include "core/transforms/Rotate.h"
 #include "core/transforms/TransformArguments.h"
 
 namespace {
@@ -41,11 +46,20 @@ using namespace ozm;
 
 constexpr const char* kUsage =
     "usage: ozmconv [options] [--] FILE...\n"
-    "  --to LIST         comma list of bmp, jpg, jpeg, png, emf, wmf, gif, tif (default jpg)\n"
+    "  --to LIST         comma list of bmp, jpg, jpeg, png, emf, wmf, gif, tif, webp\n"
+    "                    (default jpg)\n"
     "  --out DIR         folder for the converted files (default: each file's own folder)\n"
-    "  --quality N       JPEG quality 1..100 (default 75)\n"
+    "  --quality N       JPEG and WebP quality 1..100 (default 75)\n"
+    "  --lossless        write WebP losslessly\n"
     "  --resize WxH      resize to W x H pixels; Wx or xH keep the proportions\n"
     "  --scale P         resize to P percent\n"
+    "  --fit WxH         shrink into W x H keeping the proportions, never enlarging;\n"
+    "                    Wx or xH bound one side only\n"
+    "  --filter F        resampling of --resize, --scale and --fit: nearest (default) or\n"
+    "                    box (area average, for photos)\n"
+    "  --auto-orient     turn JPEG photos upright by their EXIF orientation\n"
+    "  --background C    blend transparent PNG, GIF and WebP pixels onto colour C\n"
+    "                    (#rrggbb, black, white, red, green, blue, yellow, cyan, magenta, gray)\n"
     "  --rotate DEG[.HH] rotate clockwise by degrees and hundredths (32.5 = 32 deg 50/100)\n"
     "  --jobs N          files converted at once (default: the number of cores)\n"
     "  --null            separate the written paths on stdout by NUL bytes, not newlines\n"
@@ -54,6 +68,15 @@ constexpr const char* kUsage =
 
 struct CliOptions {
     ConversionOptions conversion;
+    // The command line's own reading and resampling; none of them set keeps the desktop
+    // program's pipeline exactly.
+    bool autoOrient = false;
+    bool fit = false;
+    int fitWidth = 0;  // 0: that side unbounded
+    int fitHeight = 0;
+    bool boxFilter = false;
+    std::optional<RgbQuad> background;
+    bool Extended() const { return autoOrient || fit || boxFilter || background; }
     std::string outFolder;  // empty: each file's own folder
     unsigned jobs = 0;
     bool nullSeparated = false;
@@ -123,16 +146,36 @@ bool ParseFormats(std::string_view list, FormatTicks& formats) {
         if (item.empty()) continue;
         const std::string_view name = item == "tiff" ? std::string_view("tif") : item;
         bool found = false;
-        const auto& table = OutputFormatTable();
-        for (std::size_t i = 0; i < table.size(); ++i) {
-            if (table[i].extension.substr(1) == name) {
-                formats.Tick(table[i].code);
+        for (const ImageFormat* row : WrittenFormats()) {
+            if (row->extension.substr(1) == name) {
+                formats.Tick(row->code);
                 found = any = true;
             }
         }
         if (!found) return false;
     }
     return any;
+}
+
+// --fit WxH, Wx or xH: each given side a whole number of at least 1.
+std::optional<std::string> ParseFitArgument(std::string_view text, CliOptions& options) {
+    const std::size_t x = text.find_first_of("xX");
+    const std::optional<std::string> bad = "--fit needs WxH, Wx or xH";
+    if (x == std::string_view::npos) return bad;
+    const std::string_view w = text.substr(0, x), h = text.substr(x + 1);
+    if (w.empty() && h.empty()) return bad;
+    int sides[2] = {0, 0};
+    const std::string_view parts[2] = {w, h};
+    for (int i = 0; i < 2; ++i) {
+        if (parts[i].empty()) continue;
+        const auto n = ParseWholeNumber(parts[i]);
+        if (!n || *n < 1) return bad;
+        sides[i] = *n;
+    }
+    options.fit = true;
+    options.fitWidth = sides[0];
+    options.fitHeight = sides[1];
+    return std::nullopt;
 }
 
 // Returns -1 when parsing succeeded, else the exit code.
@@ -161,9 +204,18 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
             options.nullSeparated = true;
             continue;
         }
+        if (arg == "--auto-orient") {
+            options.autoOrient = true;
+            continue;
+        }
+        if (arg == "--lossless") {
+            options.conversion.lossless = true;
+            continue;
+        }
         const bool takesValue = arg == "--to" || arg == "--out" || arg == "--quality" ||
                                 arg == "--resize" || arg == "--scale" || arg == "--rotate" ||
-                                arg == "--jobs";
+                                arg == "--jobs" || arg == "--fit" || arg == "--filter" ||
+                                arg == "--background";
         if (!takesValue) return UsageError("unknown option " + std::string(arg));
         if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
@@ -186,6 +238,16 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
             error = ApplyScaleArgument(value, options.conversion);
         } else if (arg == "--rotate") {
             error = ApplyRotateArgument(value, options.conversion);
+        } else if (arg == "--fit") {
+            error = ParseFitArgument(value, options);
+        } else if (arg == "--filter") {
+            if (value == "box" || value == "nearest")
+                options.boxFilter = value == "box";
+            else
+                error = "--filter needs nearest or box";
+        } else if (arg == "--background") {
+            options.background = ParseColour(value);
+            if (!options.background) error = "--background needs #rrggbb or a colour name";
         } else if (arg == "--jobs") {
             const auto n = ParseWholeNumber(value);
             if (!n || *n < 1 || *n > 256)
@@ -195,6 +257,8 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
         }
         if (error) return UsageError(*error);
     }
+    if (options.fit && options.conversion.resizeMode != ResizeMode::None)
+        return UsageError("--fit cannot be combined with --resize or --scale");
     if (options.files.empty()) return UsageError("no files given");
     if (!options.outFolder.empty()) {
         if (const auto error = PrepareOutFolder(options.outFolder)) return UsageError(*error);
@@ -336,6 +400,72 @@ class CliPipelineHost : public PipelineHost {
     const PrintStyle& style_;
 };
 
+// The size the resize options make of an upright picture of width x height.
+ResizeTarget ExtendedTarget(const CliOptions& options, int width, int height) {
+    if (options.fit) {
+        const FitSize fit = ComputeFitSize(width, height, options.fitWidth, options.fitHeight);
+        return {fit.resample, fit.width, fit.height};
+    }
+    return ComputeResizeTarget(width, height, options.conversion);
+}
+
+// PrepareWorkBitmap with the command line's own reading (orientation, background, reduced
+// JPEG decoding) and resampling (--fit, --filter box). The resize target is always taken
+// from the full upright size, whatever size the reader decoded at.
+PrepareStatus PrepareExtended(const std::string& source, Bitmap& bitmap, const CliOptions& options,
+                              PipelineHost& host, std::string* reason) {
+    PhotoReadOptions read;
+    read.autoOrient = options.autoOrient;
+    read.background = options.background;
+    if (options.boxFilter) {
+        read.neededSize = [&](int w, int h) -> std::optional<std::pair<int, int>> {
+            const ResizeTarget t = ExtendedTarget(options, w, h);
+            if (!t.resample || !IsAcceptableImageSize(t.width, t.height)) return std::nullopt;
+            return std::pair{static_cast<int>(t.width), static_cast<int>(t.height)};
+        };
+    }
+    const MessageCallback onMessage = [&host](const std::string& text) {
+        host.ReaderMessage(text);
+    };
+    PhotoReadResult result;
+    if (!ReadPhoto(source, bitmap, read, onMessage, reason, &result)) {
+        return PrepareStatus::Unreadable;
+    }
+    // A target side below 1 leaves the image as it is, as the resize rules say.
+    const ResizeTarget target = ExtendedTarget(options, result.fullWidth, result.fullHeight);
+    if (target.resample && target.width >= 1 && target.height >= 1) {
+        if (!IsAcceptableImageSize(target.width, target.height)) {
+            Refuse(reason, "cannot resize: " + ImageSizeReason(target.width, target.height));
+            return PrepareStatus::TransformFailed;
+        }
+        Bitmap resized;
+        const int w = static_cast<int>(target.width), h = static_cast<int>(target.height);
+        const bool ok = options.boxFilter
+                            ? BoxResampleTo24(bitmap, resized, w, h, host.TransformThreads())
+                            : PointSampleTo24(bitmap, resized, w, h);
+        if (!ok) {
+            Refuse(reason, "cannot resize: out of memory");
+            return PrepareStatus::TransformFailed;
+        }
+        bitmap = std::move(resized);
+    }
+    if (options.conversion.rotateDegrees > 0) {
+        const RotatedSize size =
+            ComputeRotatedSize(bitmap.Width(), bitmap.Height(),
+                               ComputeRotationAngle(options.conversion.rotateDegrees,
+                                                    options.conversion.rotateHundredths));
+        if (!IsAcceptableImageSize(size.width, size.height)) {
+            Refuse(reason, "cannot rotate: " + ImageSizeReason(size.width, size.height));
+            return PrepareStatus::TransformFailed;
+        }
+        if (!RotateWorkBitmap(bitmap, options.conversion, host)) {
+            Refuse(reason, "cannot rotate: out of memory");
+            return PrepareStatus::TransformFailed;
+        }
+    }
+    return PrepareStatus::Ready;
+}
+
 class Converter {
   public:
     explicit Converter(const CliOptions& options)
@@ -399,7 +529,9 @@ class Converter {
         CliPipelineHost host(options_.conversion, source, report, style_);
         std::string reason;
         const PrepareStatus status =
-            PrepareWorkBitmap(source, bitmap, options_.conversion, host, &reason);
+            options_.Extended()
+                ? PrepareExtended(source, bitmap, options_, host, &reason)
+                : PrepareWorkBitmap(source, bitmap, options_.conversion, host, &reason);
         if (status != PrepareStatus::Ready) {
             report.err +=
                 std::string("ozmconv: ") +
@@ -416,10 +548,9 @@ class Converter {
         }
         const std::string baseName(ExtractFileName(source));
         std::vector<std::string> names;
-        const auto& table = OutputFormatTable();
-        for (std::size_t row = 0; row < table.size(); ++row) {
-            if (options_.conversion.formats.Ticked(table[row].code))
-                names.push_back(ChangeFileExt(baseName, table[row].extension));
+        for (const ImageFormat* row : WrittenFormats()) {
+            if (options_.conversion.formats.Ticked(row->code))
+                names.push_back(ChangeFileExt(baseName, row->extension));
         }
         ReservedNamer namer(naming_);
         const auto paths = naming_.ReserveInTurn(index, folder, names);

@@ -31,7 +31,8 @@ class FormatTicks {
 
 struct ConversionOptions : TransformSettings {
     FormatTicks formats;
-    int jpegQuality = 75;      // 1..100
+    int jpegQuality = 75;      // 1..100; WebP's quality too
+    bool lossless = false;     // WebP written losslessly (command line only)
     std::string sourceFolder;  // ends in "/"
     std::string targetFolder;  // ends in "/"
 };

@@ -75,16 +75,18 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
                                 PipelineHost& host, OutputNamer& namer) {
     FileOutcome outcome;
     outcome.read = true;
-    const auto& table = OutputFormatTable();
+    // The desktop program never ticks the formats past its eight (WebP).
+    const auto& table = WrittenFormats();
     for (std::size_t row = 0; row < table.size(); ++row) {
         const ConversionOptions options = host.Options();
-        if (!options.formats.Ticked(table[row].code)) continue;
-        const std::string named = ChangeFileExt(baseOutputPath, table[row].extension);
+        if (!options.formats.Ticked(table[row]->code)) continue;
+        const std::string named = ChangeFileExt(baseOutputPath, table[row]->extension);
         const std::string folder(ExtractFilePath(named));
         const std::string name(ExtractFileName(named));
         const auto path = namer.Reserve(folder, name);
         WriteSettings settings;
         settings.jpegQuality = options.jpegQuality;
+        settings.lossless = options.lossless;
         settings.replaceExisting = false;
         bool exhausted = !path;
         settings.nextFreeName = [&]() -> std::optional<std::filesystem::path> {
@@ -96,7 +98,7 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
             return std::filesystem::path(*next);
         };
         ImageWriteReport report;
-        if (path && WriteImageFile(bitmap, *path, table[row].code, settings, &report)) {
+        if (path && WriteImageFile(bitmap, *path, table[row]->code, settings, &report)) {
             ++outcome.written;
             host.FileWritten(report.written.string());
         } else {

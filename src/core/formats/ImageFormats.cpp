@@ -3,15 +3,16 @@
 #include <algorithm>
 #include <span>
 
-#include "core/formats/tiff/Bmp2Tiff.h"
-#include "core/formats/raster/BmpCodec.h"
-#include "core/formats/io/FileBytes.h"
-#include "core/formats/raster/GifCodec.h"
 #include "core/formats/ImgConvertUnit.h"
+#include "core/formats/io/FileBytes.h"
+#include "core/formats/metafile/ozmEmfUnit.h"
+#include "core/formats/raster/BmpCodec.h"
+#include "core/formats/raster/GifCodec.h"
 #include "core/formats/raster/JpegCodec.h"
 #include "core/formats/raster/PngCodec.h"
+#include "core/formats/raster/WebpCodec.h"
+#include "core/formats/tiff/Bmp2Tiff.h"
 #include "core/formats/tiff/ReadTiff.h"
-#include "core/formats/metafile/ozmEmfUnit.h"
 #include "core/text/TextRules.h"
 
 namespace ozm {
@@ -55,6 +56,12 @@ bool EncodeWmfFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) 
 bool EncodeGifFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
     return EncodeGif(bitmap, file);
 }
+bool EncodeWebpFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    return EncodeWebp(bitmap, file, settings.jpegQuality, settings.lossless);
+}
+bool DecodeWebpBytes(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
+    return DecodeWebp(data, out, reason);
+}
 bool EncodeTiffFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
     return WriteTiffFile(bitmap, file);
 }
@@ -63,11 +70,12 @@ constexpr auto kJpeg = &DecodeFile<&DecodeJpeg, kJpegFileShape>;
 constexpr auto kBmp = &DecodeFile<&DecodeBmp, kBmpFileShape>;
 constexpr auto kPng = &DecodeFile<&DecodePng, kPngFileShape>;
 constexpr auto kGif = &DecodeFile<&DecodeGif, kGifFileShape>;
+constexpr auto kWebp = &DecodeFile<&DecodeWebpBytes, kWebpFileShape>;
 constexpr auto kMetafile = &DecodeFile<&PlayMetafileIntoBitmap, kAnyShape>;
 
 // JPG and JPEG write the same bytes under two extensions; the reading extensions of JPEG
 // files sit with JPG but for ".jpeg" itself.
-constexpr std::array<ImageFormat, 9> kFormats = {{
+constexpr std::array<ImageFormat, 10> kFormats = {{
     {"BMP", FormatCode::Bmp, ".bmp", {{{".bmp", true}, {".dib", true}}}, kBmp, &EncodeBmpFile},
     {"JPG",
      FormatCode::Jpg,
@@ -88,11 +96,25 @@ constexpr std::array<ImageFormat, 9> kFormats = {{
      &EncodeTiffFile},
     // Icons are listed, so that a user sees them, but nothing reads or writes them.
     {"ICO", 0, "", {{{".ico", true}}}, nullptr, nullptr},
+    // The command line's own; after the listed rows, which ImageFormatTable ends with.
+    {"WEBP", FormatCode::Webp, ".webp", {{{".webp", false}}}, kWebp, &EncodeWebpFile, false},
 }};
+
+constexpr std::size_t kListedRows = 9;
+static_assert(kFormats[kListedRows - 1].listed && !kFormats[kListedRows].listed);
 
 }  // namespace
 
-std::span<const ImageFormat> ImageFormatTable() { return kFormats; }
+std::span<const ImageFormat> ImageFormatTable() { return std::span(kFormats).first(kListedRows); }
+
+std::span<const ImageFormat> AllImageFormats() { return kFormats; }
+
+const std::array<const ImageFormat*, 9>& WrittenFormats() {
+    static const std::array<const ImageFormat*, 9> kWritten = {
+        &kFormats[0], &kFormats[1], &kFormats[2], &kFormats[3], &kFormats[4],
+        &kFormats[5], &kFormats[6], &kFormats[7], &kFormats[9]};
+    return kWritten;
+}
 
 std::span<const ImageFormat> OutputFormatTable() { return std::span(kFormats).first(8); }
 

@@ -29,6 +29,8 @@ inline constexpr ImageFormatCode Wmf = 5;
 inline constexpr ImageFormatCode Emf = 6;
 inline constexpr ImageFormatCode Gif = 7;
 inline constexpr ImageFormatCode Tiff = 8;
+// Written by the command line only; 9 stays unused so that it keeps writing nothing.
+inline constexpr ImageFormatCode Webp = 10;
 }  // namespace FormatCode
 
 // A message that a reader shows to the user (the TIFF reader's refusals). The desktop program
@@ -54,19 +56,30 @@ struct ImageFormat {
     std::array<ReadExtension, 4> reads;
     ImageDecoder decoder;  // nullptr: listed but not read
     ImageEncoder encoder;  // nullptr: not written
+    // False for a format only the command line reads and writes (WebP): the desktop
+    // program's tables, lists and menus never show it.
+    bool listed = true;
 };
 
-// Every format, the written ones first in the order a conversion writes the ticked formats of
-// one file (BMP, JPG, JPEG, PNG, EMF, WMF, GIF, TIFF), then the ones only listed.
+// Every format the desktop program knows, the written ones first in the order a conversion
+// writes the ticked formats of one file (BMP, JPG, JPEG, PNG, EMF, WMF, GIF, TIFF), then the
+// ones only listed.
 std::span<const ImageFormat> ImageFormatTable();
+
+// ImageFormatTable followed by the rows that are not listed (WebP).
+std::span<const ImageFormat> AllImageFormats();
+
+// Every written format in writing order: the eight of OutputFormatTable, then WebP.
+const std::array<const ImageFormat*, 9>& WrittenFormats();
 
 // The eight written formats, in writing order.
 std::span<const ImageFormat> OutputFormatTable();
 
-// The row that writes `code`; nullptr for codes outside 1..8.
+// The row that writes `code`; nullptr for codes outside 1..8 and 10 (WebP).
 const ImageFormat* FormatForCode(ImageFormatCode code);
 
-// The row that reads the lower-cased, untrimmed extension `ext`; nullptr when none does.
+// The row that reads the lower-cased, untrimmed extension `ext` (".webp" included); nullptr
+// when none does.
 const ImageFormat* FormatForReadExtension(std::string_view ext);
 
 // The twelve lower-case extensions, dot included, of files the program lists and accepts.
@@ -80,8 +93,8 @@ bool IsSupportedImageExtension(std::string_view ext);
 // IsSupportedImageExtension of the path's extension (ExtractFileExt).
 bool IsSupportedImageFile(std::string_view path);
 
-// Extension the writer forces onto the output name for a code (".jpg" for 1, ...); empty
-// for codes outside 1..8.
+// Extension the writer forces onto the output name for a code (".jpg" for 1, ..., ".webp"
+// for 10); empty for other codes.
 std::string_view OutputExtension(ImageFormatCode code);
 
 }  // namespace ozm

@@ -22,6 +22,7 @@ bool ReadImageFile(const std::filesystem::path& path, Bitmap& target,
 struct WriteSettings {
     int jpegQuality = 75;           // 1..100; its low byte goes to the encoder
     std::uint8_t pngFilterSet = 1;  // None only: every row carries filter type 0
+    bool lossless = false;          // WebP: every pixel exact (the quality then sets the effort)
     bool replaceExisting = true;    // false: never replace a file that exists by then
     // With replaceExisting false: when the name turns out to be taken at the moment the
     // finished file is put in place, the next name to try (nullopt gives up).
@@ -35,12 +36,13 @@ struct ImageWriteReport {
 };
 
 // The output name: the path unchanged when its lower-cased extension is the code's, else the
-// path with its extension replaced by the code's. Empty for codes outside 1..8.
+// path with its extension replaced by the code's. Empty for codes other than 1..8 and 10.
 std::filesystem::path OutputNameFor(const std::filesystem::path& path, ImageFormatCode code);
 
 // Writes `bitmap` in the format of `code` under OutputNameFor(path, code). The file appears
 // only when complete; a missing folder, a read-only existing file or an encoder failure leaves
-// no file and no change. Codes outside 1..8 write nothing. True when the file was written.
+// no file and no change. Codes other than 1..8 and 10 write nothing. True when the file was
+// written.
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code,
                     const WriteSettings& settings, ImageWriteReport* report = nullptr);
 // The same with the default settings (JPEG quality 75).

@@ -177,7 +177,37 @@ void WebSafeRow(const std::uint8_t* bgr, int width, GifPixelType* out) {
 
 }  // namespace
 
-bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
+namespace {
+
+// Pixels of palette bitmap `indexed` as 24 bits, the `transparent` index (and, for a frame
+// smaller than the screen, every pixel the frame does not cover) showing `background`.
+bool BlendIndexedOnto(const Bitmap& indexed, const std::vector<bool>& covered, int transparent,
+                      RgbQuad background, Bitmap& out) {
+    Bitmap blended;
+    if (!blended.Create(indexed.Width(), indexed.Height(), 24, true)) return false;
+    const auto& pal = indexed.Palette();
+    for (int y = 0; y < indexed.Height(); ++y) {
+        const std::uint8_t* in = indexed.Row(y);
+        std::uint8_t* o = blended.Row(y);
+        for (int x = 0; x < indexed.Width(); ++x, o += 3) {
+            const std::size_t at = std::size_t(y) * std::size_t(indexed.Width()) + std::size_t(x);
+            RgbQuad c{};
+            if (in[x] == transparent || (!covered.empty() && !covered[at])) {
+                c = background;
+            } else if (in[x] < pal.size()) {
+                c = pal[in[x]];
+            }
+            o[0] = c.blue;
+            o[1] = c.green;
+            o[2] = c.red;
+        }
+    }
+    out = std::move(blended);
+    return true;
+}
+
+bool DecodeGifWith(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason,
+                   const RgbQuad* blendOnto) {
     if (data.size() < 6 || std::memcmp(data.data(), "GIF", 3) != 0) {
         return Refuse(reason, "not a GIF file");
     }
@@ -236,6 +266,10 @@ bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
             std::memcpy(out.Row(y), frame.data() + static_cast<std::size_t>(y) * fw,
                         static_cast<std::size_t>(fw));
         }
+        if (blendOnto && transparent != NO_TRANSPARENT_COLOR &&
+            !BlendIndexedOnto(out, {}, transparent, *blendOnto, out)) {
+            return Refuse(reason, "out of memory");
+        }
         return true;
     }
     if (!IsAcceptableImageSize(sw, sh)) return Refuse(reason, ImageSizeReason(sw, sh));
@@ -244,7 +278,9 @@ bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
     const auto background = static_cast<std::uint8_t>(gif->SBackGroundColor);
     for (int y = 0; y < sh; ++y) std::memset(out.Row(y), background, out.Stride());
     // The frame is drawn at its offset, clipped to the screen; transparent pixels show the
-    // background.
+    // background. A colour to blend onto shows wherever the frame leaves the screen empty.
+    std::vector<bool> covered;
+    if (blendOnto) covered.assign(std::size_t(sw) * std::size_t(sh), false);
     for (int y = 0; y < fh; ++y) {
         const long ty = static_cast<long>(desc.Top) + y;
         if (ty < 0 || ty >= sh) continue;
@@ -255,9 +291,24 @@ bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
             if (tx < 0 || tx >= sw) continue;
             if (src[x] == transparent) continue;
             row[tx] = src[x];
+            if (blendOnto) covered[std::size_t(ty) * std::size_t(sw) + std::size_t(tx)] = true;
         }
     }
+    if (blendOnto && !BlendIndexedOnto(out, covered, -1, *blendOnto, out)) {
+        return Refuse(reason, "out of memory");
+    }
     return true;
+}
+
+}  // namespace
+
+bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
+    return DecodeGifWith(data, out, reason, nullptr);
+}
+
+bool DecodeGifOnto(std::span<const std::uint8_t> data, Bitmap& out, RgbQuad background,
+                   std::string* reason) {
+    return DecodeGifWith(data, out, reason, &background);
 }
 
 bool EncodeGif(const Bitmap& bitmap, std::FILE* file) {

@@ -20,6 +20,12 @@ inline constexpr FileShape kGifFileShape{kMaxInputFileBytes, "GIF", "not a GIF f
 // drawn at its offset.
 bool DecodeGif(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason = nullptr);
 
+// The same, but a frame with a transparent colour becomes 24 bits per pixel with its
+// transparent pixels (and, for a frame smaller than the screen, the screen around it) showing
+// `background`. A screen-sized frame without a transparent colour decodes as DecodeGif does it.
+bool DecodeGifOnto(std::span<const std::uint8_t> data, Bitmap& out, RgbQuad background,
+                   std::string* reason = nullptr);
+
 // Palette index of a colour in the fixed 216-colour reduction: six levels per channel,
 // v -> (v + 3) / 51, index 36 r + 6 g + b.
 inline std::uint8_t WebSafeIndex(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {

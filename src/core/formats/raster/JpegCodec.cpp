@@ -196,7 +196,20 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, ProgressMonito
     jpeg_create_decompress(&cinfo);  // clears everything but the error manager
     cinfo.progress = &progress.pub;
     jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
+    if (request.exif) {
+        request.exif->clear();
+        jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+    }
     jpeg_read_header(&cinfo, TRUE);
+    if (request.exif) {
+        for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next) {
+            if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 &&
+                std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+                request.exif->assign(m->data, m->data + m->data_length);
+                break;
+            }
+        }
+    }
     if (!IsAcceptableImageSize(cinfo.image_width, cinfo.image_height)) {
         err.stop = Stop::ImageSize;
         return false;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/bitmap/Bitmap.h"
 
@@ -20,6 +21,9 @@ struct JpegDecodeRequest {
     // together with the full-size bitmap when `countBitmap`.
     std::uint64_t maxMultiScanBytes = 0;
     bool countBitmap = false;
+    // When given: receives the payload of the first APP1 segment that starts with "Exif\0\0"
+    // (that header included), or is emptied when there is none.
+    std::vector<std::uint8_t>* exif = nullptr;
 };
 
 // Reads the header of `data` and, with `out`, decodes the picture into it (24 bits per pixel

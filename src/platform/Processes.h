@@ -1,6 +1,11 @@
 #pragma once
 // Starting and ending other programs without a shell.
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,5 +17,24 @@ namespace ozm {
 // started (no zombie is left). True when the program was executed; false when argv is empty,
 // the program cannot be found or executed, or a fork fails.
 bool StartDetached(const std::vector<std::string>& argv);
+
+// A process as found in /proc: its id and its start time (clock ticks after boot), so that an
+// id reused by a newer process is never mistaken for it.
+struct RunningProcess {
+    pid_t pid = 0;
+    std::uint64_t startTicks = 0;
+};
+
+// This user's processes (real and effective user id ours), other than this one, whose
+// program file (/proc/PID/exe) is exactly `file`, also when that file has since been removed
+// or replaced (the kernel then adds " (deleted)" to the link). Compared as given, after
+// making `file` absolute; a process of the same name in another folder never matches.
+std::vector<RunningProcess> FindProcessesRunning(const std::filesystem::path& file);
+
+// Sends SIGTERM to each process still the one found, then waits until all have ended, at
+// most `grace`. Never SIGKILL: a process in the middle of writing gets to finish cleanly.
+// True when none of them runs any more.
+bool EndProcesses(const std::vector<RunningProcess>& processes,
+                  std::chrono::milliseconds grace = std::chrono::seconds(5));
 
 }  // namespace ozm

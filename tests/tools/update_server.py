@@ -6,7 +6,8 @@ killed.
 The first path segment picks the case; the rest is the address the program asks for:
   /CASE/ozmware/update/qv/setupQV.run         the package
   /CASE/ozmware/update/qv/setupQV.run.sha256  its sum
-  /CASE/ozmware/update/qv/version.txt         the latest version (CASE "ver-2.31" gives 2.31)
+  /CASE/ozmware/update/qv/version.txt         the latest version (CASE "ver-2.31" gives 2.31;
+                                              "slow+ver-2.4" serves "slow" with version 2.4)
 Cases: good, notfound, short, wrongsum, nosum, redirect5, redirect6, redirectaway, big,
 nolength, nolengthfull, slow, stall; /bench/N serves N MiB of zeros with their length.
 """
@@ -56,6 +57,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         parts = self.path.split("/", 2)
         case = parts[1] if len(parts) > 1 else ""
+        # "slow+ver-2.4": the package as "slow", the version as "ver-2.4".
+        version = None
+        for flag in case.split("+"):
+            if flag.startswith("ver-"):
+                version = flag[4:]
+            else:
+                case = flag
         rest = "/" + parts[2] if len(parts) > 2 else "/"
         pkg = self.package
         if case == "bench":
@@ -81,8 +89,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return self.redirect("/%s/hop/%d%s" % (case, hops + 1, PACKAGE_PATH))
         if case == "redirectaway" and rest == PACKAGE_PATH:
             return self.redirect("http://192.0.2.1" + PACKAGE_PATH)
-        if rest == "/ozmware/update/qv/version.txt" and case.startswith("ver-"):
-            return self.send_body((case[4:] + "\n").encode(), len(case) - 3)
+        if rest == "/ozmware/update/qv/version.txt" and version is not None:
+            return self.send_body((version + "\n").encode(), len(version) + 1)
         if rest == PACKAGE_PATH + ".sha256":
             if case == "nosum":
                 return self.send_body(b"no such file", 12, status=404)
@@ -126,6 +134,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        pass  # a client that hangs up mid-body is what some tests do
 
 
 def main():

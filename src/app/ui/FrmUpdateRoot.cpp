@@ -91,6 +91,11 @@ void TFrmUpdateRoot::Prepare(const UpdatePaths& paths) {
 
 void TFrmUpdateRoot::ShowUpdate() {
     const bool wasRunning = update_->Running();
+    if (!placed_ && parentWidget()) {
+        // Over the middle of the main window the first time; later where the user left it.
+        move(parentWidget()->geometry().center() - rect().center());
+        placed_ = true;
+    }
     show();
     raise();
     activateWindow();

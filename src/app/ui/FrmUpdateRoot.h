@@ -88,6 +88,7 @@ class TFrmUpdateRoot : public QWidget, public UpdateHost {
     QProgressBar* progressBar_ = nullptr;
     QPushButton* btnClose_ = nullptr;
     std::function<void(const QString&)> showMessage_;
+    bool placed_ = false;
     // Last: the thread ends before anything it reports to is gone.
     std::unique_ptr<OnlineUpdate> update_;
 };

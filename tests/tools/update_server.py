@@ -9,7 +9,8 @@ The first path segment picks the case; the rest is the address the program asks 
   /CASE/ozmware/update/qv/version.txt         the latest version (CASE "ver-2.31" gives 2.31;
                                               "slow+ver-2.4" serves "slow" with version 2.4)
 Cases: good, notfound, short, wrongsum, nosum, redirect5, redirect6, redirectaway, big,
-nolength, nolengthfull, slow, stall; /bench/N serves N MiB of zeros with their length.
+nolength, nolengthfull, slow, stall; size-N: a package of N MiB with its sum; /bench/N
+serves N MiB of zeros with their length.
 """
 import argparse
 import hashlib
@@ -27,6 +28,17 @@ def make_package(marker):
     script = "#!/bin/sh\necho started >> '%s'\nexit 0\n" % marker.replace("'", "'\\''")
     padding = "".join("# %06d padding line of the test package\n" % i for i in range(8000))
     return (script + padding).encode()
+
+
+_sized = {}
+
+
+def sized_package(mib):
+    if mib not in _sized:
+        head = b"#!/bin/sh\nexit 0\n"
+        body = head + bytes((mib << 20) - len(head))
+        _sized[mib] = (body, hashlib.sha256(body).hexdigest())
+    return _sized[mib]
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -78,6 +90,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(block[:n])
                 sent += n
             return
+        if case.startswith("size-"):
+            # A package of N MiB for the benchmark: a script that ends at once, then padding.
+            body, digest = sized_package(int(case[5:]))
+            if rest == PACKAGE_PATH + ".sha256":
+                text = ("%s  setupQV.run\n" % digest).encode()
+                return self.send_body(text, len(text))
+            if rest == PACKAGE_PATH:
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                view = memoryview(body)
+                for at in range(0, len(body), 1 << 20):
+                    self.wfile.write(view[at : at + (1 << 20)])
+                return
         if case.startswith("redirect") and case[len("redirect"):].isdigit():
             # /redirectN/hop/K/...: K hops taken so far.
             total = int(case[len("redirect"):])

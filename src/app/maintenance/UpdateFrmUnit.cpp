@@ -32,8 +32,10 @@ std::string_view Trim(std::string_view text) {
 class TemporaryFile {
   public:
     explicit TemporaryFile(const fs::path& beside) {
-        std::string pattern =
-            (beside.parent_path() / ("." + beside.filename().string() + ".XXXXXX")).string();
+        std::string hidden = ".";
+        hidden += beside.filename().string();
+        hidden += ".XXXXXX";
+        const std::string pattern = (beside.parent_path() / hidden).string();
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         // mkostemp creates with O_EXCL and mode 0600.

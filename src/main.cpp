@@ -7,9 +7,13 @@
 #include <vector>
 
 #include "app/shell/CommandLine.h"
+#include "app/shell/HandlerRegistration.h"
+#include "app/shell/ProductInfo.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/ShutdownSignals.h"
+#include "app/ui/uninstallEveryUnit.h"
 #include "platform/ProgramFolder.h"
+#include "platform/Trash.h"
 
 namespace {
 
@@ -27,6 +31,22 @@ int RunMainWindow(int argc, char** argv) {
     return 0;
 }
 
+int RunUninstall(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const std::string title(ozm::kApplicationTitle);
+    // A folder of the shortcut's name on the desktop goes to the trash.
+    ozm::FreedesktopTrash trash;
+    ozm::TFrmUninstall form(ozm::UninstallPlaces::ForThisProcess(title), trash);
+    QCoreApplication::setApplicationName(
+        QString::fromUtf8(ozm::kUninstallTitle.data(), ozm::kUninstallTitle.size()));
+    form.setWindowTitle(QCoreApplication::applicationName());
+    ozm::OzmImgConvertMenu();
+    // Before the window is used: closing it without uninstalling leaves the hooks removed.
+    ozm::RemoveShellMenuRegistration();
+    form.show();
+    return app.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,8 +58,9 @@ int main(int argc, char** argv) {
             return 0;
         case ozm::StartupMode::MainWindow:
             return RunMainWindow(argc, argv);
-        case ozm::StartupMode::QuickConversion:
         case ozm::StartupMode::Uninstall:
+            return RunUninstall(argc, argv);
+        case ozm::StartupMode::QuickConversion:
             // The windows of these modes are not part of this build yet; the converter
             // itself is available headless as ozmconv.
             std::fprintf(stderr,

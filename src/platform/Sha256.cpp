@@ -41,11 +41,4 @@ std::optional<std::string> Sha256OfFile(int fd) {
     return Hex(context);
 }
 
-std::string Sha256Hex(const std::string& bytes) {
-    sha256_ctx context;
-    sha256_init(&context);
-    sha256_update(&context, bytes.size(), reinterpret_cast<const unsigned char*>(bytes.data()));
-    return Hex(context);
-}
-
 }  // namespace ozm

@@ -1,5 +1,6 @@
 #pragma once
-// SHA-256 of a file's bytes, for checking a download against its published sum.
+// SHA-256 of an open file, streamed (a download may be hundreds of megabytes), for checking
+// it against its published sum. Small texts: FileHash.h.
 
 #include <optional>
 #include <string>
@@ -9,8 +10,5 @@ namespace ozm {
 // The SHA-256 of everything in the open file `fd`, read from offset 0 (the file position is
 // left alone), as 64 lower-case hexadecimal digits; nothing on a read error.
 std::optional<std::string> Sha256OfFile(int fd);
-
-// The same of bytes in memory.
-std::string Sha256Hex(const std::string& bytes);
 
 }  // namespace ozm

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/Download.h"
-#include "platform/Sha256.h"
+#include "platform/FileHash.h"
 #include "support/LoopbackServer.h"
 #include "support/TestSupport.h"
 

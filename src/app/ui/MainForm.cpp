@@ -144,6 +144,7 @@ TMainForm::TMainForm(std::filesystem::path programFolder, std::filesystem::path 
     run_->SetFinishedHandler([this] { timerCheckExecute_->stop(); });
 
     BuildControls();
+    ConnectFolderActions();
     FormCreate();
 }
 
@@ -554,12 +555,6 @@ void TMainForm::BuildMenus() {
     entry(pmApp_, "OpenApplicationPath1", QStringLiteral("打开所在的文件夹"));
 
     pmHistorys_ = menu("PmHistorys");
-    for (QToolButton* button : findChildren<QToolButton*>()) {
-        if (button->property("historyButton").toBool()) {
-            button->setMenu(pmHistorys_);
-            button->setPopupMode(QToolButton::InstantPopup);
-        }
-    }
 }
 
 void TMainForm::LoadButtonImage(QAbstractButton* button, const char* resourceName) {
@@ -761,11 +756,15 @@ void TMainForm::PublishSourceList(bool entriesChanged) {
 }
 
 void TMainForm::SyncHistoryMenu() {
+    // Entries without a folder are left out (hidden); the folder travels in the data.
     pmHistorys_->clear();
     int number = 1;
-    for (const std::string& folder : model_.recentFolders.Items()) {
-        QAction* action = pmHistorys_->addAction(Q(folder));
-        action->setObjectName(QStringLiteral("MnHistory%1").arg(number++));
+    for (const HistoryEntry& entry : HistoryMenuEntries(model_.recentFolders)) {
+        const int index = number++;
+        if (!entry.visible) continue;
+        QAction* action = pmHistorys_->addAction(Q(entry.caption));
+        action->setObjectName(QStringLiteral("MnHistory%1").arg(index));
+        action->setData(Q(entry.folder));
     }
 }
 
@@ -1084,25 +1083,10 @@ void TMainForm::SetStopFace(bool stopping) {
     btnImgCovert_->setProperty("face", stopping ? "BtnStopImgConvert" : "BtnImgCovert");
 }
 
-void TMainForm::ChooseSourceFolder() {
-    if (closing_) return;
-    const QString folder =
-        QFileDialog::getExistingDirectory(this, QString(), Q(model_.dialogFolder));
-    if (folder.isEmpty()) return;
-    lists_->SetSourceFolder(S(folder) + "/");
-    SyncList(ListSide::Source);
-    SyncFromModel();
-}
+// The convert button's folder checks use the folder buttons' choosers.
+void TMainForm::ChooseSourceFolder() { BtnSelectDirClick(); }
 
-void TMainForm::ChooseTargetFolder() {
-    if (closing_) return;
-    const QString folder =
-        QFileDialog::getExistingDirectory(this, QString(), Q(model_.dialogFolder));
-    if (folder.isEmpty()) return;
-    lists_->SetTargetFolder(S(folder) + "/");
-    SyncList(ListSide::Target);
-    SyncFromModel();
-}
+void TMainForm::ChooseTargetFolder() { BtnSelectSaveAsDirClick(); }
 
 void TMainForm::AddRecentFolder(const std::string& folder) {
     if (model_.recentFolders.AddRecentFolder(folder)) SyncHistoryMenu();

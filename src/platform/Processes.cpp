@@ -76,6 +76,30 @@ bool StillRunning(const RunningProcess& process) {
            stat->state != 'X';
 }
 
+// The interpreter a script names on its first line ("#!/bin/sh -e" gives /bin/sh with links
+// resolved, as /proc shows it), or empty when `file` is not such a script.
+std::string ScriptInterpreter(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    char head[256] = {};
+    in.read(head, sizeof head - 1);
+    const std::string text(head, static_cast<std::size_t>(in.gcount()));
+    if (text.rfind("#!", 0) != 0) return {};
+    std::istringstream words(text.substr(2, text.find('\n') - 2));
+    std::string interpreter;
+    words >> interpreter;
+    if (interpreter.empty() || interpreter[0] != '/') return {};
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(interpreter, ec);
+    return ec ? std::string() : real.string();
+}
+
+std::vector<std::string> CommandLineOf(const std::string& pid) {
+    std::ifstream in("/proc/" + pid + "/cmdline", std::ios::binary);
+    std::vector<std::string> args;
+    for (std::string arg; std::getline(in, arg, '\0');) args.push_back(arg);
+    return args;
+}
+
 }  // namespace
 
 std::vector<RunningProcess> FindProcessesRunning(const std::filesystem::path& file) {
@@ -85,6 +109,15 @@ std::vector<RunningProcess> FindProcessesRunning(const std::filesystem::path& fi
     const fs::path resolved = fs::weakly_canonical(plain, ec);
     std::vector<std::string> wanted = {plain.string()};
     if (!ec && resolved != plain) wanted.push_back(resolved.string());
+
+    // A script runs as its interpreter, with its own path after the interpreter's name (and
+    // the one option a "#!" line may carry).
+    const std::string interpreter = ScriptInterpreter(plain);
+    auto isWanted = [&](const std::string& path) {
+        for (const std::string& w : wanted)
+            if (path == w) return true;
+        return false;
+    };
 
     std::vector<RunningProcess> found;
     const pid_t self = getpid();
@@ -101,6 +134,11 @@ std::vector<RunningProcess> FindProcessesRunning(const std::filesystem::path& fi
         bool matches = false;
         for (const std::string& w : wanted)
             matches = matches || exe == w || exe == w + " (deleted)";
+        if (!matches && !interpreter.empty() && exe == interpreter) {
+            const std::vector<std::string> args = CommandLineOf(name);
+            matches =
+                (args.size() > 1 && isWanted(args[1])) || (args.size() > 2 && isWanted(args[2]));
+        }
         if (!matches || !OwnedByThisUser(pid)) continue;
         if (const std::optional<ProcStat> stat = ReadProcStat(pid))
             found.push_back({pid, stat->startTicks});

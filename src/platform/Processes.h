@@ -33,7 +33,9 @@ struct RunningProcess {
 // This user's processes (real and effective user id ours), other than this one, whose
 // program file (/proc/PID/exe) is exactly `file`, also when that file has since been removed
 // or replaced (the kernel then adds " (deleted)" to the link). Compared as given, after
-// making `file` absolute; a process of the same name in another folder never matches.
+// making `file` absolute; a process of the same name in another folder never matches. When
+// `file` is a script whose "#!" line names an interpreter by its full path, the processes of
+// that interpreter running it (its path as the script argument) count as well.
 std::vector<RunningProcess> FindProcessesRunning(const std::filesystem::path& file);
 
 // Sends SIGTERM to each process still the one found, then waits until all have ended, at

@@ -132,6 +132,39 @@ TEST(EndProcesses, OnlyCopiesRunningExactlyThatFileAreEnded) {
     EXPECT_TRUE(EndProcesses({RunningProcess{sameName, 1}}));
 }
 
+TEST(EndProcesses, AScriptPackageIsFoundThroughItsInterpreter) {
+    test::ScratchDir dir;
+    std::vector<pid_t> pids;
+    std::vector<fs::path> scripts;
+    for (const char* folder : {"program", "other"}) {
+        const fs::path script = dir.Path() / folder / "setupQV.run";
+        fs::create_directories(script.parent_path());
+        std::ofstream(script) << "#!/bin/sh\nwhile :; do sleep 0.05; done\n";
+        chmod(script.c_str(), 0700);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl(script.c_str(), script.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Started once /proc shows the script's path among the interpreter's arguments.
+        for (int i = 0; i < 500; ++i) {
+            const std::string args = ReadText("/proc/" + std::to_string(pid) + "/cmdline");
+            if (args.find(script.string()) != std::string::npos) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        pids.push_back(pid);
+        scripts.push_back(script);
+    }
+    EXPECT_EQ(Ids(FindProcessesRunning(scripts[0])), std::vector<pid_t>{pids[0]});
+    EXPECT_TRUE(EndProcesses(FindProcessesRunning(scripts[0])));
+    int status = 0;
+    ASSERT_EQ(waitpid(pids[0], &status, 0), pids[0]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(waitpid(pids[1], &status, WNOHANG), 0) << "the same script in another folder";
+    kill(pids[1], SIGTERM);
+    waitpid(pids[1], &status, 0);
+}
+
 TEST(EndProcesses, AProcessThatIgnoresTheRequestIsNeverKilled) {
     test::ScratchDir dir;
     const fs::path program = dir.Path() / "stubborn";

@@ -111,10 +111,15 @@ class OnlineUpdateTest : public ::testing::Test {
 
 TEST_F(OnlineUpdateTest, OnlyACompleteVerifiedPackageIsStartedAndOnlyOnce) {
     for (const char* caseName : {"notfound", "short", "wrongsum", "nosum", "redirect6", "big",
-                                 "nolength", "redirectaway"}) {
+                                 "nolength", "redirectaway", "slow"}) {
         SCOPED_TRACE(caseName);
         RecordingUpdateHost host;
         OnlineUpdate update(host);
+        // A body slower than 100 kB/s for a second is given up (the slow case sends 40 kB/s).
+        DownloadLimits impatient;
+        impatient.lowSpeedBytesPerSecond = 100000;
+        impatient.lowSpeedSeconds = 1;
+        update.SetLimits(impatient);
         update.Prepare(MakeUpdatePaths(server_.Page(caseName), program_));
         ASSERT_TRUE(update.Start());
         update.Wait();

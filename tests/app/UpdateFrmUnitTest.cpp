@@ -94,13 +94,17 @@ class OnlineUpdateTest : public ::testing::Test {
     }
 
     // The package runs detached: its marker line may come a moment after the start.
+    // The shell creates the file before it writes the line: wait for the line itself.
     int MarkerLines(bool expectOne) const {
-        for (int i = 0; expectOne && i < 2000 && !fs::exists(marker_); ++i)
+        auto count = [&] {
+            std::ifstream in(marker_);
+            int lines = 0;
+            for (std::string line; std::getline(in, line);) ++lines;
+            return lines;
+        };
+        for (int i = 0; expectOne && i < 2000 && count() == 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::ifstream in(marker_);
-        int lines = 0;
-        for (std::string line; std::getline(in, line);) ++lines;
-        return lines;
+        return count();
     }
 
     test::ScratchDir dir_;

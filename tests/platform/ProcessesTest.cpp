@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -155,7 +156,11 @@ TEST(EndProcesses, AScriptPackageIsFoundThroughItsInterpreter) {
         pids.push_back(pid);
         scripts.push_back(script);
     }
-    EXPECT_EQ(Ids(FindProcessesRunning(scripts[0])), std::vector<pid_t>{pids[0]});
+    // The shell's own children are copies of it running the same script until they exec
+    // sleep, and count as well; the same script in another folder does not.
+    const std::vector<pid_t> found = Ids(FindProcessesRunning(scripts[0]));
+    EXPECT_NE(std::find(found.begin(), found.end(), pids[0]), found.end());
+    EXPECT_EQ(std::find(found.begin(), found.end(), pids[1]), found.end());
     EXPECT_TRUE(EndProcesses(FindProcessesRunning(scripts[0])));
     int status = 0;
     ASSERT_EQ(waitpid(pids[0], &status, 0), pids[0]);

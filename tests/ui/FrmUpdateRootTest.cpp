@@ -156,7 +156,7 @@ TEST_F(UpdateWindowTest, OfferTextsAndTheTimersInTheirOrder) {
     const auto size = static_cast<int>(fs::file_size(program_ / "setupQV.run"));
     EXPECT_EQ(window->ProgressMaximum(), size);
     EXPECT_EQ(window->ProgressPosition(), size);
-    ASSERT_TRUE(PumpUntil([&] { return fs::exists(marker_); }));
+    ASSERT_TRUE(PumpUntil([&] { return fs::exists(marker_) && fs::file_size(marker_) > 0; }));
     EXPECT_EQ(messages_.size(), 1u);
     EXPECT_EQ(FolderContents(), std::vector<std::string>{"setupQV.run"});
 

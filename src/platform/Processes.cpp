@@ -7,6 +7,11 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <system_error>
+#include <thread>
 
 namespace ozm {
 
@@ -29,7 +34,130 @@ namespace {
     _exit(127);
 }
 
+// Field 3 (state) and field 22 (start time) of /proc/PID/stat. The command name in field 2
+// may hold blanks and brackets, so the fields are counted from its last ')'.
+struct ProcStat {
+    char state = '?';
+    std::uint64_t startTicks = 0;
+};
+
+std::optional<ProcStat> ReadProcStat(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(in, line)) return std::nullopt;
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    std::istringstream fields(line.substr(close + 1));
+    ProcStat stat;
+    fields >> stat.state;
+    std::string skip;
+    for (int field = 4; field < 22; ++field) fields >> skip;
+    fields >> stat.startTicks;
+    if (!fields) return std::nullopt;
+    return stat;
+}
+
+bool OwnedByThisUser(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Uid:", 0) != 0) continue;
+        std::istringstream ids(line.substr(4));
+        uid_t real = 0, effective = 0;
+        if (!(ids >> real >> effective)) return false;
+        return real == getuid() && effective == getuid();
+    }
+    return false;
+}
+
+bool StillRunning(const RunningProcess& process) {
+    const std::optional<ProcStat> stat = ReadProcStat(process.pid);
+    return stat && stat->startTicks == process.startTicks && stat->state != 'Z' &&
+           stat->state != 'X';
+}
+
+// The interpreter a script names on its first line ("#!/bin/sh -e" gives /bin/sh with links
+// resolved, as /proc shows it), or empty when `file` is not such a script.
+std::string ScriptInterpreter(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    char head[256] = {};
+    in.read(head, sizeof head - 1);
+    const std::string text(head, static_cast<std::size_t>(in.gcount()));
+    if (text.rfind("#!", 0) != 0) return {};
+    std::istringstream words(text.substr(2, text.find('\n') - 2));
+    std::string interpreter;
+    words >> interpreter;
+    if (interpreter.empty() || interpreter[0] != '/') return {};
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(interpreter, ec);
+    return ec ? std::string() : real.string();
+}
+
+std::vector<std::string> CommandLineOf(const std::string& pid) {
+    std::ifstream in("/proc/" + pid + "/cmdline", std::ios::binary);
+    std::vector<std::string> args;
+    for (std::string arg; std::getline(in, arg, '\0');) args.push_back(arg);
+    return args;
+}
+
 }  // namespace
+
+std::vector<RunningProcess> FindProcessesRunning(const std::filesystem::path& file) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path plain = fs::absolute(file, ec).lexically_normal();
+    const fs::path resolved = fs::weakly_canonical(plain, ec);
+    std::vector<std::string> wanted = {plain.string()};
+    if (!ec && resolved != plain) wanted.push_back(resolved.string());
+
+    // A script runs as its interpreter, with its own path after the interpreter's name (and
+    // the one option a "#!" line may carry).
+    const std::string interpreter = ScriptInterpreter(plain);
+    auto isWanted = [&](const std::string& path) {
+        for (const std::string& w : wanted)
+            if (path == w) return true;
+        return false;
+    };
+
+    std::vector<RunningProcess> found;
+    const pid_t self = getpid();
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(name));
+        if (pid == self) continue;
+        char target[4096];
+        const ssize_t length =
+            readlink(("/proc/" + name + "/exe").c_str(), target, sizeof target - 1);
+        if (length <= 0) continue;  // a kernel thread, or not ours to look at
+        const std::string exe(target, static_cast<std::size_t>(length));
+        bool matches = false;
+        for (const std::string& w : wanted)
+            matches = matches || exe == w || exe == w + " (deleted)";
+        if (!matches && !interpreter.empty() && exe == interpreter) {
+            const std::vector<std::string> args = CommandLineOf(name);
+            matches =
+                (args.size() > 1 && isWanted(args[1])) || (args.size() > 2 && isWanted(args[2]));
+        }
+        if (!matches || !OwnedByThisUser(pid)) continue;
+        if (const std::optional<ProcStat> stat = ReadProcStat(pid))
+            found.push_back({pid, stat->startTicks});
+    }
+    return found;
+}
+
+bool EndProcesses(const std::vector<RunningProcess>& processes, std::chrono::milliseconds grace) {
+    for (const RunningProcess& process : processes)
+        if (StillRunning(process)) kill(process.pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    for (;;) {
+        bool any = false;
+        for (const RunningProcess& process : processes) any = any || StillRunning(process);
+        if (!any) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
 
 bool StartDetached(const std::vector<std::string>& argv) {
     if (argv.empty() || argv[0].empty()) return false;

@@ -35,6 +35,7 @@
 
 #include "app/shell/ProductInfo.h"
 #include "app/ui/FileListBox.h"
+#include "app/ui/FrmUpdateRoot.h"
 #include "app/ui/InterfaceTexts.h"
 #include "app/ui/QuickMenu.h"
 #include "core/formats/io/FileBytes.h"
@@ -210,6 +211,7 @@ void TMainForm::BuildControls() {
     auto* tbDemo = Named(new QWidget, "TbDemo");
     pageControl_->addTab(tabSheet1, QStringLiteral("图片转换"));
     pageControl_->addTab(tbDemo, QStringLiteral(" 帮    助 "));
+    AddCheckUpdateButton(tbDemo, this, programFolder_);
 
     BuildPathPanel();
     BuildMenus();

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/Processes.h"
-#include "platform/Sha256.h"
+#include "platform/FileHash.h"
 
 namespace ozm {
 

@@ -85,6 +85,7 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
         const auto path = namer.Reserve(folder, name);
         WriteSettings settings;
         settings.jpegQuality = options.jpegQuality;
+        settings.threads = host.TransformThreads();
         settings.replaceExisting = false;
         bool exhausted = !path;
         settings.nextFreeName = [&]() -> std::optional<std::filesystem::path> {

@@ -41,7 +41,10 @@ bool EncodeJpegFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& 
     return EncodeJpeg(bitmap, file, settings.jpegQuality & 0xFF);
 }
 bool EncodePngFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
-    return EncodePng(bitmap, file, settings.pngFilterSet);
+    PngWriteOptions options;
+    options.filterSet = settings.pngFilterSet;
+    options.threads = settings.threads;
+    return EncodePng(bitmap, file, options);
 }
 bool EncodeBmpFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
     return EncodeBmp(bitmap, file);

@@ -46,8 +46,8 @@ bool EncodePngFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& s
     options.threads = settings.threads;
     return EncodePng(bitmap, file, options);
 }
-bool EncodeBmpFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
-    return EncodeBmp(bitmap, file);
+bool EncodeBmpFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    return EncodeBmp(bitmap, file, settings.threads);
 }
 bool EncodeEmfFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
     return BuildMetafileFromBitmap(bitmap, file, MetafileKind::Emf);
@@ -55,11 +55,11 @@ bool EncodeEmfFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) 
 bool EncodeWmfFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
     return BuildMetafileFromBitmap(bitmap, file, MetafileKind::Wmf);
 }
-bool EncodeGifFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
-    return EncodeGif(bitmap, file);
+bool EncodeGifFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    return EncodeGif(bitmap, file, settings.threads);
 }
-bool EncodeTiffFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
-    return WriteTiffFile(bitmap, file);
+bool EncodeTiffFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    return WriteTiffFile(bitmap, file, settings.threads);
 }
 
 constexpr auto kJpeg = &DecodeFile<&DecodeJpeg, kJpegFileShape>;

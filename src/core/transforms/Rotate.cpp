@@ -460,7 +460,7 @@ bool RotateBitmap(const Bitmap& source, Bitmap& target, std::int32_t degrees,
     Bitmap converted;
     const Bitmap* src = &source;
     if (source.BitCount() != 24) {
-        if (!ConvertTo24(source, converted)) return false;
+        if (!ConvertTo24(source, converted, host.TransformThreads())) return false;
         src = &converted;
     }
     const RotationAngle angle = ComputeRotationAngle(degrees, hundredths);
@@ -489,7 +489,7 @@ bool RotateBitmap(const Bitmap& source, Bitmap& target, std::int32_t degrees,
 
 bool RotateWorkBitmap(Bitmap& workBitmap, const TransformSettings& options, TransformHost& host) {
     if (options.rotateDegrees <= 0) return true;
-    if (!ConvertTo24InPlace(workBitmap)) return false;
+    if (!ConvertTo24InPlace(workBitmap, host.TransformThreads())) return false;
     Bitmap target;
     if (!RotateBitmap(workBitmap, target, options.rotateDegrees, options.rotateHundredths, host)) {
         return false;

@@ -3,13 +3,19 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/shell/CommandLine.h"
+#include "app/shell/HandlerRegistration.h"
+#include "app/shell/ProductInfo.h"
 #include "app/ui/MainForm.h"
+#include "app/ui/QuickMenu.h"
 #include "app/ui/ShutdownSignals.h"
+#include "app/ui/uninstallEveryUnit.h"
 #include "platform/ProgramFolder.h"
+#include "platform/Trash.h"
 
 namespace {
 
@@ -27,6 +33,39 @@ int RunMainWindow(int argc, char** argv) {
     return 0;
 }
 
+// The quick conversion: the main window is made with the settings but never shown, and the
+// menu opens at the pointer. The program ends by the menu's rules, not when a window closes.
+int RunQuickConversion(int argc, char** argv, std::vector<std::string> files) {
+    // A Wayland client can neither read the pointer nor place a pop-up menu: X11 when there.
+    if (std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    ozm::TMainForm form(ozm::ProgramFolder(), ozm::ExecutableFolder());
+    // A termination signal stops the worker at its next test, waits for it, then ends.
+    ozm::ShutdownSignals onSignals([&] { form.QuickMenu().Terminate(); });
+    form.QuickMenu().Start(std::move(files));
+    app.exec();
+    form.Shutdown();
+    return 0;
+}
+
+int RunUninstall(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const std::string title(ozm::kApplicationTitle);
+    // A folder of the shortcut's name on the desktop goes to the trash.
+    ozm::FreedesktopTrash trash;
+    ozm::TFrmUninstall form(ozm::UninstallPlaces::ForThisProcess(title), trash);
+    QCoreApplication::setApplicationName(
+        QString::fromUtf8(ozm::kUninstallTitle.data(), ozm::kUninstallTitle.size()));
+    form.setWindowTitle(QCoreApplication::applicationName());
+    ozm::OzmImgConvertMenu();
+    // Before the window is used: closing it without uninstalling leaves the hooks removed.
+    ozm::RemoveShellMenuRegistration();
+    form.show();
+    return app.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -39,13 +78,9 @@ int main(int argc, char** argv) {
         case ozm::StartupMode::MainWindow:
             return RunMainWindow(argc, argv);
         case ozm::StartupMode::QuickConversion:
+            return RunQuickConversion(argc, argv, decision.commandLineFiles);
         case ozm::StartupMode::Uninstall:
-            // The windows of these modes are not part of this build yet; the converter
-            // itself is available headless as ozmconv.
-            std::fprintf(stderr,
-                         "ozm-imgconv: this build has no quick-conversion or uninstall window "
-                         "yet; use ozmconv to convert files (ozmconv --help)\n");
-            return 1;
+            return RunUninstall(argc, argv);
     }
     return 0;
 }

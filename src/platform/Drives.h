@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ozm {
@@ -14,6 +15,8 @@ struct MountedVolume {
     std::string device;                // mount source, e.g. /dev/sdb1
     std::string fileSystem;            // e.g. vfat, ext4, tmpfs
     bool removable = false;
+    std::string deviceNumber;    // "MAJOR:MINOR" of st_dev, the key into /sys/dev/block
+    std::filesystem::path root;  // the folder of the file system mounted ("/" unless bound)
 };
 
 // The rows of a /proc/PID/mountinfo text; malformed lines are skipped.
@@ -49,6 +52,17 @@ class SystemDrives : public Drives {
 
   private:
     Roots roots_;
+};
+
+// A fixed table of volumes: for tests of the code that asks about volumes, and for asking
+// several questions of one reading of the system's table.
+class FixedDrives : public Drives {
+  public:
+    explicit FixedDrives(std::vector<MountedVolume> volumes) : volumes_(std::move(volumes)) {}
+    std::vector<MountedVolume> Volumes() const override { return volumes_; }
+
+  private:
+    std::vector<MountedVolume> volumes_;
 };
 
 }  // namespace ozm

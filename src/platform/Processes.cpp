@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 
 namespace ozm {
 
@@ -73,6 +74,46 @@ bool StartDetached(const std::vector<std::string>& argv) {
     } while (got < 0 && errno == EINTR);
     close(report[0]);
     return got == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+int RunAndWait(const std::vector<std::string>& argv, int timeoutMs) {
+    if (argv.empty() || argv[0].empty()) return -1;
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return -1;
+    pid_t child = fork();
+    if (child < 0) {
+        close(report[0]);
+        close(report[1]);
+        return -1;
+    }
+    if (child == 0) ExecGrandchild(args.data(), report[1]);
+    close(report[1]);
+    int error = 0;
+    ssize_t got;
+    do {
+        got = read(report[0], &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    close(report[0]);
+    int status = 0;
+    for (int waited = 0;; waited += 10) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) break;
+        if (done < 0 && errno != EINTR) return -1;
+        if (waited >= timeoutMs) {
+            kill(child, SIGKILL);
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            return -1;
+        }
+        const timespec tenMs{0, 10'000'000};
+        nanosleep(&tenMs, nullptr);
+    }
+    if (got != 0) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace ozm

@@ -13,4 +13,9 @@ namespace ozm {
 // the program cannot be found or executed, or a fork fails.
 bool StartDetached(const std::vector<std::string>& argv);
 
+// Runs argv[0] (looked up on PATH) with the arguments, no shell, streams on /dev/null, and
+// waits up to `timeoutMs` milliseconds for it; a program still running then is killed. Its
+// exit status, or -1 when it could not be started, was killed or did not exit normally.
+int RunAndWait(const std::vector<std::string>& argv, int timeoutMs);
+
 }  // namespace ozm

@@ -209,6 +209,9 @@ class ConversionRun {
     // Called on the window's thread each time a batch has ended, after its last step.
     void SetFinishedHandler(std::function<void()> handler);
 
+    // A stop was asked for and the run has not yet taken it (the delete loop of the file
+    // actions ends on it too).
+    bool StopRequested() const { return stopRequested_.load(); }
     RunState State() const;
     RunStatus Status() const;
     // Counts of the last finished (or stopped) run.

@@ -17,6 +17,11 @@ class FileListModel {
     // one (where the focus of a freshly filled list sits), or none for an empty list.
     void SetEntries(std::vector<std::string> names);
     void Clear() { SetEntries({}); }
+    // Adds a name at the end, not selected; the current entry stays.
+    void Append(std::string name) {
+        entries_.push_back(std::move(name));
+        selected_.push_back(false);
+    }
 
     // -1 when there is no current entry.
     int CurrentIndex() const { return current_; }

@@ -122,6 +122,18 @@ WriteResult SettingsStore::SaveSettings(const SettingsModel& model) {
     return model.recentFolders.Save(HistoryFile());
 }
 
+WriteResult SettingsStore::SaveQuickSettings(const SettingsModel& model) {
+    const std::vector<ProfileValue> values = {
+        {keys::EdtZoomPei.section, keys::EdtZoomPei.name, model.edtZoomPei},
+        {keys::LastUseImageTypeTag.section, keys::LastUseImageTypeTag.name,
+         std::to_string(model.lastUsedFormat)},
+        {keys::OZMMyFavPath.section, keys::OZMMyFavPath.name, model.favouriteFolder},
+    };
+    WriteResult result = profile_.WriteChangedValues(values);
+    if (!result.Ok()) return result;
+    return model.recentFolders.Save(HistoryFile());
+}
+
 void SettingsStore::FormatBoxClick(SettingsModel& model, FormatBox box, bool checked,
                                    WindowFeedback& feedback) {
     const auto index = static_cast<std::size_t>(box);

@@ -55,6 +55,11 @@ class SettingsStore {
     // not show it.
     WriteResult SaveSettings(const SettingsModel& model);
 
+    // SaveSettings for a quick conversion whose main window never came on screen: its lists
+    // and tool bar were never the user's, so only what the quick menu changes is stored (the
+    // percentage, the last format, the favourite folder) and the recent folders merged.
+    WriteResult SaveQuickSettings(const SettingsModel& model);
+
     // A click on one of the eight visible format tick boxes: stored at once.
     void FormatBoxClick(SettingsModel& model, FormatBox box, bool checked,
                         WindowFeedback& feedback);

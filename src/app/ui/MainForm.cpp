@@ -36,6 +36,7 @@
 #include "app/shell/ProductInfo.h"
 #include "app/ui/FileListBox.h"
 #include "app/ui/InterfaceTexts.h"
+#include "app/ui/QuickMenu.h"
 #include "core/formats/io/FileBytes.h"
 #include "core/formats/raster/JpegCodec.h"
 #include "core/formats/raster/JpegPreview.h"
@@ -143,6 +144,7 @@ TMainForm::TMainForm(std::filesystem::path programFolder, std::filesystem::path 
     run_->SetFinishedHandler([this] { timerCheckExecute_->stop(); });
 
     BuildControls();
+    ConnectFolderActions();
     FormCreate();
 }
 
@@ -153,6 +155,7 @@ TMainForm::~TMainForm() {
         bridge_.Close();
         run_->Wait();
     }
+    quickMenu_->Logic().StopAndWait();
     FormDestroy();
 }
 
@@ -210,6 +213,7 @@ void TMainForm::BuildControls() {
 
     BuildPathPanel();
     BuildMenus();
+    quickMenu_ = std::make_unique<TQuickMenu>(*this);
 
     timerCheckExecute_ = new QTimer(this);
     timerCheckExecute_->setObjectName(QStringLiteral("TimerCheckExecute"));
@@ -552,12 +556,6 @@ void TMainForm::BuildMenus() {
     entry(pmApp_, "OpenApplicationPath1", QStringLiteral("打开所在的文件夹"));
 
     pmHistorys_ = menu("PmHistorys");
-    for (QToolButton* button : findChildren<QToolButton*>()) {
-        if (button->property("historyButton").toBool()) {
-            button->setMenu(pmHistorys_);
-            button->setPopupMode(QToolButton::InstantPopup);
-        }
-    }
 }
 
 void TMainForm::LoadButtonImage(QAbstractButton* button, const char* resourceName) {
@@ -646,12 +644,17 @@ void TMainForm::FormCreate() {
     SyncFromModel();
 }
 
+void TMainForm::PrepareQuickMenu() { quickMenu_->Prepare(); }
+
 void TMainForm::FormDestroy() {
     if (destroyed_) return;
     destroyed_ = true;
     try {
-        model_.toolBarWidth = toolBar_->width() > 0 ? toolBar_->width() : model_.toolBarWidth;
-        const WriteResult result = store_->SaveSettings(model_);
+        const bool neverShown = quickMenu_->KeptOffScreen();
+        if (!neverShown)
+            model_.toolBarWidth = toolBar_->width() > 0 ? toolBar_->width() : model_.toolBarWidth;
+        const WriteResult result =
+            neverShown ? store_->SaveQuickSettings(model_) : store_->SaveSettings(model_);
         if (!result.Ok())
             std::fprintf(stderr, "ozm-imgconv: settings not saved: %s\n", result.error.c_str());
     } catch (const std::exception& e) {
@@ -759,11 +762,15 @@ void TMainForm::PublishSourceList(bool entriesChanged) {
 }
 
 void TMainForm::SyncHistoryMenu() {
+    // Entries without a folder are left out (hidden); the folder travels in the data.
     pmHistorys_->clear();
     int number = 1;
-    for (const std::string& folder : model_.recentFolders.Items()) {
-        QAction* action = pmHistorys_->addAction(Q(folder));
-        action->setObjectName(QStringLiteral("MnHistory%1").arg(number++));
+    for (const HistoryEntry& entry : HistoryMenuEntries(model_.recentFolders)) {
+        const int index = number++;
+        if (!entry.visible) continue;
+        QAction* action = pmHistorys_->addAction(Q(entry.caption));
+        action->setObjectName(QStringLiteral("MnHistory%1").arg(index));
+        action->setData(Q(entry.folder));
     }
 }
 
@@ -1082,25 +1089,10 @@ void TMainForm::SetStopFace(bool stopping) {
     btnImgCovert_->setProperty("face", stopping ? "BtnStopImgConvert" : "BtnImgCovert");
 }
 
-void TMainForm::ChooseSourceFolder() {
-    if (closing_) return;
-    const QString folder =
-        QFileDialog::getExistingDirectory(this, QString(), Q(model_.dialogFolder));
-    if (folder.isEmpty()) return;
-    lists_->SetSourceFolder(S(folder) + "/");
-    SyncList(ListSide::Source);
-    SyncFromModel();
-}
+// The convert button's folder checks use the folder buttons' choosers.
+void TMainForm::ChooseSourceFolder() { BtnSelectDirClick(); }
 
-void TMainForm::ChooseTargetFolder() {
-    if (closing_) return;
-    const QString folder =
-        QFileDialog::getExistingDirectory(this, QString(), Q(model_.dialogFolder));
-    if (folder.isEmpty()) return;
-    lists_->SetTargetFolder(S(folder) + "/");
-    SyncList(ListSide::Target);
-    SyncFromModel();
-}
+void TMainForm::ChooseTargetFolder() { BtnSelectSaveAsDirClick(); }
 
 void TMainForm::AddRecentFolder(const std::string& folder) {
     if (model_.recentFolders.AddRecentFolder(folder)) SyncHistoryMenu();
@@ -1140,6 +1132,7 @@ void TMainForm::Shutdown() {
     if (RunBusy()) bridge_.Close();
     hide();
     run_->Wait();
+    quickMenu_->Logic().StopAndWait();
     FormDestroy();
 }
 

@@ -22,14 +22,18 @@
 #include "app/convert/SettingsStore.h"
 #include "app/convert/UiBridge.h"
 #include "app/convert/WindowFeedback.h"
+#include "app/shell/FolderShortcuts.h"
+#include "app/ui/FrmReName.h"
 
 class QAbstractButton;
+class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QGroupBox;
 class QVBoxLayout;
 class QLabel;
 class QLineEdit;
+class QMimeData;
 class QListWidget;
 class QMenu;
 class QMessageBox;
@@ -41,6 +45,8 @@ class QTimer;
 class QToolButton;
 
 namespace ozm {
+
+class TQuickMenu;
 
 // The page tabs are drawn by the window: 8 points, bold when active, black, centred.
 class TOwnerDrawTabBar : public QTabBar {
@@ -59,6 +65,7 @@ class TPageControl : public QTabWidget {
 
 class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     Q_OBJECT
+    friend class TQuickMenu;
 
   public:
     // `programFolder` holds the settings and the recent-folder file (ends in "/");
@@ -78,6 +85,8 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     bool IsShutDown() const { return shutDown_; }
 
     ConversionRun& Run() { return *run_; }
+    // PmRightMouse and the quick conversion behind it.
+    TQuickMenu& QuickMenu() { return *quickMenu_; }
     const SettingsModel& Model() const { return model_; }
     std::string Caption() const;
 
@@ -107,17 +116,46 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     // The convert button and "转换所选图片(&C)".
     void BtnImgCovertClick();
 
-    // File actions of the lists and menus: their behaviour comes with the folder shortcuts.
-    void LbDocListDblClick() {}
-    void LbTargetDblClick() {}
-    void MnDeletePicClick() {}
-    void MnDeleteFileOPClick() {}
+    // Folder buttons of both rows (`tag` 2: the target row), the recent-folder pop-up and
+    // the file actions of the lists and menus (MainFormFolders.cpp).
+    void BtnSelectDirClick();
+    void BtnSelectSaveAsDirClick();
+    void BtnOpenDirClick();
+    void BtnOpenSaveAsDirClick();
+    void BtnDeskTopClick(int tag);
+    void BtnMyDocumentsClick(int tag);
+    void BtnMyPicturesClick(int tag);
+    void BtnUDiskClick(int tag);
+    void BtnMyFavClick(int tag);
+    void BtnAddFavClick(int tag);
+    void BtnHistoryClick(int tag, const QPoint& at);
+    void MnHistory1Click(QAction* entry);
+    void LbDocListDblClick();
+    void LbTargetDblClick();
+    void MnDeletePicClick();
+    void MnRenamePicClick();
+    void PmOpenInPaintClick();
+    void MnDeleteFileOPClick();
+    void N3Click();
+    void OpenApplicationPath1Click();
+    // Dropped data: local files are copied into the source folder; text and drags from
+    // this program change nothing.
+    void DropData(const QMimeData* data, bool fromThisProgram);
+    // The desktop services behind the actions; tests put recorders in.
+    void UseFolderServices(std::shared_ptr<const Drives> drives, std::shared_ptr<Trash> trash,
+                           std::shared_ptr<ShellOpen> shell);
+    FolderShortcuts& Shortcuts() { return *shortcuts_; }
+    TFrmReName* RenameWindow() const { return frmReName_.get(); }
+    QMenu* HistoryMenu() const { return pmHistorys_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     struct ListArea {
@@ -144,8 +182,8 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     void FormDestroy();
     void SetFonts();
     // The quick-conversion menu's part of the creation steps (its captions, the quality and
-    // zoom marks); it has no menu to fill yet.
-    void PrepareQuickMenu() {}
+    // zoom marks).
+    void PrepareQuickMenu();
     void LoadButtonImage(QAbstractButton* button, const char* resourceName);
 
     // Model -> controls, and the options snapshot after every change.
@@ -227,10 +265,23 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     bool shutDown_ = false;
     bool destroyed_ = false;
 
+    // Folder shortcuts and file actions (MainFormFolders.cpp).
+    class FolderHost;
+    void ConnectFolderActions();
+    void FolderActionDone();
+    std::shared_ptr<FolderHost> folderHost_;  // shared: its type is complete only in its file
+    std::shared_ptr<const Drives> drives_;
+    std::shared_ptr<Trash> trash_;
+    std::shared_ptr<ShellOpen> shell_;
+    std::unique_ptr<FolderShortcuts> shortcuts_;
+    std::unique_ptr<TFrmReName> frmReName_;
+
     // Last: the run is destroyed first, so its worker has ended before anything it may
     // call is gone; the bridge outlives it.
     UiBridge bridge_;
     std::unique_ptr<ConversionRun> run_;
+    // Its worker ends before the model and the settings it uses are gone.
+    std::unique_ptr<TQuickMenu> quickMenu_;
 };
 
 }  // namespace ozm

@@ -1,0 +1,57 @@
+#include "app/ui/FrmReName.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace ozm {
+
+TFrmReName::TFrmReName(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("FrmReName"));
+    setWindowTitle(QStringLiteral("更改名称"));
+    setAccessibleName(QStringLiteral("更改名称"));
+    setModal(true);
+
+    auto* column = new QVBoxLayout(this);
+    auto* row = new QHBoxLayout;
+    auto* label = new QLabel(QStringLiteral("名称"), this);
+    label->setObjectName(QStringLiteral("LblName"));
+    edit_ = new QLineEdit(this);
+    edit_->setObjectName(QStringLiteral("EdtName"));
+    edit_->setAccessibleName(QStringLiteral("名称"));
+    edit_->setMinimumWidth(260);
+    label->setBuddy(edit_);
+    row->addWidget(label);
+    row->addWidget(edit_, 1);
+    column->addLayout(row);
+
+    auto* buttons = new QHBoxLayout;
+    confirm_ = new QPushButton(QStringLiteral("确定"), this);
+    confirm_->setObjectName(QStringLiteral("BtnOK"));
+    close_ = new QPushButton(QStringLiteral("关闭"), this);
+    close_->setObjectName(QStringLiteral("BtnClose"));
+    // Enter in the edit presses the default button.
+    confirm_->setDefault(true);
+    confirm_->setAutoDefault(true);
+    close_->setAutoDefault(false);
+    buttons->addStretch(1);
+    buttons->addWidget(confirm_);
+    buttons->addWidget(close_);
+    column->addLayout(buttons);
+
+    connect(confirm_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(close_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+std::string TFrmReName::AskName(const std::string& name) {
+    const QString old = QString::fromStdString(name);
+    edit_->setText(old);
+    edit_->selectAll();  // typing replaces the whole name
+    edit_->setFocus();
+    if (exec() != QDialog::Accepted) return name;  // Esc and the close button
+    return edit_->text().toStdString();
+}
+
+}  // namespace ozm

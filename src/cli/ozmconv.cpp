@@ -2,7 +2,8 @@
 //
 //   ozmconv [--to LIST] [--out DIR] [--quality N] [--lossless] [--resize WxH|Wx|xH]
 //           [--scale P] [--fit WxH|Wx|xH] [--filter nearest|box] [--auto-orient]
-//           [--background COLOR] [--rotate DEG[.HH]] [--jobs N] [--null] [--] FILE...
+//           [--background COLOR] [--rotate DEG[.HH]] [--jobs N] [--threads N] [--null] [--]
+//           FILE...
 //
 // Exit status: 0 when every file was written in every format, 1 when anything failed,
 // 2 on a usage error, 128 + the signal's number when SIGTERM, SIGINT or SIGHUP stopped it.
@@ -34,6 +35,7 @@
 #include "core/formats/ImageFormats.h"
 #include "core/formats/PhotoRead.h"
 #include "core/formats/io/FileBytes.h"
+#include "core/parallel/ThreadBudget.h"
 #include "core/text/TextRules.h"
 #include "core/transforms/BoxResize.h"
 #include "core/transforms/Resize.h"
@@ -62,6 +64,7 @@ constexpr const char* kUsage =
     "                    (#rrggbb, black, white, red, green, blue, yellow, cyan, magenta, gray)\n"
     "  --rotate DEG[.HH] rotate clockwise by degrees and hundredths (32.5 = 32 deg 50/100)\n"
     "  --jobs N          files converted at once (default: the number of cores)\n"
+    "  --threads N       threads one image may use (default: the cores the jobs leave free)\n"
     "  --null            separate the written paths on stdout by NUL bytes, not newlines\n"
     "  --version         print the name and version\n"
     "  --help            print this text\n";
@@ -79,6 +82,7 @@ struct CliOptions {
     bool Extended() const { return autoOrient || fit || boxFilter || background; }
     std::string outFolder;  // empty: each file's own folder
     unsigned jobs = 0;
+    int threads = 0;  // per image; 0: every core, as far as the thread budget allows
     bool nullSeparated = false;
     std::vector<std::string> files;
 };
@@ -215,7 +219,7 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
         const bool takesValue = arg == "--to" || arg == "--out" || arg == "--quality" ||
                                 arg == "--resize" || arg == "--scale" || arg == "--rotate" ||
                                 arg == "--jobs" || arg == "--fit" || arg == "--filter" ||
-                                arg == "--background";
+                                arg == "--background" || arg == "--threads";
         if (!takesValue) return UsageError("unknown option " + std::string(arg));
         if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
@@ -254,6 +258,12 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
                 error = "--jobs needs a number 1..256";
             else
                 options.jobs = static_cast<unsigned>(*n);
+        } else if (arg == "--threads") {
+            const auto n = ParseWholeNumber(value);
+            if (!n || *n < 1 || *n > 256)
+                error = "--threads needs a number 1..256";
+            else
+                options.threads = *n;
         }
         if (error) return UsageError(*error);
     }
@@ -264,7 +274,8 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
         if (const auto error = PrepareOutFolder(options.outFolder)) return UsageError(*error);
         if (options.outFolder.back() != '/') options.outFolder += '/';
     }
-    if (options.jobs == 0) options.jobs = std::max(1u, std::thread::hardware_concurrency());
+    if (options.jobs == 0) options.jobs = static_cast<unsigned>(MachineCores());
+    if (options.threads == 0) options.threads = MachineCores();
     return -1;
 }
 
@@ -377,9 +388,10 @@ struct PrintStyle {
 class CliPipelineHost : public PipelineHost {
   public:
     CliPipelineHost(const ConversionOptions& options, const std::string& source, FileReport& report,
-                    const PrintStyle& style)
-        : options_(options), source_(source), report_(report), style_(style) {}
+                    const PrintStyle& style, int threads)
+        : options_(options), source_(source), report_(report), style_(style), threads_(threads) {}
     ConversionOptions Options() override { return options_; }
+    int TransformThreads() const override { return threads_; }
     void ReaderMessage(const std::string& text) override {
         report_.err += "ozmconv: " + style_.Err(source_) + ": " + text + "\n";
     }
@@ -398,6 +410,7 @@ class CliPipelineHost : public PipelineHost {
     const std::string& source_;
     FileReport& report_;
     const PrintStyle& style_;
+    int threads_;
 };
 
 // The size the resize options make of an upright picture of width x height.
@@ -495,6 +508,9 @@ class Converter {
 
   private:
     void Work() {
+        // Each job keeps a core of the budget for itself; the bands of its images borrow only
+        // the cores no job holds (all of them once the other jobs have run out of files).
+        const BudgetShare core(ThreadBudget::Process(), 1);
         Bitmap bitmap;  // each worker its own
         // A stop is honoured before each file: indexes are taken in order, so every file
         // before a taken one is being converted by some worker and passes its naming turn.
@@ -526,7 +542,7 @@ class Converter {
     void ConvertPrepared(std::size_t index, Bitmap& bitmap, TurnGuard& turn) {
         const std::string& source = options_.files[index];
         FileReport& report = reports_[index];
-        CliPipelineHost host(options_.conversion, source, report, style_);
+        CliPipelineHost host(options_.conversion, source, report, style_, options_.threads);
         std::string reason;
         const PrepareStatus status =
             options_.Extended()

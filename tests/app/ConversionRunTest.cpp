@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "app/convert/ConversionRun.h"
 #include "app/convert/OutputNaming.h"
@@ -53,6 +54,9 @@ struct TestHost : ConversionHost {
     void StepProgress() override {
         if (auto f = std::exchange(onStep, nullptr)) f();
     }
+    // Above 1, the next selected file is read while the current one is written.
+    int threads = 2;
+    int TransformThreads() const override { return threads; }
 };
 
 struct RunFixture : ::testing::Test {
@@ -218,6 +222,37 @@ TEST_F(RunFixture, BadFilesAndFailedWritesAreCountedAndTheRunGoesOn) {
     EXPECT_EQ(test::ReadAll(dst + "c.jpg"), std::vector<std::uint8_t>{1});
     EXPECT_EQ(run.LastCounts().converted, 1);
     EXPECT_EQ(run.LastCounts().failed, 2);
+}
+
+TEST_F(RunFixture, ReadingAheadChangesNothingTheWindowShowsAndDropsWhatTheRunSkips) {
+    AddSource("a.png");
+    AddSource("bad.tif", "png/rgb8.png");  // a reader message, then "Not support image type."
+    AddSource("c.png");
+    AddSource("d.tif", "png/rgb8.png");  // read ahead during c's write, then deselected
+    AddSource("e.png");
+    Tick({"PNG", "GIF"});
+    const auto runOnce = [&](int threads) {
+        host.threads = threads;
+        host.messages.clear();
+        host.written.clear();
+        host.hints.clear();
+        host.selected = {true, true, true, true, true};
+        // Once c.png is written (the 3rd file out), d.tif is no longer selected.
+        host.onWritten = [&] {
+            host.onWritten = [&] { host.onWritten = [&] { host.selected[3] = false; }; };
+        };
+        for (const auto& e : fs::directory_iterator(dst)) fs::remove(e.path());
+        run.BtnImgCovertClick();
+        return std::make_tuple(host.messages, host.written, host.hints, Files(dst));
+    };
+    const auto alone = runOnce(1);
+    const auto ahead = runOnce(2);
+    EXPECT_EQ(ahead, alone);
+    EXPECT_EQ(std::get<0>(ahead),
+              (std::vector<std::string>{"<" + src + "bad.tif> is not a valid TIFF file",
+                                        "Not support image type."}));
+    EXPECT_EQ(std::get<1>(ahead),
+              (std::vector<std::string>{"a.png", "a.gif", "c.png", "c.gif", "e.png", "e.gif"}));
 }
 
 TEST_F(RunFixture, OptionsAreReadAfreshForEveryFormat) {

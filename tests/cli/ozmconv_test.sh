@@ -106,5 +106,24 @@ check "metafile with text: no error report" '! grep -q "ERROR" "$work/err"'
 "$bin" --resize 10y20 "$work/photo.jpg" >/dev/null 2>&1; check "bad resize: exit 2" "[ $? -eq 2 ]"
 "$bin" --jobs 0 "$work/photo.jpg" >/dev/null 2>&1; check "bad jobs: exit 2" "[ $? -eq 2 ]"
 "$bin" --rotate "$work/photo.jpg" >/dev/null 2>&1; check "missing value: exit 2" "[ $? -eq 2 ]"
+"$bin" --threads 0 "$work/photo.jpg" >/dev/null 2>&1; check "bad threads: exit 2" "[ $? -eq 2 ]"
+"$bin" --threads 257 "$work/photo.jpg" >/dev/null 2>&1; check "too many threads: exit 2" "[ $? -eq 2 ]"
+
+# The bytes never depend on the threads: an image of several PNG bands (a large metafile
+# rendering) and its BMP, GIF and TIFF, with one, two and seven threads per image and with
+# two jobs side by side.
+for t in 1 2 7; do
+  mkdir "$work/t$t"
+  "$bin" --threads $t --jobs 1 --to png,bmp,gif,tif --scale 80 --rotate 3 --out "$work/t$t" \
+    "$data/metafile/ink_gradient_photo.emf" "$work/photo.jpg" >/dev/null 2>&1
+  check "threads $t: exit 0" "[ $? -eq 0 ]"
+done
+mkdir "$work/tj"
+"$bin" --jobs 2 --to png,bmp,gif,tif --scale 80 --rotate 3 --out "$work/tj" \
+  "$data/metafile/ink_gradient_photo.emf" "$work/photo.jpg" >/dev/null 2>&1
+for d in t2 t7 tj; do
+  check "threads $d: same bytes as one thread" '(cd "$work/t1" && md5sum *) | (cd "$work/$d" && md5sum -c --quiet)'
+done
+check "threads: every output there" '[ "$(ls "$work/t1" | wc -l)" -eq 8 ]'
 
 exit $fail

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "app/convert/OutputNaming.h"
+#include "app/convert/ReadAhead.h"
 #include "app/convert/UiBridge.h"
 #include "core/formats/ImgConvertUnit.h"
 #include "core/text/TextRules.h"
@@ -41,6 +42,11 @@ PrepareStatus PrepareWorkBitmap(const std::string& source, Bitmap& bitmap,
         host.ReaderMessage(text);
     };
     if (!ReadImageFile(source, bitmap, onMessage, reason)) return PrepareStatus::Unreadable;
+    return TransformWorkBitmap(bitmap, options, host, reason);
+}
+
+PrepareStatus TransformWorkBitmap(Bitmap& bitmap, const ConversionOptions& options,
+                                  PipelineHost& host, std::string* reason) {
     if (options.resizeMode == ResizeMode::ToSize || options.resizeMode == ResizeMode::ByPercent) {
         // A target side below 1 leaves the image as it is, by the resize rules; only a
         // result that cannot exist or cannot be allocated fails.
@@ -87,6 +93,7 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
         WriteSettings settings;
         settings.jpegQuality = options.jpegQuality;
         settings.lossless = options.lossless;
+        settings.threads = host.TransformThreads();
         settings.replaceExisting = false;
         bool exhausted = !path;
         settings.nextFreeName = [&]() -> std::optional<std::filesystem::path> {
@@ -120,11 +127,24 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
 }
 
 FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
-                           Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer) {
+                           Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer,
+                           ReadAhead* ahead, const std::function<void()>& beforeWrite) {
     FileOutcome outcome;
     try {
         host.StepProgress();
-        switch (PrepareWorkBitmap(source, workBitmap, host.Options(), host, &outcome.reason)) {
+        PrepareStatus status = PrepareStatus::Unreadable;
+        if (auto early = ahead ? ahead->Take(source) : std::nullopt) {
+            for (const std::string& text : early->messages) host.ReaderMessage(text);
+            if (early->read) {
+                workBitmap = std::move(early->bitmap);
+                status = TransformWorkBitmap(workBitmap, host.Options(), host, &outcome.reason);
+            } else {
+                outcome.reason = early->reason;
+            }
+        } else {
+            status = PrepareWorkBitmap(source, workBitmap, host.Options(), host, &outcome.reason);
+        }
+        switch (status) {
             case PrepareStatus::Unreadable:
                 host.ShowMessage(std::string(kNotSupportedMessage));
                 return outcome;
@@ -133,6 +153,7 @@ FileOutcome ConvertOneFile(const std::string& source, const std::string& targetF
             case PrepareStatus::Ready:
                 break;
         }
+        if (beforeWrite) beforeWrite();
         return SaveInTickedFormats(workBitmap, targetFolder + std::string(ExtractFileName(source)),
                                    host, namer);
     } catch (...) {
@@ -453,6 +474,22 @@ void ConversionRun::ConvertSelectedFiles(ConversionHost& host) {
         std::atomic<bool>& stop;
     } pipeline(host, stopRequested_);
 
+    // With more than one core, the next selected file is read while this one is written. The
+    // read is taken only when the run reaches that very file (same entry, same path, still
+    // there); otherwise it is dropped and the file is read at its turn, as it always was.
+    ReadAhead ahead;
+    const bool readAhead = pipeline.TransformThreads() > 1;
+    const auto startNextRead = [&](int index) {
+        // A short look ahead: each step may be a trip to the window's thread.
+        constexpr int kMostEntriesAhead = 64;
+        for (int next = index + 1; next < count && next <= index + kMostEntriesAhead; ++next) {
+            if (!host.IsSelected(next)) continue;
+            const std::string path = host.Options().sourceFolder + host.EntryText(next);
+            if (IsExistingFile(path)) ahead.Start(path);
+            return;
+        }
+    };
+
     for (int index = 0; index < count; ++index) {
         if (host.IsSelected(index)) {
             const ConversionOptions options = host.Options();
@@ -460,8 +497,10 @@ void ConversionRun::ConvertSelectedFiles(ConversionHost& host) {
             lastSourcePath = source;
             if (IsExistingFile(source)) {
                 host.ProcessPendingWork();
-                const FileOutcome outcome =
-                    ConvertOneFile(source, options.targetFolder, workBitmap_, pipeline, namer);
+                const FileOutcome outcome = ConvertOneFile(
+                    source, options.targetFolder, workBitmap_, pipeline, namer, &ahead, [&] {
+                        if (readAhead) startNextRead(index);
+                    });
                 {
                     std::lock_guard lock(countsMutex_);
                     ++(outcome.Converted() ? counts_.converted : counts_.failed);

@@ -93,10 +93,21 @@ PrepareStatus PrepareWorkBitmap(const std::string& source, Bitmap& bitmap,
 FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOutputPath,
                                 PipelineHost& host, OutputNamer& namer);
 
+// The resize and rotation of PrepareWorkBitmap, for a bitmap already read.
+PrepareStatus TransformWorkBitmap(Bitmap& bitmap, const ConversionOptions& options,
+                                  PipelineHost& host, std::string* reason = nullptr);
+
+class ReadAhead;
+
 // The whole pipeline for one file into `targetFolder` (ending in "/"). Never throws: anything
-// thrown while converting the file fails that file, with the reason, and nothing else.
+// thrown while converting the file fails that file, with the reason, and nothing else. A read
+// of `source` that `ahead` has made stands for the file's own read; `beforeWrite` is called
+// once the bitmap is ready and before the first format is written (the run starts the next
+// file's read there).
 FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
-                           Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer);
+                           Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer,
+                           ReadAhead* ahead = nullptr,
+                           const std::function<void()>& beforeWrite = {});
 
 // The source list's names, selection and current entry as a worker thread may read them
 // without a trip to the window's thread, which can take long on a loaded machine. The window

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "core/bitmap/RowsAs24.h"
+#include "core/parallel/OrderedBands.h"
 
 namespace ozm {
 
@@ -202,25 +203,39 @@ void SetGreyPalette(std::vector<RgbQuad>& palette, int levels) {
     }
 }
 
-bool ConvertTo24(const Bitmap& src, Bitmap& dst) {
-    if (&src == &dst) return ConvertTo24InPlace(dst);
+bool ConvertTo24(const Bitmap& src, Bitmap& dst, int threads) {
+    if (&src == &dst) return ConvertTo24InPlace(dst, threads);
     if (!dst.Create(src.Width(), src.Height(), 24, false)) return false;
     // A bitmap with a side of 0 has no pixel memory at all.
     if (src.Empty()) return true;
     const std::size_t used = static_cast<std::size_t>(src.Width()) * 3;
     const RowsAs24 rows(src, ChannelOrder::Bgr);
-    for (int y = 0; y < src.Height(); ++y) {
-        rows.CopyRow(y, dst.Row(y));
-        // Padding bytes are defined so that written files never carry stale memory.
-        std::memset(dst.Row(y) + used, 0, dst.Stride() - used);
-    }
-    return true;
+    // Pieces of about 1 MiB of output rows, each converted straight into place.
+    const std::size_t rowsPerPiece =
+        std::max<std::size_t>(1, (std::size_t{1} << 20) / dst.Stride());
+    const std::size_t height = static_cast<std::size_t>(src.Height());
+    BandRun run;
+    run.count = (height + rowsPerPiece - 1) / rowsPerPiece;
+    run.threads = threads;
+    return RunBandsInOrder(
+        run,
+        [&](std::size_t piece, std::size_t) {
+            const std::size_t last = std::min(height, (piece + 1) * rowsPerPiece);
+            for (std::size_t y = piece * rowsPerPiece; y < last; ++y) {
+                std::uint8_t* out = dst.Row(static_cast<int>(y));
+                rows.CopyRow(static_cast<int>(y), out);
+                // Padding bytes are defined so that written files never carry stale memory.
+                std::memset(out + used, 0, dst.Stride() - used);
+            }
+            return true;
+        },
+        [](std::size_t, std::size_t) { return true; });
 }
 
-bool ConvertTo24InPlace(Bitmap& bitmap) {
+bool ConvertTo24InPlace(Bitmap& bitmap, int threads) {
     if (bitmap.BitCount() == 24) return true;
     Bitmap out;
-    if (!ConvertTo24(bitmap, out)) return false;
+    if (!ConvertTo24(bitmap, out, threads)) return false;
     bitmap = std::move(out);
     return true;
 }

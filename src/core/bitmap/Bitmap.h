@@ -113,9 +113,10 @@ class Bitmap {
 void SetGreyPalette(std::vector<RgbQuad>& palette, int levels);
 
 // Brings any depth to 24 bits per pixel. `dst` may be `src`'s own object only through
-// ConvertTo24InPlace. Returns false when memory cannot be had.
-bool ConvertTo24(const Bitmap& src, Bitmap& dst);
-bool ConvertTo24InPlace(Bitmap& bitmap);
+// ConvertTo24InPlace. Returns false when memory cannot be had. Large bitmaps are converted on
+// up to `threads` threads; the pixels do not depend on it.
+bool ConvertTo24(const Bitmap& src, Bitmap& dst, int threads = 1);
+bool ConvertTo24InPlace(Bitmap& bitmap, int threads = 1);
 
 // Expands the 5-5-5 channel value (0..31) to 8 bits the way a display does: v << 3 | v >> 2.
 inline std::uint8_t Expand5To8(unsigned v) {

@@ -42,10 +42,13 @@ bool EncodeJpegFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& 
     return EncodeJpeg(bitmap, file, settings.jpegQuality & 0xFF);
 }
 bool EncodePngFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
-    return EncodePng(bitmap, file, settings.pngFilterSet);
+    PngWriteOptions options;
+    options.filterSet = settings.pngFilterSet;
+    options.threads = settings.threads;
+    return EncodePng(bitmap, file, options);
 }
-bool EncodeBmpFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
-    return EncodeBmp(bitmap, file);
+bool EncodeBmpFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    return EncodeBmp(bitmap, file, settings.threads);
 }
 bool EncodeEmfFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
     return BuildMetafileFromBitmap(bitmap, file, MetafileKind::Emf);
@@ -53,8 +56,8 @@ bool EncodeEmfFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) 
 bool EncodeWmfFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
     return BuildMetafileFromBitmap(bitmap, file, MetafileKind::Wmf);
 }
-bool EncodeGifFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
-    return EncodeGif(bitmap, file);
+bool EncodeGifFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    return EncodeGif(bitmap, file, settings.threads);
 }
 bool EncodeWebpFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
     return EncodeWebp(bitmap, file, settings.jpegQuality, settings.lossless);
@@ -62,8 +65,8 @@ bool EncodeWebpFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& 
 bool DecodeWebpBytes(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
     return DecodeWebp(data, out, reason);
 }
-bool EncodeTiffFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
-    return WriteTiffFile(bitmap, file);
+bool EncodeTiffFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    return WriteTiffFile(bitmap, file, settings.threads);
 }
 
 constexpr auto kJpeg = &DecodeFile<&DecodeJpeg, kJpegFileShape>;

@@ -23,7 +23,11 @@ struct WriteSettings {
     int jpegQuality = 75;           // 1..100; its low byte goes to the encoder
     std::uint8_t pngFilterSet = 1;  // None only: every row carries filter type 0
     bool lossless = false;          // WebP: every pixel exact (the quality then sets the effort)
-    bool replaceExisting = true;    // false: never replace a file that exists by then
+    // Most threads one image's write may keep busy (PNG bands, row conversions), the caller
+    // included; the process's thread budget may grant fewer. The bytes written do not
+    // depend on it.
+    int threads = 1;
+    bool replaceExisting = true;  // false: never replace a file that exists by then
     // With replaceExisting false: when the name turns out to be taken at the moment the
     // finished file is put in place, the next name to try (nullopt gives up).
     std::function<std::optional<std::filesystem::path>()> nextFreeName;

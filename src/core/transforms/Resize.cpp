@@ -4,6 +4,8 @@
 #include <limits>
 #include <vector>
 
+#include "core/parallel/OrderedBands.h"
+
 namespace ozm {
 
 namespace {
@@ -66,13 +68,13 @@ ResizeTarget ComputeResizeTarget(int sourceWidth, int sourceHeight,
     }
 }
 
-bool PointSampleTo24(const Bitmap& source, Bitmap& target, int width, int height) {
+bool PointSampleTo24(const Bitmap& source, Bitmap& target, int width, int height, int threads) {
     target.Clear();
     if (width < 1 || height < 1 || source.Empty()) return false;
     Bitmap converted;
     const Bitmap* src = &source;
     if (source.BitCount() != 24) {
-        if (!ConvertTo24(source, converted)) return false;
+        if (!ConvertTo24(source, converted, threads)) return false;
         src = &converted;
     }
     if (!target.Create(width, height, 24, false)) return false;
@@ -97,22 +99,34 @@ bool PointSampleTo24(const Bitmap& source, Bitmap& target, int width, int height
     while (fastColumns > 0 && columnOffset[fastColumns - 1] + 4 > src->Stride()) --fastColumns;
 
     const std::size_t usedBytes = static_cast<std::size_t>(width) * 3;
-    std::int64_t previousRow = -1;
-    for (int y = 0; y < height; ++y) {
-        const std::int64_t sy = (2 * std::int64_t{y} + 1) * sh / (2 * std::int64_t{height});
-        std::uint8_t* out = target.Row(y);
-        if (sy == previousRow) {
-            std::memcpy(out, target.Row(y - 1), target.Stride());
-            continue;
+    // Bands of about 1 MiB of target rows, each on whichever thread is free; a band samples
+    // its first row afresh, so the split cannot change a pixel.
+    const int bandRows =
+        static_cast<int>(std::max<std::size_t>(1, (std::size_t{1} << 20) / target.Stride()));
+    const auto band = [&](std::size_t b, std::size_t) {
+        const int y0 = static_cast<int>(b) * bandRows;
+        const int y1 = std::min(height, y0 + bandRows);
+        std::int64_t previousRow = -1;
+        for (int y = y0; y < y1; ++y) {
+            const std::int64_t sy = (2 * std::int64_t{y} + 1) * sh / (2 * std::int64_t{height});
+            std::uint8_t* out = target.Row(y);
+            if (sy == previousRow) {
+                std::memcpy(out, target.Row(y - 1), target.Stride());
+                continue;
+            }
+            previousRow = sy;
+            const std::uint8_t* in = src->Row(static_cast<int>(sy));
+            int x = 0;
+            for (; x < fastColumns; ++x) CopyPixel4(out + 3 * x, in + columnOffset[x]);
+            for (; x < width; ++x) CopyPixel3(out + 3 * x, in + columnOffset[x]);
+            std::memset(out + usedBytes, 0, target.Stride() - usedBytes);
         }
-        previousRow = sy;
-        const std::uint8_t* in = src->Row(static_cast<int>(sy));
-        int x = 0;
-        for (; x < fastColumns; ++x) CopyPixel4(out + 3 * x, in + columnOffset[x]);
-        for (; x < width; ++x) CopyPixel3(out + 3 * x, in + columnOffset[x]);
-        std::memset(out + usedBytes, 0, target.Stride() - usedBytes);
-    }
-    return true;
+        return true;
+    };
+    BandRun run;
+    run.count = static_cast<std::size_t>((height + bandRows - 1) / bandRows);
+    run.threads = threads;
+    return RunBandsInOrder(run, band, [](std::size_t, std::size_t) { return true; });
 }
 
 bool ResizeWorkBitmap(Bitmap& workBitmap, const TransformSettings& options, TransformHost& host) {
@@ -133,7 +147,7 @@ bool ResizeWorkBitmap(Bitmap& workBitmap, const TransformSettings& options, Tran
         !workBitmap.Empty()) {
         Bitmap result;
         if (PointSampleTo24(workBitmap, result, static_cast<int>(target.width),
-                            static_cast<int>(target.height))) {
+                            static_cast<int>(target.height), host.TransformThreads())) {
             step(true);  // resampled
             step(true);  // copy mode chosen
             workBitmap = std::move(result);

@@ -3,8 +3,8 @@
 // proportions) or by a percentage. The result is always 24 bits per pixel.
 
 #include "core/bitmap/Bitmap.h"
-#include "core/transforms/TransformSettings.h"
 #include "core/transforms/TransformHost.h"
+#include "core/transforms/TransformSettings.h"
 
 namespace ozm {
 
@@ -38,7 +38,8 @@ bool ResizeWorkBitmap(Bitmap& workBitmap, const TransformSettings& options,
 // Point sampling of any bitmap onto a new 24-bit bitmap of width x height: target column x
 // takes source column floor((2x + 1) * sourceWidth / (2 * width)), rows likewise, so every
 // source pixel is used equally often (within one) and an equal size copies pixel for pixel.
-// False, with `target` empty, when a side is below 1 or the target cannot be allocated.
-bool PointSampleTo24(const Bitmap& source, Bitmap& target, int width, int height);
+// False, with `target` empty, when a side is below 1 or the target cannot be allocated. Large
+// targets are filled on up to `threads` threads; the pixels do not depend on it.
+bool PointSampleTo24(const Bitmap& source, Bitmap& target, int width, int height, int threads = 1);
 
 }  // namespace ozm

@@ -17,6 +17,8 @@
 #include <unistd.h>
 #endif
 
+#include "core/parallel/ThreadBudget.h"
+
 namespace ozm {
 
 namespace {
@@ -82,9 +84,9 @@ struct Grid {
 };
 
 // Splits the target into bands of rows and calls work(j0, j1) for each, on the calling thread
-// and, for large images, on one more. Every pixel depends on its own position only, so the
-// split cannot change the result. Progress is reported from the calling thread only, one step
-// per finished row.
+// and, for large images, on as many more as the host and the thread budget allow. Every pixel
+// depends on its own position only, so the split cannot change the result. Progress is reported
+// from the calling thread only, one step per finished row.
 template <class Work>
 void ForEachBand(const Grid& grid, std::int64_t bandRows, TransformHost& host, Work&& work) {
     const std::int64_t bands = (grid.nh + bandRows - 1) / bandRows;
@@ -108,12 +110,21 @@ void ForEachBand(const Grid& grid, std::int64_t bandRows, TransformHost& host, W
     constexpr std::int64_t kMinPixelsForHelper = std::int64_t{1} << 20;
     std::int64_t reported = 0;
     {
-        std::jthread helper;
-        if (host.TransformThreads() > 1 && grid.nw * grid.nh >= kMinPixelsForHelper && bands > 1) {
+        // Helpers come out of the process's thread budget, so that files converted side by
+        // side never keep more threads busy than there are cores.
+        const std::int64_t wanted =
+            grid.nw * grid.nh >= kMinPixelsForHelper
+                ? std::min<std::int64_t>(host.TransformThreads() - 1, bands - 1)
+                : 0;
+        BudgetShare share(ThreadBudget::Process(),
+                          static_cast<int>(std::max<std::int64_t>(0, wanted)));
+        std::vector<std::jthread> helpers;
+        helpers.reserve(static_cast<std::size_t>(share.Count()));
+        for (int i = 0; i < share.Count(); ++i) {
             try {
-                helper = std::jthread([&run] { run(false); });
+                helpers.emplace_back([&run] { run(false); });
             } catch (const std::system_error&) {
-                // No thread to be had: the calling thread does all bands.
+                break;  // no more threads to be had: the ones running do all bands
             }
         }
         reported = run(true);
@@ -449,7 +460,7 @@ bool RotateBitmap(const Bitmap& source, Bitmap& target, std::int32_t degrees,
     Bitmap converted;
     const Bitmap* src = &source;
     if (source.BitCount() != 24) {
-        if (!ConvertTo24(source, converted)) return false;
+        if (!ConvertTo24(source, converted, host.TransformThreads())) return false;
         src = &converted;
     }
     const RotationAngle angle = ComputeRotationAngle(degrees, hundredths);
@@ -478,7 +489,7 @@ bool RotateBitmap(const Bitmap& source, Bitmap& target, std::int32_t degrees,
 
 bool RotateWorkBitmap(Bitmap& workBitmap, const TransformSettings& options, TransformHost& host) {
     if (options.rotateDegrees <= 0) return true;
-    if (!ConvertTo24InPlace(workBitmap)) return false;
+    if (!ConvertTo24InPlace(workBitmap, host.TransformThreads())) return false;
     Bitmap target;
     if (!RotateBitmap(workBitmap, target, options.rotateDegrees, options.rotateHundredths, host)) {
         return false;

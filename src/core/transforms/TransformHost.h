@@ -4,6 +4,8 @@
 // display stay live during a long batch). The default does nothing, for callers without a
 // window.
 
+#include "core/parallel/ThreadBudget.h"
+
 namespace ozm {
 
 class TransformHost {
@@ -13,9 +15,10 @@ class TransformHost {
     virtual void StepProgress() {}
     // Lets pending user-interface work run. Called only from the thread that called the step.
     virtual void ProcessPendingWork() {}
-    // How many threads one transform may keep busy. Results never depend on it; a caller that
-    // already runs several conversions side by side may ask for 1.
-    virtual int TransformThreads() const { return 2; }
+    // How many threads one image's steps (transforms, the writer's bands) may keep busy, the
+    // caller included; the process's thread budget may grant fewer. Results never depend on
+    // it. By default every core: the budget keeps side-by-side conversions within the cores.
+    virtual int TransformThreads() const { return MachineCores(); }
 };
 
 // A host that does nothing; the default for every transform.

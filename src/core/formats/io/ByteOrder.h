@@ -48,6 +48,13 @@ constexpr void StoreLe32(std::uint8_t* p, std::uint32_t v) {
     StoreLe16(p + 2, v >> 16);
 }
 
+constexpr void StoreBe32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v >> 24);
+    p[1] = static_cast<std::uint8_t>(v >> 16);
+    p[2] = static_cast<std::uint8_t>(v >> 8);
+    p[3] = static_cast<std::uint8_t>(v);
+}
+
 // Little-endian numbers and raw bytes appended to a growing buffer, for headers whose layout
 // is written front to back.
 class LittleEndianWriter {

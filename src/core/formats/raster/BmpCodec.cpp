@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/formats/io/ByteOrder.h"
+#include "core/parallel/OrderedBands.h"
 
 namespace ozm {
 
@@ -534,7 +535,7 @@ bool DecodeBmp(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
                         data.subspan(static_cast<std::size_t>(bitsStart)), out, reason);
 }
 
-bool EncodeBmp(const Bitmap& bitmap, std::FILE* file) {
+bool EncodeBmp(const Bitmap& bitmap, std::FILE* file, int threads) {
     if (bitmap.Empty() || !bitmap.Data() || !IsValidBitCount(bitmap.BitCount()) || !file) {
         return false;
     }
@@ -583,21 +584,24 @@ bool EncodeBmp(const Bitmap& bitmap, std::FILE* file) {
     }
     if (std::fwrite(head.data(), 1, head.size(), file) != head.size()) return false;
 
-    // Rows go out through a buffer of about 1 MiB. Bytes the bitmap leaves undefined (row
-    // padding, bits past the last pixel, the unused 16-bit top bit and 32-bit fourth byte)
-    // are written as 0 so that no stale memory reaches the file.
+    // Rows go out in pieces of about 1 MiB, bottom row first. Bytes the bitmap leaves
+    // undefined (row padding, bits past the last pixel, the unused 16-bit top bit and 32-bit
+    // fourth byte) are written as 0 so that no stale memory reaches the file.
     const std::size_t usedBits = static_cast<std::size_t>(w) * bitCount;
     const std::size_t used = (usedBits + 7) / 8;
     const auto tailMask =
         static_cast<std::uint8_t>(usedBits % 8 ? 0xFF << (8 - usedBits % 8) : 0xFF);
     const std::size_t rowsPerChunk = std::max<std::size_t>(1, (std::size_t{1} << 20) / stride);
-    std::vector<std::uint8_t> chunk(rowsPerChunk * stride);
-    int y = ht - 1;
-    while (y >= 0) {
-        std::size_t filled = 0;
-        for (std::size_t k = 0; k < rowsPerChunk && y >= 0; ++k, --y) {
-            std::uint8_t* out = chunk.data() + filled;
-            std::memcpy(out, bitmap.Row(y), used);
+    const std::size_t rows = static_cast<std::size_t>(ht);
+    std::vector<std::vector<std::uint8_t>> slots(SlotCount(threads));
+    const auto produce = [&](std::size_t piece, std::size_t slot) {
+        const std::size_t first = piece * rowsPerChunk;  // counted from the bottom row
+        const std::size_t count = std::min(rowsPerChunk, rows - first);
+        std::vector<std::uint8_t>& chunk = slots[slot];
+        chunk.resize(count * stride);
+        for (std::size_t k = 0; k < count; ++k) {
+            std::uint8_t* out = chunk.data() + k * stride;
+            std::memcpy(out, bitmap.Row(static_cast<int>(rows - 1 - first - k)), used);
             std::memset(out + used, 0, stride - used);
             out[used - 1] &= tailMask;
             if (bitCount == 16) {
@@ -605,10 +609,17 @@ bool EncodeBmp(const Bitmap& bitmap, std::FILE* file) {
             } else if (bitCount == 32) {
                 for (int x = 0; x < w; ++x) out[4 * x + 3] = 0;
             }
-            filled += stride;
         }
-        if (std::fwrite(chunk.data(), 1, filled, file) != filled) return false;
-    }
+        return true;
+    };
+    const auto consume = [&](std::size_t, std::size_t slot) {
+        const std::vector<std::uint8_t>& chunk = slots[slot];
+        return std::fwrite(chunk.data(), 1, chunk.size(), file) == chunk.size();
+    };
+    BandRun run;
+    run.count = (rows + rowsPerChunk - 1) / rowsPerChunk;
+    run.threads = threads;
+    if (!RunBandsInOrder(run, produce, consume)) return false;
     return std::fflush(file) == 0;
 }
 

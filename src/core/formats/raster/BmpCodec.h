@@ -58,7 +58,9 @@ bool DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t>
 // File header, BITMAPINFOHEADER (BI_RGB, biSizeImage set, 3780 pixels per metre = 96 dpi),
 // the palette's own entries (biClrUsed = their number; an empty palette is written as a full
 // black one) and rows bottom-up, in the bitmap's own depth (16 bits as 5-5-5). False, with
-// nothing written, for an empty bitmap; false when writing fails.
-bool EncodeBmp(const Bitmap& bitmap, std::FILE* file);
+// nothing written, for an empty bitmap; false when writing fails. The rows are copied out in
+// pieces on up to `threads` threads while earlier pieces are written; the bytes do not depend
+// on it.
+bool EncodeBmp(const Bitmap& bitmap, std::FILE* file, int threads = 1);
 
 }  // namespace ozm

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/bitmap/RowsAs24.h"
+#include "core/parallel/OrderedBands.h"
 
 namespace ozm {
 
@@ -311,7 +312,7 @@ bool DecodeGifOnto(std::span<const std::uint8_t> data, Bitmap& out, RgbQuad back
     return DecodeGifWith(data, out, reason, &background);
 }
 
-bool EncodeGif(const Bitmap& bitmap, std::FILE* file) {
+bool EncodeGif(const Bitmap& bitmap, std::FILE* file, int threads) {
     const int width = bitmap.Width(), height = bitmap.Height();
     if (bitmap.Empty() || width > kMaxSide16 || height > kMaxSide16) return false;
 
@@ -345,17 +346,53 @@ bool EncodeGif(const Bitmap& bitmap, std::FILE* file) {
         GifFreeMapObject(map);
         return false;
     }
-    std::vector<GifPixelType> line(static_cast<std::size_t>(width));
-    RowsAs24 rows(bitmap, ChannelOrder::Bgr);
     bool ok = EGifPutScreenDesc(gif, width, height, 8, 0, map) != GIF_ERROR &&
               EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) != GIF_ERROR;
-    for (int y = 0; ok && y < height; ++y) {
-        if (bitmap.HasPalette()) {
-            IndexRow(bitmap, y, line.data());
-        } else {
-            WebSafeRow(rows.Row(y), width, line.data());
+    // Rows are mapped in pieces of about 256 K pixels, each piece handed to the compressor
+    // row by row once the pieces before it are in.
+    const std::size_t lineBytes = static_cast<std::size_t>(width);
+    const std::size_t rowsPerPiece = std::max<std::size_t>(1, (std::size_t{1} << 18) / lineBytes);
+    std::vector<std::vector<GifPixelType>> slots(SlotCount(threads));
+    std::vector<std::vector<std::uint8_t>> rgbRows(slots.size());
+    const RowsAs24 rows(bitmap, ChannelOrder::Bgr);
+    const auto produce = [&](std::size_t piece, std::size_t slot) {
+        const int first = static_cast<int>(piece * rowsPerPiece);
+        const int last = std::min(height, first + static_cast<int>(rowsPerPiece));
+        std::vector<GifPixelType>& lines = slots[slot];
+        lines.resize(static_cast<std::size_t>(last - first) * lineBytes);
+        if (!bitmap.HasPalette()) rgbRows[slot].resize(lineBytes * 3);
+        for (int y = first; y < last; ++y) {
+            GifPixelType* line = lines.data() + static_cast<std::size_t>(y - first) * lineBytes;
+            if (bitmap.HasPalette()) {
+                IndexRow(bitmap, y, line);
+            } else {
+                const std::uint8_t* bgr = bitmap.Row(y);
+                if (bitmap.BitCount() != 24) {
+                    rows.CopyRow(y, rgbRows[slot].data());
+                    bgr = rgbRows[slot].data();
+                }
+                WebSafeRow(bgr, width, line);
+            }
         }
-        ok = EGifPutLine(gif, line.data(), width) != GIF_ERROR;
+        return true;
+    };
+    const auto consume = [&](std::size_t, std::size_t slot) {
+        std::vector<GifPixelType>& lines = slots[slot];
+        for (std::size_t at = 0; at < lines.size(); at += lineBytes) {
+            if (EGifPutLine(gif, lines.data() + at, width) == GIF_ERROR) return false;
+        }
+        return true;
+    };
+    BandRun run;
+    run.count = (static_cast<std::size_t>(height) + rowsPerPiece - 1) / rowsPerPiece;
+    run.threads = threads;
+    if (ok) {
+        try {
+            ok = RunBandsInOrder(run, produce, consume);
+        } catch (...) {
+            // The encoder below must still be closed and freed.
+            ok = false;
+        }
     }
     // EGifCloseFile writes the trailer and frees the encoder (and the screen's colour map
     // copy) whether or not the frame went out.

@@ -34,7 +34,9 @@ inline std::uint8_t WebSafeIndex(std::uint8_t red, std::uint8_t green, std::uint
 }
 
 // Single-frame GIF. 1-, 4- and 8-bit bitmaps keep their palette; deeper ones are reduced to
-// the fixed 216-colour palette without dithering.
-bool EncodeGif(const Bitmap& bitmap, std::FILE* file);
+// the fixed 216-colour palette without dithering. The rows are mapped to indexes on up to
+// `threads` threads while the compressor, which is serial, takes earlier ones; the bytes do
+// not depend on it.
+bool EncodeGif(const Bitmap& bitmap, std::FILE* file, int threads = 1);
 
 }  // namespace ozm

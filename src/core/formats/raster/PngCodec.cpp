@@ -1,14 +1,21 @@
 #include "core/formats/raster/PngCodec.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <csetjmp>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "core/bitmap/RowsAs24.h"
+#include "core/formats/io/ByteOrder.h"
+#include "core/parallel/OrderedBands.h"
 
 namespace ozm {
 
@@ -171,6 +178,195 @@ int HighestIndex(const Bitmap& bitmap) {
     return highest;
 }
 
+// The palette as PLTE carries it: at least up to the highest index a pixel uses.
+std::vector<png_color> PlteFor(const Bitmap& bitmap) {
+    std::vector<png_color> plte;
+    if (!bitmap.HasPalette()) return plte;
+    const auto& pal = bitmap.Palette();
+    std::size_t count = pal.size();
+    // Pixels past a short palette read as black; PLTE grows to cover them.
+    const std::size_t needed = static_cast<std::size_t>(HighestIndex(bitmap)) + 1;
+    if (count < needed) count = needed;
+    plte.assign(count, png_color{0, 0, 0});
+    for (std::size_t i = 0; i < pal.size() && i < count; ++i) {
+        plte[i] = png_color{pal[i].red, pal[i].green, pal[i].blue};
+    }
+    return plte;
+}
+
+// The level libpng uses by default, so that a banded file compresses as a single-stream one.
+constexpr int kDeflateLevel = 6;
+constexpr std::size_t kDeflateWindow = 32768;
+// IDAT chunks of at most this much data, far below the format's 2^31 - 1.
+constexpr std::size_t kMaxChunkData = std::size_t{1} << 24;
+
+bool PutChunk(std::FILE* file, const char type[4], const std::uint8_t* data, std::size_t size) {
+    std::array<std::uint8_t, 8> head{};
+    StoreBe32(head.data(), static_cast<std::uint32_t>(size));
+    std::memcpy(head.data() + 4, type, 4);
+    uLong crc = crc32(0, head.data() + 4, 4);
+    if (size > 0) crc = crc32_z(crc, data, size);
+    std::array<std::uint8_t, 4> tail{};
+    StoreBe32(tail.data(), static_cast<std::uint32_t>(crc));
+    return std::fwrite(head.data(), 1, 8, file) == 8 &&
+           (size == 0 || std::fwrite(data, 1, size, file) == size) &&
+           std::fwrite(tail.data(), 1, 4, file) == 4;
+}
+
+bool PutData(std::FILE* file, const std::uint8_t* data, std::size_t size) {
+    for (std::size_t at = 0; at < size; at += kMaxChunkData) {
+        if (!PutChunk(file, "IDAT", data + at, std::min(kMaxChunkData, size - at))) return false;
+    }
+    return true;
+}
+
+// The image data of a PNG with filter None: each row its filter byte 0 and its samples in
+// the file's layout (palette indexes as they stand; red, green, blue at 8 bits otherwise).
+class FilteredRows {
+  public:
+    explicit FilteredRows(const Bitmap& bitmap)
+        : bitmap_(bitmap),
+          rgb_(bitmap, ChannelOrder::Rgb),
+          sampleBytes_(bitmap.HasPalette()
+                           ? (static_cast<std::size_t>(bitmap.Width()) * bitmap.BitCount() + 7) / 8
+                           : static_cast<std::size_t>(bitmap.Width()) * 3) {}
+
+    std::size_t RowBytes() const { return sampleBytes_ + 1; }
+
+    // Rows [y0, y1) one after another into `out`.
+    void Put(int y0, int y1, std::uint8_t* out) const {
+        for (int y = y0; y < y1; ++y, out += RowBytes()) {
+            out[0] = 0;
+            if (bitmap_.HasPalette()) {
+                std::memcpy(out + 1, bitmap_.Row(y), sampleBytes_);
+            } else {
+                rgb_.CopyRow(y, out + 1);
+            }
+        }
+    }
+
+  private:
+    const Bitmap& bitmap_;
+    const RowsAs24 rgb_;
+    const std::size_t sampleBytes_;
+};
+
+struct DeflateEnd {
+    void operator()(z_stream* z) const {
+        deflateEnd(z);
+        delete z;
+    }
+};
+
+// What one band leaves for the writer.
+struct BandOutput {
+    std::vector<std::uint8_t> raw;         // dictionary rows, then the band's rows
+    std::vector<std::uint8_t> compressed;  // raw deflate data, ending on a byte boundary
+    uLong adler = 1;                       // Adler-32 of the band's own rows
+    std::size_t length = 0;                // bytes of the band's own rows
+};
+
+// Deflates rows [y0, y1) as one piece of a stream that earlier bands began: primed with the
+// 32 KiB of image data before y0, ended by a full flush unless it is the last piece.
+void DeflateBand(const FilteredRows& rows, int y0, int y1, bool last, BandOutput& out) {
+    const std::size_t rowBytes = rows.RowBytes();
+    const int dictRows = std::min(y0, static_cast<int>((kDeflateWindow + rowBytes - 1) / rowBytes));
+    const std::size_t dictBytes = static_cast<std::size_t>(dictRows) * rowBytes;
+    out.length = static_cast<std::size_t>(y1 - y0) * rowBytes;
+    out.raw.resize(dictBytes + out.length);
+    rows.Put(y0 - dictRows, y1, out.raw.data());
+    const std::uint8_t* band = out.raw.data() + dictBytes;
+    out.adler = adler32_z(adler32(0, nullptr, 0), band, out.length);
+
+    std::unique_ptr<z_stream, DeflateEnd> z(new z_stream{});
+    if (deflateInit2(z.get(), kDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        throw std::bad_alloc();
+    }
+    if (dictBytes > 0) {
+        const std::size_t use = std::min(dictBytes, kDeflateWindow);
+        if (deflateSetDictionary(z.get(), band - use, static_cast<uInt>(use)) != Z_OK) {
+            throw std::runtime_error("deflate refused its dictionary");
+        }
+    }
+    // Room for the worst case and the flush marker; grown if deflate asks for more.
+    out.compressed.resize(deflateBound(z.get(), out.length) + 64);
+    z->next_in = const_cast<Bytef*>(band);
+    std::size_t done = 0;
+    std::size_t left = out.length;
+    const int flush = last ? Z_FINISH : Z_FULL_FLUSH;
+    for (;;) {
+        // zlib counts in 32 bits; a band of one huge row is fed in pieces.
+        const auto chunkIn = static_cast<uInt>(std::min<std::size_t>(left, 1u << 30));
+        z->avail_in = chunkIn;
+        const std::size_t room = out.compressed.size() - done;
+        z->next_out = out.compressed.data() + done;
+        z->avail_out = static_cast<uInt>(std::min<std::size_t>(room, 1u << 30));
+        const uInt availOut = z->avail_out;
+        const int result = deflate(z.get(), left > chunkIn ? Z_NO_FLUSH : flush);
+        left -= chunkIn - z->avail_in;
+        done += availOut - z->avail_out;
+        if (result == Z_STREAM_END) break;
+        if (result != Z_OK && result != Z_BUF_ERROR) throw std::runtime_error("deflate failed");
+        // A flush is complete when input is used up and deflate left output room unused.
+        if (!last && left == 0 && z->avail_in == 0 && z->avail_out > 0) break;
+        if (z->avail_out == 0) out.compressed.resize(out.compressed.size() * 2);
+    }
+    out.compressed.resize(done);
+}
+
+bool EncodeBanded(const Bitmap& bitmap, std::FILE* file, const std::vector<png_color>& plte,
+                  const PngWriteOptions& options, int rowsPerBand) {
+    static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (std::fwrite(kSignature, 1, 8, file) != 8) return false;
+    const bool palette = bitmap.HasPalette();
+    std::array<std::uint8_t, 13> ihdr{};
+    StoreBe32(ihdr.data(), static_cast<std::uint32_t>(bitmap.Width()));
+    StoreBe32(ihdr.data() + 4, static_cast<std::uint32_t>(bitmap.Height()));
+    ihdr[8] = static_cast<std::uint8_t>(palette ? bitmap.BitCount() : 8);
+    ihdr[9] = palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB;
+    if (!PutChunk(file, "IHDR", ihdr.data(), ihdr.size())) return false;
+    if (palette) {
+        std::vector<std::uint8_t> bytes;
+        bytes.reserve(plte.size() * 3);
+        for (const png_color& c : plte) bytes.insert(bytes.end(), {c.red, c.green, c.blue});
+        if (!PutChunk(file, "PLTE", bytes.data(), bytes.size())) return false;
+    }
+
+    const FilteredRows rows(bitmap);
+    const int height = bitmap.Height();
+    const std::size_t bands = (static_cast<std::size_t>(height) + rowsPerBand - 1) / rowsPerBand;
+    std::vector<BandOutput> slots(SlotCount(options.threads));
+    uLong adler = adler32(0, nullptr, 0);
+    const auto produce = [&](std::size_t band, std::size_t slot) {
+        if (options.beforeBand) options.beforeBand(band);
+        const int y0 = static_cast<int>(band) * rowsPerBand;
+        const int y1 = std::min(height, y0 + rowsPerBand);
+        DeflateBand(rows, y0, y1, band + 1 == bands, slots[slot]);
+        return true;
+    };
+    const auto consume = [&](std::size_t band, std::size_t slot) {
+        BandOutput& out = slots[slot];
+        adler = adler32_combine(adler, out.adler, static_cast<z_off_t>(out.length));
+        std::vector<std::uint8_t>& data = out.compressed;
+        if (band == 0) {
+            // zlib header: deflate with a 32 KiB window, default level, no dictionary.
+            data.insert(data.begin(), {0x78, 0x9C});
+        }
+        if (band + 1 == bands) {
+            std::uint8_t sum[4];
+            StoreBe32(sum, static_cast<std::uint32_t>(adler));
+            data.insert(data.end(), sum, sum + 4);
+        }
+        return PutData(file, data.data(), data.size());
+    };
+    BandRun run;
+    run.count = bands;
+    run.threads = options.threads;
+    run.budget = options.budget;
+    if (!RunBandsInOrder(run, produce, consume)) return false;
+    return PutChunk(file, "IEND", nullptr, 0) && std::fflush(file) == 0;
+}
+
 // The reason for a decode that stopped. libpng's own texts are kept after a short prefix;
 // those that mean the data ended early all read "truncated image data".
 std::string StopReason(const DecodeStop& stop) {
@@ -230,21 +426,24 @@ bool DecodePng(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
     return ok;
 }
 
-bool EncodePng(const Bitmap& bitmap, std::FILE* file, std::uint8_t filterSet) {
+bool EncodePng(const Bitmap& bitmap, std::FILE* file, const PngWriteOptions& options) {
     if (bitmap.Empty()) return false;
-    std::vector<png_color> plte;
-    RowsAs24 rows(bitmap, ChannelOrder::Rgb);
-    if (bitmap.HasPalette()) {
-        const auto& pal = bitmap.Palette();
-        std::size_t count = pal.size();
-        // Pixels past a short palette read as black; PLTE grows to cover them.
-        const std::size_t needed = static_cast<std::size_t>(HighestIndex(bitmap)) + 1;
-        if (count < needed) count = needed;
-        plte.assign(count, png_color{0, 0, 0});
-        for (std::size_t i = 0; i < pal.size() && i < count; ++i) {
-            plte[i] = png_color{pal[i].red, pal[i].green, pal[i].blue};
-        }
+    std::vector<png_color> plte = PlteFor(bitmap);
+    // More entries than the depth can index is refused, as libpng refuses it.
+    if (bitmap.HasPalette() && plte.size() > (std::size_t{1} << bitmap.BitCount())) return false;
+    const std::size_t rowBytes =
+        (bitmap.HasPalette()
+             ? (static_cast<std::size_t>(bitmap.Width()) * bitmap.BitCount() + 7) / 8
+             : static_cast<std::size_t>(bitmap.Width()) * 3) +
+        1;
+    const std::size_t rowsPerBand = std::max<std::size_t>(1, options.bandBytes / rowBytes);
+    // Only rows without a filter are independent of the row above; one band is a single
+    // stream, written by libpng as it always was.
+    if ((options.filterSet & 0x1F) == kPngFilterNoneOnly &&
+        rowsPerBand < static_cast<std::size_t>(bitmap.Height())) {
+        return EncodeBanded(bitmap, file, plte, options, static_cast<int>(rowsPerBand));
     }
+    RowsAs24 rows(bitmap, ChannelOrder::Rgb);
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, ErrorJump, SilentWarning);
     if (!png) return false;
@@ -253,9 +452,15 @@ bool EncodePng(const Bitmap& bitmap, std::FILE* file, std::uint8_t filterSet) {
         png_destroy_write_struct(&png, nullptr);
         return false;
     }
-    const bool ok = EncodeFrom(png, info, bitmap, file, filterSet, plte, rows);
+    const bool ok = EncodeFrom(png, info, bitmap, file, options.filterSet, plte, rows);
     png_destroy_write_struct(&png, &info);
     return ok;
+}
+
+bool EncodePng(const Bitmap& bitmap, std::FILE* file, std::uint8_t filterSet) {
+    PngWriteOptions options;
+    options.filterSet = filterSet;
+    return EncodePng(bitmap, file, options);
 }
 
 }  // namespace ozm

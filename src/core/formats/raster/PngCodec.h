@@ -1,13 +1,16 @@
 #pragma once
 // PNG through libpng. The library's setjmp/longjmp error path stays inside the .cpp.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <string>
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/io/FileBytes.h"
+#include "core/parallel/ThreadBudget.h"
 
 namespace ozm {
 
@@ -23,8 +26,33 @@ bool DecodePng(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
 // Bit 0 None, bit 1 Sub, bit 2 Up, bit 3 Average, bit 4 Paeth: the row filters libpng may use.
 inline constexpr std::uint8_t kPngFilterNoneOnly = 1;
 
+// Uncompressed image data (rows with their filter byte) per band of a banded write: whole rows,
+// at least one. Each band starts its deflate afresh, primed with the 32 KiB before it, so a band
+// costs only its flush marker and a fresh block header (tens of bytes); the IDAT chunks, one
+// per band instead of one per 8 KiB, save more than that on photos. 1 MiB bands give a 2-core
+// machine enough pieces to share out evenly on photo-sized images, and leave images of up to
+// about 350 000 colour pixels in one band, written exactly as a single stream always was.
+inline constexpr std::size_t kPngBandBytes = std::size_t{1} << 20;
+
+struct PngWriteOptions {
+    std::uint8_t filterSet = kPngFilterNoneOnly;
+    // Most threads that deflate the bands at once (the caller included); the process's
+    // thread budget may give fewer. The file's bytes do not depend on it.
+    int threads = 1;
+    std::size_t bandBytes = kPngBandBytes;
+    ThreadBudget* budget = nullptr;  // null: the process's
+    // Called on a band's thread before the band is made; whatever it throws fails the whole
+    // write. Lets a test fail one band on purpose.
+    std::function<void(std::size_t band)> beforeBand;
+};
+
 // Not interlaced. 1-, 4- and 8-bit bitmaps as colour type 3 (PLTE) at their own depth, every
-// other depth as colour type 2 at 8 bits per sample.
+// other depth as colour type 2 at 8 bits per sample. With filter None only, an image of more
+// than one band is deflated in bands on several threads: each band a raw deflate at level 6,
+// ended by a full flush (the last one finished), the bands joined into one zlib stream with
+// their Adler-32 sums combined; the bytes differ from a single stream's, the pixels do not.
+// A failure in any band fails the whole write.
+bool EncodePng(const Bitmap& bitmap, std::FILE* file, const PngWriteOptions& options);
 bool EncodePng(const Bitmap& bitmap, std::FILE* file, std::uint8_t filterSet);
 
 }  // namespace ozm

@@ -10,6 +10,7 @@
 #include "core/bitmap/RowsAs24.h"
 #include "core/formats/io/ByteOrder.h"
 #include "core/formats/tiff/TiffTags.h"
+#include "core/parallel/OrderedBands.h"
 
 namespace ozm {
 
@@ -116,42 +117,48 @@ bool WriteBytes(std::FILE* file, const LittleEndianWriter& bytes) {
     return WriteBytes(file, bytes.Bytes().data(), bytes.Size());
 }
 
-// Streams the strip: rows top first, each converted into a large buffer that is written
-// whenever it is full, so the disk sees few big writes.
-bool WriteStrip(std::FILE* file, const Bitmap& bitmap, RowSource source, const Layout& l) {
+// Streams the strip: rows top first, converted in pieces of about 1 MiB on up to `threads`
+// threads, each piece written as soon as the ones before it are, so the disk sees few big
+// writes.
+bool WriteStrip(std::FILE* file, const Bitmap& bitmap, RowSource source, const Layout& l,
+                int threads) {
     const std::size_t rowBytes = l.rowBytes;
     if (rowBytes == 0) return true;
     constexpr std::size_t kChunk = std::size_t{1} << 20;
     const std::size_t rowsPerChunk = std::max<std::size_t>(1, kChunk / rowBytes);
-    std::vector<std::uint8_t> buffer;
-    try {
-        buffer.resize(rowsPerChunk * rowBytes);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    const std::size_t rows = static_cast<std::size_t>(bitmap.Height());
     const RowsAs24 rgbRows(bitmap, ChannelOrder::Rgb);
-    std::size_t filled = 0;
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        std::uint8_t* out = buffer.data() + filled;
-        switch (source) {
-            case RowSource::Copy:
-                std::memcpy(out, bitmap.Row(y), rowBytes);
-                out[rowBytes - 1] &= l.lastByteMask;
-                break;
-            case RowSource::ExpandIndex:
-                for (int x = 0; x < bitmap.Width(); ++x) out[x] = bitmap.IndexAt(x, y);
-                break;
-            case RowSource::Rgb:
-                rgbRows.CopyRow(y, out);
-                break;
+    std::vector<std::vector<std::uint8_t>> slots(SlotCount(threads));
+    const auto produce = [&](std::size_t piece, std::size_t slot) {
+        const std::size_t first = piece * rowsPerChunk;
+        const std::size_t count = std::min(rowsPerChunk, rows - first);
+        std::vector<std::uint8_t>& buffer = slots[slot];
+        buffer.resize(count * rowBytes);
+        for (std::size_t k = 0; k < count; ++k) {
+            const int y = static_cast<int>(first + k);
+            std::uint8_t* out = buffer.data() + k * rowBytes;
+            switch (source) {
+                case RowSource::Copy:
+                    std::memcpy(out, bitmap.Row(y), rowBytes);
+                    out[rowBytes - 1] &= l.lastByteMask;
+                    break;
+                case RowSource::ExpandIndex:
+                    for (int x = 0; x < bitmap.Width(); ++x) out[x] = bitmap.IndexAt(x, y);
+                    break;
+                case RowSource::Rgb:
+                    rgbRows.CopyRow(y, out);
+                    break;
+            }
         }
-        filled += rowBytes;
-        if (filled == buffer.size()) {
-            if (!WriteBytes(file, buffer.data(), filled)) return false;
-            filled = 0;
-        }
-    }
-    return WriteBytes(file, buffer.data(), filled);
+        return true;
+    };
+    const auto consume = [&](std::size_t, std::size_t slot) {
+        return WriteBytes(file, slots[slot].data(), slots[slot].size());
+    };
+    BandRun run;
+    run.count = (rows + rowsPerChunk - 1) / rowsPerChunk;
+    run.threads = threads;
+    return RunBandsInOrder(run, produce, consume);
 }
 
 // Each component in the high byte: full intensity is 65280. Entries past the palette's end
@@ -220,7 +227,8 @@ void PutDirectory(LittleEndianWriter& out, const Layout& l) {
     d.WriteTo(out);
 }
 
-bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource source) {
+bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource source,
+               int threads) {
     const Layout l = PlanLayout(bitmap, kind);
     // Everything before the strip goes into `head`, everything after it into `tail`, in the
     // order PlanLayout gave them their offsets.
@@ -240,30 +248,30 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
     fixedPieces.Text(kSoftware);
     fixedPieces.U8(0);
     PutDirectory(tail, l);
-    return WriteBytes(file, head) && WriteStrip(file, bitmap, source, l) &&
+    return WriteBytes(file, head) && WriteStrip(file, bitmap, source, l, threads) &&
            WriteBytes(file, tail) && std::fflush(file) == 0;
 }
 
 }  // namespace
 
-bool WriteTiffFile(const Bitmap& bitmap, std::FILE* file) {
+bool WriteTiffFile(const Bitmap& bitmap, std::FILE* file, int threads) {
     if (bitmap.Empty()) return true;
     if (bitmap.Width() > kMaxSide16 || bitmap.Height() > kMaxSide16) return false;
     try {
         switch (bitmap.BitCount()) {
             case 1:
                 if (IsBlackAndWhite(bitmap)) {
-                    return WriteKind(bitmap, file, FileKind::Bilevel, RowSource::Copy);
+                    return WriteKind(bitmap, file, FileKind::Bilevel, RowSource::Copy, threads);
                 }
-                return WriteKind(bitmap, file, FileKind::Palette8, RowSource::ExpandIndex);
+                return WriteKind(bitmap, file, FileKind::Palette8, RowSource::ExpandIndex, threads);
             case 4:
-                return WriteKind(bitmap, file, FileKind::Palette4, RowSource::Copy);
+                return WriteKind(bitmap, file, FileKind::Palette4, RowSource::Copy, threads);
             case 8:
-                return WriteKind(bitmap, file, FileKind::Palette8, RowSource::Copy);
+                return WriteKind(bitmap, file, FileKind::Palette8, RowSource::Copy, threads);
             case 16:
             case 24:
             case 32:
-                return WriteKind(bitmap, file, FileKind::Rgb, RowSource::Rgb);
+                return WriteKind(bitmap, file, FileKind::Rgb, RowSource::Rgb, threads);
             default:
                 return false;
         }

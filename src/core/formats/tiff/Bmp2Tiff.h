@@ -17,7 +17,8 @@ namespace ozm {
 // Writes the whole file from the current position of `file` (a new, empty file). An empty
 // bitmap writes nothing and succeeds: the file stays 0 bytes long. False when a side exceeds
 // 65535 (ImageWidth and ImageLength are stored as SHORT), when memory cannot be had, or when a
-// write fails.
-bool WriteTiffFile(const Bitmap& bitmap, std::FILE* file);
+// write fails. The strip's rows are converted on up to `threads` threads; the bytes do not
+// depend on it.
+bool WriteTiffFile(const Bitmap& bitmap, std::FILE* file, int threads = 1);
 
 }  // namespace ozm

@@ -12,37 +12,14 @@
 #include <string>
 #include <thread>
 
+#include "platform/FileDescriptor.h"
+
 namespace ozm {
 
 namespace {
 
 // The kernel's own limit on the links one path lookup follows.
 constexpr int kMaxLinkHops = 40;
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    // Closes now so that a failing close (a full disk on some file systems) is seen.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 std::error_code LastError() { return {errno, std::generic_category()}; }
 

@@ -11,7 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 
-extern char** environ;
+#include "platform/Processes.h"
 
 namespace ozm {
 
@@ -201,69 +201,6 @@ bool SystemDesktopWallpaper::Apply(const std::filesystem::path& file,
             break;
     }
     return applied || ApplyFeh(file, placement);
-}
-
-ProgramResult RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
-    ProgramResult result;
-    if (argv.empty() || argv[0].empty()) return result;
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (spawned != 0) {
-        close(out[0]);
-        return result;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    bool timedOut = false;
-    char buffer[4096];
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd fd{out[0], POLLIN, 0};
-        const int ready = poll(&fd, 1, static_cast<int>(left));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) continue;
-        const ssize_t got = read(out[0], buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        // A setter has no business writing more than a listing: the rest is dropped.
-        if (result.output.size() < (1u << 20)) result.output.append(buffer, std::size_t(got));
-    }
-    close(out[0]);
-    int status = 0;
-    bool reaped = false;
-    if (timedOut) {
-        // The program may have ended and left a child of its own holding the output open.
-        reaped = waitpid(pid, &status, WNOHANG) == pid;
-        if (reaped) {
-            timedOut = false;
-        } else {
-            kill(pid, SIGKILL);
-        }
-    }
-    while (!reaped && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    // posix_spawnp reports a program it cannot execute as exit status 127.
-    if (!timedOut && WIFEXITED(status)) result.status = WEXITSTATUS(status);
-    if (result.status == 127) result.status = -1;
-    return result;
 }
 
 }  // namespace ozm

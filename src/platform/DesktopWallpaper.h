@@ -35,15 +35,4 @@ class SystemDesktopWallpaper : public DesktopWallpaper {
     bool Apply(const std::filesystem::path& file, WallpaperPlacement placement) override;
 };
 
-// The result of running one program: its exit status (-1 when it could not be started or was
-// ended for taking too long) and what it wrote to its standard output.
-struct ProgramResult {
-    int status = -1;
-    std::string output;
-};
-
-// Runs argv (looked up on PATH) without a shell, stdin and stderr on /dev/null, and waits
-// for it at most `timeoutMs`; a program that takes longer is killed.
-ProgramResult RunProgram(const std::vector<std::string>& argv, int timeoutMs = 5000);
-
 }  // namespace ozm

@@ -1,10 +1,13 @@
 #include "platform/Processes.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <fstream>
@@ -12,6 +15,8 @@
 #include <sstream>
 #include <system_error>
 #include <thread>
+
+extern char** environ;
 
 namespace ozm {
 
@@ -204,44 +209,71 @@ bool StartDetached(const std::vector<std::string>& argv) {
     return got == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-int RunAndWait(const std::vector<std::string>& argv, int timeoutMs) {
-    if (argv.empty() || argv[0].empty()) return -1;
+ProgramResult RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
+    ProgramResult result;
+    if (argv.empty() || argv[0].empty()) return result;
     std::vector<char*> args;
-    args.reserve(argv.size() + 1);
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) return -1;
-    pid_t child = fork();
-    if (child < 0) {
-        close(report[0]);
-        close(report[1]);
-        return -1;
+
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return result;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        return result;
     }
-    if (child == 0) ExecGrandchild(args.data(), report[1]);
-    close(report[1]);
-    int error = 0;
-    ssize_t got;
-    do {
-        got = read(report[0], &error, sizeof error);
-    } while (got < 0 && errno == EINTR);
-    close(report[0]);
-    int status = 0;
-    for (int waited = 0;; waited += 10) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child) break;
-        if (done < 0 && errno != EINTR) return -1;
-        if (waited >= timeoutMs) {
-            kill(child, SIGKILL);
-            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-            }
-            return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool timedOut = false;
+    char buffer[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            timedOut = true;
+            break;
         }
-        const timespec tenMs{0, 10'000'000};
-        nanosleep(&tenMs, nullptr);
+        pollfd fd{out[0], POLLIN, 0};
+        const int ready = poll(&fd, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) continue;
+        const ssize_t got = read(out[0], buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        // A setter has no business writing more than a listing: the rest is dropped.
+        if (result.output.size() < (1u << 20)) result.output.append(buffer, std::size_t(got));
     }
-    if (got != 0) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    close(out[0]);
+    int status = 0;
+    bool reaped = false;
+    if (timedOut) {
+        // The program may have ended and left a child of its own holding the output open.
+        reaped = waitpid(pid, &status, WNOHANG) == pid;
+        if (reaped) {
+            timedOut = false;
+        } else {
+            kill(pid, SIGKILL);
+        }
+    }
+    while (!reaped && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    // posix_spawnp reports a program it cannot execute as exit status 127.
+    if (!timedOut && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    if (result.status == 127) result.status = -1;
+    return result;
+}
+
+int RunAndWait(const std::vector<std::string>& argv, int timeoutMs) {
+    return RunProgram(argv, timeoutMs).status;
 }
 
 }  // namespace ozm

@@ -18,9 +18,19 @@ namespace ozm {
 // the program cannot be found or executed, or a fork fails.
 bool StartDetached(const std::vector<std::string>& argv);
 
-// Runs argv[0] (looked up on PATH) with the arguments, no shell, streams on /dev/null, and
-// waits up to `timeoutMs` milliseconds for it; a program still running then is killed. Its
-// exit status, or -1 when it could not be started, was killed or did not exit normally.
+// The result of running one program: its exit status (-1 when it could not be started or was
+// ended for taking too long) and what it wrote to its standard output.
+struct ProgramResult {
+    int status = -1;
+    std::string output;
+};
+
+// Runs argv (looked up on PATH) without a shell, stdin and stderr on /dev/null, and waits
+// for it at most `timeoutMs`; a program that takes longer is killed.
+ProgramResult RunProgram(const std::vector<std::string>& argv, int timeoutMs = 5000);
+
+// RunProgram with the output dropped: the exit status, or -1 when the program could not be
+// started, was killed or did not exit normally.
 int RunAndWait(const std::vector<std::string>& argv, int timeoutMs);
 
 // A process as found in /proc: its id and its start time (clock ticks after boot), so that an

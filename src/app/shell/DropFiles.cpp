@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "core/formats/ImageFormats.h"
+#include "platform/FileDescriptor.h"
 #include "platform/NoReplaceRename.h"
 
 namespace ozm {
@@ -17,25 +18,6 @@ namespace ozm {
 namespace fs = std::filesystem;
 
 namespace {
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -62,7 +44,7 @@ fs::path CopyToTemporary(int from, mode_t mode, const fs::path& target) {
         if (fd < 0 && errno != EEXIST) return {};
     }
     if (fd < 0) return {};
-    Fd out(fd);
+    FileDescriptor out(fd);
     std::vector<char> buffer(1 << 16);
     bool ok = true;
     while (ok) {
@@ -83,7 +65,7 @@ fs::path CopyToTemporary(int from, mode_t mode, const fs::path& target) {
 
 DropOutcome DropOne(const fs::path& path, const fs::path& folder, Trash& trash) {
     if (!IsSupportedImageFile(path.filename().string())) return DropOutcome::Unsupported;
-    Fd from(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor from(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat source {};
     if (from.Get() < 0 || ::fstat(from.Get(), &source) != 0 || !S_ISREG(source.st_mode)) {
         return DropOutcome::Failed;

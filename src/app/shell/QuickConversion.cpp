@@ -255,11 +255,7 @@ void QuickConversion::PickJpegQuality(std::int32_t quality) {
     Reopen();
 }
 
-void QuickConversion::PickZoom(std::int32_t percent, bool fromConvertSubmenu) {
-    commandHandled_ = true;
-    // The submenu holding the entry decides, not the one opened last.
-    convertOnPick_ = fromConvertSubmenu;
-    const AfterPresetPick after = resize_.PickZoomPreset(percent, convertOnPick_);
+void QuickConversion::AfterPreset(AfterPresetPick after) {
     host_.MenuStateChanged();
     if (after == AfterPresetPick::StartConversion) {
         quickFormatCode_ = LastUsedFormatCode();
@@ -271,19 +267,19 @@ void QuickConversion::PickZoom(std::int32_t percent, bool fromConvertSubmenu) {
     }
 }
 
+void QuickConversion::PickZoom(std::int32_t percent, bool fromConvertSubmenu) {
+    commandHandled_ = true;
+    // The submenu holding the entry decides, not the one opened last.
+    convertOnPick_ = fromConvertSubmenu;
+    const AfterPresetPick after = resize_.PickZoomPreset(percent, convertOnPick_);
+    AfterPreset(after);
+}
+
 void QuickConversion::PickAngle(std::int32_t degrees, bool fromConvertSubmenu) {
     commandHandled_ = true;
     convertOnPick_ = fromConvertSubmenu;
     const AfterPresetPick after = rotation_.PickRotatePreset(degrees, convertOnPick_);
-    host_.MenuStateChanged();
-    if (after == AfterPresetPick::StartConversion) {
-        quickFormatCode_ = LastUsedFormatCode();
-        quickDestination_ = destination::CurrentFolder;
-        StartConversion();
-    } else {
-        reopenAtAnchor_ = true;
-        Reopen();
-    }
+    AfterPreset(after);
 }
 
 void QuickConversion::PickAutoClose(bool marked) {

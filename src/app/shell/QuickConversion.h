@@ -272,6 +272,8 @@ class QuickConversion {
     QuickRunCounts LastCounts() const;
 
   private:
+    // After a zoom or angle preset: convert in the last format used, or reopen the menu.
+    void AfterPreset(AfterPresetPick after);
     struct RunRequest {
         std::vector<std::string> files;
         ImageFormatCode formatCode = 0;

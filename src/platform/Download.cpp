@@ -186,6 +186,9 @@ DownloadResult Fetch(const std::string& firstUrl, const DownloadLimits& limits,
     curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
     curl_easy_setopt(e, CURLOPT_NOPROXY, "localhost,127.0.0.0/8,::1");
     curl_easy_setopt(e, CURLOPT_USERAGENT, "ozm-imgconv");
+    // Larger pieces than curl's 16 KiB default: a fast route then costs a quarter of the
+    // write calls and progress reports.
+    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &hop);
 

@@ -204,15 +204,7 @@ void QuickConversion::PickDestination(ImageFormatCode formatCode, int destinatio
     StartConversion();
 }
 
-void QuickConversion::PickChooseFolder(ImageFormatCode formatCode) {
-    commandHandled_ = true;
-    host_.HideMainWindow();
-    const std::string first = FirstFileFolder();
-    std::error_code ec;
-    const std::string start = !first.empty() && std::filesystem::is_directory(first, ec)
-                                  ? first
-                                  : FolderText(HomeFolder());
-    const std::string folder = host_.ChooseFolder(first, start);
+void QuickConversion::ConvertIntoFolder(ImageFormatCode formatCode, const std::string& folder) {
     if (TrimControl(folder).empty()) {
         ending_ = true;
         host_.EndProgram();
@@ -224,17 +216,21 @@ void QuickConversion::PickChooseFolder(ImageFormatCode formatCode) {
     StartConversion();
 }
 
+void QuickConversion::PickChooseFolder(ImageFormatCode formatCode) {
+    commandHandled_ = true;
+    host_.HideMainWindow();
+    const std::string first = FirstFileFolder();
+    std::error_code ec;
+    const std::string start = !first.empty() && std::filesystem::is_directory(first, ec)
+                                  ? first
+                                  : FolderText(HomeFolder());
+    const std::string folder = host_.ChooseFolder(first, start);
+    ConvertIntoFolder(formatCode, folder);
+}
+
 void QuickConversion::PickRecentFolder(ImageFormatCode formatCode, const std::string& folder) {
     commandHandled_ = true;
-    if (TrimControl(folder).empty()) {
-        ending_ = true;
-        host_.EndProgram();
-        return;
-    }
-    chosenFolder_ = FolderText(folder);
-    quickFormatCode_ = formatCode;
-    quickDestination_ = destination::ChosenFolder;
-    StartConversion();
+    ConvertIntoFolder(formatCode, folder);
 }
 
 void QuickConversion::PickFavouriteSetting() {

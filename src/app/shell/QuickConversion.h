@@ -274,6 +274,8 @@ class QuickConversion {
   private:
     // After a zoom or angle preset: convert in the last format used, or reopen the menu.
     void AfterPreset(AfterPresetPick after);
+    // Converts into a picked folder; nothing picked (blank) ends the program.
+    void ConvertIntoFolder(ImageFormatCode formatCode, const std::string& folder);
     struct RunRequest {
         std::vector<std::string> files;
         ImageFormatCode formatCode = 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/session/AppSession.h"
 #include "app/shell/CommandLine.h"
 #include "app/shell/HandlerRegistration.h"
 #include "app/shell/ProductInfo.h"
@@ -21,7 +22,8 @@ namespace {
 
 int RunMainWindow(int argc, char** argv) {
     QApplication app(argc, argv);
-    ozm::TMainForm form(ozm::ProgramFolder(), ozm::ExecutableFolder());
+    ozm::AppSession session(ozm::ProgramFolder());
+    ozm::TMainForm form(session, ozm::ExecutableFolder());
     // A termination signal closes the window as its close button does.
     ozm::ShutdownSignals onSignals([&] {
         form.close();
@@ -41,7 +43,8 @@ int RunQuickConversion(int argc, char** argv, std::vector<std::string> files) {
         setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    ozm::TMainForm form(ozm::ProgramFolder(), ozm::ExecutableFolder());
+    ozm::AppSession session(ozm::ProgramFolder());
+    ozm::TMainForm form(session, ozm::ExecutableFolder());
     // A termination signal stops the worker at its next test, waits for it, then ends.
     ozm::ShutdownSignals onSignals([&] { form.QuickMenu().Terminate(); });
     form.QuickMenu().Start(std::move(files));

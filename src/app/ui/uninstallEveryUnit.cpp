@@ -12,17 +12,10 @@
 #include <QVBoxLayout>
 
 #include "app/shell/ProductInfo.h"
+#include "app/ui/QtHelpers.h"
 #include "platform/Processes.h"
 
 namespace ozm {
-
-namespace {
-
-QString Q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
 
 TFrmUninstall::TFrmUninstall(UninstallPlaces places, Trash& trash, QWidget* parent)
     : QDialog(parent), places_(std::move(places)), trash_(trash) {
@@ -100,7 +93,7 @@ void TFrmUninstall::reject() { BtnCloseClick(); }
 void TFrmUninstall::LblLinkClick() { startDetached({"xdg-open", std::string(kMakerHomePage)}); }
 
 void TFrmUninstall::ShowMessageAtPointer(const std::string& text) {
-    QMessageBox box(QMessageBox::Information, windowTitle(), QString::fromStdString(text),
+    QMessageBox box(QMessageBox::Information, windowTitle(), Q(text),
                     QMessageBox::Ok, this);
     box.setObjectName("UninstalledMessage");
     box.adjustSize();

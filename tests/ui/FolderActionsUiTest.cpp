@@ -94,7 +94,8 @@ class FolderActionsUiTest : public ::testing::Test {
     }
 
     std::unique_ptr<TMainForm> NewForm() {
-        std::unique_ptr<TMainForm> form = std::make_unique<test::SessionForm>(program_.string() + "/");
+        std::unique_ptr<TMainForm> form =
+            std::make_unique<test::SessionForm>(program_.string() + "/");
         std::vector<MountedVolume> volumes(1);
         volumes[0].mountPoint = "/";
         volumes[0].root = "/";

@@ -81,7 +81,8 @@ class MainFormTest : public ::testing::Test {
     }
 
     std::unique_ptr<TMainForm> NewForm() {
-        std::unique_ptr<TMainForm> form = std::make_unique<test::SessionForm>(program_.string() + "/");
+        std::unique_ptr<TMainForm> form =
+            std::make_unique<test::SessionForm>(program_.string() + "/");
         form->resize(947, 720);
         form->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));

@@ -1,6 +1,7 @@
 #include "app/convert/ListPreview.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "core/formats/io/ByteOrder.h"
@@ -84,7 +85,9 @@ void LoadPreviewByKind(const std::string& path, int controlWidth, int controlHei
             LoadJpegPreview(path, controlWidth, controlHeight, picture);
             return;
         case PreviewKind::Bitmap:
-            DecodeFileAs(path, kBmpFileShape, &DecodeBmp, picture.bitmap);
+            if (DecodeFileAs(path, kBmpFileShape, &DecodeBmp, picture.bitmap) &&
+                !ConvertTo24InPlace(picture.bitmap))
+                picture.bitmap.Clear();
             break;
         case PreviewKind::Png:
             DecodeFileAs(path, kPngFileShape, &DecodePng, picture.bitmap);
@@ -130,9 +133,10 @@ bool DecodeIconPicture(std::span<const std::uint8_t> data, Bitmap& out, std::str
                                       static_cast<std::size_t>(std::min<std::uint64_t>(
                                           LoadLe32(entry + 8), data.size() - offset)));
     if (picture.size() >= kPngSignature.size() &&
-        std::equal(kPngSignature.begin(), kPngSignature.end(), picture.begin()))
+        std::memcmp(picture.data(), kPngSignature.data(), kPngSignature.size()) == 0)
         return DecodePng(picture, out, reason);
-    if (picture.size() < kBitmapInfoHeaderBytes || LoadLe32(picture.data()) < kBitmapInfoHeaderBytes)
+    if (picture.size() < kBitmapInfoHeaderBytes ||
+        LoadLe32(picture.data()) < kBitmapInfoHeaderBytes)
         return Refuse(reason, "unsupported icon picture");
     // The DIB as a bitmap file of its colour half: a file header whose pixel offset of 0 puts
     // the rows right after the colour table, and the stored height halved.
@@ -143,7 +147,7 @@ bool DecodeIconPicture(std::span<const std::uint8_t> data, Bitmap& out, std::str
     std::copy(picture.begin(), picture.end(), file.begin() + kBmpFileHeaderBytes);
     const auto storedHeight = static_cast<std::int32_t>(LoadLe32(picture.data() + 8));
     StoreLe32(file.data() + kBmpFileHeaderBytes + 8, static_cast<std::uint32_t>(storedHeight / 2));
-    return DecodeBmp(file, out, reason);
+    return DecodeBmp(file, out, reason) || Refuse(reason, "damaged icon picture");
 }
 
 std::string PreviewSizeLabel(int width, int height, bool leadingBlank) {

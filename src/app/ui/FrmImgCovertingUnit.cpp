@@ -46,8 +46,7 @@ QPixmap ButtonFace(int width, int height, const QString& text, const QColor& tin
 
 }  // namespace
 
-TFrmImgCoverting::TFrmImgCoverting(ProgressFlags& flags,
-                                   std::function<void(bool)> onAutoCloseClick,
+TFrmImgCoverting::TFrmImgCoverting(ProgressFlags& flags, std::function<void(bool)> onAutoCloseClick,
                                    std::function<void(const std::string&)> openFolder)
     : QWidget(nullptr, Qt::Dialog),
       flags_(flags),

@@ -1,13 +1,10 @@
 #include "app/ui/MainForm.h"
 
-#include <QAccessible>
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -30,7 +27,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cstdio>
-#include <cstring>
+#include <optional>
 
 #include "app/convert/ListPreview.h"
 #include "app/shell/ProductInfo.h"
@@ -642,8 +639,10 @@ void TMainForm::FormCreate() {
     }
     try {
         PrepareQuickMenu();
-        if (auto toLoad = session_.Lists().ShowSourcePreview()) LoadPreviewImage(ListSide::Source, *toLoad);
-        if (auto toLoad = session_.Lists().ShowTargetPreview()) LoadPreviewImage(ListSide::Target, *toLoad);
+        if (auto toLoad = session_.Lists().ShowSourcePreview())
+            LoadPreviewImage(ListSide::Source, *toLoad);
+        if (auto toLoad = session_.Lists().ShowTargetPreview())
+            LoadPreviewImage(ListSide::Target, *toLoad);
         session_.Resize().RestorePreset(model_.zoomPreset);
         SetHint("");
         progressBar_->setValue(0);
@@ -807,8 +806,9 @@ void TMainForm::ListSelectionChanged(ListSide side) {
 }
 
 void TMainForm::ShowPreview(ListSide side) {
-    const std::optional<std::string> toLoad =
-        side == ListSide::Source ? session_.Lists().ShowSourcePreview() : session_.Lists().ShowTargetPreview();
+    const std::optional<std::string> toLoad = side == ListSide::Source
+                                                  ? session_.Lists().ShowSourcePreview()
+                                                  : session_.Lists().ShowTargetPreview();
     SyncFromModel();
     if (toLoad) LoadPreviewImage(side, *toLoad);
 }
@@ -834,9 +834,8 @@ void TMainForm::LoadPreviewImage(ListSide side, const std::string& path) {
     area.image->setProperty("decodedWidth", image.width());
     area.image->setProperty("decodedHeight", image.height());
     ApplyStretch(side);
-    area.sizeLabel->setText(Q(PreviewSizeLabel(shown ? picture.width : 0,
-                                                shown ? picture.height : 0,
-                                                side == ListSide::Source)));
+    area.sizeLabel->setText(Q(PreviewSizeLabel(
+        shown ? picture.width : 0, shown ? picture.height : 0, side == ListSide::Source)));
 }
 
 void TMainForm::ApplyStretch(ListSide side) {

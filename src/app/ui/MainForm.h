@@ -10,7 +10,6 @@
 #include <array>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "app/convert/OptionsSnapshot.h"

@@ -12,7 +12,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QProgressBar>
 #include <QToolButton>
 #include <QUrl>
 

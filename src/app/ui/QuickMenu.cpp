@@ -1,19 +1,15 @@
 #include "app/ui/QuickMenu.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QCursor>
 #include <QEvent>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
 
-#include "app/shell/FolderShortcuts.h"
 #include "app/shell/Wallpaper.h"
 #include "app/ui/FrmImgCovertingUnit.h"
 #include "app/ui/MainForm.h"
@@ -21,7 +17,6 @@
 #include "platform/DesktopWallpaper.h"
 #include "platform/Drives.h"
 #include "platform/ShellOpen.h"
-#include "platform/SpecialFolders.h"
 
 namespace ozm {
 

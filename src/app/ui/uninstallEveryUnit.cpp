@@ -1,6 +1,5 @@
 #include "app/ui/uninstallEveryUnit.h"
 
-#include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -93,8 +92,7 @@ void TFrmUninstall::reject() { BtnCloseClick(); }
 void TFrmUninstall::LblLinkClick() { startDetached({"xdg-open", std::string(kMakerHomePage)}); }
 
 void TFrmUninstall::ShowMessageAtPointer(const std::string& text) {
-    QMessageBox box(QMessageBox::Information, windowTitle(), Q(text),
-                    QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Information, windowTitle(), Q(text), QMessageBox::Ok, this);
     box.setObjectName("UninstalledMessage");
     box.adjustSize();
     box.move(QCursor::pos());

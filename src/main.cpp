@@ -11,6 +11,7 @@
 #include "app/shell/HandlerRegistration.h"
 #include "app/shell/ProductInfo.h"
 #include "app/ui/MainForm.h"
+#include "app/ui/QtHelpers.h"
 #include "app/ui/QuickMenu.h"
 #include "app/ui/ShutdownSignals.h"
 #include "app/ui/uninstallEveryUnit.h"
@@ -58,8 +59,7 @@ int RunUninstall(int argc, char** argv) {
     // A folder of the shortcut's name on the desktop goes to the trash.
     ozm::FreedesktopTrash trash;
     ozm::TFrmUninstall form(ozm::UninstallPlaces::ForThisProcess(title), trash);
-    QCoreApplication::setApplicationName(
-        QString::fromUtf8(ozm::kUninstallTitle.data(), ozm::kUninstallTitle.size()));
+    QCoreApplication::setApplicationName(ozm::Q(ozm::kUninstallTitle));
     form.setWindowTitle(QCoreApplication::applicationName());
     ozm::OzmImgConvertMenu();
     // Before the window is used: closing it without uninstalling leaves the hooks removed.

@@ -2,15 +2,16 @@
 // The toolkit is started only for a mode that shows a window: the silent exit stays instant.
 
 #include <QApplication>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/session/AppSession.h"
 #include "app/shell/CommandLine.h"
 #include "app/shell/HandlerRegistration.h"
 #include "app/shell/ProductInfo.h"
 #include "app/ui/MainForm.h"
+#include "app/ui/QtHelpers.h"
 #include "app/ui/QuickMenu.h"
 #include "app/ui/ShutdownSignals.h"
 #include "app/ui/uninstallEveryUnit.h"
@@ -21,7 +22,8 @@ namespace {
 
 int RunMainWindow(int argc, char** argv) {
     QApplication app(argc, argv);
-    ozm::TMainForm form(ozm::ProgramFolder(), ozm::ExecutableFolder());
+    ozm::AppSession session(ozm::ProgramFolder());
+    ozm::TMainForm form(session, ozm::ExecutableFolder());
     // A termination signal closes the window as its close button does.
     ozm::ShutdownSignals onSignals([&] {
         form.close();
@@ -41,7 +43,8 @@ int RunQuickConversion(int argc, char** argv, std::vector<std::string> files) {
         setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    ozm::TMainForm form(ozm::ProgramFolder(), ozm::ExecutableFolder());
+    ozm::AppSession session(ozm::ProgramFolder());
+    ozm::TMainForm form(session, ozm::ExecutableFolder());
     // A termination signal stops the worker at its next test, waits for it, then ends.
     ozm::ShutdownSignals onSignals([&] { form.QuickMenu().Terminate(); });
     form.QuickMenu().Start(std::move(files));
@@ -56,8 +59,7 @@ int RunUninstall(int argc, char** argv) {
     // A folder of the shortcut's name on the desktop goes to the trash.
     ozm::FreedesktopTrash trash;
     ozm::TFrmUninstall form(ozm::UninstallPlaces::ForThisProcess(title), trash);
-    QCoreApplication::setApplicationName(
-        QString::fromUtf8(ozm::kUninstallTitle.data(), ozm::kUninstallTitle.size()));
+    QCoreApplication::setApplicationName(ozm::Q(ozm::kUninstallTitle));
     form.setWindowTitle(QCoreApplication::applicationName());
     ozm::OzmImgConvertMenu();
     // Before the window is used: closing it without uninstalling leaves the hooks removed.

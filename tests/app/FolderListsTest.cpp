@@ -9,6 +9,10 @@
 #include "app/RecordingFeedback.h"
 #include "app/convert/FolderLists.h"
 #include "app/convert/ListPreview.h"
+#include "core/formats/io/ByteOrder.h"
+#include "core/formats/raster/BmpCodec.h"
+#include "core/formats/raster/JpegCodec.h"
+#include "core/formats/raster/PngCodec.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -206,6 +210,107 @@ TEST(ListPreview, Rules) {
     EXPECT_EQ(PreviewKindForFile("icon.ico"), PreviewKind::SystemPicture);
     EXPECT_EQ(PreviewSizeLabel(800, 600, true), " [宽度:800,高度:600]");
     EXPECT_EQ(PreviewSizeLabel(800, 600, false), "[宽度:800,高度:600]");
+}
+
+TEST(ListPreview, EachKindLoadsAsTheWindowShowsIt) {
+    ScratchDir dir;
+    const Bitmap photo = test::MakePatternBitmap(1600, 1200, 24);
+    test::WriteAll(dir / "photo.jpg",
+                   test::EncodeToBytes([&](std::FILE* f) { return EncodeJpeg(photo, f, 75); }));
+    const Bitmap words = test::MakePatternBitmap(5, 3, 16);
+    test::WriteAll(dir / "words.bmp",
+                   test::EncodeToBytes([&](std::FILE* f) { return EncodeBmp(words, f); }));
+    const Bitmap indexed = test::MakePatternBitmap(7, 2, 4);
+    test::WriteAll(dir / "indexed.png",
+                   test::EncodeToBytes([&](std::FILE* f) { return EncodePng(indexed, f, 1); }));
+    test::WriteAll(dir / "broken.png", {0x89, 'P', 'N', 'G'});
+    Touch(dir / "anim.gif");
+
+    // The full size is reported; the decode is reduced to what the control can show.
+    const PreviewPicture jpeg = LoadPreviewPicture((dir / "photo.jpg").string(), 200, 150);
+    EXPECT_EQ(std::make_pair(jpeg.width, jpeg.height), std::make_pair(1600, 1200));
+    EXPECT_EQ(std::make_pair(jpeg.bitmap.Width(), jpeg.bitmap.BitCount()), std::make_pair(200, 24));
+
+    for (const auto& [name, original] :
+         {std::pair{"words.bmp", &words}, {"indexed.png", &indexed}}) {
+        const PreviewPicture shown = LoadPreviewPicture((dir / name).string(), 200, 150);
+        EXPECT_FALSE(shown.hidePanel) << name;
+        EXPECT_EQ(shown.width, original->Width()) << name;
+        EXPECT_EQ(shown.bitmap.BitCount(), 24) << name;
+        EXPECT_EQ(test::CountDifferences(test::ToRgb(shown.bitmap), test::ToRgb(*original)), 0)
+            << name;
+    }
+
+    // Unreadable: the panel stays, empty and 0 by 0. Not previewed: the panel goes.
+    for (const char* name : {"broken.png", "missing.bmp"}) {
+        const PreviewPicture shown = LoadPreviewPicture((dir / name).string(), 200, 150);
+        EXPECT_FALSE(shown.hidePanel) << name;
+        EXPECT_TRUE(shown.bitmap.Empty()) << name;
+        EXPECT_EQ(shown.width + shown.height, 0) << name;
+    }
+    EXPECT_TRUE(LoadPreviewPicture((dir / "anim.gif").string(), 200, 150).hidePanel);
+}
+
+// An icon file of one picture: the directory, its entry and the picture's bytes.
+std::vector<std::uint8_t> IconFile(const std::vector<std::uint8_t>& picture) {
+    std::vector<std::uint8_t> file(22);
+    StoreLe16(file.data() + 2, 1);
+    StoreLe16(file.data() + 4, 1);
+    StoreLe32(file.data() + 6 + 8, static_cast<std::uint32_t>(picture.size()));
+    StoreLe32(file.data() + 6 + 12, 22);
+    file.insert(file.end(), picture.begin(), picture.end());
+    return file;
+}
+
+TEST(ListPreview, IconsShowTheirFirstPicture) {
+    // A 2 x 2 picture of 24 bits stored bottom-up at twice its height, the mask rows after it.
+    std::vector<std::uint8_t> dib(40);
+    StoreLe32(dib.data(), 40);
+    StoreLe32(dib.data() + 4, 2);
+    StoreLe32(dib.data() + 8, 4);
+    StoreLe16(dib.data() + 12, 1);
+    StoreLe16(dib.data() + 14, 24);
+    const std::vector<std::uint8_t> bottomRow = {255, 0, 0, 0, 255, 0, 0, 0};  // blue, green
+    const std::vector<std::uint8_t> topRow = {0, 0, 255, 9, 9, 9, 0, 0};       // red, grey
+    dib.insert(dib.end(), bottomRow.begin(), bottomRow.end());
+    dib.insert(dib.end(), topRow.begin(), topRow.end());
+    dib.insert(dib.end(), 8, 0xFF);  // the mask: everything transparent, left out
+    Bitmap fromDib;
+    ASSERT_TRUE(DecodeIconPicture(IconFile(dib), fromDib));
+    ASSERT_EQ(std::make_pair(fromDib.Width(), fromDib.Height()), std::make_pair(2, 2));
+    EXPECT_EQ(fromDib.PixelAt(0, 0), (RgbQuad{0, 0, 255, 0}));
+    EXPECT_EQ(fromDib.PixelAt(1, 0), (RgbQuad{9, 9, 9, 0}));
+    EXPECT_EQ(fromDib.PixelAt(0, 1), (RgbQuad{255, 0, 0, 0}));
+
+    const Bitmap pattern = test::MakePatternBitmap(3, 5, 24);
+    Bitmap fromPng;
+    std::string why;
+    ASSERT_TRUE(DecodeIconPicture(
+        IconFile(test::EncodeToBytes([&](std::FILE* f) { return EncodePng(pattern, f, 1); })),
+        fromPng, &why))
+        << why;
+    EXPECT_EQ(test::CountDifferences(test::ToRgb(fromPng), test::ToRgb(pattern)), 0);
+
+    // Damage never reads past the file: refused, and the preview panel goes.
+    std::vector<std::uint8_t> pastTheEnd = IconFile(dib);
+    StoreLe32(pastTheEnd.data() + 6 + 12, 4000);
+    std::vector<std::uint8_t> shortRows = IconFile(dib);
+    shortRows.resize(22 + 40 + 4);
+    std::vector<std::uint8_t> cursor = IconFile(dib);
+    cursor[2] = 2;
+    ScratchDir dir;
+    for (const auto& bad : {pastTheEnd, shortRows, cursor, std::vector<std::uint8_t>(21)}) {
+        Bitmap out;
+        std::string reason;
+        EXPECT_FALSE(DecodeIconPicture(bad, out, &reason));
+        EXPECT_FALSE(reason.empty());
+        test::WriteAll(dir / "bad.ico", bad);
+        EXPECT_TRUE(LoadPreviewPicture((dir / "bad.ico").string(), 50, 50).hidePanel);
+    }
+    test::WriteAll(dir / "good.ico", IconFile(dib));
+    const PreviewPicture icon = LoadPreviewPicture((dir / "good.ico").string(), 50, 50);
+    EXPECT_FALSE(icon.hidePanel);
+    EXPECT_EQ(std::make_pair(icon.width, icon.height), std::make_pair(2, 2));
 }
 
 }  // namespace

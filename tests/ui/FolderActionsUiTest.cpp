@@ -24,6 +24,7 @@
 #include "app/ui/FrmReName.h"
 #include "app/ui/MainForm.h"
 #include "support/TestSupport.h"
+#include "ui/SessionForm.h"
 
 namespace fs = std::filesystem;
 
@@ -93,7 +94,8 @@ class FolderActionsUiTest : public ::testing::Test {
     }
 
     std::unique_ptr<TMainForm> NewForm() {
-        auto form = std::make_unique<TMainForm>(program_.string() + "/");
+        std::unique_ptr<TMainForm> form =
+            std::make_unique<test::SessionForm>(program_.string() + "/");
         std::vector<MountedVolume> volumes(1);
         volumes[0].mountPoint = "/";
         volumes[0].root = "/";
@@ -245,7 +247,7 @@ TEST_F(FolderActionsUiTest, HistoryPopUpCaptionsAndPick) {
               "Target Folder:" + root_.string() + "/f10 & co/");
 
     // Fewer folders: the rest of the entries are not shown.
-    auto second = std::make_unique<TMainForm>((root_ / "other").string() + "/");
+    auto second = std::make_unique<test::SessionForm>((root_ / "other").string() + "/");
     second->AddRecentFolder("/a/");
     second->BtnHistoryClick(0, QPoint(10, 10));
     EXPECT_EQ(second->HistoryMenu()->actions().size(), 1);

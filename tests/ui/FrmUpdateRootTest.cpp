@@ -18,6 +18,7 @@
 #include "app/ui/MainForm.h"
 #include "support/LoopbackServer.h"
 #include "support/TestSupport.h"
+#include "ui/SessionForm.h"
 
 namespace fs = std::filesystem;
 
@@ -220,7 +221,7 @@ TEST(UpdateCheckButton, TheHelpPageAsksTheUpdatePageForTheLatestVersion) {
     test::LoopbackServer server(OZM_TEST_TOOLS "/update_server.py", (dir / "marker").string());
     ASSERT_TRUE(server.Running());
     setenv(kProductPageVariable, server.Page("ver-2.3").c_str(), 1);
-    TMainForm form(dir.Path().string() + "/");
+    test::SessionForm form(dir.Path().string() + "/");
     auto* offer = form.findChild<TUpdateOffer*>();
     ASSERT_NE(offer, nullptr);
     std::vector<std::string> messages;

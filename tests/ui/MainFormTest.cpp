@@ -35,6 +35,7 @@
 #include "app/convert/ResizeControls.h"
 #include "app/ui/MainForm.h"
 #include "support/TestSupport.h"
+#include "ui/SessionForm.h"
 
 namespace fs = std::filesystem;
 
@@ -80,7 +81,8 @@ class MainFormTest : public ::testing::Test {
     }
 
     std::unique_ptr<TMainForm> NewForm() {
-        auto form = std::make_unique<TMainForm>(program_.string() + "/");
+        std::unique_ptr<TMainForm> form =
+            std::make_unique<test::SessionForm>(program_.string() + "/");
         form->resize(947, 720);
         form->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));

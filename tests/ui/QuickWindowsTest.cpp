@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "app/convert/ProfileFile.h"
 #include "app/ui/FrmImgCovertingUnit.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/QuickMenu.h"
 #include "support/TestSupport.h"
+#include "ui/SessionForm.h"
 
 namespace fs = std::filesystem;
 
@@ -32,9 +32,8 @@ namespace {
 class ProgressWindowTest : public ::testing::Test {
   protected:
     ProgressWindowTest()
-        : profile_(scratch_ / "defualt.ini"),
-          window_(
-              flags_, profile_, [this](bool checked) { mirrored_.push_back(checked); },
+        : window_(
+              flags_, [this](bool checked) { mirrored_.push_back(checked); },
               [this](const std::string& folder) { opened_.push_back(folder); }) {}
 
     template <typename T>
@@ -44,9 +43,7 @@ class ProgressWindowTest : public ::testing::Test {
         return child;
     }
 
-    test::ScratchDir scratch_;
     ProgressFlags flags_;
-    ProfileFile profile_;
     std::vector<bool> mirrored_;
     std::vector<std::string> opened_;
     TFrmImgCoverting window_;
@@ -86,11 +83,11 @@ TEST_F(ProgressWindowTest, AutoClosesAtTheFirstTickAfterDoneOnlyWhenTicked) {
     EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->value(), 180);
     EXPECT_TRUE(window_.isVisible());  // not ticked: it stays with a full bar
 
-    // The tick that saw done stopped the timer; setting the box (the run's start does) does
-    // not store it.
+    // The tick that saw done stopped the timer; setting the box (the run's start does) is no
+    // click, so nothing stores it.
     EXPECT_FALSE(window_.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
     window_.SetAutoClose(true);
-    EXPECT_TRUE(profile_.ReadString("ImgConvert", "CbAutoClose", "").empty());
+    EXPECT_TRUE(mirrored_.empty());
 }
 
 TEST_F(ProgressWindowTest, TickedBoxClosesWithinOneTimerPeriod) {
@@ -102,13 +99,12 @@ TEST_F(ProgressWindowTest, TickedBoxClosesWithinOneTimerPeriod) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return closed_ == 1; }, 200));
 }
 
-TEST_F(ProgressWindowTest, BoxIsStoredAndMirroredButtonsOpenAndClose) {
+TEST_F(ProgressWindowTest, BoxIsReportedAndButtonsOpenAndClose) {
     window_.SetTargetFolder("/tmp/target/");
     window_.ShowModal([this] { ++closed_; });
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
     auto* box = Child<QCheckBox>("CbAutoClose");
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
-    EXPECT_TRUE(profile_.ReadBool("ImgConvert", "CbAutoClose", false));
     EXPECT_EQ(mirrored_, std::vector<bool>{true});
 
     QTest::mouseClick(Child<QToolButton>("SpeedButton2"), Qt::LeftButton);
@@ -153,7 +149,7 @@ TEST(MenuOrderTest, TheMenuClosesBeforeThePickedEntryRuns) {
 TEST(QuickMenuViewTest, CaptionsMarksAndMirroredEntriesFollowTheLogic) {
     test::ScratchDir scratch;
     setenv("HOME", scratch.Path().c_str(), 1);
-    TMainForm form(scratch.Path().string() + "/");
+    test::SessionForm form(scratch.Path().string() + "/");
     TQuickMenu& quick = form.QuickMenu();
     QMenu* menu = quick.PmRightMouse();
     ASSERT_NE(menu, nullptr);
@@ -187,6 +183,19 @@ TEST(QuickMenuViewTest, CaptionsMarksAndMirroredEntriesFollowTheLogic) {
                                          "我的收藏夹", "收藏夹设置", "最近使用过的路径"}))
             << name;
     }
+
+    // The progress window's box is stored at once, and the menu's mark follows it.
+    quick.PrepareProgressWindow();
+    auto* box = quick.ProgressWindow()->findChild<QCheckBox*>(QStringLiteral("CbAutoClose"));
+    ASSERT_NE(box, nullptr);
+    quick.ProgressWindow()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(quick.ProgressWindow()));
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+    const std::vector<std::uint8_t> settings = test::ReadAll(scratch.Path() / "defualt.ini");
+    EXPECT_NE(std::string(settings.begin(), settings.end()).find("CbAutoClose=1"),
+              std::string::npos);
+    EXPECT_TRUE(form.findChild<QAction*>(QStringLiteral("AutoCloseWhenCopy1"))->isChecked());
+    quick.ProgressWindow()->hide();
     form.Shutdown();
 }
 

@@ -56,8 +56,8 @@ class FolderLists {
 
     // After a click in the list, and once at start: sets the current image, the caption and
     // (source side) stores the current index. Returns the file to load into the preview when
-    // the preview switch is on and the file exists; the window then loads it by
-    // PreviewKindForFile and shows PreviewSizeLabel.
+    // the preview switch is on and the file exists; the window then loads it with
+    // LoadPreviewPicture and shows PreviewSizeLabel.
     std::optional<std::string> ShowSourcePreview();
     std::optional<std::string> ShowTargetPreview();
 

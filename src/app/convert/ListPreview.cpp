@@ -1,7 +1,15 @@
 #include "app/convert/ListPreview.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
+#include "core/formats/io/ByteOrder.h"
+#include "core/formats/io/FileBytes.h"
+#include "core/formats/raster/BmpCodec.h"
+#include "core/formats/raster/JpegCodec.h"
+#include "core/formats/raster/JpegPreview.h"
+#include "core/formats/raster/PngCodec.h"
 #include "core/text/TextRules.h"
 
 namespace ozm {
@@ -28,6 +36,118 @@ int JpegPreviewScaleDenominator(int imageWidth, int imageHeight, int controlWidt
     if (factor >= 4) return 4;
     if (factor >= 2) return 2;
     return 1;
+}
+
+namespace {
+
+// Icon files start with a reserved 0 and the type 1, both 16-bit.
+constexpr std::string_view kIconMagic("\0\0\1\0", 4);
+constexpr FileShape kIconFileShape{kMaxInputFileBytes, kIconMagic, "not an icon file"};
+constexpr std::size_t kIconDirectoryBytes = 6;
+constexpr std::size_t kIconEntryBytes = 16;
+constexpr std::size_t kBmpFileHeaderBytes = 14;
+constexpr std::size_t kBitmapInfoHeaderBytes = 40;
+constexpr std::string_view kPngSignature("\x89PNG\r\n\x1A\n", 8);
+
+// The picture at 24 bits, or 8 with its palette, as the window's image control takes it.
+bool ToShownDepth(Bitmap& bitmap) {
+    return bitmap.BitCount() == 24 || bitmap.BitCount() == 8 || ConvertTo24InPlace(bitmap);
+}
+
+bool DecodeFileAs(const std::string& path, const FileShape& shape,
+                  bool (*decode)(std::span<const std::uint8_t>, Bitmap&, std::string*),
+                  Bitmap& out) {
+    const auto bytes = ReadFileBytes(path, nullptr, shape);
+    return bytes && decode(*bytes, out, nullptr);
+}
+
+void LoadJpegPreview(const std::string& path, int controlWidth, int controlHeight,
+                     PreviewPicture& picture) {
+    // The decoder's own scaling: a reduced JPEG decode costs a fraction of a full one.
+    const auto bytes = ReadFileBytes(path, nullptr, kJpegFileShape);
+    int width = 0;
+    int height = 0;
+    if (bytes && ReadJpegSize(*bytes, width, height) &&
+        DecodeJpegScaled(*bytes,
+                         JpegPreviewScaleDenominator(width, height, controlWidth, controlHeight),
+                         picture.bitmap)) {
+        picture.width = width;
+        picture.height = height;
+    } else {
+        picture.bitmap.Clear();
+    }
+}
+
+void LoadPreviewByKind(const std::string& path, int controlWidth, int controlHeight,
+                       PreviewPicture& picture) {
+    switch (PreviewKindForFile(path)) {
+        case PreviewKind::Jpeg:
+            LoadJpegPreview(path, controlWidth, controlHeight, picture);
+            return;
+        case PreviewKind::Bitmap:
+            if (DecodeFileAs(path, kBmpFileShape, &DecodeBmp, picture.bitmap) &&
+                !ConvertTo24InPlace(picture.bitmap))
+                picture.bitmap.Clear();
+            break;
+        case PreviewKind::Png:
+            DecodeFileAs(path, kPngFileShape, &DecodePng, picture.bitmap);
+            break;
+        case PreviewKind::HidePanel:
+            picture.hidePanel = true;
+            return;
+        case PreviewKind::SystemPicture:
+            if (!DecodeFileAs(path, kIconFileShape, &DecodeIconPicture, picture.bitmap))
+                picture.hidePanel = true;
+            break;
+    }
+    picture.width = picture.bitmap.Width();
+    picture.height = picture.bitmap.Height();
+}
+
+}  // namespace
+
+PreviewPicture LoadPreviewPicture(const std::string& path, int controlWidth, int controlHeight) {
+    PreviewPicture picture;
+    try {
+        LoadPreviewByKind(path, controlWidth, controlHeight, picture);
+        if (!picture.bitmap.Empty() && !ToShownDepth(picture.bitmap)) picture.bitmap.Clear();
+    } catch (...) {
+        picture.bitmap.Clear();
+    }
+    if (picture.bitmap.Empty()) picture.width = picture.height = 0;
+    return picture;
+}
+
+bool DecodeIconPicture(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
+    if (data.size() < kIconDirectoryBytes + kIconEntryBytes)
+        return Refuse(reason, "truncated icon file");
+    if (LoadLe16(data.data()) != 0 || LoadLe16(data.data() + 2) != 1)
+        return Refuse(reason, "not an icon file");
+    if (LoadLe16(data.data() + 4) == 0) return Refuse(reason, "icon file without pictures");
+    const std::uint8_t* entry = data.data() + kIconDirectoryBytes;
+    const std::uint64_t offset = LoadLe32(entry + 12);
+    if (offset >= data.size()) return Refuse(reason, "truncated icon file");
+    // A stated length past the end of the file is cut to the file: the decoders check what
+    // they need.
+    const auto picture = data.subspan(static_cast<std::size_t>(offset),
+                                      static_cast<std::size_t>(std::min<std::uint64_t>(
+                                          LoadLe32(entry + 8), data.size() - offset)));
+    if (picture.size() >= kPngSignature.size() &&
+        std::memcmp(picture.data(), kPngSignature.data(), kPngSignature.size()) == 0)
+        return DecodePng(picture, out, reason);
+    if (picture.size() < kBitmapInfoHeaderBytes ||
+        LoadLe32(picture.data()) < kBitmapInfoHeaderBytes)
+        return Refuse(reason, "unsupported icon picture");
+    // The DIB as a bitmap file of its colour half: a file header whose pixel offset of 0 puts
+    // the rows right after the colour table, and the stored height halved.
+    std::vector<std::uint8_t> file(kBmpFileHeaderBytes + picture.size());
+    file[0] = 'B';
+    file[1] = 'M';
+    StoreLe32(file.data() + 2, static_cast<std::uint32_t>(file.size()));
+    std::copy(picture.begin(), picture.end(), file.begin() + kBmpFileHeaderBytes);
+    const auto storedHeight = static_cast<std::int32_t>(LoadLe32(picture.data() + 8));
+    StoreLe32(file.data() + kBmpFileHeaderBytes + 8, static_cast<std::uint32_t>(storedHeight / 2));
+    return DecodeBmp(file, out, reason) || Refuse(reason, "damaged icon picture");
 }
 
 std::string PreviewSizeLabel(int width, int height, bool leadingBlank) {

@@ -12,7 +12,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/convert/SettingsKeys.h"
+#include "app/ui/QtHelpers.h"
 
 namespace ozm {
 
@@ -23,10 +23,6 @@ constexpr int kBarStep = 10;
 constexpr int kTimerMs = 200;
 const QColor kBackground(245, 250, 254);
 const char* const kCaption = "Converting image,Please waiting...";
-
-QString Q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // The two buttons carry pictures of their own: a face with the action drawn on it.
 QPixmap ButtonFace(int width, int height, const QString& text, const QColor& tint) {
@@ -50,12 +46,10 @@ QPixmap ButtonFace(int width, int height, const QString& text, const QColor& tin
 
 }  // namespace
 
-TFrmImgCoverting::TFrmImgCoverting(ProgressFlags& flags, ProfileFile& profile,
-                                   std::function<void(bool)> onAutoCloseClick,
+TFrmImgCoverting::TFrmImgCoverting(ProgressFlags& flags, std::function<void(bool)> onAutoCloseClick,
                                    std::function<void(const std::string&)> openFolder)
     : QWidget(nullptr, Qt::Dialog),
       flags_(flags),
-      profile_(profile),
       onAutoCloseClick_(std::move(onAutoCloseClick)),
       openFolder_(std::move(openFolder)) {
     setObjectName(QStringLiteral("FrmImgCoverting"));
@@ -84,7 +78,24 @@ TFrmImgCoverting::TFrmImgCoverting(ProgressFlags& flags, ProfileFile& profile,
     lblHint_->setWordWrap(true);
     lblHint_->setContentsMargins(8, 2, 8, 2);
     column->addWidget(lblHint_, 1);
+    column->addWidget(BuildBottomRow());
 
+    timer1_ = new QTimer(this);
+    timer1_->setObjectName(QStringLiteral("Timer1"));
+    timer1_->setInterval(kTimerMs);
+    connect(timer1_, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(speedButton1_, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+    connect(speedButton2_, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+    connect(cbAutoClose_, &QCheckBox::clicked, this, [this] { CbAutoCloseClick(); });
+
+    FormCreate();
+    timer1_->start();
+}
+
+TFrmImgCoverting::~TFrmImgCoverting() = default;
+
+// The two picture buttons and the auto-close box.
+QWidget* TFrmImgCoverting::BuildBottomRow() {
     auto* bottom = new QWidget(this);
     bottom->setObjectName(QStringLiteral("PnlBottom"));
     auto* row = new QHBoxLayout(bottom);
@@ -113,21 +124,8 @@ TFrmImgCoverting::TFrmImgCoverting(ProgressFlags& flags, ProfileFile& profile,
     row->addWidget(speedButton1_);
     row->addStretch(1);
     row->addWidget(cbAutoClose_);
-    column->addWidget(bottom);
-
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName(QStringLiteral("Timer1"));
-    timer1_->setInterval(kTimerMs);
-    connect(timer1_, &QTimer::timeout, this, [this] { Timer1Timer(); });
-    connect(speedButton1_, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
-    connect(speedButton2_, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
-    connect(cbAutoClose_, &QCheckBox::clicked, this, [this] { CbAutoCloseClick(); });
-
-    FormCreate();
-    timer1_->start();
+    return bottom;
 }
-
-TFrmImgCoverting::~TFrmImgCoverting() = default;
 
 void TFrmImgCoverting::FormCreate() {
     // Bottom right, above a task bar: the window's outer size counts, as designed.
@@ -176,9 +174,7 @@ void TFrmImgCoverting::SpeedButton2Click() {
 }
 
 void TFrmImgCoverting::CbAutoCloseClick() {
-    const bool checked = cbAutoClose_->isChecked();
-    profile_.WriteBool(keys::CbAutoClose.section, keys::CbAutoClose.name, checked);
-    if (onAutoCloseClick_) onAutoCloseClick_(checked);
+    if (onAutoCloseClick_) onAutoCloseClick_(cbAutoClose_->isChecked());
 }
 
 void TFrmImgCoverting::closeEvent(QCloseEvent* event) {

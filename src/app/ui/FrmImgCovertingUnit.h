@@ -7,7 +7,6 @@
 #include <functional>
 #include <string>
 
-#include "app/convert/ProfileFile.h"
 #include "app/shell/QuickConversion.h"
 
 class QCheckBox;
@@ -28,10 +27,10 @@ class TFrmImgCoverting : public QWidget {
     static constexpr int kClientWidth = 535;
     static constexpr int kClientHeight = 106;
 
-    // `flags` are shared with the worker. `profile` stores the box; `onAutoCloseClick` gives
-    // the menu's check item the box's state; `openFolder` opens a folder in the file manager.
-    TFrmImgCoverting(ProgressFlags& flags, ProfileFile& profile,
-                     std::function<void(bool)> onAutoCloseClick,
+    // `flags` are shared with the worker. `onAutoCloseClick` gets the box's state when the
+    // user clicks it (it is stored there, and the menu's check item follows); `openFolder`
+    // opens a folder in the file manager.
+    TFrmImgCoverting(ProgressFlags& flags, std::function<void(bool)> onAutoCloseClick,
                      std::function<void(const std::string&)> openFolder);
     ~TFrmImgCoverting() override;
 
@@ -52,10 +51,10 @@ class TFrmImgCoverting : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    QWidget* BuildBottomRow();
     void FormCreate();
 
     ProgressFlags& flags_;
-    ProfileFile& profile_;
     std::function<void(bool)> onAutoCloseClick_;
     std::function<void(const std::string&)> openFolder_;
     std::function<void()> onClosed_;

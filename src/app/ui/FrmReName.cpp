@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/ui/QtHelpers.h"
+
 namespace ozm {
 
 TFrmReName::TFrmReName(QWidget* parent) : QDialog(parent) {
@@ -46,12 +48,11 @@ TFrmReName::TFrmReName(QWidget* parent) : QDialog(parent) {
 }
 
 std::string TFrmReName::AskName(const std::string& name) {
-    const QString old = QString::fromStdString(name);
-    edit_->setText(old);
+    edit_->setText(Q(name));
     edit_->selectAll();  // typing replaces the whole name
     edit_->setFocus();
     if (exec() != QDialog::Accepted) return name;  // Esc and the close button
-    return edit_->text().toStdString();
+    return S(edit_->text());
 }
 
 }  // namespace ozm

@@ -10,13 +10,11 @@
 #include <QVBoxLayout>
 #include <climits>
 
+#include "app/ui/QtHelpers.h"
+
 namespace ozm {
 
 namespace {
-
-QString Q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // A message box that does not block the caller: the download's reports keep arriving.
 void OpenMessageBox(QWidget* parent, const QString& text) {

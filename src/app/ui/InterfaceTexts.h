@@ -4,13 +4,10 @@
 // own constants, referred to here, never copied.
 
 #include <array>
-#include <string>
 #include <string_view>
 
 #include "app/convert/ConversionRun.h"
 #include "app/convert/FolderLists.h"
-#include "app/convert/ListPreview.h"
-#include "app/convert/ResizeControls.h"
 #include "app/convert/RotationSettings.h"
 #include "app/shell/ProductInfo.h"
 

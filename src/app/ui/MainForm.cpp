@@ -1,17 +1,13 @@
 #include "app/ui/MainForm.h"
 
-#include <QAccessible>
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,16 +27,15 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cstdio>
-#include <cstring>
+#include <optional>
 
+#include "app/convert/ListPreview.h"
 #include "app/shell/ProductInfo.h"
 #include "app/ui/FileListBox.h"
 #include "app/ui/FrmUpdateRoot.h"
 #include "app/ui/InterfaceTexts.h"
+#include "app/ui/QtHelpers.h"
 #include "app/ui/QuickMenu.h"
-#include "core/formats/io/FileBytes.h"
-#include "core/formats/raster/JpegCodec.h"
-#include "core/formats/raster/JpegPreview.h"
 
 // The button images live in the static library: pulled in by hand, or the linker drops them.
 static void InitButtonImages() { Q_INIT_RESOURCE(images); }
@@ -48,12 +43,6 @@ static void InitButtonImages() { Q_INIT_RESOURCE(images); }
 namespace ozm {
 
 namespace {
-
-QString Q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string S(const QString& text) { return text.toStdString(); }
 
 const QColor kBackground(245, 250, 254);
 constexpr int kProgressStep = 10;
@@ -71,18 +60,6 @@ QFont ControlFont() {
     QFont font(QStringLiteral("Arial"));
     font.setPointSize(8);
     return font;
-}
-
-// A decoded bitmap (24-bit blue-green-red or 8-bit grey) as a toolkit image, copied.
-QImage ToQImage(const Bitmap& bitmap) {
-    const bool grey = bitmap.BitCount() == 8;
-    QImage image(bitmap.Width(), bitmap.Height(),
-                 grey ? QImage::Format_Grayscale8 : QImage::Format_BGR888);
-    if (image.isNull()) return image;
-    const std::size_t rowBytes = static_cast<std::size_t>(bitmap.Width()) * (grey ? 1 : 3);
-    for (int y = 0; y < bitmap.Height(); ++y)
-        std::memcpy(image.scanLine(y), bitmap.Row(y), rowBytes);
-    return image;
 }
 
 void SetTextIfChanged(QLineEdit* edit, const std::string& text) {
@@ -122,27 +99,20 @@ TPageControl::TPageControl(QWidget* parent) : QTabWidget(parent) {
 
 // --- creation ----------------------------------------------------------------------------
 
-TMainForm::TMainForm(std::filesystem::path programFolder, std::filesystem::path helpFolder,
-                     QWidget* parent)
+TMainForm::TMainForm(AppSession& session, std::filesystem::path helpFolder, QWidget* parent)
     : QWidget(parent),
-      programFolder_(std::move(programFolder)),
+      session_(session),
+      model_(session.Model()),
       helpFolder_(std::move(helpFolder)) {
     setObjectName(QStringLiteral("MainForm"));
     InitButtonImages();
-    store_ = std::make_unique<SettingsStore>(programFolder_);
-    const char* home = std::getenv("HOME");
-    lists_ = std::make_unique<FolderLists>(model_, store_->Profile(), *this,
-                                           home ? std::string(home) + "/" : std::string("/"));
-    resize_ = std::make_unique<ResizeControls>(model_, store_->Profile(), *this);
-    rotation_ = std::make_unique<RotationSettings>(model_, store_->Profile(), *this);
-
-    bridge_.SetWakeUp([this] {
+    session_.AttachMainWindow(*this);
+    session_.RunBridge().SetWakeUp([this] {
         // Any thread: one queued call per wake-up runs the bridge's calls on this thread.
         QMetaObject::invokeMethod(
-            this, [this] { bridge_.RunPending(); }, Qt::QueuedConnection);
+            this, [this] { session_.RunBridge().RunPending(); }, Qt::QueuedConnection);
     });
-    run_ = std::make_unique<ConversionRun>(*this, bridge_);
-    run_->SetFinishedHandler([this] { timerCheckExecute_->stop(); });
+    session_.Run().SetFinishedHandler([this] { timerCheckExecute_->stop(); });
 
     BuildControls();
     ConnectFolderActions();
@@ -152,14 +122,19 @@ TMainForm::TMainForm(std::filesystem::path programFolder, std::filesystem::path 
 TMainForm::~TMainForm() {
     if (!shutDown_) {
         closing_ = true;
-        run_->FormCloseQuery();
-        bridge_.Close();
-        run_->Wait();
+        session_.Run().FormCloseQuery();
+        session_.RunBridge().Close();
+        session_.Run().Wait();
     }
     quickMenu_->Logic().StopAndWait();
     FormDestroy();
+    // The quick conversion and the run end before the widgets they report to.
+    quickMenu_.reset();
+    session_.DetachMainWindow();
 }
 
+// The window's steps of creation, in the order the controls are made: the order is the
+// order of the widget tree, which the tests' dump of the window's texts follows.
 void TMainForm::BuildControls() {
     resize(947, 720);
     move(40, 20);
@@ -182,6 +157,20 @@ void TMainForm::BuildControls() {
     connect(splitter5_, &QSplitter::splitterMoved, this,
             [this] { model_.toolBarWidth = toolBar_->width(); });
 
+    QWidget* tabSheet1 = BuildConversionPage();
+    auto* tbDemo = Named(new QWidget, "TbDemo");
+    pageControl_->addTab(tabSheet1, QStringLiteral("图片转换"));
+    pageControl_->addTab(tbDemo, QStringLiteral(" 帮    助 "));
+    AddCheckUpdateButton(tbDemo, this, session_.ProgramFolder());
+
+    BuildPathPanel();
+    BuildMenus();
+    quickMenu_ = std::make_unique<TQuickMenu>(*this, session_);
+    BuildTimerAndShortcut();
+}
+
+// The first page: the two list groups side by side over the hint line.
+QWidget* TMainForm::BuildConversionPage() {
     auto* tabSheet1 = Named(new QWidget, "TabSheet1");
     auto* sheetLayout = new QVBoxLayout(tabSheet1);
     sheetLayout->setContentsMargins(2, 2, 2, 2);
@@ -189,8 +178,13 @@ void TMainForm::BuildControls() {
     splitter1_->addWidget(BuildListGroup(ListSide::Source));
     splitter1_->addWidget(BuildListGroup(ListSide::Target));
     sheetLayout->addWidget(splitter1_, 1);
+    sheetLayout->addWidget(BuildHintPanel(tabSheet1));
+    return tabSheet1;
+}
 
-    pnlHint_ = Named(new QWidget(tabSheet1), "PnlHint");
+// The progress bar (hidden until a run) and the red hint line beside it.
+QWidget* TMainForm::BuildHintPanel(QWidget* page) {
+    pnlHint_ = Named(new QWidget(page), "PnlHint");
     auto* hintLayout = new QHBoxLayout(pnlHint_);
     hintLayout->setContentsMargins(0, 2, 0, 2);
     progressBar_ = Named(new QProgressBar(pnlHint_), "ProgressBar1");
@@ -206,17 +200,10 @@ void TMainForm::BuildControls() {
     lblHint_->setPalette(hintPalette);
     hintLayout->addWidget(progressBar_);
     hintLayout->addWidget(lblHint_, 1);
-    sheetLayout->addWidget(pnlHint_);
+    return pnlHint_;
+}
 
-    auto* tbDemo = Named(new QWidget, "TbDemo");
-    pageControl_->addTab(tabSheet1, QStringLiteral("图片转换"));
-    pageControl_->addTab(tbDemo, QStringLiteral(" 帮    助 "));
-    AddCheckUpdateButton(tbDemo, this, programFolder_);
-
-    BuildPathPanel();
-    BuildMenus();
-    quickMenu_ = std::make_unique<TQuickMenu>(*this);
-
+void TMainForm::BuildTimerAndShortcut() {
     timerCheckExecute_ = new QTimer(this);
     timerCheckExecute_->setObjectName(QStringLiteral("TimerCheckExecute"));
     timerCheckExecute_->setInterval(50);
@@ -310,7 +297,7 @@ void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
     }
     connect(zoomTypeButtons_, &QButtonGroup::idClicked, this, [this](int id) {
         if (syncing_) return;
-        resize_->ZoomTypeClick(id);
+        session_.Resize().ZoomTypeClick(id);
         ModelChanged();
     });
     column->addWidget(rgZoomType_);
@@ -362,7 +349,7 @@ void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
     });
     connect(cbZoomAuto_, &QCheckBox::clicked, this, [this](bool checked) {
         ShowConversionPage();
-        resize_->CbZoomAutoClick(checked);
+        session_.Resize().CbZoomAutoClick(checked);
         ModelChanged();
     });
 }
@@ -385,12 +372,14 @@ QGroupBox* TMainForm::BuildRotateGroup(QWidget* box) {
             [this](const QString& text) { model_.edtRotate2 = S(text); });
     connect(lbRoateType_, &QListWidget::currentRowChanged, this, [this](int row) {
         if (syncing_) return;
-        rotation_->LbRoateTypeClick(row);
+        session_.Rotation().LbRoateTypeClick(row);
         ModelChanged();
     });
     return gbRotate_;
 }
 
+// One list group: the button row with the preview switch, then the list over its preview
+// panel in a splitter.
 QWidget* TMainForm::BuildListGroup(ListSide side) {
     const bool source = side == ListSide::Source;
     ListArea& area = Area(side);
@@ -399,7 +388,24 @@ QWidget* TMainForm::BuildListGroup(ListSide side) {
     auto* column = new QVBoxLayout(area.group);
     column->setContentsMargins(4, 4, 4, 4);
     column->setSpacing(3);
+    column->addWidget(BuildListButtons(side));
 
+    area.splitter =
+        Named(new QSplitter(Qt::Vertical, area.group), source ? "Splitter2" : "Splitter3");
+    BuildListBox(side);
+    area.splitter->addWidget(area.list);
+    area.splitter->addWidget(BuildPreviewPanel(side));
+    area.splitter->setStretchFactor(0, 3);
+    area.splitter->setStretchFactor(1, 2);
+    area.previewPanel->hide();
+    column->addWidget(area.splitter, 1);
+    return area.group;
+}
+
+// The folder buttons of a list (the target row's carry the tag 2) and its preview switch.
+QWidget* TMainForm::BuildListButtons(ListSide side) {
+    const bool source = side == ListSide::Source;
+    ListArea& area = Area(side);
     auto* buttonRow =
         Named(new QWidget(area.group), source ? "PnlSourceButtons" : "PnlTargetButtons");
     auto* row = new QHBoxLayout(buttonRow);
@@ -453,14 +459,17 @@ QWidget* TMainForm::BuildListGroup(ListSide side) {
               source ? "CbPreviewSourceImg" : "CbTargetImgPreview", QStringLiteral("预览"));
     row->addWidget(area.previewSwitch);
     connect(area.previewSwitch, &QCheckBox::clicked, this, [this, side](bool checked) {
-        const std::optional<std::string> toLoad = lists_->PreviewSwitchClick(side, checked);
+        const std::optional<std::string> toLoad =
+            session_.Lists().PreviewSwitchClick(side, checked);
         ModelChanged();
         if (toLoad) LoadPreviewImage(side, *toLoad);
     });
-    column->addWidget(buttonRow);
+    return buttonRow;
+}
 
-    area.splitter =
-        Named(new QSplitter(Qt::Vertical, area.group), source ? "Splitter2" : "Splitter3");
+void TMainForm::BuildListBox(ListSide side) {
+    const bool source = side == ListSide::Source;
+    ListArea& area = Area(side);
     area.list = Named(new TFileListBox(area.splitter), source ? "LbDocList" : "LbTarget");
     area.list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     area.list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -479,8 +488,12 @@ QWidget* TMainForm::BuildListGroup(ListSide side) {
         QListWidget* list = Area(source ? ListSide::Source : ListSide::Target).list;
         (source ? pmImgList_ : pmOutput_)->popup(list->viewport()->mapToGlobal(pos));
     });
-    area.splitter->addWidget(area.list);
+}
 
+// The image control over its size label and "Strech" box.
+QWidget* TMainForm::BuildPreviewPanel(ListSide side) {
+    const bool source = side == ListSide::Source;
+    ListArea& area = Area(side);
     area.previewPanel =
         Named(new QGroupBox(area.splitter), source ? "GbSourcePreview" : "GbImgTarget");
     auto* previewColumn = new QVBoxLayout(area.previewPanel);
@@ -500,12 +513,7 @@ QWidget* TMainForm::BuildListGroup(ListSide side) {
     previewBottom->addWidget(area.sizeLabel, 1);
     previewBottom->addWidget(area.stretch);
     previewColumn->addLayout(previewBottom);
-    area.splitter->addWidget(area.previewPanel);
-    area.splitter->setStretchFactor(0, 3);
-    area.splitter->setStretchFactor(1, 2);
-    area.previewPanel->hide();
-    column->addWidget(area.splitter, 1);
-    return area.group;
+    return area.previewPanel;
 }
 
 void TMainForm::BuildPathPanel() {
@@ -597,7 +605,6 @@ void TMainForm::FormCreate() {
 
         gbConvertFormat_->setTitle(Q(texts.formatGroup));
         rgZoomType_->setTitle(Q(texts.zoomTypeGroup));
-        const auto radios = zoomTypeButtons_->buttons();
         for (int i = 0; i < 3; ++i) {
             zoomTypeButtons_->button(i)->setText(Q(texts.zoomTypes[static_cast<std::size_t>(i)]));
             zoomTypeButtons_->button(i)->setAccessibleName(
@@ -626,18 +633,19 @@ void TMainForm::FormCreate() {
     }
 
     try {
-        store_->LoadSettings(model_, *this);
+        session_.LoadSettings();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ozm-imgconv: loading the settings stopped: %s\n", e.what());
     }
     try {
         PrepareQuickMenu();
-        if (auto toLoad = lists_->ShowSourcePreview()) LoadPreviewImage(ListSide::Source, *toLoad);
-        if (auto toLoad = lists_->ShowTargetPreview()) LoadPreviewImage(ListSide::Target, *toLoad);
-        resize_->RestorePreset(model_.zoomPreset);
+        if (auto toLoad = session_.Lists().ShowSourcePreview())
+            LoadPreviewImage(ListSide::Source, *toLoad);
+        if (auto toLoad = session_.Lists().ShowTargetPreview())
+            LoadPreviewImage(ListSide::Target, *toLoad);
+        session_.Resize().RestorePreset(model_.zoomPreset);
         SetHint("");
         progressBar_->setValue(0);
-        QList<int> sizes = splitter5_->sizes();
         splitter5_->setSizes({model_.toolBarWidth, std::max(1, width() - model_.toolBarWidth)});
         SyncHistoryMenu();
     } catch (const std::exception& e) {
@@ -655,8 +663,7 @@ void TMainForm::FormDestroy() {
         const bool neverShown = quickMenu_->KeptOffScreen();
         if (!neverShown)
             model_.toolBarWidth = toolBar_->width() > 0 ? toolBar_->width() : model_.toolBarWidth;
-        const WriteResult result =
-            neverShown ? store_->SaveQuickSettings(model_) : store_->SaveSettings(model_);
+        const WriteResult result = session_.SaveSettings(!neverShown);
         if (!result.Ok())
             std::fprintf(stderr, "ozm-imgconv: settings not saved: %s\n", result.error.c_str());
     } catch (const std::exception& e) {
@@ -778,7 +785,7 @@ void TMainForm::SyncHistoryMenu() {
 
 void TMainForm::FormatBoxClick(FormatBox box, bool checked) {
     ShowConversionPage();
-    store_->FormatBoxClick(model_, box, checked, *this);
+    session_.FormatBoxClick(box, checked);
     ModelChanged();
 }
 
@@ -799,8 +806,9 @@ void TMainForm::ListSelectionChanged(ListSide side) {
 }
 
 void TMainForm::ShowPreview(ListSide side) {
-    const std::optional<std::string> toLoad =
-        side == ListSide::Source ? lists_->ShowSourcePreview() : lists_->ShowTargetPreview();
+    const std::optional<std::string> toLoad = side == ListSide::Source
+                                                  ? session_.Lists().ShowSourcePreview()
+                                                  : session_.Lists().ShowTargetPreview();
     SyncFromModel();
     if (toLoad) LoadPreviewImage(side, *toLoad);
 }
@@ -808,66 +816,26 @@ void TMainForm::ShowPreview(ListSide side) {
 void TMainForm::LoadPreviewImage(ListSide side, const std::string& path) {
     ListArea& area = Area(side);
     area.previewPanel->show();
-    int width = 0;
-    int height = 0;
-    QImage image;
-    bool hidePanel = false;
-    const QString file = Q(path);
-    switch (PreviewKindForFile(path)) {
-        case PreviewKind::Jpeg: {
-            // The decoder's own scaling: a reduced JPEG decode costs a fraction of a full one.
-            const auto bytes = ReadFileBytes(path, nullptr, kJpegFileShape);
-            Bitmap decoded;
-            if (bytes && ReadJpegSize(*bytes, width, height) &&
-                DecodeJpegScaled(*bytes,
-                                 JpegPreviewScaleDenominator(width, height, area.image->width(),
-                                                             area.image->height()),
-                                 decoded)) {
-                image = ToQImage(decoded);
-            } else {
-                width = height = 0;
-            }
-            break;
-        }
-        case PreviewKind::Bitmap:
-            image = QImage(file).convertToFormat(QImage::Format_RGB888);
-            width = image.width();
-            height = image.height();
-            break;
-        case PreviewKind::Png:
-            image = QImage(file, "png");
-            width = image.width();
-            height = image.height();
-            break;
-        case PreviewKind::HidePanel:
-            hidePanel = true;
-            break;
-        case PreviewKind::SystemPicture: {
-            QImageReader reader(file);
-            image = reader.read();
-            if (image.isNull()) hidePanel = true;
-            width = image.width();
-            height = image.height();
-            break;
-        }
-    }
-    if (hidePanel) {
+    const PreviewPicture picture =
+        LoadPreviewPicture(path, area.image->width(), area.image->height());
+    const QImage image = ToQImage(picture.bitmap);
+    if (picture.hidePanel) {
         area.previewPanel->hide();
         ModelSide(side).previewPanelVisible = false;
-        width = height = 0;
         area.image->clear();
     } else if (image.isNull()) {
         // Unreadable: the image control goes, the panel stays.
         area.image->hide();
-        width = height = 0;
     } else {
         area.image->show();
     }
+    const bool shown = !picture.hidePanel && !image.isNull();
     *area.loaded = image;
     area.image->setProperty("decodedWidth", image.width());
     area.image->setProperty("decodedHeight", image.height());
     ApplyStretch(side);
-    area.sizeLabel->setText(Q(PreviewSizeLabel(width, height, side == ListSide::Source)));
+    area.sizeLabel->setText(Q(PreviewSizeLabel(
+        shown ? picture.width : 0, shown ? picture.height : 0, side == ListSide::Source)));
 }
 
 void TMainForm::ApplyStretch(ListSide side) {
@@ -896,9 +864,9 @@ bool TMainForm::ListKeyDown(ListSide side, QKeyEvent* key) {
             return true;
         case Qt::Key_F5:
             if (source)
-                lists_->RefreshSourceList();
+                session_.Lists().RefreshSourceList();
             else
-                lists_->RefreshTargetList();
+                session_.Lists().RefreshTargetList();
             SyncList(side);
             SyncFromModel();
             return true;
@@ -937,7 +905,12 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     }
     auto* edit = qobject_cast<QLineEdit*>(watched);
     if (edit == nullptr) return QWidget::eventFilter(watched, event);
+    return EditEvent(edit, event);
+}
 
+// The edits' clicks, keys and focus losses; true when the event is taken.
+bool TMainForm::EditEvent(QLineEdit* edit, QEvent* event) {
+    const QEvent::Type type = event->type();
     if (type == QEvent::MouseButtonPress && (edit == edtWidth_ || edit == edtHeight_)) {
         // A click into the size edits selects their whole text.
         QTimer::singleShot(0, edit, [edit] { edit->selectAll(); });
@@ -947,7 +920,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->text().isEmpty() || !key->text().at(0).isPrint()) return false;
         model_.edtZoomPei = S(edit->text());
-        if (!resize_->EdtZoomPeiKeyPress()) {
+        if (!session_.Resize().EdtZoomPeiKeyPress()) {
             SyncFromModel();
             return true;  // the key is discarded
         }
@@ -959,39 +932,42 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
             const bool source = edit == edtPath_;
             (source ? model_.source : model_.target).editText = S(edit->text());
             if (source)
-                lists_->RefreshSourceList();
+                session_.Lists().RefreshSourceList();
             else
-                lists_->RefreshTargetList();
+                session_.Lists().RefreshTargetList();
             SyncList(source ? ListSide::Source : ListSide::Target);
             SyncFromModel();
             return true;
         }
         return false;
     }
-    if (type == QEvent::FocusOut && !closing_) {
-        if (edit == edtWidth_) {
-            model_.edtWidth = S(edit->text());
-            resize_->EdtWidthExit();
-        } else if (edit == edtHeight_) {
-            model_.edtHeight = S(edit->text());
-            resize_->EdtHeightExit();
-        } else if (edit == edtZoomPei_) {
-            model_.edtZoomPei = S(edit->text());
-            resize_->EdtZoomPeiExit();
-        } else if (edit == edtRotate1_) {
-            model_.edtRotate1 = S(edit->text());
-            rotation_->EdtRoateRate1Exit();
-        } else if (edit == edtRotate2_) {
-            model_.edtRotate2 = S(edit->text());
-            rotation_->EdtRoateRate2Exit();
-        } else if (edit == edtPath_) {
-            model_.source.editText = S(edit->text());
-        } else if (edit == edtOutput_) {
-            model_.target.editText = S(edit->text());
-        }
-        ModelChanged();
-    }
+    if (type == QEvent::FocusOut && !closing_) EditLeft(edit);
     return false;
+}
+
+// An edit lost the focus: its text goes to the model and the logic checks it.
+void TMainForm::EditLeft(QLineEdit* edit) {
+    if (edit == edtWidth_) {
+        model_.edtWidth = S(edit->text());
+        session_.Resize().EdtWidthExit();
+    } else if (edit == edtHeight_) {
+        model_.edtHeight = S(edit->text());
+        session_.Resize().EdtHeightExit();
+    } else if (edit == edtZoomPei_) {
+        model_.edtZoomPei = S(edit->text());
+        session_.Resize().EdtZoomPeiExit();
+    } else if (edit == edtRotate1_) {
+        model_.edtRotate1 = S(edit->text());
+        session_.Rotation().EdtRoateRate1Exit();
+    } else if (edit == edtRotate2_) {
+        model_.edtRotate2 = S(edit->text());
+        session_.Rotation().EdtRoateRate2Exit();
+    } else if (edit == edtPath_) {
+        model_.source.editText = S(edit->text());
+    } else if (edit == edtOutput_) {
+        model_.target.editText = S(edit->text());
+    }
+    ModelChanged();
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
@@ -1007,12 +983,12 @@ void TMainForm::contextMenuEvent(QContextMenuEvent* event) { pmApp_->popup(event
 
 void TMainForm::FormShortCut() {
     // F1: the help page beside the program, in the desktop's browser.
-    for (const std::filesystem::path& folder : {helpFolder_, programFolder_}) {
+    for (const std::filesystem::path& folder : {helpFolder_, session_.ProgramFolder()}) {
         if (folder.empty()) continue;
         std::error_code ec;
         const std::filesystem::path page = folder / "Help.html";
         if (std::filesystem::is_regular_file(page, ec)) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page.string())));
+            QDesktopServices::openUrl(QUrl::fromLocalFile(Q(page.string())));
             return;
         }
     }
@@ -1020,13 +996,13 @@ void TMainForm::FormShortCut() {
 
 // --- the run -----------------------------------------------------------------------------
 
-bool TMainForm::RunBusy() const { return run_->State() != RunState::Idle; }
+bool TMainForm::RunBusy() const { return session_.Run().State() != RunState::Idle; }
 
 void TMainForm::BtnImgCovertClick() {
     if (closing_) return;
     PublishSourceList(true);
-    run_->BtnImgCovertClick();
-    if (run_->Status().buttonTag == 1)
+    session_.Run().BtnImgCovertClick();
+    if (session_.Run().Status().buttonTag == 1)
         timerCheckExecute_->start();
     else
         timerCheckExecute_->stop();
@@ -1069,7 +1045,7 @@ void TMainForm::FocusSourceList(bool selectFirst) {
 }
 
 void TMainForm::RefreshTargetList() {
-    lists_->RefreshTargetList();
+    session_.Lists().RefreshTargetList();
     SyncList(ListSide::Target);
     SyncFromModel();
 }
@@ -1101,9 +1077,12 @@ void TMainForm::AddRecentFolder(const std::string& folder) {
 }
 
 void TMainForm::StoreLastSourceFolder(const std::string& folder) {
-    model_.lastSourceFolder = folder;
-    const WriteResult result = store_->WriteString(keys::OZMMyHisPath, folder);
-    if (!result.Ok()) ShowMessage(result.error);
+    session_.StoreLastSourceFolder(folder);
+}
+
+void TMainForm::ModelChangedElsewhere() {
+    SyncList(ListSide::Source);
+    SyncFromModel();
 }
 
 void TMainForm::Focus(FocusTarget target) {
@@ -1126,14 +1105,14 @@ void TMainForm::Shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
     closing_ = true;
-    run_->FormCloseQuery();
+    session_.Run().FormCloseQuery();
     timerCheckExecute_->stop();
     // An open message is answered; a worker waiting for a message or a list read is
     // answered by the closed bridge at once from now on, and ends at its next stop check.
     if (openMessage_) openMessage_->done(QMessageBox::Ok);
-    if (RunBusy()) bridge_.Close();
+    if (RunBusy()) session_.RunBridge().Close();
     hide();
-    run_->Wait();
+    session_.Run().Wait();
     quickMenu_->Logic().StopAndWait();
     FormDestroy();
 }

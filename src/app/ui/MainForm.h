@@ -1,8 +1,8 @@
 #pragma once
 // The main window: the conversion options, the two file lists with their previews, the
 // convert button, the hint line and the progress bar, and the pop-up menus. The window only
-// shows the engine's model and forwards its events to the engine's logic classes; the batch
-// runs on a worker thread and reaches the window through a UiBridge.
+// shows the session's model and forwards its events to the session and its logic; the batch
+// runs on a worker thread and reaches the window through the session's UiBridge.
 
 #include <QTabBar>
 #include <QTabWidget>
@@ -10,18 +10,10 @@
 #include <array>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 
-#include "app/convert/ConversionRun.h"
-#include "app/convert/FolderLists.h"
 #include "app/convert/OptionsSnapshot.h"
-#include "app/convert/ResizeControls.h"
-#include "app/convert/RotationSettings.h"
-#include "app/convert/SettingsModel.h"
-#include "app/convert/SettingsStore.h"
-#include "app/convert/UiBridge.h"
-#include "app/convert/WindowFeedback.h"
+#include "app/session/AppSession.h"
 #include "app/shell/FolderShortcuts.h"
 #include "app/ui/FrmReName.h"
 
@@ -63,14 +55,13 @@ class TPageControl : public QTabWidget {
     explicit TPageControl(QWidget* parent);
 };
 
-class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
+class TMainForm : public QWidget, public MainWindowPort {
     Q_OBJECT
-    friend class TQuickMenu;
 
   public:
-    // `programFolder` holds the settings and the recent-folder file (ends in "/");
-    // `helpFolder` is where Help.html is looked for first.
-    explicit TMainForm(std::filesystem::path programFolder, std::filesystem::path helpFolder = {},
+    // `session` outlives the window; `helpFolder` is where Help.html is looked for first,
+    // before the session's program folder.
+    explicit TMainForm(AppSession& session, std::filesystem::path helpFolder = {},
                        QWidget* parent = nullptr);
     ~TMainForm() override;
 
@@ -84,7 +75,7 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     void Shutdown();
     bool IsShutDown() const { return shutDown_; }
 
-    ConversionRun& Run() { return *run_; }
+    ConversionRun& Run() { return session_.Run(); }
     // PmRightMouse and the quick conversion behind it.
     TQuickMenu& QuickMenu() { return *quickMenu_; }
     const SettingsModel& Model() const { return model_; }
@@ -112,6 +103,7 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     void AddRecentFolder(const std::string& folder) override;
     void StoreLastSourceFolder(const std::string& folder) override;
     void Focus(FocusTarget target) override;
+    void ModelChangedElsewhere() override;
 
     // The convert button and "转换所选图片(&C)".
     void BtnImgCovertClick();
@@ -171,11 +163,17 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     };
 
     void BuildControls();
+    QWidget* BuildConversionPage();
+    QWidget* BuildHintPanel(QWidget* page);
+    void BuildTimerAndShortcut();
     QWidget* BuildToolBar();
     QGroupBox* BuildFormatGroup(QWidget* box);
     void BuildResizeGroups(QWidget* box, QVBoxLayout* column);
     QGroupBox* BuildRotateGroup(QWidget* box);
     QWidget* BuildListGroup(ListSide side);
+    QWidget* BuildListButtons(ListSide side);
+    void BuildListBox(ListSide side);
+    QWidget* BuildPreviewPanel(ListSide side);
     void BuildMenus();
     void BuildPathPanel();
     void FormCreate();
@@ -198,6 +196,8 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     void ListCurrentChanged(ListSide side, int row);
     void ListSelectionChanged(ListSide side);
     bool ListKeyDown(ListSide side, QKeyEvent* key);
+    bool EditEvent(QLineEdit* edit, QEvent* event);
+    void EditLeft(QLineEdit* edit);
     void ShowPreview(ListSide side);
     void LoadPreviewImage(ListSide side, const std::string& path);
     void ApplyStretch(ListSide side);
@@ -209,13 +209,9 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
         return side == ListSide::Source ? model_.source : model_.target;
     }
 
-    std::filesystem::path programFolder_;
+    AppSession& session_;
+    SettingsModel& model_;  // the session's
     std::filesystem::path helpFolder_;
-    std::unique_ptr<SettingsStore> store_;
-    SettingsModel model_;
-    std::unique_ptr<FolderLists> lists_;
-    std::unique_ptr<ResizeControls> resize_;
-    std::unique_ptr<RotationSettings> rotation_;
     OptionsSnapshot options_;
     SharedListView sourceShared_;
     std::string captionText_;
@@ -276,11 +272,7 @@ class TMainForm : public QWidget, public ConversionHost, public WindowFeedback {
     std::unique_ptr<FolderShortcuts> shortcuts_;
     std::unique_ptr<TFrmReName> frmReName_;
 
-    // Last: the run is destroyed first, so its worker has ended before anything it may
-    // call is gone; the bridge outlives it.
-    UiBridge bridge_;
-    std::unique_ptr<ConversionRun> run_;
-    // Its worker ends before the model and the settings it uses are gone.
+    // Ended first, with the quick conversion the session made for it.
     std::unique_ptr<TQuickMenu> quickMenu_;
 };
 

@@ -12,19 +12,17 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QProgressBar>
 #include <QToolButton>
 #include <QUrl>
 
 #include "app/shell/DropFiles.h"
 #include "app/ui/MainForm.h"
+#include "app/ui/QtHelpers.h"
 #include "platform/ProgramFolder.h"
 
 namespace ozm {
 
 namespace {
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 ListSide SideOfTag(int tag) { return tag == 2 ? ListSide::Target : ListSide::Source; }
 
@@ -38,7 +36,7 @@ class TMainForm::FolderHost : public FolderActionsHost {
 
     std::string ChooseFolder(const std::string& prompt, const std::string& startFolder) override {
         if (form_.closing_) return {};
-        return QFileDialog::getExistingDirectory(&form_, Q(prompt), Q(startFolder)).toStdString();
+        return S(QFileDialog::getExistingDirectory(&form_, Q(prompt), Q(startFolder)));
     }
 
     bool AskYesNo(const std::string& text, const std::string& title) override {
@@ -59,7 +57,7 @@ class TMainForm::FolderHost : public FolderActionsHost {
     void FocusList(ListSide side) override { form_.Area(side).list->setFocus(); }
     void StepProgress() override { form_.StepProgress(); }
     void ResetProgress() override { form_.ResetProgress(); }
-    bool StopRequested() override { return form_.run_->StopRequested(); }
+    bool StopRequested() override { return form_.session_.Run().StopRequested(); }
 
     std::string AskNewName(const std::string& oldName) override {
         if (form_.closing_) return oldName;
@@ -132,9 +130,9 @@ void TMainForm::UseFolderServices(std::shared_ptr<const Drives> drives,
     // "Open the program's folder" opens where the executable lies, as the file manager
     // would show it; the settings may live elsewhere.
     std::filesystem::path programFiles = ExecutableFolder();
-    if (programFiles.empty()) programFiles = programFolder_;
-    shortcuts_ = std::make_unique<FolderShortcuts>(model_, *lists_, *folderHost_, *drives_, *trash_,
-                                                   *shell_, programFiles);
+    if (programFiles.empty()) programFiles = session_.ProgramFolder();
+    shortcuts_ = std::make_unique<FolderShortcuts>(model_, session_.Lists(), *folderHost_, *drives_,
+                                                   *trash_, *shell_, programFiles);
 }
 
 // The logic changed the model (folders, lists, the favourite): the controls follow.
@@ -210,7 +208,7 @@ void TMainForm::BtnHistoryClick(int tag, const QPoint& at) {
 void TMainForm::MnHistory1Click(QAction* entry) {
     if (entry == nullptr) return;
     shortcuts_->MnHistory1Click(SideOfTag(entry->property("tag").toInt()),
-                                entry->data().toString().toStdString());
+                                S(entry->data().toString()));
     FolderActionDone();
 }
 

@@ -1,37 +1,26 @@
 #include "app/ui/QuickMenu.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QCursor>
 #include <QEvent>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
 
-#include "app/shell/FolderShortcuts.h"
 #include "app/shell/Wallpaper.h"
 #include "app/ui/FrmImgCovertingUnit.h"
 #include "app/ui/MainForm.h"
-#include "core/transforms/Resize.h"
+#include "app/ui/QtHelpers.h"
 #include "platform/DesktopWallpaper.h"
 #include "platform/Drives.h"
 #include "platform/ShellOpen.h"
-#include "platform/SpecialFolders.h"
 
 namespace ozm {
 
 namespace {
-
-QString Q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string S(const QString& text) { return text.toStdString(); }
 
 constexpr int kAutoCloseMs = 2000;
 
@@ -52,9 +41,8 @@ bool Mirrored(const QAction* entry) {
 
 }  // namespace
 
-TQuickMenu::TQuickMenu(TMainForm& form) : form_(form) {
-    logic_ = std::make_unique<QuickConversion>(*this, form_.model_, form_.store_->Profile(),
-                                               *form_.resize_, *form_.rotation_);
+TQuickMenu::TQuickMenu(TMainForm& form, AppSession& session) : form_(form), session_(session) {
+    logic_ = &session_.AttachQuickMenu(*this);
     logic_->Bridge().SetWakeUp([this] {
         // Any thread: one queued call per wake-up runs the worker's calls on this thread.
         QMetaObject::invokeMethod(
@@ -70,7 +58,7 @@ TQuickMenu::TQuickMenu(TMainForm& form) : form_(form) {
 
 TQuickMenu::~TQuickMenu() {
     // The worker ends before the window it reports to.
-    logic_.reset();
+    session_.DetachQuickMenu();
     progress_.reset();
 }
 
@@ -91,7 +79,14 @@ void TQuickMenu::Build() {
         BuildFormatMenu(format.underOtherFormats ? other : pm_, format);
     }
     pm_->addSeparator();
+    BuildPresetMenus();
+    pm_->addSeparator();
+    BuildCommandEntries();
+}
 
+// The zoom and angle presets, each as a submenu that only sets the value and one that also
+// converts.
+void TQuickMenu::BuildPresetMenus() {
     auto presetMenu = [this](std::string_view caption, const char* name, QuickSubmenu kind) {
         QMenu* menu = pm_->addMenu(Q(caption));
         menu->setObjectName(QString::fromLatin1(name));
@@ -132,8 +127,10 @@ void TQuickMenu::Build() {
             angleEntries_.push_back(action);
         }
     }
-    pm_->addSeparator();
+}
 
+// The custom conversion, the clipboard, the wallpaper and the two marks.
+void TQuickMenu::BuildCommandEntries() {
     connect(Entry(pm_, quicktext::CustomConversion, QStringLiteral("MnCustomConvert")),
             &QAction::triggered, this, [this] { logic_->PickCustomConversion(); });
     connect(Entry(pm_, quicktext::Clipboard, QStringLiteral("MnCopyToClipboard")),
@@ -223,7 +220,7 @@ void TQuickMenu::SyncMenu() {
     jpgEntry_->setText(Q(logic_->JpgCaption()));
     for (QAction* action : qualityEntries_)
         action->setChecked(action->data().toInt() == logic_->JpegQualityMark());
-    const SettingsModel& model = form_.model_;
+    const SettingsModel& model = session_.Model();
     for (QAction* action : zoomEntries_)
         action->setChecked(model.zoomMenuCheckedTag &&
                            action->data().toInt() == *model.zoomMenuCheckedTag);
@@ -299,11 +296,7 @@ void TQuickMenu::ShowMainWindow(bool atTopZero) {
     form_.move(form_.x(), 0);
 }
 
-void TQuickMenu::SetSourceFolder(const std::string& folder) {
-    form_.lists_->SetSourceFolder(folder);
-    form_.SyncList(ListSide::Source);
-    form_.SyncFromModel();
-}
+void TQuickMenu::SetSourceFolder(const std::string& folder) { session_.SetSourceFolder(folder); }
 
 void TQuickMenu::EndProgram() {
     if (ending_) return;
@@ -315,17 +308,7 @@ void TQuickMenu::EndProgram() {
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
-std::string TQuickMenu::ChooseFavouriteFolder() {
-    SettingsModel& model = form_.model_;
-    const std::string before = model.favouriteFolder;
-    ozm::ChooseFavouriteFolder(*this, model.favouriteFolder);
-    if (model.favouriteFolder != before) {
-        const WriteResult result =
-            form_.store_->WriteString(keys::OZMMyFavPath, model.favouriteFolder);
-        if (!result.Ok()) ShowMessage(result.error);
-    }
-    return model.favouriteFolder;
-}
+std::string TQuickMenu::ChooseFavouriteFolder() { return session_.ChooseFavouriteFolder(*this); }
 
 std::string TQuickMenu::FirstRemovableVolume() {
     const std::filesystem::path volume = SystemDrives().FirstRemovableVolume();
@@ -337,8 +320,7 @@ void TQuickMenu::OpenFolder(const std::string& folder) { SystemShellOpen().Open(
 void TQuickMenu::PrepareProgressWindow() {
     if (progress_) return;
     progress_ = std::make_unique<TFrmImgCoverting>(
-        logic_->Progress(), form_.store_->Profile(),
-        [this](bool checked) { logic_->ProgressAutoCloseClicked(checked); },
+        logic_->Progress(), [this](bool checked) { logic_->ProgressAutoCloseClicked(checked); },
         [this](const std::string& folder) { OpenFolder(folder); });
 }
 
@@ -364,12 +346,8 @@ void TQuickMenu::ShowProgressWindow() {
 }
 
 bool TQuickMenu::CopyToClipboard(const Bitmap& bitmap) {
-    Bitmap rgb;
-    if (!PointSampleTo24(bitmap, rgb, bitmap.Width(), bitmap.Height())) return false;
-    QImage image(rgb.Width(), rgb.Height(), QImage::Format_BGR888);
+    const QImage image = ToQImage(bitmap);
     if (image.isNull()) return false;
-    const std::size_t rowBytes = static_cast<std::size_t>(rgb.Width()) * 3;
-    for (int y = 0; y < rgb.Height(); ++y) std::memcpy(image.scanLine(y), rgb.Row(y), rowBytes);
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setImage(image.convertToFormat(QImage::Format_RGB32));
     if (!clipboard->ownsClipboard()) return false;

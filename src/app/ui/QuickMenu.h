@@ -1,13 +1,15 @@
 #pragma once
-// The quick-conversion menu PmRightMouse as the user sees it: a thin view of QuickConversion
-// (its tables, captions and marks) and the glue that does on screen what the logic asks for:
-// the menu at a point, the progress window, the folder dialogs, the clipboard, the wallpaper.
+// The quick-conversion menu PmRightMouse as the user sees it: a thin view of the session's
+// QuickConversion (its tables, captions and marks) and the glue that does on screen what the
+// logic asks for: the menu at a point, the progress window, the folder dialogs, the
+// clipboard, the wallpaper.
 
 #include <QObject>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/session/AppSession.h"
 #include "app/shell/QuickConversion.h"
 
 class QAction;
@@ -24,7 +26,9 @@ class TQuickMenu : public QObject, public QuickMenuHost {
     Q_OBJECT
 
   public:
-    explicit TQuickMenu(TMainForm& form);
+    // The menu belongs to `form`, which it shows, hides and closes as the logic asks; the
+    // logic is `session`'s, made here and ended with this object.
+    TQuickMenu(TMainForm& form, AppSession& session);
     ~TQuickMenu() override;
 
     QuickConversion& Logic() { return *logic_; }
@@ -74,10 +78,13 @@ class TQuickMenu : public QObject, public QuickMenuHost {
   private:
     void Build();
     void BuildFormatMenu(QMenu* parent, const QuickFormatMenu& format);
+    void BuildPresetMenus();
+    void BuildCommandEntries();
     void SyncMenu();
 
     TMainForm& form_;
-    std::unique_ptr<QuickConversion> logic_;
+    AppSession& session_;
+    QuickConversion* logic_ = nullptr;  // the session's
     std::unique_ptr<TFrmImgCoverting> progress_;
     std::unique_ptr<SystemDesktopWallpaper> wallpaper_;
     QMenu* pm_ = nullptr;

@@ -1,6 +1,5 @@
 #include "app/ui/uninstallEveryUnit.h"
 
-#include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -12,17 +11,10 @@
 #include <QVBoxLayout>
 
 #include "app/shell/ProductInfo.h"
+#include "app/ui/QtHelpers.h"
 #include "platform/Processes.h"
 
 namespace ozm {
-
-namespace {
-
-QString Q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
 
 TFrmUninstall::TFrmUninstall(UninstallPlaces places, Trash& trash, QWidget* parent)
     : QDialog(parent), places_(std::move(places)), trash_(trash) {
@@ -100,8 +92,7 @@ void TFrmUninstall::reject() { BtnCloseClick(); }
 void TFrmUninstall::LblLinkClick() { startDetached({"xdg-open", std::string(kMakerHomePage)}); }
 
 void TFrmUninstall::ShowMessageAtPointer(const std::string& text) {
-    QMessageBox box(QMessageBox::Information, windowTitle(), QString::fromStdString(text),
-                    QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Information, windowTitle(), Q(text), QMessageBox::Ok, this);
     box.setObjectName("UninstalledMessage");
     box.adjustSize();
     box.move(QCursor::pos());

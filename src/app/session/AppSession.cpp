@@ -1,0 +1,111 @@
+#include "app/session/AppSession.h"
+
+#include <cstdlib>
+
+#include "app/shell/FolderShortcuts.h"
+
+namespace ozm {
+
+namespace {
+
+std::string HomeFolderText() {
+    const char* home = std::getenv("HOME");
+    return home ? std::string(home) + "/" : std::string("/");
+}
+
+}  // namespace
+
+AppSession::AppSession(std::filesystem::path programFolder)
+    : programFolder_(std::move(programFolder)),
+      store_(programFolder_),
+      lists_(model_, store_.Profile(), feedback_, HomeFolderText()),
+      resize_(model_, store_.Profile(), feedback_),
+      rotation_(model_, store_.Profile(), feedback_) {}
+
+AppSession::~AppSession() {
+    DetachQuickMenu();
+    DetachMainWindow();
+}
+
+void AppSession::AttachMainWindow(MainWindowPort& window) {
+    DetachMainWindow();
+    mainWindow_ = &window;
+    feedback_.target = &window;
+    runBridge_ = std::make_unique<UiBridge>();
+    run_ = std::make_unique<ConversionRun>(window, *runBridge_);
+}
+
+void AppSession::DetachMainWindow() {
+    run_.reset();
+    runBridge_.reset();
+    feedback_.target = nullptr;
+    mainWindow_ = nullptr;
+}
+
+QuickConversion& AppSession::AttachQuickMenu(QuickMenuHost& menu) {
+    DetachQuickMenu();
+    quick_ = std::make_unique<QuickConversion>(menu, model_, store_.Profile(), resize_, rotation_);
+    return *quick_;
+}
+
+void AppSession::DetachQuickMenu() { quick_.reset(); }
+
+void AppSession::LoadSettings() { store_.LoadSettings(model_, feedback_); }
+
+WriteResult AppSession::SaveSettings(bool mainWindowCameOnScreen) {
+    return mainWindowCameOnScreen ? store_.SaveSettings(model_) : store_.SaveQuickSettings(model_);
+}
+
+void AppSession::FormatBoxClick(FormatBox box, bool checked) {
+    store_.FormatBoxClick(model_, box, checked, feedback_);
+}
+
+void AppSession::StoreLastSourceFolder(const std::string& folder) {
+    model_.lastSourceFolder = folder;
+    const WriteResult result = store_.WriteString(keys::OZMMyHisPath, folder);
+    if (!result.Ok()) feedback_.ShowMessage(result.error);
+}
+
+std::string AppSession::ChooseFavouriteFolder(FolderChooserRole& chooser) {
+    const std::string before = model_.favouriteFolder;
+    ozm::ChooseFavouriteFolder(chooser, model_.favouriteFolder);
+    if (model_.favouriteFolder != before) {
+        const WriteResult result = store_.WriteString(keys::OZMMyFavPath, model_.favouriteFolder);
+        if (!result.Ok()) feedback_.ShowMessage(result.error);
+    }
+    return model_.favouriteFolder;
+}
+
+void AppSession::SetSourceFolder(const std::string& folder) {
+    lists_.SetSourceFolder(folder);
+    if (mainWindow_) mainWindow_->ModelChangedElsewhere();
+}
+
+// --- the relay ---------------------------------------------------------------------------
+
+void AppSession::FeedbackRelay::ShowMessage(const std::string& text) {
+    if (target) target->ShowMessage(text);
+}
+void AppSession::FeedbackRelay::Focus(FocusTarget focus) {
+    if (target) target->Focus(focus);
+}
+void AppSession::FeedbackRelay::ShowConversionPage() {
+    if (target) target->ShowConversionPage();
+}
+void AppSession::FeedbackRelay::SetHint(const std::string& text) {
+    if (target) target->SetHint(text);
+}
+void AppSession::FeedbackRelay::ShowProgressBar(bool visible) {
+    if (target) target->ShowProgressBar(visible);
+}
+void AppSession::FeedbackRelay::StepProgress() {
+    if (target) target->StepProgress();
+}
+void AppSession::FeedbackRelay::ResetProgress() {
+    if (target) target->ResetProgress();
+}
+void AppSession::FeedbackRelay::SetStopFace(bool stopping) {
+    if (target) target->SetStopFace(stopping);
+}
+
+}  // namespace ozm

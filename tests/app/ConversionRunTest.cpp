@@ -6,6 +6,7 @@
 
 #include "app/convert/ConversionRun.h"
 #include "app/convert/OutputNaming.h"
+#include "app/convert/Pipeline.h"
 #include "support/TestSupport.h"
 
 namespace ozm {

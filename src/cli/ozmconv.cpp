@@ -472,9 +472,8 @@ bool CliPipelineHost::Resample(Bitmap& bitmap, const ConversionOptions& options,
     }
     Bitmap resized;
     const int w = static_cast<int>(target.width), h = static_cast<int>(target.height);
-    const bool ok = options_.boxFilter
-                        ? BoxResampleTo24(bitmap, resized, w, h, TransformThreads())
-                        : PointSampleTo24(bitmap, resized, w, h);
+    const bool ok = options_.boxFilter ? BoxResampleTo24(bitmap, resized, w, h, TransformThreads())
+                                       : PointSampleTo24(bitmap, resized, w, h);
     if (!ok) return Refuse(reason, "cannot resize: out of memory");
     bitmap = std::move(resized);
     return true;

@@ -32,7 +32,10 @@ bool IsFolder(const std::string& path) {
 class RunPipeline : public PipelineHost {
   public:
     RunPipeline(ConversionHost& host, const std::atomic<bool>& stop, int entryCount)
-        : host_(host), stop_(stop), entryCount_(entryCount), readAhead_(host.TransformThreads() > 1) {}
+        : host_(host),
+          stop_(stop),
+          entryCount_(entryCount),
+          readAhead_(host.TransformThreads() > 1) {}
 
     // The entry whose file is converted next.
     void SetEntry(int index) { index_ = index; }

@@ -15,20 +15,21 @@ namespace {
 bool RotateStep(Bitmap& bitmap, const ConversionOptions& options, TransformHost& host,
                 std::string* reason) {
     if (options.rotateDegrees <= 0) return true;
-    const RotatedSize size = ComputeRotatedSize(
-        bitmap.Width(), bitmap.Height(),
-        ComputeRotationAngle(options.rotateDegrees, options.rotateHundredths));
+    const RotatedSize size =
+        ComputeRotatedSize(bitmap.Width(), bitmap.Height(),
+                           ComputeRotationAngle(options.rotateDegrees, options.rotateHundredths));
     if (!IsAcceptableImageSize(size.width, size.height)) {
         return Refuse(reason, "cannot rotate: " + ImageSizeReason(size.width, size.height));
     }
-    if (!RotateWorkBitmap(bitmap, options, host)) return Refuse(reason, "cannot rotate: out of memory");
+    if (!RotateWorkBitmap(bitmap, options, host))
+        return Refuse(reason, "cannot rotate: out of memory");
     return true;
 }
 
 // One format of the file: true when it was written.
 bool WriteOneFormat(const Bitmap& bitmap, const std::string& baseOutputPath,
-                    const ImageFormat& format, const ConversionOptions& options,
-                    PipelineHost& host, OutputNamer& namer) {
+                    const ImageFormat& format, const ConversionOptions& options, PipelineHost& host,
+                    OutputNamer& namer) {
     const OutputName named = OutputNameFor(baseOutputPath, format.extension);
     const auto path = namer.Reserve(named.folder, named.name);
     WriteSettings settings;
@@ -81,8 +82,7 @@ bool PipelineHost::ReadSource(const std::string& source, Bitmap& bitmap, std::st
     return ReadImageFile(source, bitmap, onMessage, reason);
 }
 
-bool PipelineHost::Resample(Bitmap& bitmap, const ConversionOptions& options,
-                            std::string* reason) {
+bool PipelineHost::Resample(Bitmap& bitmap, const ConversionOptions& options, std::string* reason) {
     if (options.resizeMode != ResizeMode::ToSize && options.resizeMode != ResizeMode::ByPercent)
         return true;
     // A target side below 1 leaves the image as it is, by the resize rules; only a result

@@ -43,8 +43,7 @@ void Worker::Wait() {
     for (;;) {
         if (bridge_) bridge_->RunPending();
         std::unique_lock lock(mutex_);
-        if (done_.wait_for(lock, std::chrono::milliseconds(5), [this] { return !running_; }))
-            break;
+        if (done_.wait_for(lock, std::chrono::milliseconds(5), [this] { return !running_; })) break;
     }
     if (thread_.joinable()) thread_.join();
     if (bridge_) bridge_->RunPending();

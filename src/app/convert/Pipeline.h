@@ -88,10 +88,10 @@ struct FileOutcome {
 FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOutputPath,
                                 PipelineHost& host, OutputNamer& namer);
 
-// The whole pipeline for one file into `targetFolder` (ending in "/"). A transform that
-// cannot be done fails the file: writing the unchanged image would report success for what
-// the user did not ask for. Never throws: anything thrown while converting the file fails
-// that file, with the reason, and nothing else.
+// The whole pipeline for one file into `targetFolder` (ending in "/"), one progress step
+// first. A transform that cannot be done fails the file: writing the unchanged image would
+// report success for what the user did not ask for. Never throws: anything thrown while
+// converting the file fails that file, with the reason, and nothing else.
 FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
                            Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer);
 

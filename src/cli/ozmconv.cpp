@@ -28,8 +28,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/convert/ConversionRun.h"
 #include "app/convert/OutputNaming.h"
+#include "app/convert/Pipeline.h"
 #include "app/shell/ProductInfo.h"
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/ImageFormats.h"
@@ -39,7 +39,6 @@
 #include "core/text/TextRules.h"
 #include "core/transforms/BoxResize.h"
 #include "core/transforms/Resize.h"
-#include "core/transforms/Rotate.h"
 #include "core/transforms/TransformArguments.h"
 
 namespace {
@@ -284,14 +283,19 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
 // are exactly those of a one-at-a-time run.
 class OrderedNaming {
   public:
-    // Waits for file `index`'s turn, then takes a name for each requested file name.
+    // Waits for file `index`'s turn, takes a name for each requested file name and ends the
+    // turn. Every file must take its turn, with no names when it writes nothing.
     std::vector<std::optional<std::string>> ReserveInTurn(std::size_t index,
                                                           const std::string& folder,
                                                           const std::vector<std::string>& names) {
-        std::unique_lock lock(mutex_);
-        turnChanged_.wait(lock, [&] { return turn_ == index; });
         std::vector<std::optional<std::string>> paths;
-        for (const std::string& name : names) paths.push_back(TakeFree(folder, name));
+        {
+            std::unique_lock lock(mutex_);
+            turnChanged_.wait(lock, [&] { return turn_ == index; });
+            for (const std::string& name : names) paths.push_back(TakeFree(folder, name));
+            turn_ = index + 1;
+        }
+        turnChanged_.notify_all();
         return paths;
     }
     // A name given out earlier was found taken by another program when the file was put in
@@ -300,14 +304,6 @@ class OrderedNaming {
     std::optional<std::string> ReserveAgain(const std::string& folder, const std::string& name) {
         std::lock_guard lock(mutex_);
         return TakeFree(folder, name);
-    }
-    // Ends file `index`'s turn; every file must pass, whether it reserved or not.
-    void PassTurn(std::size_t index) {
-        {
-            std::lock_guard lock(mutex_);
-            turn_ = index + 1;
-        }
-        turnChanged_.notify_all();
     }
 
   private:
@@ -325,35 +321,37 @@ class OrderedNaming {
     std::set<std::string> reserved_;
 };
 
-// Passes file `index`'s naming turn when it goes out of scope, however the file ended, so
-// that a failure in one file can never hold up the files after it.
-class TurnGuard {
+// The names of file `index`, all taken in its turn once the file is ready to be written, then
+// handed to the pipeline format by format. A file that ends before its writes (unreadable,
+// failed) still takes its turn, without names, when its namer goes away, so that it can never
+// hold up the files after it.
+class TurnNamer : public OutputNamer {
   public:
-    TurnGuard(OrderedNaming& naming, std::size_t index) : naming_(naming), index_(index) {}
-    ~TurnGuard() { Pass(); }
-    TurnGuard(const TurnGuard&) = delete;
-    TurnGuard& operator=(const TurnGuard&) = delete;
-    void Pass() {
-        if (passed_) return;
-        passed_ = true;
-        naming_.PassTurn(index_);
+    TurnNamer(OrderedNaming& naming, std::size_t index, const FormatTicks& formats)
+        : naming_(naming), index_(index), formats_(formats) {}
+    ~TurnNamer() override {
+        if (!tookTurn_) naming_.ReserveInTurn(index_, {}, {});
     }
+    TurnNamer(const TurnNamer&) = delete;
+    TurnNamer& operator=(const TurnNamer&) = delete;
 
-  private:
-    OrderedNaming& naming_;
-    std::size_t index_;
-    bool passed_ = false;
-};
-
-// Hands SaveInTickedFormats the names reserved for its file, in format order.
-class ReservedNamer : public OutputNamer {
-  public:
-    explicit ReservedNamer(OrderedNaming& naming) : naming_(naming) {}
-    std::map<std::string, std::optional<std::string>> byName;
+    void BeginFile(const std::string& baseOutputPath) override {
+        std::string folder;
+        std::vector<std::string> names;
+        for (const ImageFormat* row : WrittenFormats()) {
+            if (!formats_.Ticked(row->code)) continue;
+            OutputName named = OutputNameFor(baseOutputPath, row->extension);
+            folder = std::move(named.folder);
+            names.push_back(std::move(named.name));
+        }
+        const auto paths = naming_.ReserveInTurn(index_, folder, names);
+        tookTurn_ = true;
+        for (std::size_t k = 0; k < names.size(); ++k) byName_[folder + names[k]] = paths[k];
+    }
     std::optional<std::string> Reserve(std::string_view folder,
                                        std::string_view fileName) override {
-        const auto it = byName.find(std::string(folder) + std::string(fileName));
-        return it == byName.end() ? std::nullopt : it->second;
+        const auto it = byName_.find(std::string(folder) + std::string(fileName));
+        return it == byName_.end() ? std::nullopt : it->second;
     }
     std::optional<std::string> ReserveAgain(std::string_view folder,
                                             std::string_view fileName) override {
@@ -362,6 +360,10 @@ class ReservedNamer : public OutputNamer {
 
   private:
     OrderedNaming& naming_;
+    std::size_t index_;
+    FormatTicks formats_;
+    bool tookTurn_ = false;
+    std::map<std::string, std::optional<std::string>> byName_;
 };
 
 // What one file printed, kept until the files before it have printed theirs.
@@ -385,34 +387,6 @@ struct PrintStyle {
     }
 };
 
-class CliPipelineHost : public PipelineHost {
-  public:
-    CliPipelineHost(const ConversionOptions& options, const std::string& source, FileReport& report,
-                    const PrintStyle& style, int threads)
-        : options_(options), source_(source), report_(report), style_(style), threads_(threads) {}
-    ConversionOptions Options() override { return options_; }
-    int TransformThreads() const override { return threads_; }
-    void ReaderMessage(const std::string& text) override {
-        report_.err += "ozmconv: " + style_.Err(source_) + ": " + text + "\n";
-    }
-    void FileWritten(const std::string& path) override {
-        report_.out += style_.Out(path);
-        report_.out += style_.separator;
-        ++report_.written;
-    }
-    void WriteFailed(const std::string& path, const std::string& reason) override {
-        report_.err += "ozmconv: cannot write " + style_.Err(path) + ": " + reason + "\n";
-    }
-    bool StopRequested() override { return StopAsked(); }
-
-  private:
-    const ConversionOptions& options_;
-    const std::string& source_;
-    FileReport& report_;
-    const PrintStyle& style_;
-    int threads_;
-};
-
 // The size the resize options make of an upright picture of width x height.
 ResizeTarget ExtendedTarget(const CliOptions& options, int width, int height) {
     if (options.fit) {
@@ -422,61 +396,87 @@ ResizeTarget ExtendedTarget(const CliOptions& options, int width, int height) {
     return ComputeResizeTarget(width, height, options.conversion);
 }
 
-// PrepareWorkBitmap with the command line's own reading (orientation, background, reduced
-// JPEG decoding) and resampling (--fit, --filter box). The resize target is always taken
-// from the full upright size, whatever size the reader decoded at.
-PrepareStatus PrepareExtended(const std::string& source, Bitmap& bitmap, const CliOptions& options,
-                              PipelineHost& host, std::string* reason) {
+// The pipeline's host for one file: what it prints goes to the file's report. The photo
+// options (orientation, background, --fit, --filter) replace the reader and the resampler;
+// without them the pipeline is the desktop program's, exactly.
+class CliPipelineHost : public PipelineHost {
+  public:
+    CliPipelineHost(const CliOptions& options, const std::string& source, FileReport& report,
+                    const PrintStyle& style)
+        : options_(options), source_(source), report_(report), style_(style) {}
+
+    ConversionOptions Options() override { return options_.conversion; }
+    int TransformThreads() const override { return options_.threads; }
+    bool StopRequested() override { return StopAsked(); }
+    bool ReadSource(const std::string& source, Bitmap& bitmap, std::string* reason) override;
+    bool Resample(Bitmap& bitmap, const ConversionOptions& options, std::string* reason) override;
+
+    void ReaderMessage(const std::string& text) override {
+        report_.err += "ozmconv: " + style_.Err(source_) + ": " + text + "\n";
+    }
+    void ReadFailed(const std::string& source, const std::string& reason) override {
+        report_.err += "ozmconv: cannot read " + style_.Err(source) + ": " + reason + "\n";
+    }
+    void ConvertFailed(const std::string& source, const std::string& reason) override {
+        report_.err += "ozmconv: cannot convert " + style_.Err(source) + ": " + reason + "\n";
+    }
+    void FileWritten(const std::string& path) override {
+        report_.out += style_.Out(path);
+        report_.out += style_.separator;
+        ++report_.written;
+    }
+    void WriteFailed(const std::string& path, const std::string& reason) override {
+        report_.err += "ozmconv: cannot write " + style_.Err(path) + ": " + reason + "\n";
+    }
+
+  private:
+    const CliOptions& options_;
+    const std::string& source_;
+    FileReport& report_;
+    const PrintStyle& style_;
+    // The upright picture's size before any reduced decoding: the resize target is always
+    // taken from it, whatever size the reader decoded at.
+    int fullWidth_ = 0;
+    int fullHeight_ = 0;
+};
+
+bool CliPipelineHost::ReadSource(const std::string& source, Bitmap& bitmap, std::string* reason) {
+    if (!options_.Extended()) return PipelineHost::ReadSource(source, bitmap, reason);
     PhotoReadOptions read;
-    read.autoOrient = options.autoOrient;
-    read.background = options.background;
-    if (options.boxFilter) {
-        read.neededSize = [&](int w, int h) -> std::optional<std::pair<int, int>> {
-            const ResizeTarget t = ExtendedTarget(options, w, h);
+    read.autoOrient = options_.autoOrient;
+    read.background = options_.background;
+    if (options_.boxFilter) {
+        // A JPEG is decoded at the smallest reduction still above the target size.
+        read.neededSize = [this](int w, int h) -> std::optional<std::pair<int, int>> {
+            const ResizeTarget t = ExtendedTarget(options_, w, h);
             if (!t.resample || !IsAcceptableImageSize(t.width, t.height)) return std::nullopt;
             return std::pair{static_cast<int>(t.width), static_cast<int>(t.height)};
         };
     }
-    const MessageCallback onMessage = [&host](const std::string& text) {
-        host.ReaderMessage(text);
-    };
+    const MessageCallback onMessage = [this](const std::string& text) { ReaderMessage(text); };
     PhotoReadResult result;
-    if (!ReadPhoto(source, bitmap, read, onMessage, reason, &result)) {
-        return PrepareStatus::Unreadable;
-    }
+    const bool ok = ReadPhoto(source, bitmap, read, onMessage, reason, &result);
+    fullWidth_ = result.fullWidth;
+    fullHeight_ = result.fullHeight;
+    return ok;
+}
+
+bool CliPipelineHost::Resample(Bitmap& bitmap, const ConversionOptions& options,
+                               std::string* reason) {
+    if (!options_.Extended()) return PipelineHost::Resample(bitmap, options, reason);
     // A target side below 1 leaves the image as it is, as the resize rules say.
-    const ResizeTarget target = ExtendedTarget(options, result.fullWidth, result.fullHeight);
-    if (target.resample && target.width >= 1 && target.height >= 1) {
-        if (!IsAcceptableImageSize(target.width, target.height)) {
-            Refuse(reason, "cannot resize: " + ImageSizeReason(target.width, target.height));
-            return PrepareStatus::TransformFailed;
-        }
-        Bitmap resized;
-        const int w = static_cast<int>(target.width), h = static_cast<int>(target.height);
-        const bool ok = options.boxFilter
-                            ? BoxResampleTo24(bitmap, resized, w, h, host.TransformThreads())
-                            : PointSampleTo24(bitmap, resized, w, h);
-        if (!ok) {
-            Refuse(reason, "cannot resize: out of memory");
-            return PrepareStatus::TransformFailed;
-        }
-        bitmap = std::move(resized);
+    const ResizeTarget target = ExtendedTarget(options_, fullWidth_, fullHeight_);
+    if (!target.resample || target.width < 1 || target.height < 1) return true;
+    if (!IsAcceptableImageSize(target.width, target.height)) {
+        return Refuse(reason, "cannot resize: " + ImageSizeReason(target.width, target.height));
     }
-    if (options.conversion.rotateDegrees > 0) {
-        const RotatedSize size =
-            ComputeRotatedSize(bitmap.Width(), bitmap.Height(),
-                               ComputeRotationAngle(options.conversion.rotateDegrees,
-                                                    options.conversion.rotateHundredths));
-        if (!IsAcceptableImageSize(size.width, size.height)) {
-            Refuse(reason, "cannot rotate: " + ImageSizeReason(size.width, size.height));
-            return PrepareStatus::TransformFailed;
-        }
-        if (!RotateWorkBitmap(bitmap, options.conversion, host)) {
-            Refuse(reason, "cannot rotate: out of memory");
-            return PrepareStatus::TransformFailed;
-        }
-    }
-    return PrepareStatus::Ready;
+    Bitmap resized;
+    const int w = static_cast<int>(target.width), h = static_cast<int>(target.height);
+    const bool ok = options_.boxFilter ? BoxResampleTo24(bitmap, resized, w, h, TransformThreads())
+                                       : PointSampleTo24(bitmap, resized, w, h);
+    if (!ok) return Refuse(reason, "cannot resize: out of memory");
+    bitmap = std::move(resized);
+    return true;
 }
 
 class Converter {
@@ -513,67 +513,29 @@ class Converter {
         const BudgetShare core(ThreadBudget::Process(), 1);
         Bitmap bitmap;  // each worker its own
         // A stop is honoured before each file: indexes are taken in order, so every file
-        // before a taken one is being converted by some worker and passes its naming turn.
+        // before a taken one is being converted by some worker and takes its naming turn.
         for (std::size_t i; !StopAsked() && (i = next_.fetch_add(1)) < options_.files.size();) {
             ConvertFile(i, bitmap);
+            Finish(i);
         }
     }
 
+    // File `index` through the pipeline, into its report. The namer's turn ends before the
+    // report is printed.
     void ConvertFile(std::size_t index, Bitmap& bitmap) {
-        TurnGuard turn(naming_, index);
-        try {
-            ConvertPrepared(index, bitmap, turn);
-        } catch (...) {
-            FailFile(index, bitmap, CurrentExceptionReason());
-        }
-        turn.Pass();
-        Finish(index);
-    }
-
-    // Anything thrown fails its file alone; formats written before it stay counted.
-    void FailFile(std::size_t index, Bitmap& bitmap, const std::string& reason) {
-        FileReport& report = reports_[index];
-        report.err +=
-            "ozmconv: cannot convert " + style_.Err(options_.files[index]) + ": " + reason + "\n";
-        report.ok = false;
-        bitmap = Bitmap();
-    }
-
-    void ConvertPrepared(std::size_t index, Bitmap& bitmap, TurnGuard& turn) {
         const std::string& source = options_.files[index];
         FileReport& report = reports_[index];
-        CliPipelineHost host(options_.conversion, source, report, style_, options_.threads);
-        std::string reason;
-        const PrepareStatus status =
-            options_.Extended()
-                ? PrepareExtended(source, bitmap, options_, host, &reason)
-                : PrepareWorkBitmap(source, bitmap, options_.conversion, host, &reason);
-        if (status != PrepareStatus::Ready) {
-            report.err +=
-                std::string("ozmconv: ") +
-                (status == PrepareStatus::Unreadable ? "cannot read " : "cannot convert ") +
-                style_.Err(source) + ": " + reason + "\n";
-            // A file that takes no names still waits its turn.
-            naming_.ReserveInTurn(index, {}, {});
-            return;
-        }
-        std::string folder = options_.outFolder;
-        if (folder.empty()) {
-            folder = std::string(ExtractFilePath(source));
-            if (folder.empty()) folder = "./";
-        }
-        const std::string baseName(ExtractFileName(source));
-        std::vector<std::string> names;
-        for (const ImageFormat* row : WrittenFormats()) {
-            if (options_.conversion.formats.Ticked(row->code))
-                names.push_back(ChangeFileExt(baseName, row->extension));
-        }
-        ReservedNamer namer(naming_);
-        const auto paths = naming_.ReserveInTurn(index, folder, names);
-        for (std::size_t k = 0; k < names.size(); ++k) namer.byName[folder + names[k]] = paths[k];
-        turn.Pass();
-        const FileOutcome outcome = SaveInTickedFormats(bitmap, folder + baseName, host, namer);
+        CliPipelineHost host(options_, source, report, style_);
+        TurnNamer namer(naming_, index, options_.conversion.formats);
+        const FileOutcome outcome =
+            ConvertOneFile(source, OutputFolder(source), bitmap, host, namer);
         report.ok = outcome.Converted();
+    }
+
+    std::string OutputFolder(const std::string& source) const {
+        if (!options_.outFolder.empty()) return options_.outFolder;
+        const std::string own(ExtractFilePath(source));
+        return own.empty() ? "./" : own;
     }
 
     // Prints the reports of every finished file whose predecessors have printed, so that the

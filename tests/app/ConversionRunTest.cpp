@@ -6,6 +6,7 @@
 
 #include "app/convert/ConversionRun.h"
 #include "app/convert/OutputNaming.h"
+#include "app/convert/Pipeline.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -294,6 +295,66 @@ TEST_F(RunFixture, TransformsBeyondTheLimitAndThrowingHostsFailOneFileOnly) {
     EXPECT_EQ(host.written, (std::vector<std::string>{"b.png", "c.png"}));
     EXPECT_EQ(run.LastCounts().converted, 2);
     EXPECT_EQ(run.State(), RunState::Idle);
+}
+
+// The hooks the batch run, the quick conversion and the command line rely on, each at its
+// step: the namer learns the file's base path before its first format, a failed read or
+// transform is told once with its reason, and a stop before the writes drops the file.
+TEST(Pipeline, EachHookIsCalledAtItsStepAndAStopBeforeTheWritesDropsTheFile) {
+    test::ScratchDir dir;
+    const std::string folder = dir.Path().string() + "/";
+    const std::string source = folder + "a.png";
+    fs::copy_file(test::DataFile("png/rgb8.png"), source);
+    struct Host : PipelineHost {
+        ConversionOptions options;
+        int stopAtTest = 0;  // StopBeforeWriting answers true from this test on; 0: never
+        int stopTests = 0;
+        std::vector<std::string> events;
+        ConversionOptions Options() override { return options; }
+        bool StopBeforeWriting() override { return ++stopTests == stopAtTest; }
+        void ReadFailed(const std::string& s, const std::string& r) override {
+            events.push_back("unread " + fs::path(s).filename().string() + ": " + r);
+        }
+        void ConvertFailed(const std::string&, const std::string& r) override {
+            events.push_back("failed: " + r.substr(0, r.find(':')));
+        }
+        void WritingFile(const std::string&) override { events.push_back("writing"); }
+        void FileWritten(const std::string& p) override {
+            events.push_back(fs::path(p).filename().string());
+        }
+    } host;
+    struct Namer : OutputNamer {
+        std::vector<std::string> bases;
+        void BeginFile(const std::string& base) override { bases.push_back(base); }
+    } namer;
+    host.options.formats.Tick(FormatCode::Png);
+    host.options.formats.Tick(FormatCode::Gif);
+    Bitmap bitmap;
+    const std::string out = folder + "out/";
+    fs::create_directories(out);
+    FileOutcome outcome = ConvertOneFile(source, out, bitmap, host, namer);
+    EXPECT_TRUE(outcome.Converted());
+    EXPECT_EQ(host.events, (std::vector<std::string>{"writing", "a.png", "a.gif"}));
+    EXPECT_EQ(namer.bases, std::vector<std::string>{out + "a.png"});
+    EXPECT_EQ(host.stopTests, 3);  // after the read, the resize and the rotation
+
+    host.events.clear();
+    host.stopTests = 0;
+    host.stopAtTest = 2;  // after the resize
+    outcome = ConvertOneFile(source, out, bitmap, host, namer);
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_FALSE(outcome.read);
+    EXPECT_TRUE(host.events.empty());
+
+    host.stopAtTest = 0;
+    host.options.resizeMode = ResizeMode::ByPercent;
+    host.options.percentage = 100000;
+    outcome = ConvertOneFile(source, out, bitmap, host, namer);
+    test::WriteAll(folder + "bad.png", {'n', 'o'});
+    ConvertOneFile(folder + "bad.png", out, bitmap, host, namer);
+    EXPECT_EQ(host.events, (std::vector<std::string>{"failed: cannot resize",
+                                                     "unread bad.png: not a PNG file"}));
+    EXPECT_EQ(namer.bases.size(), 1u);
 }
 
 TEST(Pipeline, ANameTakenByAnotherProgramMeanwhileGoesToTheNextNumber) {

@@ -1,7 +1,9 @@
 #pragma once
 // What the app logic asks of a window, cut by role. A window implements the roles its logic
 // needs; every method is one the window must answer, so none is a silent no-op by default.
-// Tests implement them with recorders.
+// Tests implement them with recorders. A window may get a role along more than one path (the
+// main window has its messages both as the run's host and as the controls' feedback), so the
+// roles are always inherited virtually: each class has every role once.
 
 #include <string>
 

@@ -12,7 +12,7 @@ namespace ozm {
 
 enum class FocusTarget { EdtPath, EdtOutput, EdtZoomPei };
 
-class WindowFeedback : public MessageRole, public ProgressRole {
+class WindowFeedback : public virtual MessageRole, public virtual ProgressRole {
   public:
     virtual void Focus(FocusTarget target) = 0;
 };

@@ -59,7 +59,7 @@ std::vector<HistoryEntry> HistoryMenuEntries(const RecentFolders& recent);
 std::optional<std::string> RenameTarget(const std::string& typedName);
 
 // What the folder actions ask of the main window.
-class FolderActionsHost : public MessageRole, public FolderChooserRole {
+class FolderActionsHost : public virtual MessageRole, public virtual FolderChooserRole {
   public:
     // Yes/No question, Yes first; true for Yes.
     virtual bool AskYesNo(const std::string& text, const std::string& title) = 0;

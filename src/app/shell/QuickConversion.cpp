@@ -1,18 +1,15 @@
 #include "app/shell/QuickConversion.h"
 
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <system_error>
 
-#include "app/convert/ConversionRun.h"
 #include "app/convert/OutputNaming.h"
+#include "app/convert/Pipeline.h"
 #include "app/convert/SettingsKeys.h"
 #include "app/shell/Wallpaper.h"
 #include "core/formats/ImgConvertUnit.h"
 #include "core/text/TextRules.h"
-#include "core/transforms/Resize.h"
-#include "core/transforms/Rotate.h"
 
 namespace ozm {
 
@@ -25,38 +22,25 @@ std::string FolderText(const std::filesystem::path& folder) {
 }
 
 // The pipeline's host for one quick run: the options fixed at the start, only the picked
-// format ticked, and the stop flag read between the steps.
+// format ticked, and the stop flag read between the steps; `writing` is told of each file
+// whose writes begin.
 class QuickPipeline : public PipelineHost {
   public:
-    QuickPipeline(ConversionOptions options, const std::atomic<bool>& stop)
-        : options_(std::move(options)), stop_(stop) {}
+    QuickPipeline(ConversionOptions options, const std::atomic<bool>& stop,
+                  std::function<void(const std::string&)> writing)
+        : options_(std::move(options)), stop_(stop), writing_(std::move(writing)) {}
     ConversionOptions Options() override { return options_; }
     bool StopRequested() override { return stop_; }
+    bool StopBeforeWriting() override { return stop_; }
+    void WritingFile(const std::string& source) override {
+        if (writing_) writing_(source);
+    }
 
   private:
     ConversionOptions options_;
     const std::atomic<bool>& stop_;
+    std::function<void(const std::string&)> writing_;
 };
-
-// Resize and rotation as the batch run does them, with the same refusals of results beyond
-// the pixel limit. False when the file fails.
-bool Resize(Bitmap& bitmap, const ConversionOptions& options) {
-    if (options.resizeMode != ResizeMode::ToSize && options.resizeMode != ResizeMode::ByPercent)
-        return true;
-    const ResizeTarget target = ComputeResizeTarget(bitmap.Width(), bitmap.Height(), options);
-    const bool wanted = target.resample && target.width >= 1 && target.height >= 1;
-    if (wanted && !IsAcceptableImageSize(target.width, target.height)) return false;
-    return ResizeWorkBitmap(bitmap, options) || !wanted;
-}
-
-bool Rotate(Bitmap& bitmap, const ConversionOptions& options) {
-    if (options.rotateDegrees <= 0) return true;
-    const RotatedSize size =
-        ComputeRotatedSize(bitmap.Width(), bitmap.Height(),
-                           ComputeRotationAngle(options.rotateDegrees, options.rotateHundredths));
-    if (!IsAcceptableImageSize(size.width, size.height)) return false;
-    return RotateWorkBitmap(bitmap, options);
-}
 
 }  // namespace
 
@@ -82,7 +66,7 @@ QuickConversion::QuickConversion(QuickMenuHost& host, SettingsModel& model, Prof
         profile_.ReadBool(keys::CbAutoClose.section, keys::CbAutoClose.name, defaults::CbAutoClose);
 }
 
-QuickConversion::~QuickConversion() { StopWorker(true); }
+QuickConversion::~QuickConversion() { worker_.Abandon(); }
 
 // --- the menu ------------------------------------------------------------------------------
 
@@ -341,7 +325,7 @@ void QuickConversion::ProgressAutoCloseClicked(bool checked) {
 // --- the run -------------------------------------------------------------------------------
 
 void QuickConversion::StartConversion() {
-    if (WorkerRunning() || worker_.joinable()) return;  // one quick conversion per process
+    if (worker_.Started()) return;  // one quick conversion per process
     host_.PrepareProgressWindow();
     RunRequest request;
     request.files = files_;
@@ -354,18 +338,10 @@ void QuickConversion::StartConversion() {
     request.openTarget = model_.autoShowTargetFolder;
     request.lastSourceFolder = model_.lastSourceFolder;
     try {
-        {
-            std::lock_guard lock(workerMutex_);
-            workerRunning_ = true;
-        }
-        worker_ = std::thread(
+        worker_.Start(
             [this, request = std::move(request)]() mutable { RunWorker(std::move(request)); });
     } catch (const std::system_error& e) {
         std::fprintf(stderr, "ozm-imgconv: the conversion could not start: %s\n", e.what());
-        {
-            std::lock_guard lock(workerMutex_);
-            workerRunning_ = false;
-        }
         ending_ = true;
         host_.EndProgram();
         return;
@@ -414,120 +390,96 @@ std::string QuickConversion::ResolveTarget(const RunRequest& request) {
 }
 
 void QuickConversion::RunWorker(RunRequest request) {
-    QuickRunCounts counts;
-    const std::atomic<bool>& stop = progress_.stopRequested;
+    RunProgress run;
     try {
         std::string target = ResolveTarget(request);
         NormalizeFolderPath(target);
         bridge_.Post([this, target] { host_.SetProgressTarget(target); });
         bridge_.Post([this] { host_.SetProgressText(std::string(quicktext::ProgressStart)); });
-
-        ConversionOptions options = request.options;
-        options.formats.Clear();
-        options.formats.Tick(request.formatCode);
-        QuickPipeline pipeline(options, stop);
-        OutputNamer namer;
-        Bitmap workBitmap;  // the worker's own
-        std::string lastFile;
-        std::int32_t lastUsed = 0;
-        const bool writes = request.formatCode >= 1 && request.formatCode <= 8;
-
-        for (const std::string& file : request.files) {
-            if (stop) break;
-            if (TrimControl(file).empty()) continue;
-            lastFile = file;
-            const bool read = ReadImageFile(file, workBitmap);
-            if (stop) break;
-            if (!read) {
-                ++counts.failed;
-                continue;
-            }
-            const bool resized = Resize(workBitmap, options);
-            if (stop) break;
-            const bool rotated = resized && Rotate(workBitmap, options);
-            if (stop) break;
-            if (!resized || !rotated) {
-                ++counts.failed;
-                workBitmap = Bitmap();
-                continue;
-            }
-            if (writes) {
-                bridge_.Post([this, text = std::string(quicktext::ProgressFilePrefix) + file +
-                                           std::string(quicktext::ProgressFileSuffix)] {
-                    host_.SetProgressText(text);
-                });
-                const FileOutcome outcome = SaveInTickedFormats(
-                    workBitmap, target + std::string(ExtractFileName(file)), pipeline, namer);
-                ++(outcome.written > 0 ? counts.converted : counts.failed);
-                lastUsed = request.formatCode;
-            }
-            if (stop) break;
-        }
-        counts.stopped = stop;
-        if (!counts.stopped) {
-            const std::string lastFolder(ExtractFilePath(lastFile));
-            bridge_.PostAndWait([&] {
-                if (!lastFolder.empty()) model_.recentFolders.AddRecentFolder(lastFolder);
-                model_.recentFolders.AddRecentFolder(target);
-                if (lastUsed != 0) model_.lastUsedFormat = lastUsed;
-                host_.MenuStateChanged();
-            });
-            if (lastUsed != 0) {
-                profile_.WriteInteger(keys::LastUseImageTypeTag.section,
-                                      keys::LastUseImageTypeTag.name, lastUsed);
-            }
-            profile_.WriteString(keys::OZMMyHisPath.section, keys::OZMMyHisPath.name,
-                                 request.lastSourceFolder);
-            std::string first = request.files.empty()
-                                    ? std::string()
-                                    : std::string(ExtractFilePath(request.files.front()));
-            NormalizeFolderPath(first);
-            if (request.openTarget && !target.empty() && target != first) {
-                bridge_.PostAndWait([&] { host_.OpenFolder(target); });
-            }
-            bridge_.Post([this, text = QuickDoneText(counts)] { host_.SetProgressText(text); });
-        }
+        ConvertFiles(request, target, run);
+        run.counts.stopped = progress_.stopRequested;
+        if (!run.counts.stopped) RecordRun(request, target, run);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ozm-imgconv: the quick conversion stopped: %s\n", e.what());
     }
     {
-        std::lock_guard lock(workerMutex_);
-        counts_ = counts;
-        workerRunning_ = false;
+        std::lock_guard lock(countsMutex_);
+        counts_ = run.counts;
     }
     progress_.done = true;
-    workerDone_.notify_all();
 }
 
-bool QuickConversion::WorkerRunning() const {
-    std::lock_guard lock(workerMutex_);
-    return workerRunning_;
+void QuickConversion::ConvertFiles(const RunRequest& request, const std::string& target,
+                                   RunProgress& run) {
+    const std::atomic<bool>& stop = progress_.stopRequested;
+    // A code outside the menu's formats converts nothing, and counts nothing.
+    const bool writes = request.formatCode >= 1 && request.formatCode <= 8;
+    ConversionOptions options = request.options;
+    options.formats.Clear();
+    if (writes) options.formats.Tick(request.formatCode);
+    std::function<void(const std::string&)> announce;
+    if (writes) {
+        announce = [this](const std::string& file) {
+            bridge_.Post([this, text = std::string(quicktext::ProgressFilePrefix) + file +
+                                       std::string(quicktext::ProgressFileSuffix)] {
+                host_.SetProgressText(text);
+            });
+        };
+    }
+    QuickPipeline pipeline(options, stop, announce);
+    OutputNamer namer;
+    Bitmap workBitmap;  // the worker's own
+
+    for (const std::string& file : request.files) {
+        if (stop) break;
+        if (TrimControl(file).empty()) continue;
+        run.lastFile = file;
+        const FileOutcome outcome = ConvertOneFile(file, target, workBitmap, pipeline, namer);
+        if (!outcome.read) {
+            // Stopped before its writes, the file is neither converted nor failed.
+            if (outcome.stopped) break;
+            ++run.counts.failed;
+            continue;
+        }
+        if (writes) {
+            ++(outcome.written > 0 ? run.counts.converted : run.counts.failed);
+            run.lastUsed = request.formatCode;
+        }
+    }
 }
+
+void QuickConversion::RecordRun(const RunRequest& request, const std::string& target,
+                                const RunProgress& run) {
+    const std::string lastFolder(ExtractFilePath(run.lastFile));
+    bridge_.PostAndWait([&] {
+        if (!lastFolder.empty()) model_.recentFolders.AddRecentFolder(lastFolder);
+        model_.recentFolders.AddRecentFolder(target);
+        if (run.lastUsed != 0) model_.lastUsedFormat = run.lastUsed;
+        host_.MenuStateChanged();
+    });
+    if (run.lastUsed != 0) {
+        profile_.WriteInteger(keys::LastUseImageTypeTag.section, keys::LastUseImageTypeTag.name,
+                              run.lastUsed);
+    }
+    profile_.WriteString(keys::OZMMyHisPath.section, keys::OZMMyHisPath.name,
+                         request.lastSourceFolder);
+    std::string first =
+        request.files.empty() ? std::string() : std::string(ExtractFilePath(request.files.front()));
+    NormalizeFolderPath(first);
+    if (request.openTarget && !target.empty() && target != first) {
+        bridge_.PostAndWait([&] { host_.OpenFolder(target); });
+    }
+    bridge_.Post([this, text = QuickDoneText(run.counts)] { host_.SetProgressText(text); });
+}
+
+bool QuickConversion::WorkerRunning() const { return worker_.Running(); }
 
 QuickRunCounts QuickConversion::LastCounts() const {
-    std::lock_guard lock(workerMutex_);
+    std::lock_guard lock(countsMutex_);
     return counts_;
 }
 
-void QuickConversion::WaitForWorker() {
-    for (;;) {
-        bridge_.RunPending();
-        std::unique_lock lock(workerMutex_);
-        if (workerDone_.wait_for(lock, std::chrono::milliseconds(10),
-                                 [this] { return !workerRunning_; }))
-            break;
-    }
-    if (worker_.joinable()) worker_.join();
-    // What the worker posted last (the final text) reaches the window too.
-    bridge_.RunPending();
-}
-
-void QuickConversion::StopWorker(bool closeBridge) {
-    progress_.stopRequested = true;
-    // A worker waiting for an answer of the window goes on at once.
-    if (closeBridge) bridge_.Close();
-    if (worker_.joinable()) worker_.join();
-}
+void QuickConversion::WaitForWorker() { worker_.Wait(); }
 
 void QuickConversion::ProgressWindowClosed() {
     progress_.stopRequested = true;
@@ -538,7 +490,7 @@ void QuickConversion::ProgressWindowClosed() {
 }
 
 void QuickConversion::Terminate() {
-    StopWorker(true);
+    worker_.Abandon();
     if (ending_) return;
     ending_ = true;
     host_.EndProgram();

@@ -7,7 +7,6 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -15,7 +14,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "app/convert/ConversionOptions.h"
@@ -25,6 +23,7 @@
 #include "app/convert/RotationSettings.h"
 #include "app/convert/SettingsModel.h"
 #include "app/convert/UiBridge.h"
+#include "app/convert/Worker.h"
 #include "core/bitmap/Bitmap.h"
 #include "platform/SpecialFolders.h"
 
@@ -154,7 +153,7 @@ struct QuickRunCounts {
 };
 
 // What the quick conversion asks of its windows. Every call comes on the window's thread.
-class QuickMenuHost : public MessageRole, public FolderChooserRole {
+class QuickMenuHost : public virtual MessageRole, public virtual FolderChooserRole {
   public:
     virtual ScreenPoint PointerPosition() = 0;
     // Opens PmRightMouse at the point; returns at once (the menu runs in the event loop).
@@ -246,7 +245,7 @@ class QuickConversion {
     // program ends at once.
     void Terminate();
     // Stops a running worker at its next stop test and waits for it; the program goes on.
-    void StopAndWait() { StopWorker(true); }
+    void StopAndWait() { worker_.Abandon(); }
 
     // State.
     ScreenPoint MenuAnchor() const { return menuAnchor_; }
@@ -288,13 +287,23 @@ class QuickConversion {
         std::string lastSourceFolder;
     };
 
+    // What the worker has done so far.
+    struct RunProgress {
+        QuickRunCounts counts;
+        std::string lastFile;       // the last file taken up
+        std::int32_t lastUsed = 0;  // the format written, 0 while none was
+    };
+
     void StartConversion();
     void RunWorker(RunRequest request);
     std::string ResolveTarget(const RunRequest& request);
+    void ConvertFiles(const RunRequest& request, const std::string& target, RunProgress& run);
+    // The closing steps of a run that was not stopped: recent folders, stored keys, the
+    // target opened, the final text.
+    void RecordRun(const RunRequest& request, const std::string& target, const RunProgress& run);
     std::string FirstFileFolder() const;
     void SetLastUsedFormat(std::int32_t code);
     ImageFormatCode LastUsedFormatCode() const;
-    void StopWorker(bool closeBridge);
 
     QuickMenuHost& host_;
     SettingsModel& model_;
@@ -316,12 +325,11 @@ class QuickConversion {
     bool ending_ = false;
 
     ProgressFlags progress_;
-    mutable std::mutex workerMutex_;
-    std::condition_variable workerDone_;
-    bool workerRunning_ = false;
-    QuickRunCounts counts_;
-    std::thread worker_;
     UiBridge bridge_;
+    mutable std::mutex countsMutex_;
+    QuickRunCounts counts_;
+    // Last, so that it is joined before anything its job uses goes away.
+    Worker worker_{&bridge_, &progress_.stopRequested};
 };
 
 // The text "已完成所有图片转换", followed by the counts when anything failed.

@@ -1,0 +1,166 @@
+#include "app/convert/Pipeline.h"
+
+#include <filesystem>
+
+#include "app/convert/OutputNaming.h"
+#include "core/formats/ImgConvertUnit.h"
+#include "core/text/TextRules.h"
+#include "core/transforms/Resize.h"
+#include "core/transforms/Rotate.h"
+
+namespace ozm {
+
+namespace {
+
+bool RotateStep(Bitmap& bitmap, const ConversionOptions& options, TransformHost& host,
+                std::string* reason) {
+    if (options.rotateDegrees <= 0) return true;
+    const RotatedSize size =
+        ComputeRotatedSize(bitmap.Width(), bitmap.Height(),
+                           ComputeRotationAngle(options.rotateDegrees, options.rotateHundredths));
+    if (!IsAcceptableImageSize(size.width, size.height)) {
+        return Refuse(reason, "cannot rotate: " + ImageSizeReason(size.width, size.height));
+    }
+    if (!RotateWorkBitmap(bitmap, options, host))
+        return Refuse(reason, "cannot rotate: out of memory");
+    return true;
+}
+
+// One format of the file: true when it was written.
+bool WriteOneFormat(const Bitmap& bitmap, const std::string& baseOutputPath,
+                    const ImageFormat& format, const ConversionOptions& options, PipelineHost& host,
+                    OutputNamer& namer) {
+    const OutputName named = OutputNameFor(baseOutputPath, format.extension);
+    const auto path = namer.Reserve(named.folder, named.name);
+    WriteSettings settings;
+    settings.jpegQuality = options.jpegQuality;
+    settings.lossless = options.lossless;
+    settings.threads = host.TransformThreads();
+    settings.replaceExisting = false;
+    bool exhausted = !path;
+    settings.nextFreeName = [&]() -> std::optional<std::filesystem::path> {
+        auto next = namer.ReserveAgain(named.folder, named.name);
+        if (!next) {
+            exhausted = true;
+            return std::nullopt;
+        }
+        return std::filesystem::path(*next);
+    };
+    ImageWriteReport report;
+    if (path && WriteImageFile(bitmap, *path, format.code, settings, &report)) {
+        host.FileWritten(report.written.string());
+        return true;
+    }
+    // Every name taken: the plain name stands for them all, none of them was touched.
+    if (exhausted) {
+        host.WriteFailed(named.folder + named.name, std::string(kAllNamesTakenReason));
+    } else {
+        host.WriteFailed(report.written.string(), report.reason);
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::string> OutputNamer::Reserve(std::string_view folder,
+                                                std::string_view fileName) {
+    return MakeUniqueOutputPath(folder, fileName);
+}
+
+std::optional<std::string> OutputNamer::ReserveAgain(std::string_view folder,
+                                                     std::string_view fileName) {
+    return MakeUniqueOutputPath(folder, fileName);
+}
+
+OutputName OutputNameFor(const std::string& baseOutputPath, std::string_view extension) {
+    const std::string named = ChangeFileExt(baseOutputPath, extension);
+    return {std::string(ExtractFilePath(named)), std::string(ExtractFileName(named))};
+}
+
+bool PipelineHost::ReadSource(const std::string& source, Bitmap& bitmap, std::string* reason) {
+    const MessageCallback onMessage = [this](const std::string& text) { ReaderMessage(text); };
+    return ReadImageFile(source, bitmap, onMessage, reason);
+}
+
+bool PipelineHost::Resample(Bitmap& bitmap, const ConversionOptions& options, std::string* reason) {
+    if (options.resizeMode != ResizeMode::ToSize && options.resizeMode != ResizeMode::ByPercent)
+        return true;
+    // A target side below 1 leaves the image as it is, by the resize rules; only a result
+    // that cannot exist or cannot be allocated fails.
+    const ResizeTarget target = ComputeResizeTarget(bitmap.Width(), bitmap.Height(), options);
+    const bool wanted = target.resample && target.width >= 1 && target.height >= 1;
+    if (wanted && !IsAcceptableImageSize(target.width, target.height)) {
+        return Refuse(reason, "cannot resize: " + ImageSizeReason(target.width, target.height));
+    }
+    if (!ResizeWorkBitmap(bitmap, options, *this) && wanted) {
+        return Refuse(reason, "cannot resize: out of memory");
+    }
+    return true;
+}
+
+FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOutputPath,
+                                PipelineHost& host, OutputNamer& namer) {
+    FileOutcome outcome;
+    outcome.read = true;
+    namer.BeginFile(baseOutputPath);
+    // The desktop program never ticks the formats past its eight (WebP).
+    const auto& table = WrittenFormats();
+    for (std::size_t row = 0; row < table.size(); ++row) {
+        const ConversionOptions options = host.Options();
+        if (!options.formats.Ticked(table[row]->code)) continue;
+        if (WriteOneFormat(bitmap, baseOutputPath, *table[row], options, host, namer)) {
+            ++outcome.written;
+        } else {
+            ++outcome.failed;
+        }
+        // A stop is honoured between formats, never after the last one.
+        if (row + 1 < table.size() && host.StopRequested()) {
+            outcome.stopped = true;
+            break;
+        }
+    }
+    return outcome;
+}
+
+FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
+                           Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer) {
+    FileOutcome outcome;
+    const auto stopped = [&] {
+        outcome.stopped = true;
+        return outcome;
+    };
+    try {
+        host.StepProgress();
+        const ConversionOptions options = host.Options();
+
+        const bool read = host.ReadSource(source, workBitmap, &outcome.reason);
+        if (host.StopBeforeWriting()) return stopped();
+        if (!read) {
+            host.ReadFailed(source, outcome.reason);
+            return outcome;
+        }
+
+        const bool resized = host.Resample(workBitmap, options, &outcome.reason);
+        if (host.StopBeforeWriting()) return stopped();
+        const bool rotated = resized && RotateStep(workBitmap, options, host, &outcome.reason);
+        if (host.StopBeforeWriting()) return stopped();
+        if (!rotated) {
+            host.ConvertFailed(source, outcome.reason);
+            workBitmap = Bitmap();
+            return outcome;
+        }
+
+        host.WritingFile(source);
+        return SaveInTickedFormats(workBitmap, targetFolder + std::string(ExtractFileName(source)),
+                                   host, namer);
+    } catch (...) {
+        outcome.reason = CurrentExceptionReason();
+    }
+    // The bitmap may be half-made; the next file starts from a fresh one.
+    workBitmap = Bitmap();
+    outcome.read = false;
+    host.ConvertFailed(source, outcome.reason);
+    return outcome;
+}
+
+}  // namespace ozm

@@ -1,0 +1,98 @@
+#pragma once
+// The conversion of one file: read, resize, rotate, then one write per ticked format. The
+// batch run, the quick conversion and the command line all run it; what differs between them
+// (the reader, the resampler, the stop tests, the messages, the output names) is asked of
+// their PipelineHost and OutputNamer.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/convert/ConversionOptions.h"
+#include "core/bitmap/Bitmap.h"
+#include "core/transforms/TransformHost.h"
+
+namespace ozm {
+
+// Where the output names come from. The plain namer asks the file system; the command line's
+// parallel jobs use one that also counts names reserved by other jobs as taken.
+class OutputNamer {
+  public:
+    virtual ~OutputNamer() = default;
+    // Called once per file, before its first format, with the path the file's outputs are
+    // named after (target folder + source name); each format changes its extension.
+    virtual void BeginFile(const std::string& baseOutputPath) {}
+    // The path to write folder + fileName to (numbered when taken), or nullopt when every
+    // numbered name is taken.
+    virtual std::optional<std::string> Reserve(std::string_view folder, std::string_view fileName);
+    // The name given for folder + fileName turned out to be taken when the finished file was
+    // put in place (another program took it): the next free one, or nullopt.
+    virtual std::optional<std::string> ReserveAgain(std::string_view folder,
+                                                    std::string_view fileName);
+};
+
+// The folder and file name a format's output of `baseOutputPath` asks for.
+struct OutputName {
+    std::string folder;
+    std::string name;
+};
+OutputName OutputNameFor(const std::string& baseOutputPath, std::string_view extension);
+
+// What the pipeline asks of whoever runs it. All calls come from the thread that runs the
+// pipeline; a window that runs it on a worker thread passes them on to its own thread.
+class PipelineHost : public TransformHost {
+  public:
+    // The options as they stand now: read again for every file and every format, so that a
+    // change made during a run applies from the next format or file.
+    virtual ConversionOptions Options() = 0;
+
+    // The reader: decodes `source` into `bitmap`, or answers false with `reason`. By default
+    // ReadImageFile, its messages to ReaderMessage.
+    virtual bool ReadSource(const std::string& source, Bitmap& bitmap, std::string* reason);
+    // The resampler: the bitmap resized as `options` say (or left as it is). False, with
+    // `reason`, when the result cannot exist or cannot be allocated. By default point sampling.
+    virtual bool Resample(Bitmap& bitmap, const ConversionOptions& options, std::string* reason);
+
+    // Checked between formats: true ends the file's remaining formats.
+    virtual bool StopRequested() { return false; }
+    // Checked after the read, the resize and the rotation: true drops the file unwritten.
+    virtual bool StopBeforeWriting() { return false; }
+
+    // A reader's own message (the TIFF reader's refusals).
+    virtual void ReaderMessage(const std::string& text) {}
+    // The source could not be read; the file ends there.
+    virtual void ReadFailed(const std::string& source, const std::string& reason) {}
+    // A resize or rotation could not be done, or something was thrown: the file fails.
+    virtual void ConvertFailed(const std::string& source, const std::string& reason) {}
+    // The bitmap is ready; the first format is written next.
+    virtual void WritingFile(const std::string& source) {}
+    // One output file was written.
+    virtual void FileWritten(const std::string& path) {}
+    // One format of a file could not be written; `path` is the name tried, or the plain name
+    // when no numbered name was free; `reason` says why in a few words.
+    virtual void WriteFailed(const std::string& path, const std::string& reason) {}
+};
+
+struct FileOutcome {
+    bool read = false;     // the source was decoded, resized and rotated
+    int written = 0;       // formats written
+    int failed = 0;        // ticked formats not written
+    bool stopped = false;  // a stop request ended the file early
+    std::string reason;    // why the file failed before any format was tried
+    bool Converted() const { return read && failed == 0; }
+};
+
+// Writes the bitmap once per ticked format, in the fixed format order, under the base
+// output path's name with each format's extension (numbered when taken, never replacing a
+// file). After every format but the last, a stop request ends the file.
+FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOutputPath,
+                                PipelineHost& host, OutputNamer& namer);
+
+// The whole pipeline for one file into `targetFolder` (ending in "/"), one progress step
+// first. A transform that cannot be done fails the file: writing the unchanged image would
+// report success for what the user did not ask for. Never throws: anything thrown while
+// converting the file fails that file, with the reason, and nothing else.
+FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
+                           Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer);
+
+}  // namespace ozm

@@ -1,0 +1,349 @@
+// The deflate libraries on PNG image data: for each picture given, its rows as a PNG with
+// filter None carries them (a 0 byte, then palette indexes or red, green, blue), compressed by
+// zlib, libdeflate and ISA-L's igzip at several levels, once as a single stream and once in
+// the writer's 1 MiB bands (bands that continue the stream, or independent bands joined);
+// each result inflated again by zlib and compared with the rows. Prints bytes and CPU time
+// (user + system, the least of --repeat runs, one thread) per picture and per kind of
+// picture (the name of the picture's folder).
+//
+//   png_deflate [--repeat N] [--methods a,b,...] FILE...
+
+#include <isa-l/igzip_lib.h>
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/bitmap/RowsAs24.h"
+#include "core/formats/ImgConvertUnit.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::size_t kBandBytes = std::size_t{1} << 20;
+constexpr std::size_t kWindow = 32768;
+
+Bytes FilteredRows(const ozm::Bitmap& bmp) {
+    const bool palette = bmp.HasPalette();
+    const std::size_t samples =
+        palette ? (static_cast<std::size_t>(bmp.Width()) * bmp.BitCount() + 7) / 8
+                : static_cast<std::size_t>(bmp.Width()) * 3;
+    Bytes raw((samples + 1) * static_cast<std::size_t>(bmp.Height()));
+    const ozm::RowsAs24 rgb(bmp, ozm::ChannelOrder::Rgb);
+    std::uint8_t* out = raw.data();
+    for (int y = 0; y < bmp.Height(); ++y, out += samples + 1) {
+        out[0] = 0;
+        if (palette) {
+            std::memcpy(out + 1, bmp.Row(y), samples);
+        } else {
+            rgb.CopyRow(y, out + 1);
+        }
+    }
+    return raw;
+}
+
+// Band boundaries on whole rows, as the writer cuts them.
+std::vector<std::size_t> BandStarts(std::size_t size, std::size_t rowBytes) {
+    const std::size_t rowsPerBand = std::max<std::size_t>(1, kBandBytes / rowBytes);
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at < size; at += rowsPerBand * rowBytes) starts.push_back(at);
+    starts.push_back(size);
+    return starts;
+}
+
+void PutBe32(Bytes& out, std::uint32_t v) {
+    out.insert(out.end(), {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+                           static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
+}
+
+// ---- zlib ----
+
+Bytes ZlibBands(const Bytes& raw, std::size_t rowBytes, int level, bool banded,
+                int strategy = Z_DEFAULT_STRATEGY) {
+    Bytes out{0x78, 0x9C};
+    const auto starts =
+        banded ? BandStarts(raw.size(), rowBytes) : std::vector<std::size_t>{0, raw.size()};
+    for (std::size_t b = 0; b + 1 < starts.size(); ++b) {
+        z_stream z{};
+        if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy) != Z_OK) throw std::bad_alloc();
+        const std::size_t from = starts[b], length = starts[b + 1] - from;
+        if (from > 0) {
+            const std::size_t use = std::min(from, kWindow);
+            deflateSetDictionary(&z, raw.data() + from - use, static_cast<uInt>(use));
+        }
+        const bool last = b + 2 == starts.size();
+        const std::size_t at = out.size();
+        out.resize(at + deflateBound(&z, length) + 64);
+        z.next_in = const_cast<Bytef*>(raw.data() + from);
+        z.avail_in = static_cast<uInt>(length);
+        z.next_out = out.data() + at;
+        z.avail_out = static_cast<uInt>(out.size() - at);
+        const int r = deflate(&z, last ? Z_FINISH : Z_FULL_FLUSH);
+        if (r != (last ? Z_STREAM_END : Z_OK) || z.avail_in != 0) throw std::runtime_error("zlib");
+        out.resize(out.size() - z.avail_out);
+        deflateEnd(&z);
+    }
+    PutBe32(out, static_cast<std::uint32_t>(adler32_z(1, raw.data(), raw.size())));
+    return out;
+}
+
+// ---- ISA-L igzip ----
+
+std::size_t IsalLevelBuf(int level) {
+    switch (level) {
+        case 1:
+            return ISAL_DEF_LVL1_DEFAULT;
+        case 2:
+            return ISAL_DEF_LVL2_DEFAULT;
+        case 3:
+            return ISAL_DEF_LVL3_DEFAULT;
+        default:
+            return 0;
+    }
+}
+
+Bytes IsalBands(const Bytes& raw, std::size_t rowBytes, int level, bool banded) {
+    Bytes out{0x78, 0x01};
+    const auto starts =
+        banded ? BandStarts(raw.size(), rowBytes) : std::vector<std::size_t>{0, raw.size()};
+    std::vector<std::uint8_t> levelBuf(IsalLevelBuf(level));
+    for (std::size_t b = 0; b + 1 < starts.size(); ++b) {
+        isal_zstream z;
+        isal_deflate_init(&z);
+        z.level = static_cast<std::uint32_t>(level);
+        z.level_buf = levelBuf.empty() ? nullptr : levelBuf.data();
+        z.level_buf_size = static_cast<std::uint32_t>(levelBuf.size());
+        z.gzip_flag = IGZIP_DEFLATE;
+        const std::size_t from = starts[b], length = starts[b + 1] - from;
+        if (from > 0) {
+            const std::size_t use = std::min(from, kWindow);
+            if (isal_deflate_set_dict(&z, const_cast<std::uint8_t*>(raw.data() + from - use),
+                                      static_cast<std::uint32_t>(use)) != COMP_OK)
+                throw std::runtime_error("isal dict");
+        }
+        const bool last = b + 2 == starts.size();
+        z.end_of_stream = last ? 1 : 0;
+        z.flush = last ? NO_FLUSH : FULL_FLUSH;
+        const std::size_t at = out.size();
+        out.resize(at + 2 * length + 1024);  // level 0 may grow noisy data by a fifth
+        z.next_in = const_cast<std::uint8_t*>(raw.data() + from);
+        z.avail_in = static_cast<std::uint32_t>(length);
+        z.next_out = out.data() + at;
+        z.avail_out = static_cast<std::uint32_t>(out.size() - at);
+        // igzip may stop short of the end; called again until the band is done.
+        for (int round = 0;; ++round) {
+            const int r = isal_deflate(&z);
+            if (r != COMP_OK || round > 1000) throw std::runtime_error("isal " + std::to_string(r));
+            const bool done = last ? z.internal_state.state == ZSTATE_END
+                                   : z.avail_in == 0 && z.internal_state.state == ZSTATE_NEW_HDR;
+            if (done) break;
+        }
+        out.resize(out.size() - z.avail_out);
+    }
+    PutBe32(out, static_cast<std::uint32_t>(adler32_z(1, raw.data(), raw.size())));
+    return out;
+}
+
+// ---- libdeflate: independent bands, joined ----
+
+// Ends a complete raw deflate stream so that another can follow: the last block's final bit
+// cleared and an empty stored block appended, which leaves the stream on a byte boundary. The
+// last block and the bits after it are found by inflating the stream block by block.
+void MakeNonFinal(Bytes& data, std::size_t from, std::size_t rawLength, Bytes& scratch) {
+    z_stream z{};
+    if (inflateInit2(&z, -15) != Z_OK) throw std::bad_alloc();
+    scratch.resize(rawLength + 1);
+    z.next_in = data.data() + from;
+    z.avail_in = static_cast<uInt>(data.size() - from);
+    z.next_out = scratch.data();
+    z.avail_out = static_cast<uInt>(scratch.size());
+    std::size_t lastHeaderBit = 0;
+    // inflate stops after each block (data_type has 128); after the last one it has 64 too,
+    // and the low bits say how many bits of the last byte it did not use.
+    for (;;) {
+        if (z.data_type & 128)
+            lastHeaderBit = (z.total_in * 8) - static_cast<std::size_t>(z.data_type & 7);
+        const int r = inflate(&z, Z_BLOCK);
+        if (r == Z_OK && (z.data_type & 192) == 192) break;
+        if (r != Z_OK) throw std::runtime_error("inflate scan");
+    }
+    const int unused = z.data_type & 7;
+    inflateEnd(&z);
+    data[from + lastHeaderBit / 8] &= static_cast<std::uint8_t>(~(1u << (lastHeaderBit % 8)));
+    data.back() &= static_cast<std::uint8_t>(0xFF >> unused);
+    if (unused < 3) data.push_back(0);
+    data.insert(data.end(), {0x00, 0x00, 0xFF, 0xFF});
+}
+
+Bytes LibdeflateBands(const Bytes& raw, std::size_t rowBytes, int level, bool banded) {
+    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> c(
+        libdeflate_alloc_compressor(level), libdeflate_free_compressor);
+    if (!banded) {
+        Bytes out(libdeflate_zlib_compress_bound(c.get(), raw.size()));
+        out.resize(
+            libdeflate_zlib_compress(c.get(), raw.data(), raw.size(), out.data(), out.size()));
+        return out;
+    }
+    Bytes out{0x78, 0x9C};
+    Bytes scratch;
+    const auto starts = BandStarts(raw.size(), rowBytes);
+    for (std::size_t b = 0; b + 1 < starts.size(); ++b) {
+        const std::size_t from = starts[b], length = starts[b + 1] - from;
+        const std::size_t at = out.size();
+        out.resize(at + libdeflate_deflate_compress_bound(c.get(), length));
+        const std::size_t n = libdeflate_deflate_compress(c.get(), raw.data() + from, length,
+                                                          out.data() + at, out.size() - at);
+        out.resize(at + n);
+        if (b + 2 < starts.size()) MakeNonFinal(out, at, length, scratch);
+    }
+    PutBe32(out, static_cast<std::uint32_t>(adler32_z(1, raw.data(), raw.size())));
+    return out;
+}
+
+struct Method {
+    std::string name;
+    std::function<Bytes(const Bytes&, std::size_t)> run;
+};
+
+std::vector<Method> AllMethods() {
+    std::vector<Method> m;
+    for (const bool banded : {false, true}) {
+        const std::string suffix = banded ? " bands" : "";
+        for (int level = 1; level <= 6; ++level) {
+            m.push_back(
+                {"zlib " + std::to_string(level) + suffix,
+                 [=](const Bytes& r, std::size_t rb) { return ZlibBands(r, rb, level, banded); }});
+        }
+        m.push_back({"zlib huffman" + suffix, [=](const Bytes& r, std::size_t rb) {
+                         return ZlibBands(r, rb, 1, banded, Z_HUFFMAN_ONLY);
+                     }});
+        m.push_back({"zlib rle" + suffix, [=](const Bytes& r, std::size_t rb) {
+                         return ZlibBands(r, rb, 1, banded, Z_RLE);
+                     }});
+        for (const int level : {1, 2, 3, 4, 5, 6, 9}) {
+            m.push_back({"libdeflate " + std::to_string(level) + suffix,
+                         [=](const Bytes& r, std::size_t rb) {
+                             return LibdeflateBands(r, rb, level, banded);
+                         }});
+        }
+        for (int level = 0; level <= 3; ++level) {
+            m.push_back(
+                {"igzip " + std::to_string(level) + suffix,
+                 [=](const Bytes& r, std::size_t rb) { return IsalBands(r, rb, level, banded); }});
+        }
+    }
+    return m;
+}
+
+double CpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+bool InflatesTo(const Bytes& z, const Bytes& raw) {
+    Bytes back(raw.size() + 1);
+    uLongf size = back.size();
+    return uncompress(back.data(), &size, z.data(), z.size()) == Z_OK && size == raw.size() &&
+           std::equal(raw.begin(), raw.end(), back.begin());
+}
+
+struct Total {
+    double bytes = 0, seconds = 0, raw = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int repeat = 3;
+    std::vector<std::string> wanted;
+    std::vector<std::filesystem::path> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--repeat" && i + 1 < argc) {
+            repeat = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--methods" && i + 1 < argc) {
+            std::string list = argv[++i];
+            for (std::size_t at = 0; at <= list.size();) {
+                const std::size_t comma = std::min(list.find(',', at), list.size());
+                wanted.push_back(list.substr(at, comma - at));
+                at = comma + 1;
+            }
+        } else {
+            files.emplace_back(a);
+        }
+    }
+    if (files.empty()) {
+        std::fprintf(stderr, "usage: png_deflate [--repeat N] [--methods a,b,...] FILE...\n");
+        return 2;
+    }
+    std::vector<Method> methods = AllMethods();
+    if (!wanted.empty()) {
+        std::erase_if(methods, [&](const Method& m) {
+            return std::find(wanted.begin(), wanted.end(), m.name) == wanted.end();
+        });
+    }
+    std::map<std::string, std::map<std::string, Total>> kinds;  // kind -> method -> total
+    std::vector<std::string> kindOrder;
+    int failures = 0;
+    for (const auto& file : files) {
+        ozm::Bitmap bmp;
+        std::string why;
+        if (!ozm::ReadImageFile(file, bmp, {}, &why)) {
+            std::fprintf(stderr, "%s: %s\n", file.c_str(), why.c_str());
+            return 1;
+        }
+        const Bytes raw = FilteredRows(bmp);
+        const std::size_t rowBytes = raw.size() / static_cast<std::size_t>(bmp.Height());
+        const std::string kind = file.parent_path().filename().string();
+        if (std::find(kindOrder.begin(), kindOrder.end(), kind) == kindOrder.end())
+            kindOrder.push_back(kind);
+        std::printf("%s: %d x %d, %d bits, %zu bytes of rows\n", file.filename().c_str(),
+                    bmp.Width(), bmp.Height(), bmp.HasPalette() ? bmp.BitCount() : 24, raw.size());
+        for (const Method& m : methods) {
+            double best = 1e9;
+            Bytes z;
+            for (int r = 0; r < repeat; ++r) {
+                const double t0 = CpuSeconds();
+                z = m.run(raw, rowBytes);
+                best = std::min(best, CpuSeconds() - t0);
+            }
+            const bool ok = InflatesTo(z, raw);
+            failures += ok ? 0 : 1;
+            std::printf(
+                "  %-20s %10zu bytes %6.2f%% %8.1f ms %7.1f MB/s%s\n", m.name.c_str(), z.size(),
+                100.0 * static_cast<double>(z.size()) / static_cast<double>(raw.size()), best * 1e3,
+                static_cast<double>(raw.size()) / best / 1e6, ok ? "" : "  DOES NOT INFLATE");
+            Total& t = kinds[kind][m.name];
+            t.bytes += static_cast<double>(z.size());
+            t.seconds += best;
+            t.raw += static_cast<double>(raw.size());
+        }
+        std::fflush(stdout);
+    }
+    std::printf(
+        "\nTotals per kind: bytes against zlib 6 (single stream), CPU ms, MB of rows per CPU "
+        "second\n");
+    for (const std::string& kind : kindOrder) {
+        auto& byMethod = kinds[kind];
+        const Total base = byMethod.count("zlib 6") ? byMethod["zlib 6"] : Total{};
+        std::printf("%s (%.1f MB of rows)\n", kind.c_str(), byMethod.begin()->second.raw / 1e6);
+        for (const Method& m : methods) {
+            const Total& t = byMethod[m.name];
+            std::printf("  %-20s %12.0f bytes %+7.2f%% %9.1f ms %7.1f MB/s\n", m.name.c_str(),
+                        t.bytes, base.bytes > 0 ? 100.0 * (t.bytes - base.bytes) / base.bytes : 0.0,
+                        t.seconds * 1e3, t.raw / t.seconds / 1e6);
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}

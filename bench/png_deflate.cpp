@@ -26,6 +26,8 @@
 
 #include "core/bitmap/RowsAs24.h"
 #include "core/formats/ImgConvertUnit.h"
+#include "core/formats/io/DeflateJoin.h"
+#include "core/formats/raster/PngCodec.h"
 
 namespace {
 
@@ -154,36 +156,7 @@ Bytes IsalBands(const Bytes& raw, std::size_t rowBytes, int level, bool banded) 
     return out;
 }
 
-// ---- libdeflate: independent bands, joined ----
-
-// Ends a complete raw deflate stream so that another can follow: the last block's final bit
-// cleared and an empty stored block appended, which leaves the stream on a byte boundary. The
-// last block and the bits after it are found by inflating the stream block by block.
-void MakeNonFinal(Bytes& data, std::size_t from, std::size_t rawLength, Bytes& scratch) {
-    z_stream z{};
-    if (inflateInit2(&z, -15) != Z_OK) throw std::bad_alloc();
-    scratch.resize(rawLength + 1);
-    z.next_in = data.data() + from;
-    z.avail_in = static_cast<uInt>(data.size() - from);
-    z.next_out = scratch.data();
-    z.avail_out = static_cast<uInt>(scratch.size());
-    std::size_t lastHeaderBit = 0;
-    // inflate stops after each block (data_type has 128); after the last one it has 64 too,
-    // and the low bits say how many bits of the last byte it did not use.
-    for (;;) {
-        if (z.data_type & 128)
-            lastHeaderBit = (z.total_in * 8) - static_cast<std::size_t>(z.data_type & 7);
-        const int r = inflate(&z, Z_BLOCK);
-        if (r == Z_OK && (z.data_type & 192) == 192) break;
-        if (r != Z_OK) throw std::runtime_error("inflate scan");
-    }
-    const int unused = z.data_type & 7;
-    inflateEnd(&z);
-    data[from + lastHeaderBit / 8] &= static_cast<std::uint8_t>(~(1u << (lastHeaderBit % 8)));
-    data.back() &= static_cast<std::uint8_t>(0xFF >> unused);
-    if (unused < 3) data.push_back(0);
-    data.insert(data.end(), {0x00, 0x00, 0xFF, 0xFF});
-}
+// ---- libdeflate: independent bands, joined as the writer joins them ----
 
 Bytes LibdeflateBands(const Bytes& raw, std::size_t rowBytes, int level, bool banded) {
     std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> c(
@@ -195,7 +168,6 @@ Bytes LibdeflateBands(const Bytes& raw, std::size_t rowBytes, int level, bool ba
         return out;
     }
     Bytes out{0x78, 0x9C};
-    Bytes scratch;
     const auto starts = BandStarts(raw.size(), rowBytes);
     for (std::size_t b = 0; b + 1 < starts.size(); ++b) {
         const std::size_t from = starts[b], length = starts[b + 1] - from;
@@ -204,7 +176,12 @@ Bytes LibdeflateBands(const Bytes& raw, std::size_t rowBytes, int level, bool ba
         const std::size_t n = libdeflate_deflate_compress(c.get(), raw.data() + from, length,
                                                           out.data() + at, out.size() - at);
         out.resize(at + n);
-        if (b + 2 < starts.size()) MakeNonFinal(out, at, length, scratch);
+        if (b + 2 < starts.size()) {
+            Bytes band(out.begin() + static_cast<long>(at), out.end());
+            if (!ozm::KeepDeflateOpen(band, length)) throw std::runtime_error("join");
+            out.resize(at);
+            out.insert(out.end(), band.begin(), band.end());
+        }
     }
     PutBe32(out, static_cast<std::uint32_t>(adler32_z(1, raw.data(), raw.size())));
     return out;
@@ -213,35 +190,53 @@ Bytes LibdeflateBands(const Bytes& raw, std::size_t rowBytes, int level, bool ba
 struct Method {
     std::string name;
     std::function<Bytes(const Bytes&, std::size_t)> run;
+    bool wholeFile = false;  // gives a PNG file, not a zlib stream
 };
 
+// The PNG writer itself on one thread: rows converted, deflated, joined, summed and written.
+const ozm::Bitmap* g_bitmap = nullptr;
+
+Bytes WritePng(const Bytes&, std::size_t) {
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* f = open_memstream(&buffer, &size);
+    ozm::PngWriteOptions options;
+    const bool ok = f && ozm::EncodePng(*g_bitmap, f, options);
+    if (f) std::fclose(f);
+    Bytes out(buffer, buffer + (ok ? size : 0));
+    std::free(buffer);
+    return out;
+}
+
+// Every library and level as one stream; in the writer's bands the current choice, the
+// former one (zlib 6) and the nearest others; then the writer itself.
 std::vector<Method> AllMethods() {
     std::vector<Method> m;
-    for (const bool banded : {false, true}) {
-        const std::string suffix = banded ? " bands" : "";
-        for (int level = 1; level <= 6; ++level) {
-            m.push_back(
-                {"zlib " + std::to_string(level) + suffix,
-                 [=](const Bytes& r, std::size_t rb) { return ZlibBands(r, rb, level, banded); }});
-        }
-        m.push_back({"zlib huffman" + suffix, [=](const Bytes& r, std::size_t rb) {
-                         return ZlibBands(r, rb, 1, banded, Z_HUFFMAN_ONLY);
+    const auto zlib = [&](int level, bool banded, int strategy, const std::string& name) {
+        m.push_back({name + (banded ? " bands" : ""), [=](const Bytes& r, std::size_t rb) {
+                         return ZlibBands(r, rb, level, banded, strategy);
                      }});
-        m.push_back({"zlib rle" + suffix, [=](const Bytes& r, std::size_t rb) {
-                         return ZlibBands(r, rb, 1, banded, Z_RLE);
+    };
+    const auto libdeflate = [&](int level, bool banded) {
+        m.push_back({"libdeflate " + std::to_string(level) + (banded ? " bands" : ""),
+                     [=](const Bytes& r, std::size_t rb) {
+                         return LibdeflateBands(r, rb, level, banded);
                      }});
-        for (const int level : {1, 2, 3, 4, 5, 6, 9}) {
-            m.push_back({"libdeflate " + std::to_string(level) + suffix,
-                         [=](const Bytes& r, std::size_t rb) {
-                             return LibdeflateBands(r, rb, level, banded);
-                         }});
-        }
-        for (int level = 0; level <= 3; ++level) {
-            m.push_back(
-                {"igzip " + std::to_string(level) + suffix,
-                 [=](const Bytes& r, std::size_t rb) { return IsalBands(r, rb, level, banded); }});
-        }
-    }
+    };
+    const auto igzip = [&](int level, bool banded) {
+        m.push_back(
+            {"igzip " + std::to_string(level) + (banded ? " bands" : ""),
+             [=](const Bytes& r, std::size_t rb) { return IsalBands(r, rb, level, banded); }});
+    };
+    for (int level = 1; level <= 6; ++level)
+        zlib(level, false, Z_DEFAULT_STRATEGY, "zlib " + std::to_string(level));
+    zlib(1, false, Z_HUFFMAN_ONLY, "zlib huffman");
+    for (const int level : {1, 2, 3, 4, 5, 6, 9}) libdeflate(level, false);
+    for (int level = 0; level <= 3; ++level) igzip(level, false);
+    zlib(6, true, Z_DEFAULT_STRATEGY, "zlib 6");
+    for (const int level : {4, 5, 6}) libdeflate(level, true);
+    igzip(2, true);
+    m.push_back({"ozm png writer", WritePng, true});
     return m;
 }
 
@@ -249,6 +244,11 @@ double CpuSeconds() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+bool DecodesTo(const Bytes& png, const Bytes& raw) {
+    ozm::Bitmap back;
+    return ozm::DecodePng(png, back) && FilteredRows(back) == raw;
 }
 
 bool InflatesTo(const Bytes& z, const Bytes& raw) {
@@ -304,6 +304,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         const Bytes raw = FilteredRows(bmp);
+        g_bitmap = &bmp;
         const std::size_t rowBytes = raw.size() / static_cast<std::size_t>(bmp.Height());
         const std::string kind = file.parent_path().filename().string();
         if (std::find(kindOrder.begin(), kindOrder.end(), kind) == kindOrder.end())
@@ -318,7 +319,7 @@ int main(int argc, char** argv) {
                 z = m.run(raw, rowBytes);
                 best = std::min(best, CpuSeconds() - t0);
             }
-            const bool ok = InflatesTo(z, raw);
+            const bool ok = m.wholeFile ? DecodesTo(z, raw) : InflatesTo(z, raw);
             failures += ok ? 0 : 1;
             std::printf(
                 "  %-20s %10zu bytes %6.2f%% %8.1f ms %7.1f MB/s%s\n", m.name.c_str(), z.size(),

@@ -16,6 +16,7 @@
 
 #include "core/bitmap/RowsAs24.h"
 #include "core/formats/io/ByteOrder.h"
+#include "core/formats/io/DeflateJoin.h"
 #include "core/parallel/OrderedBands.h"
 
 namespace ozm {
@@ -202,8 +203,6 @@ std::vector<png_color> PlteFor(const Bitmap& bitmap) {
 constexpr int kDeflateLevel = 5;
 // IDAT chunks of at most this much data, far below the format's 2^31 - 1.
 constexpr std::size_t kMaxChunkData = std::size_t{1} << 24;
-// zlib's counters are 32 bits wide; larger pieces are fed in parts.
-constexpr std::size_t kMaxZlibPiece = std::size_t{1} << 30;
 
 bool PutChunk(std::FILE* file, const char type[4], const std::uint8_t* data, std::size_t size) {
     std::array<std::uint8_t, 8> head{};
@@ -256,53 +255,6 @@ class FilteredRows {
     const std::size_t sampleBytes_;
 };
 
-struct InflateEnd {
-    void operator()(z_stream* z) const {
-        inflateEnd(z);
-        delete z;
-    }
-};
-
-// Leaves a complete raw deflate stream open for more data: the final flag of its last block
-// cleared and an empty stored block appended, which ends the data on a byte boundary as a
-// full flush does. The last block is found by inflating the stream a block at a time; the
-// stream must give back exactly `length` bytes.
-void KeepStreamOpen(std::vector<std::uint8_t>& data, std::size_t length) {
-    std::unique_ptr<z_stream, InflateEnd> z(new z_stream{});
-    if (inflateInit2(z.get(), -15) != Z_OK) throw std::bad_alloc();
-    // The inflated bytes are not kept; inflate keeps its own window.
-    std::array<std::uint8_t, 1 << 16> sink;
-    std::size_t fed = 0;
-    std::size_t lastBlockBit = 0;  // where the last block's header starts
-    for (;;) {
-        if (z->avail_in == 0) {
-            const std::size_t piece = std::min(data.size() - fed, kMaxZlibPiece);
-            z->next_in = data.data() + fed;
-            z->avail_in = static_cast<uInt>(piece);
-            fed += piece;
-        }
-        if (z->avail_out == 0) {
-            z->next_out = sink.data();
-            z->avail_out = static_cast<uInt>(sink.size());
-        }
-        // data_type: bits of the last byte taken that are still unused, plus 128 at the end of
-        // a block, plus 64 when that block was the last one.
-        if (z->data_type & 128) lastBlockBit = z->total_in * 8 - (z->data_type & 7);
-        const int result = inflate(z.get(), Z_BLOCK);
-        if (result == Z_OK && (z->data_type & 192) == 192) break;
-        if (result != Z_OK) throw std::runtime_error("deflate gave damaged data");
-    }
-    if (z->total_out != length || z->total_in != data.size()) {
-        throw std::runtime_error("deflate gave damaged data");
-    }
-    const int unused = z->data_type & 7;
-    data[lastBlockBit / 8] &= static_cast<std::uint8_t>(~(1u << (lastBlockBit % 8)));
-    data.back() &= static_cast<std::uint8_t>(0xFF >> unused);
-    // The stored block's three header bits go into the unused bits when they fit.
-    if (unused < 3) data.push_back(0);
-    data.insert(data.end(), {0x00, 0x00, 0xFF, 0xFF});
-}
-
 struct CompressorFree {
     void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
@@ -331,7 +283,10 @@ void DeflateBand(const FilteredRows& rows, int y0, int y1, bool last, BandOutput
         out.compressor.get(), out.raw.data(), length, out.compressed.data(), out.compressed.size());
     if (size == 0) throw std::runtime_error("deflate failed");
     out.compressed.resize(size);
-    if (!last) KeepStreamOpen(out.compressed, length);
+    // The walk also checks that the stream stands for exactly the band's rows.
+    if (!last && !KeepDeflateOpen(out.compressed, length)) {
+        throw std::runtime_error("deflate gave damaged data");
+    }
 }
 
 bool EncodeBanded(const Bitmap& bitmap, std::FILE* file, const std::vector<png_color>& plte,

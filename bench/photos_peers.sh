@@ -1,22 +1,22 @@
 #!/usr/bin/env bash
-# ozmconv's photo downscaling and WebP writing side by side with other programs, in one run.
+# ozmconv's photo downscaling checked against a Lanczos-3 reduction, and its WebP writing side
+# by side with cwebp. (The timing of downscaling against vipsthumbnail and the other programs is
+# bench/peers.sh's resize job.)
 #
 #   bench/photos_peers.sh BIN_DIR      (BIN_DIR holds ozmconv)
 #
 # 1. OZM_PHOTOS (default 20) photo-like 6000 x 4000 JPEG files (ImageMagick's plasma fractal,
 #    four of them shifted and tinted differently, quality 90, the others those four turned
-#    or mirrored losslessly by jpegtran) shrunk into 1920 x 1920:
-#    `ozmconv --fit 1920x1920 --filter box` against `vipsthumbnail -s 1920`, both writing JPEG
-#    at quality 75, once with one job each (ozmconv --jobs 1, VIPS_CONCURRENCY=1) and once
-#    with their defaults. Each of our outputs is compared with a Lanczos-3 reduction of the
-#    same photo made by ImageMagick (-filter Lanczos): the mean absolute difference in 8-bit
-#    levels (ImageMagick's MAE), the target being at most 4.
+#    or mirrored losslessly by jpegtran) shrunk into 1920 x 1920 by
+#    `ozmconv --fit 1920x1920 --filter box`, JPEG at quality 75. Each output is compared with
+#    a Lanczos-3 reduction of the same photo made by ImageMagick (-filter Lanczos): the mean
+#    absolute difference in 8-bit levels (ImageMagick's MAE), the target being at most 4.
 # 2. The first OZM_WEBP_PHOTOS (default 5) photos written as WebP at quality 75, method 4,
 #    one file at a time: `ozmconv --to webp --jobs 1` against `cwebp -q 75 -m 4`; target
 #    within 1.1 times cwebp's time.
 #
-# Every figure is the best wall time of OZM_PEER_RUNS (default 3) runs, the commands'
-# runs interleaved; all files in a RAM folder when there is one. A missing peer is skipped.
+# Every time is the best wall time of OZM_PEER_RUNS (default 3) runs, the commands' runs
+# interleaved; all files in a RAM folder when there is one. A missing peer is skipped.
 set -euo pipefail
 
 bin=${1:?usage: photos_peers.sh BIN_DIR}
@@ -69,22 +69,7 @@ best() {  # best wall time in seconds of running "$@" $runs times
   echo "$best"
 }
 
-ours1() { "$ozmconv" --jobs 1 --fit 1920x1920 --filter box --to jpg --out "$work/out" "$work"/in/*.jpg; }
 oursN() { "$ozmconv" --fit 1920x1920 --filter box --to jpg --out "$work/out" "$work"/in/*.jpg; }
-vips1() { VIPS_CONCURRENCY=1 vipsthumbnail -s 1920 -o "$work/out/%s.jpg[Q=75]" "$work"/in/*.jpg; }
-vipsN() { vipsthumbnail -s 1920 -o "$work/out/%s.jpg[Q=75]" "$work"/in/*.jpg; }
-
-echo "photos_peers: $photos photos into 1920 x 1920, best of $runs"
-o1=$(best ours1); oN=$(best oursN)
-printf "  ozmconv --fit --filter box, 1 job:     %7.2f s\n" "$o1"
-printf "  ozmconv --fit --filter box, default:   %7.2f s\n" "$oN"
-if command -v vipsthumbnail >/dev/null; then
-  v1=$(best vips1); vN=$(best vipsN)
-  printf "  vipsthumbnail -s 1920, 1 thread:       %7.2f s   (ours / vips: %.2f)\n" "$v1" "$(echo "$o1 / $v1" | bc -l)"
-  printf "  vipsthumbnail -s 1920, default:        %7.2f s   (ours / vips: %.2f)\n" "$vN" "$(echo "$oN / $vN" | bc -l)"
-else
-  echo "  vipsthumbnail skipped: not installed (Debian package libvips-tools)"
-fi
 
 # Quality against a Lanczos-3 reduction.
 rm -rf "$work/out" && mkdir "$work/out" "$work/ref"

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "platform/InstallManifest.h"
 #include "platform/ProgramFolder.h"
 
 namespace fs = std::filesystem;

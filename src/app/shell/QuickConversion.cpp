@@ -167,9 +167,11 @@ std::string QuickConversion::JpgCaption() const {
 }
 
 ImageFormatCode QuickConversion::LastUsedFormatCode() const {
-    // A stored value outside the eight formats would write nothing at all: JPG stands in.
+    // A stored value outside the desktop program's formats would write nothing at all: JPG
+    // stands in.
     const std::int32_t stored = model_.lastUsedFormat;
-    return stored >= 1 && stored <= 8 ? static_cast<ImageFormatCode>(stored) : FormatCode::Jpg;
+    const auto code = static_cast<ImageFormatCode>(stored);
+    return stored == code && WrittenByDesktop(code) ? code : FormatCode::Jpg;
 }
 
 void QuickConversion::SetLastUsedFormat(std::int32_t code) {
@@ -430,7 +432,7 @@ void QuickConversion::RunWorker(RunRequest request) {
         Bitmap workBitmap;  // the worker's own
         std::string lastFile;
         std::int32_t lastUsed = 0;
-        const bool writes = request.formatCode >= 1 && request.formatCode <= 8;
+        const bool writes = WrittenByDesktop(request.formatCode);
 
         for (const std::string& file : request.files) {
             if (stop) break;

@@ -48,7 +48,6 @@ class Path {
     const std::vector<PathElement>& Elements() const { return elements_; }
     // True when the last element is a Move, a Line or a Curve (a figure is open).
     bool HasCurrentPoint() const { return hasCurrent_; }
-    PointD CurrentPoint() const { return current_; }
 
     Path Transformed(const Affine& m) const;
 

@@ -39,8 +39,6 @@ class WorkMeter {
         used_ += units;
         if (used_ > budget_) throw WorkLimitError();
     }
-    double Used() const { return used_; }
-    double Budget() const { return budget_; }
 
   private:
     double budget_;

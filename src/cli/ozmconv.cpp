@@ -9,10 +9,8 @@
 // 2 on a usage error, 128 + the signal's number when SIGTERM, SIGINT or SIGHUP stopped it.
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -21,7 +19,6 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <new>
 #include <set>
 #include <string>
 #include <string_view>

@@ -1,7 +1,6 @@
 #include "platform/DesktopInstall.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,7 +24,6 @@ bool HasControlCharacter(std::string_view text) {
     return std::any_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
-
 
 std::string ApplicationEntry(const DesktopLocations& at, std::string_view title) {
     const std::string program = DesktopExecQuote(at.ProgramFile().string());

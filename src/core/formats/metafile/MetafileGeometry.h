@@ -2,7 +2,6 @@
 // Affine transforms and outline paths for metafile playback. Paths are built in logical
 // coordinates and stored in target-pixel coordinates, the way the graphics device keeps them.
 
-#include <cstddef>
 #include <vector>
 
 namespace ozm::metafile {

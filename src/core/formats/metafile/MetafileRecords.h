@@ -6,8 +6,6 @@
 #include <optional>
 #include <span>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace ozm::metafile {
 

@@ -11,6 +11,7 @@
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/io/ByteOrder.h"
 #include "core/formats/io/FileBytes.h"
+#include "core/formats/tiff/TiffTags.h"
 
 namespace ozm {
 

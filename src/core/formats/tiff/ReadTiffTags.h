@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/tiff/TiffTags.h"
-
 namespace ozm {
 
 // One 12-byte directory entry, in host order. `value` is the entry's single value when the

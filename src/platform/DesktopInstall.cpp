@@ -182,7 +182,8 @@ class Installer {
             return;
         }
         for (const std::string& name : handlerNames) {
-            text = WithThunarAction(std::move(text), name, ThunarActionXml(at_, name, title_, files));
+            text =
+                WithThunarAction(std::move(text), name, ThunarActionXml(at_, name, title_, files));
         }
         if (content.status == ReadStatus::Ok && text == content.bytes) {
             report_.unchanged.push_back(file);

@@ -203,8 +203,7 @@ bool IsActionsFile(std::string_view bytes) {
     return ok;
 }
 
-std::string WithThunarAction(std::string text, std::string_view uniqueId,
-                             std::string_view action) {
+std::string WithThunarAction(std::string text, std::string_view uniqueId, std::string_view action) {
     const ActionsLayout layout = ScanActions(text);
     auto ours = std::find_if(layout.actions.begin(), layout.actions.end(),
                              [&](const ActionSpan& a) { return a.uniqueId == uniqueId; });

@@ -28,8 +28,7 @@ bool IsActionsFile(std::string_view bytes);
 
 // `text`, an actions file, with the action whose unique id is `uniqueId` replaced by
 // `action`; when it has none, `action` goes on a line of its own before </actions>.
-std::string WithThunarAction(std::string text, std::string_view uniqueId,
-                             std::string_view action);
+std::string WithThunarAction(std::string text, std::string_view uniqueId, std::string_view action);
 
 // `text` without the actions whose unique id is `uniqueId`, each with the blanks and the line
 // break before it; nullopt when it holds none.

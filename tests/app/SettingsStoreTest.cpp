@@ -58,7 +58,8 @@ TEST(SettingsStore, FirstStartGivesEveryDefault) {
     for (const FormatBoxInfo& box : kFormatBoxes) {
         boxes += std::string(box.key.name) + ":" + std::to_string(box.outputCode) + " ";
     }
-    EXPECT_EQ(boxes, "CbJPG:1 CbPNG:2 CBBMP:3 CBJPEG:4 CBGIF:7 CBICO:0 CBEMF:6 CBWMF:5 CBPCX:0 CBTIFF:8 ");
+    EXPECT_EQ(boxes,
+              "CbJPG:1 CbPNG:2 CBBMP:3 CBJPEG:4 CBGIF:7 CBICO:0 CBEMF:6 CBWMF:5 CBPCX:0 CBTIFF:8 ");
     EXPECT_FALSE(m.keepAspect);
     EXPECT_EQ(m.resizeMode, 0);
     EXPECT_FALSE(m.sizeGroupVisible || m.percentGroupVisible);

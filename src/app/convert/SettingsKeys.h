@@ -91,8 +91,8 @@ inline constexpr auto kFormatBoxes = [] {
     std::array<FormatBoxInfo, rows.size()> boxes{};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const ImageFormat& f = *rows[i];
-        boxes[i] = {{kDefaultSection, f.box.key}, f.box.ticked, f.code, f.name, f.box.row,
-                    f.box.column};
+        boxes[i] = {
+            {kDefaultSection, f.box.key}, f.box.ticked, f.code, f.name, f.box.row, f.box.column};
     }
     return boxes;
 }();

@@ -68,8 +68,8 @@ struct FormatBoxPlace {
 
 // The row's submenu in the quick conversion menu.
 struct QuickMenuPlace {
-    std::uint8_t place = 0;      // in the menu, from 1; 0: none
-    std::string_view caption;    // the JPG caption is replaced by the quality's
+    std::uint8_t place = 0;    // in the menu, from 1; 0: none
+    std::string_view caption;  // the JPG caption is replaced by the quality's
     std::string_view objectName;
     bool underOtherFormats = false;  // under "转换为其他图片格式"
 };

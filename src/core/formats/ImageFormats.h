@@ -75,8 +75,8 @@ struct QuickMenuPlace {
 };
 
 struct ImageFormat {
-    std::string_view name;       // "BMP", "JPG", ... as the command line and the window show it
-    ImageFormatCode code = 0;    // 0: never written
+    std::string_view name;         // "BMP", "JPG", ... as the command line and the window show it
+    ImageFormatCode code = 0;      // 0: never written
     std::string_view extension{};  // written, lower-case, with the dot; empty when not written
     std::array<ReadExtension, 4> reads{};
     // As the file managers match files by type; a type another row gave already is not
@@ -205,6 +205,13 @@ inline constexpr std::array<ImageFormat, 11> kImageFormats = {{
      .encoder = &codec::WriteWebp,
      .listed = false},
 }};
+
+// The highest code of the table.
+inline constexpr ImageFormatCode kHighestFormatCode = [] {
+    ImageFormatCode highest = 0;
+    for (const ImageFormat& row : kImageFormats) highest = row.code > highest ? row.code : highest;
+    return highest;
+}();
 
 // How many rows `place` (a row's place in some list, from 1; 0 for none) gives a place to.
 template <class Place>

@@ -2,7 +2,6 @@
 // The toolkit is started only for a mode that shows a window: the silent exit stays instant.
 
 #include <QApplication>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>

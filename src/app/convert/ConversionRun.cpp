@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <exception>
-#include <new>
 
 #include "app/convert/OutputNaming.h"
 #include "app/convert/ReadAhead.h"

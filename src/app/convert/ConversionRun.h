@@ -16,7 +16,6 @@
 #include "app/convert/ConversionOptions.h"
 #include "app/convert/HostRoles.h"
 #include "core/bitmap/Bitmap.h"
-#include "core/formats/ImageFormats.h"
 #include "core/transforms/TransformHost.h"
 
 namespace ozm {

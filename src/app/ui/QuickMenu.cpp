@@ -9,8 +9,6 @@
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/shell/FolderShortcuts.h"
@@ -21,7 +19,6 @@
 #include "platform/DesktopWallpaper.h"
 #include "platform/Drives.h"
 #include "platform/ShellOpen.h"
-#include "platform/SpecialFolders.h"
 
 namespace ozm {
 

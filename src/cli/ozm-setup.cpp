@@ -5,12 +5,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "app/shell/HandlerRegistration.h"
 #include "app/shell/ProductInfo.h"
-#include "platform/DesktopIntegration.h"
+#include "platform/DesktopInstall.h"
 #include "platform/Processes.h"
 #include "platform/ProgramFolder.h"
 
@@ -45,7 +45,8 @@ bool OnPath(const std::string& program) {
 
 int main(int argc, char** argv) {
     const fs::path here = ozm::ExecutableFolder();
-    ozm::InstallSources from{here / "ozm-imgconv", here / "Help.html", OZM_PACKAGING_ICONS};
+    ozm::InstallSources from{here / "ozm-imgconv", here / "Help.html", OZM_PACKAGING_ICONS,
+                             ozm::ImageHookFilter()};
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {

@@ -9,10 +9,8 @@
 // 2 on a usage error, 128 + the signal's number when SIGTERM, SIGINT or SIGHUP stopped it.
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -21,7 +19,6 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <new>
 #include <set>
 #include <string>
 #include <string_view>
@@ -45,9 +42,12 @@ namespace {
 
 using namespace ozm;
 
-constexpr const char* kUsage =
+// The usage text around the --to list, which names the written formats.
+constexpr std::string_view kUsageHead =
     "usage: ozmconv [options] [--] FILE...\n"
-    "  --to LIST         comma list of bmp, jpg, jpeg, png, emf, wmf, gif, tif, webp\n"
+    "  --to LIST         comma list of ";
+constexpr std::string_view kUsageRest =
+    "\n"
     "                    (default jpg)\n"
     "  --out DIR         folder for the converted files (default: each file's own folder)\n"
     "  --quality N       JPEG and WebP quality 1..100 (default 75)\n"
@@ -67,6 +67,18 @@ constexpr const char* kUsage =
     "  --null            separate the written paths on stdout by NUL bytes, not newlines\n"
     "  --version         print the name and version\n"
     "  --help            print this text\n";
+
+const std::string& Usage() {
+    static const std::string kText = [] {
+        std::string text(kUsageHead);
+        for (const ImageFormat* row : WrittenFormats()) {
+            if (row != WrittenFormats().front()) text += ", ";
+            text += row->extension.substr(1);
+        }
+        return text + std::string(kUsageRest);
+    }();
+    return kText;
+}
 
 struct CliOptions {
     ConversionOptions conversion;
@@ -135,7 +147,7 @@ std::optional<std::string> PrepareOutFolder(const std::string& folder) {
 }
 
 int UsageError(const std::string& why) {
-    std::fprintf(stderr, "ozmconv: %s\n%s", why.c_str(), kUsage);
+    std::fprintf(stderr, "ozmconv: %s\n%s", why.c_str(), Usage().c_str());
     return 2;
 }
 
@@ -147,10 +159,10 @@ bool ParseFormats(std::string_view list, FormatTicks& formats) {
         const std::string item = AsciiLower(TrimControl(list.substr(0, comma)));
         list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
         if (item.empty()) continue;
-        const std::string_view name = item == "tiff" ? std::string_view("tif") : item;
+        // A format goes by its extension or its name ("tif" or "tiff").
         bool found = false;
         for (const ImageFormat* row : WrittenFormats()) {
-            if (row->extension.substr(1) == name) {
+            if (row->extension.substr(1) == item || AsciiLower(row->name) == item) {
                 formats.Tick(row->code);
                 found = any = true;
             }
@@ -196,7 +208,7 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
             continue;
         }
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(Usage().c_str(), stdout);
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
         if (arg == "--version") {

@@ -4,10 +4,13 @@
 // shared launcher in a folder named by the class identifier, a menu entry, a desktop
 // shortcut, icons, and an install manifest listing every file written with its SHA-256.
 // Every location comes from HOME and the XDG variables, so all of it can go to a scratch home.
+//
+// This file: the names, the locations and the removal of the registration. The hooks' texts
+// are in FileManagerHooks, Thunar's shared actions file in ThunarActions, the install in
+// DesktopInstall, the manifest in InstallManifest.
 
+#include <cstddef>
 #include <filesystem>
-#include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +25,8 @@ inline constexpr std::string_view kProgramFileName = "ozm-imgconv";
 inline constexpr std::string_view kIconName = "ozm-imgconv";
 // Sizes of the PNG icons installed into the hicolor theme (plus the scalable SVG).
 inline constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
+// Hooks, entries, uca.xml and manifests are never read beyond this.
+inline constexpr std::size_t kMaxSmallFile = 4 << 20;
 
 // What the hook is for: the registry's roots "*" (every file) and "folder".
 enum class HookRoot { Files, Folders };
@@ -50,6 +55,10 @@ struct DesktopLocations {
     std::vector<std::filesystem::path> HookFiles(std::string_view handlerName) const;
 };
 
+// The folder handler's name for a file handler's ("OZMImageConvert folder").
+std::string FolderHandlerName(std::string_view fileHandlerName);
+bool IsFolderHandler(std::string_view handlerName);
+
 // `text` as one word for the POSIX shell: single-quoted, a quote inside written '\''.
 std::string ShellQuote(std::string_view text);
 
@@ -68,59 +77,7 @@ void RemoveContextMenuHook(const DesktopLocations& at, HookRoot root, std::strin
 // Deletes the launcher, then its folder when nothing else is left in it.
 void RemoveClassRegistration(const DesktopLocations& at, std::string_view classId);
 
-// ---- Install ---------------------------------------------------------------------------------
-
-struct InstallSources {
-    std::filesystem::path programBinary;
-    std::filesystem::path helpPage;    // Help.html; skipped when empty
-    std::filesystem::path iconFolder;  // ozm-imgconv.svg and ozm-imgconv-<size>.png
-};
-
-struct InstallReport {
-    std::vector<std::filesystem::path> written;    // created or brought up to date
-    std::vector<std::filesystem::path> unchanged;  // already as the installer would write it
-    std::vector<std::filesystem::path> foreign;    // not ours: left as it was
-    std::vector<std::string> errors;
-    bool Complete() const { return foreign.empty() && errors.empty(); }
-};
-
-// The program file and Help.html into the program folder, the link in ~/.local/bin, the
-// launcher and the ten hooks (five file managers, files and folders), the menu entry, the
-// desktop shortcut and the icons, then the manifest. A file already at one of these paths
-// is replaced only when the previous manifest lists it with the hash it still has (our own
-// earlier install); anything else there is foreign and stays. Running it again writes
-// nothing. Paths holding control characters are refused (a hook could not name them).
-InstallReport InstallDesktopIntegration(const DesktopLocations& at, const InstallSources& from,
-                                        std::string_view title);
-
-// Records a cache file a desktop tool made during the install (it did not exist before),
-// so the uninstall removes it while it still holds what it held then.
-void AddCacheToManifest(const DesktopLocations& at, std::string_view title,
-                        const std::filesystem::path& cacheFile);
-
-// ---- The manifest ----------------------------------------------------------------------------
-
-struct ManifestEntry {
-    enum class Kind { File, Link, Folder, Cache };
-    Kind kind = Kind::File;
-    std::string value;  // the SHA-256 of a file or cache, the target of a link
-    std::filesystem::path path;
-};
-
-// One entry a line: "file<TAB>sha256<TAB>path", "cache<TAB>sha256<TAB>path",
-// "link<TAB>target<TAB>path", "dir<TAB><TAB>path". nullopt when the file is missing or
-// unreadable; lines that do not parse are skipped.
-std::optional<std::vector<ManifestEntry>> ReadInstallManifest(const std::filesystem::path& file);
-std::string FormatInstallManifest(const std::vector<ManifestEntry>& entries);
-
-// Deletes what the manifest lists, except the paths in `namedElsewhere`: a file or cache
-// only while its hash is the recorded one, a link only while it points where it did; then
-// the manifest; then the folders the installer made, deepest first, each only when empty.
-// False when the manifest exists but could not be read or deleted.
-bool RemoveManifestFiles(const std::filesystem::path& manifest,
-                         const std::set<std::filesystem::path>& namedElsewhere);
-
-// The folders the manifest says the installer made, deepest first.
-std::vector<std::filesystem::path> ManifestFolders(const std::filesystem::path& manifest);
+// rmdir: never recursive, so nothing another program left in the folder can go with it.
+bool RemoveFolderIfEmpty(const std::filesystem::path& folder);
 
 }  // namespace ozm

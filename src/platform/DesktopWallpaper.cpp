@@ -1,14 +1,5 @@
 #include "platform/DesktopWallpaper.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdlib>
 
 #include "platform/Processes.h"

@@ -7,9 +7,7 @@
 // seconds each.
 
 #include <filesystem>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace ozm {
 

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "platform/AtomicFile.h"
-#include "platform/TextEncoding.h"
 
 namespace ozm {
 

@@ -61,7 +61,7 @@ TEST(AppSession, WritesOfTheWindowsReachTheFileAtOnce) {
     AppSession session(dir.Path());
     session.LoadSettings();
 
-    session.FormatBoxClick(FormatBox::CbPNG, true);
+    session.FormatBoxClick(FormatBoxFor(FormatCode::Png), true);
     EXPECT_NE(Settings(dir.Path()).find("CbPNG=1"), std::string::npos);
     session.StoreLastSourceFolder("/pictures/in/");
     EXPECT_NE(Settings(dir.Path()).find("OZMMyHisPath=/pictures/in/"), std::string::npos);
@@ -83,7 +83,7 @@ TEST(AppSession, WritesOfTheWindowsReachTheFileAtOnce) {
     // A fresh session reads it all back.
     AppSession next(dir.Path());
     next.LoadSettings();
-    EXPECT_TRUE(next.Model().FormatBoxChecked(FormatBox::CbPNG));
+    EXPECT_TRUE(next.Model().FormatBoxChecked(FormatBoxFor(FormatCode::Png)));
     EXPECT_EQ(next.Model().favouriteFolder, favourite.string());
     EXPECT_EQ(next.Model().source.editText, "/elsewhere/");
 }
@@ -102,12 +102,12 @@ TEST(AppSession, TheAttachedWindowHearsOfFailuresAndOutsideChanges) {
         RecordingWindow window;
         session.AttachMainWindow(window);
         EXPECT_EQ(session.Run().State(), RunState::Idle);
-        session.FormatBoxClick(FormatBox::CBGIF, true);
+        session.FormatBoxClick(FormatBoxFor(FormatCode::Gif), true);
         session.StoreLastSourceFolder("/b/");
         ASSERT_EQ(window.messages.size(), 2u);
         EXPECT_EQ(window.messages[0], window.messages[1]);
         EXPECT_EQ(window.messages[0].rfind("Unable to write to ", 0), 0u);
-        EXPECT_TRUE(session.Model().FormatBoxChecked(FormatBox::CBGIF));  // taken all the same
+        EXPECT_TRUE(session.Model().FormatBoxChecked(FormatBoxFor(FormatCode::Gif)));  // taken all the same
 
         session.SetSourceFolder(pictures.string());
         EXPECT_EQ(window.modelChanges, 1);

@@ -47,6 +47,13 @@ TEST(SettingsStore, FirstStartGivesEveryDefault) {
     EXPECT_EQ(m.favouriteFolder, "");
     EXPECT_EQ(m.lastSourceFolder, "");
     for (std::size_t i = 0; i < kFormatBoxCount; ++i) EXPECT_EQ(m.formatBoxes[i], i == 0) << i;
+    // The boxes' keys in the order they are loaded and saved, with the codes they tick.
+    std::string boxes;
+    for (const FormatBoxInfo& box : kFormatBoxes) {
+        boxes += std::string(box.key.name) + ":" + std::to_string(box.outputCode) + " ";
+    }
+    EXPECT_EQ(boxes,
+              "CbJPG:1 CbPNG:2 CBBMP:3 CBJPEG:4 CBGIF:7 CBICO:0 CBEMF:6 CBWMF:5 CBPCX:0 CBTIFF:8 ");
     EXPECT_FALSE(m.keepAspect);
     EXPECT_EQ(m.resizeMode, 0);
     EXPECT_FALSE(m.sizeGroupVisible || m.percentGroupVisible);
@@ -159,8 +166,8 @@ TEST(SettingsStore, UnwritableProgramFolder) {
     EXPECT_EQ(saved.error, "Unable to write to " + (dir / "file" / "sub" / "defualt.ini").string());
 
     RecordingFeedback feedback;
-    store.FormatBoxClick(m, FormatBox::CbPNG, true, feedback);
-    EXPECT_TRUE(m.FormatBoxChecked(FormatBox::CbPNG));
+    store.FormatBoxClick(m, FormatBoxFor(FormatCode::Png), true, feedback);
+    EXPECT_TRUE(m.FormatBoxChecked(FormatBoxFor(FormatCode::Png)));
     ASSERT_EQ(feedback.messages.size(), 1u);
     EXPECT_EQ(feedback.messages[0], saved.error);
     EXPECT_FALSE(m.recentFolders.Save(store.HistoryFile()).Ok());
@@ -207,7 +214,7 @@ TEST(SettingsStore, WindowAndQuickConversionKeepEachOthersChanges) {
         ASSERT_TRUE(quickStore.SaveSettings(quick).Ok());
     }
     // The window closes with its own changes only.
-    window.formatBoxes[static_cast<std::size_t>(FormatBox::CbPNG)] = true;
+    window.formatBoxes[static_cast<std::size_t>(FormatBoxFor(FormatCode::Png))] = true;
     window.edtWidth = "640";
     window.recentFolders.AddRecentFolder("/w2");
     ASSERT_TRUE(windowStore.SaveSettings(window).Ok());
@@ -216,7 +223,7 @@ TEST(SettingsStore, WindowAndQuickConversionKeepEachOthersChanges) {
     const SettingsModel m = Load(next);
     EXPECT_EQ(m.lastUsedFormat, 5);
     EXPECT_EQ(m.lastSourceFolder, "/q/");
-    EXPECT_TRUE(m.FormatBoxChecked(FormatBox::CbPNG));
+    EXPECT_TRUE(m.FormatBoxChecked(FormatBoxFor(FormatCode::Png)));
     EXPECT_EQ(m.edtWidth, "640");
     EXPECT_EQ(m.recentFolders.Items(), (std::vector<std::string>{"/w2/", "/w1/", "/q/"}));
 }

@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "app/maintenance/Uninstall.h"
+#include "app/shell/HandlerRegistration.h"
+#include "platform/DesktopInstall.h"
 #include "platform/Processes.h"
 #include "support/TestSupport.h"
 
@@ -62,9 +64,9 @@ class UninstallTest : public ::testing::Test {
         for (int size : kIconSizes) {
             WriteText(parts / "icons" / ("ozm-imgconv-" + std::to_string(size) + ".png"), "p");
         }
-        ASSERT_TRUE(InstallDesktopIntegration(
-                        at_, {parts / "ozm-imgconv", parts / "Help.html", parts / "icons"}, kTitle)
-                        .Complete());
+        const InstallSources from{parts / "ozm-imgconv", parts / "Help.html", parts / "icons",
+                                  ImageHookFilter()};
+        ASSERT_TRUE(InstallDesktopIntegration(at_, from, kTitle).Complete());
         RemoveHandlerRegistration(at_, kHandlerClassId, kFileHandlerName);
         places_.desktop = at_;
         places_.programFile = at_.ProgramFile();

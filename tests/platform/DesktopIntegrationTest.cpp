@@ -14,8 +14,10 @@
 #include <sstream>
 
 #include "app/shell/CommandLine.h"
-#include "platform/DesktopIntegration.h"
+#include "app/shell/HandlerRegistration.h"
+#include "platform/DesktopInstall.h"
 #include "platform/FileHash.h"
+#include "platform/InstallManifest.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -162,7 +164,7 @@ class DesktopIntegrationTest : public ::testing::Test {
             WriteText(icons_ / ("ozm-imgconv-" + std::to_string(size) + ".png"), "png");
         }
         WriteText(scratch_.Path() / "Help.html", "<html></html>");
-        sources_ = {stub_, scratch_.Path() / "Help.html", icons_};
+        sources_ = {stub_, scratch_.Path() / "Help.html", icons_, ImageHookFilter()};
     }
 
     std::vector<std::string> Recorded() {
@@ -204,6 +206,15 @@ TEST_F(DesktopIntegrationTest, InstallWritesEveryPieceOnceAndLeavesForeignFiles)
     EXPECT_TRUE(fs::exists(home_ / ".local/share/icons/hicolor/48x48/apps/ozm-imgconv.png"));
     EXPECT_TRUE(fs::exists(home_ / ".local/share/icons/hicolor/scalable/apps/ozm-imgconv.svg"));
     EXPECT_EQ(KeyValue(ReadText(at_.MenuEntry(kTitle)), "Name"), kTitle);
+    // The file hooks offer themselves for the listed extensions, Thunar's in both cases.
+    const std::string extensions = "jpg;jpeg;jpe;jfif;bmp;dib;gif;tif;png;emf;wmf;ico;";
+    EXPECT_EQ(KeyValue(ReadText(at_.HookFiles("OZMImageConvert")[3]), "Extensions"), extensions);
+    EXPECT_TRUE(KeyValue(ReadText(at_.HookFiles("OZMImageConvert")[0]), "MimeType")
+                    .starts_with("image/jpeg;image/pjpeg;image/bmp;"));
+    const std::string patterns =
+        XmlElementText(ReadText(at_.ThunarActions()), "OZMImageConvert", "patterns");
+    EXPECT_TRUE(patterns.starts_with("*.jpg;*.JPG;*.jpeg;*.JPEG;")) << patterns;
+    EXPECT_TRUE(patterns.ends_with(";*.ico;*.ICO;")) << patterns;
 
     // The manifest lists every file with the hash it has.
     const auto manifest = ReadInstallManifest(at_.Manifest(kTitle));

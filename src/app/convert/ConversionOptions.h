@@ -13,6 +13,8 @@ namespace ozm {
 // The ticked output formats, by code. A file is written in the table's order whatever the
 // order in which the formats were ticked.
 class FormatTicks {
+    static_assert(kHighestFormatCode < 16, "one bit for each code of the format table");
+
   public:
     void Tick(ImageFormatCode code, bool ticked = true) {
         if (code == 0 || code >= 16) return;

@@ -73,39 +73,43 @@ inline constexpr bool AutoShowTargetFolder1 = true;
 inline constexpr bool CbAutoClose = false;
 }  // namespace defaults
 
-// The ten format tick boxes in the order they are loaded and saved. CBICO and CBPCX are
-// hidden: they are only stored and restored.
-enum class FormatBox : std::size_t {
-    CbJPG,
-    CbPNG,
-    CBBMP,
-    CBJPEG,
-    CBGIF,
-    CBICO,
-    CBEMF,
-    CBWMF,
-    CBPCX,
-    CBTIFF
-};
-inline constexpr std::size_t kFormatBoxCount = 10;
+// The format tick boxes, one for each row of the format table that has one, in the order they
+// are loaded and saved (the rows' box places). A box is named by its index in that order.
+enum class FormatBox : std::size_t {};
 
 struct FormatBoxInfo {
-    SettingKey key;
+    SettingKey key;  // also the box's object name
     bool defaultValue;
     ImageFormatCode outputCode;  // the format the box ticks, 0 for the hidden boxes
+    std::string_view caption;
+    int row, column;  // in the window's grid; -1: hidden, only stored and restored
 };
 
-inline constexpr std::array<FormatBoxInfo, kFormatBoxCount> kFormatBoxes = {{
-    {{kDefaultSection, "CbJPG"}, true, FormatCode::Jpg},
-    {{kDefaultSection, "CbPNG"}, false, FormatCode::Png},
-    {{kDefaultSection, "CBBMP"}, false, FormatCode::Bmp},
-    {{kDefaultSection, "CBJPEG"}, false, FormatCode::Jpeg},
-    {{kDefaultSection, "CBGIF"}, false, FormatCode::Gif},
-    {{kDefaultSection, "CBICO"}, false, 0},
-    {{kDefaultSection, "CBEMF"}, false, FormatCode::Emf},
-    {{kDefaultSection, "CBWMF"}, false, FormatCode::Wmf},
-    {{kDefaultSection, "CBPCX"}, false, 0},
-    {{kDefaultSection, "CBTIFF"}, false, FormatCode::Tiff},
-}};
+inline constexpr auto kFormatBoxes = [] {
+    constexpr auto place = [](const ImageFormat& f) { return f.box.place; };
+    constexpr auto rows = RowsByPlace<CountPlaced(place)>(place);
+    std::array<FormatBoxInfo, rows.size()> boxes{};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const ImageFormat& f = *rows[i];
+        boxes[i] = {
+            {kDefaultSection, f.box.key}, f.box.ticked, f.code, f.name, f.box.row, f.box.column};
+    }
+    return boxes;
+}();
+inline constexpr std::size_t kFormatBoxCount = kFormatBoxes.size();
+
+// The boxes' states when the settings file says nothing.
+constexpr std::array<bool, kFormatBoxCount> FormatBoxDefaults() {
+    std::array<bool, kFormatBoxCount> ticked{};
+    for (std::size_t i = 0; i < kFormatBoxCount; ++i) ticked[i] = kFormatBoxes[i].defaultValue;
+    return ticked;
+}
+
+// The box that ticks `code`; kFormatBoxCount (no box) for a format the window does not offer.
+constexpr FormatBox FormatBoxFor(ImageFormatCode code) {
+    std::size_t i = 0;
+    while (i < kFormatBoxCount && kFormatBoxes[i].outputCode != code) ++i;
+    return static_cast<FormatBox>(i);
+}
 
 }  // namespace ozm

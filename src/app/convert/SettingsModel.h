@@ -34,7 +34,7 @@ struct SettingsModel {
     FolderSide target;
     std::string dialogFolder;  // initial folder of the open and save dialogs
 
-    std::array<bool, kFormatBoxCount> formatBoxes{true};  // by FormatBox; only CbJPG ticked
+    std::array<bool, kFormatBoxCount> formatBoxes = FormatBoxDefaults();  // by FormatBox
 
     // Resize controls.
     int resizeMode = 0;  // item index of rgZoomType: 0 none, 1 size, 2 percent, -1 no item

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <set>
 
+#include "app/convert/SettingsKeys.h"
+#include "platform/InstallManifest.h"
 #include "platform/ProgramFolder.h"
 
 namespace fs = std::filesystem;

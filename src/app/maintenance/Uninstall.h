@@ -8,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/convert/SettingsKeys.h"
 #include "platform/DesktopIntegration.h"
 #include "platform/Trash.h"
 

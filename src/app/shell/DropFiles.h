@@ -6,7 +6,6 @@
 // temporary name and renamed into place only when complete.
 
 #include <filesystem>
-#include <string>
 #include <vector>
 
 #include "app/convert/FileListModel.h"

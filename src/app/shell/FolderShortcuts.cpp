@@ -74,11 +74,6 @@ std::optional<std::string> RenameTarget(const std::string& typedName) {
     return typedName;
 }
 
-KnownFolders KnownFolders::FromSystem() {
-    return {UserDirPath(UserDir::Desktop), UserDirPath(UserDir::Documents),
-            UserDirPath(UserDir::Pictures)};
-}
-
 FolderShortcuts::FolderShortcuts(SettingsModel& model, FolderLists& lists, FolderActionsHost& host,
                                  const Drives& drives, Trash& trash, ShellOpen& shell,
                                  fs::path programFolder)

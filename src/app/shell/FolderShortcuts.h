@@ -78,7 +78,6 @@ struct KnownFolders {
     std::filesystem::path desktop;
     std::filesystem::path documents;
     std::filesystem::path pictures;
-    static KnownFolders FromSystem();
 };
 
 class FolderShortcuts {

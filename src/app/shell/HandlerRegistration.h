@@ -1,7 +1,9 @@
 #pragma once
-// The shell menu handler while it is being removed: the uninstall mode makes one
-// TOzmImgConvertMenu and removes the handler's registration (the file-manager hooks and the
-// launcher) before its window is used.
+// The shell menu handler: what its file hooks offer to take, and its removal. The uninstall
+// mode makes one TOzmImgConvertMenu and removes the handler's registration (the file-manager
+// hooks and the launcher) before its window is used.
+
+#include "platform/FileManagerHooks.h"
 
 namespace ozm {
 
@@ -14,5 +16,9 @@ TOzmImgConvertMenu& OzmImgConvertMenu();
 // The file hook, the folder hook and the class registration, at the XDG places of the
 // environment. Reports nothing; a second call changes nothing.
 void RemoveShellMenuRegistration();
+
+// The files the file hooks offer to take: the format table's listed extensions and their
+// MIME types, in the order the file managers' filters list them.
+HookFilter ImageHookFilter();
 
 }  // namespace ozm

@@ -151,9 +151,11 @@ std::string QuickConversion::JpgCaption() const {
 }
 
 ImageFormatCode QuickConversion::LastUsedFormatCode() const {
-    // A stored value outside the eight formats would write nothing at all: JPG stands in.
+    // A stored value outside the desktop program's formats would write nothing at all: JPG
+    // stands in.
     const std::int32_t stored = model_.lastUsedFormat;
-    return stored >= 1 && stored <= 8 ? static_cast<ImageFormatCode>(stored) : FormatCode::Jpg;
+    const auto code = static_cast<ImageFormatCode>(stored);
+    return stored == code && WrittenByDesktop(code) ? code : FormatCode::Jpg;
 }
 
 void QuickConversion::SetLastUsedFormat(std::int32_t code) {
@@ -413,7 +415,7 @@ void QuickConversion::ConvertFiles(const RunRequest& request, const std::string&
                                    RunProgress& run) {
     const std::atomic<bool>& stop = progress_.stopRequested;
     // A code outside the menu's formats converts nothing, and counts nothing.
-    const bool writes = request.formatCode >= 1 && request.formatCode <= 8;
+    const bool writes = WrittenByDesktop(request.formatCode);
     ConversionOptions options = request.options;
     options.formats.Clear();
     if (writes) options.formats.Tick(request.formatCode);

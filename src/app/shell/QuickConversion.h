@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,16 +61,17 @@ struct QuickFormatMenu {
     bool underOtherFormats;       // under "转换为其他图片格式"
 };
 
-inline constexpr std::array<QuickFormatMenu, 8> kQuickFormatMenus = {{
-    {FormatCode::Jpg, "转换为JPG图片, 75%", "MnJPG", false},
-    {FormatCode::Png, "转换为PNG图片", "MnPNG", false},
-    {FormatCode::Bmp, "转换为BMP图片", "MnBMP", false},
-    {FormatCode::Jpeg, "JPEG", "MnJPEG", true},
-    {FormatCode::Gif, "GIF", "MnGIF", true},
-    {FormatCode::Tiff, "TIF", "MnTIF", true},
-    {FormatCode::Wmf, "WMF", "MnWMF", true},
-    {FormatCode::Emf, "EMF", "MnEMF", true},
-}};
+// The format submenus in menu order: the format table's rows with a quick menu place.
+inline constexpr auto kQuickFormatMenus = [] {
+    constexpr auto place = [](const ImageFormat& f) { return f.quick.place; };
+    constexpr auto rows = RowsByPlace<CountPlaced(place)>(place);
+    std::array<QuickFormatMenu, rows.size()> menus{};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const QuickMenuPlace& quick = rows[i]->quick;
+        menus[i] = {rows[i]->code, quick.caption, quick.objectName, quick.underOtherFormats};
+    }
+    return menus;
+}();
 
 struct QuickDestinationEntry {
     std::string_view caption;

@@ -26,6 +26,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -253,29 +254,27 @@ QGroupBox* TMainForm::BuildFormatGroup(QWidget* box) {
     auto* grid = new QGridLayout(gbConvertFormat_);
     grid->setContentsMargins(6, 4, 6, 4);
     grid->setVerticalSpacing(2);
-    struct Place {
-        FormatBox box;
-        const char* name;
-        const char* caption;
-        int row, column;
-    };
-    const Place places[] = {
-        {FormatBox::CbJPG, "CbJPG", "JPG", 0, 0},   {FormatBox::CBBMP, "CBBMP", "BMP", 0, 1},
-        {FormatBox::CbPNG, "CbPNG", "PNG", 1, 0},   {FormatBox::CBJPEG, "CBJPEG", "JPEG", 1, 1},
-        {FormatBox::CBGIF, "CBGIF", "GIF", 2, 0},   {FormatBox::CBTIFF, "CBTIFF", "TIFF", 2, 1},
-        {FormatBox::CBEMF, "CBEMF", "EMF", 3, 0},   {FormatBox::CBWMF, "CBWMF", "WMF", 3, 1},
-        {FormatBox::CBICO, "CBICO", "ICO", -1, -1}, {FormatBox::CBPCX, "CBPCX", "PCX", -1, -1},
-    };
-    for (const Place& place : places) {
-        auto* check = Named(new QCheckBox(QString::fromLatin1(place.caption), gbConvertFormat_),
-                            place.name, QString::fromLatin1(place.caption));
-        formatBoxes_[static_cast<std::size_t>(place.box)] = check;
-        if (place.row < 0) {
+    // Made in the grid's reading order, then the hidden ones, which is the tab order.
+    std::array<std::size_t, kFormatBoxCount> order{};
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [](std::size_t a, std::size_t b) {
+        const auto at = [](const FormatBoxInfo& f) {
+            return std::pair(f.row < 0 ? kFormatBoxCount : std::size_t(f.row), f.column);
+        };
+        return at(kFormatBoxes[a]) < at(kFormatBoxes[b]);
+    });
+    for (std::size_t i : order) {
+        const FormatBoxInfo& info = kFormatBoxes[i];
+        const QString caption = Q(info.caption);
+        auto* check = Named(new QCheckBox(caption, gbConvertFormat_),
+                            std::string(info.key.name).c_str(), caption);
+        formatBoxes_[i] = check;
+        if (info.row < 0) {
             check->hide();  // only keeps its stored state
             continue;
         }
-        grid->addWidget(check, place.row, place.column);
-        const FormatBox which = place.box;
+        grid->addWidget(check, info.row, info.column);
+        const auto which = static_cast<FormatBox>(i);
         connect(check, &QCheckBox::clicked, this,
                 [this, which](bool checked) { FormatBoxClick(which, checked); });
     }

@@ -5,7 +5,6 @@
 // little-endian word; 1, 4 and 8 bits are palette indexes, the leftmost pixel in the highest
 // bits of a byte.
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "core/formats/ImageFormats.h"
 
 #include <algorithm>
-#include <span>
+#include <vector>
 
 #include "core/formats/ImgConvertUnit.h"
 #include "core/formats/io/FileBytes.h"
@@ -24,112 +24,183 @@ using BytesDecoder = bool (*)(std::span<const std::uint8_t>, Bitmap&, std::strin
 // A decoder of bytes in memory, given the file's bytes once its length and start fit the
 // format.
 template <BytesDecoder decode, const FileShape& shape>
-bool DecodeFile(const std::filesystem::path& path, Bitmap& target, const MessageCallback&,
-                std::string* reason) {
+bool DecodeFile(const std::filesystem::path& path, Bitmap& target, std::string* reason) {
     const auto bytes = ReadFileBytes(path, reason, shape);
     return bytes && decode(*bytes, target, reason);
 }
 
 constexpr FileShape kAnyShape{};
 
-bool DecodeTiffFile(const std::filesystem::path& path, Bitmap& target,
-                    const MessageCallback& onMessage, std::string* reason) {
-    return ReadTiffFile(path, target, onMessage, reason);
+bool DecodeWebpBytes(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
+    return DecodeWebp(data, out, reason);
 }
 
-bool EncodeJpegFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+constexpr bool IsListed(const ImageFormat& row) { return row.listed; }
+constexpr bool IsDesktopOutput(const ImageFormat& row) { return row.listed && row.encoder; }
+
+// The rows for which `keep` holds form a run at the table's start; its length.
+template <class Keep>
+consteval std::size_t LeadingRun(Keep keep) {
+    std::size_t n = 0;
+    while (n < kImageFormats.size() && keep(kImageFormats[n])) ++n;
+    for (std::size_t i = n; i < kImageFormats.size(); ++i) {
+        if (keep(kImageFormats[i])) throw "such rows must come first";
+    }
+    return n;
+}
+
+constexpr std::size_t kListedRows = LeadingRun(IsListed);
+constexpr std::size_t kDesktopOutputRows = LeadingRun(IsDesktopOutput);
+
+constexpr std::size_t kWrittenRows = [] {
+    std::size_t n = 0;
+    for (const ImageFormat& row : kImageFormats) n += row.encoder ? 1 : 0;
+    return n;
+}();
+
+constexpr auto kWritten = [] {
+    std::array<const ImageFormat*, kWrittenRows> written{};
+    std::size_t n = 0;
+    for (const ImageFormat& row : kImageFormats) {
+        if (row.encoder) written[n++] = &row;
+    }
+    return written;
+}();
+
+constexpr std::size_t kListedExtensionCount = [] {
+    std::size_t n = 0;
+    for (const ImageFormat& row : kImageFormats) {
+        for (const ReadExtension& read : row.reads) n += read.listPlace != 0 ? 1 : 0;
+    }
+    return n;
+}();
+
+// Listed extensions in the table's order.
+constexpr auto kSupported = [] {
+    std::array<std::string_view, kListedExtensionCount> listed{};
+    std::size_t n = 0;
+    for (const ImageFormat& row : kImageFormats) {
+        for (const ReadExtension& read : row.reads) {
+            if (read.listPlace != 0) listed[n++] = read.text;
+        }
+    }
+    return listed;
+}();
+
+// Listed extensions by their places; a place given twice or left out does not compile.
+constexpr auto kByPlace = [] {
+    std::array<std::string_view, kListedExtensionCount> placed{};
+    for (const ImageFormat& row : kImageFormats) {
+        for (const ReadExtension& read : row.reads) {
+            if (read.listPlace == 0) continue;
+            if (read.listPlace > placed.size() || !placed[read.listPlace - 1].empty()) {
+                throw "a list place given twice or out of range";
+            }
+            placed[read.listPlace - 1] = read.text;
+        }
+    }
+    return placed;
+}();
+
+// A row's first place in the file managers' filters; 0 when none of its extensions is listed.
+constexpr std::size_t FirstListPlace(const ImageFormat& row) {
+    std::size_t first = 0;
+    for (const ReadExtension& read : row.reads) {
+        if (read.listPlace != 0 && (first == 0 || read.listPlace < first)) first = read.listPlace;
+    }
+    return first;
+}
+
+}  // namespace
+
+namespace codec {
+
+bool ReadBmp(const std::filesystem::path& path, Bitmap& target, const MessageCallback&,
+             std::string* reason) {
+    return DecodeFile<&DecodeBmp, kBmpFileShape>(path, target, reason);
+}
+bool ReadJpeg(const std::filesystem::path& path, Bitmap& target, const MessageCallback&,
+              std::string* reason) {
+    return DecodeFile<&DecodeJpeg, kJpegFileShape>(path, target, reason);
+}
+bool ReadPng(const std::filesystem::path& path, Bitmap& target, const MessageCallback&,
+             std::string* reason) {
+    return DecodeFile<&DecodePng, kPngFileShape>(path, target, reason);
+}
+bool ReadGif(const std::filesystem::path& path, Bitmap& target, const MessageCallback&,
+             std::string* reason) {
+    return DecodeFile<&DecodeGif, kGifFileShape>(path, target, reason);
+}
+bool ReadMetafile(const std::filesystem::path& path, Bitmap& target, const MessageCallback&,
+                  std::string* reason) {
+    return DecodeFile<&PlayMetafileIntoBitmap, kAnyShape>(path, target, reason);
+}
+bool ReadTiff(const std::filesystem::path& path, Bitmap& target, const MessageCallback& onMessage,
+              std::string* reason) {
+    return ReadTiffFile(path, target, onMessage, reason);
+}
+bool ReadWebp(const std::filesystem::path& path, Bitmap& target, const MessageCallback&,
+              std::string* reason) {
+    return DecodeFile<&DecodeWebpBytes, kWebpFileShape>(path, target, reason);
+}
+
+bool WriteBmp(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    return EncodeBmp(bitmap, file, settings.threads);
+}
+bool WriteJpeg(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
     // Only the low byte of the quality reaches the encoder.
     return EncodeJpeg(bitmap, file, settings.jpegQuality & 0xFF);
 }
-bool EncodePngFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+bool WritePng(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
     PngWriteOptions options;
     options.filterSet = settings.pngFilterSet;
     options.threads = settings.threads;
     return EncodePng(bitmap, file, options);
 }
-bool EncodeBmpFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
-    return EncodeBmp(bitmap, file, settings.threads);
-}
-bool EncodeEmfFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
+bool WriteEmf(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
     return BuildMetafileFromBitmap(bitmap, file, MetafileKind::Emf);
 }
-bool EncodeWmfFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
+bool WriteWmf(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
     return BuildMetafileFromBitmap(bitmap, file, MetafileKind::Wmf);
 }
-bool EncodeGifFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+bool WriteGif(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
     return EncodeGif(bitmap, file, settings.threads);
 }
-bool EncodeWebpFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
-    return EncodeWebp(bitmap, file, settings.jpegQuality, settings.lossless);
-}
-bool DecodeWebpBytes(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason) {
-    return DecodeWebp(data, out, reason);
-}
-bool EncodeTiffFile(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+bool WriteTiff(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
     return WriteTiffFile(bitmap, file, settings.threads);
 }
-
-constexpr auto kJpeg = &DecodeFile<&DecodeJpeg, kJpegFileShape>;
-constexpr auto kBmp = &DecodeFile<&DecodeBmp, kBmpFileShape>;
-constexpr auto kPng = &DecodeFile<&DecodePng, kPngFileShape>;
-constexpr auto kGif = &DecodeFile<&DecodeGif, kGifFileShape>;
-constexpr auto kWebp = &DecodeFile<&DecodeWebpBytes, kWebpFileShape>;
-constexpr auto kMetafile = &DecodeFile<&PlayMetafileIntoBitmap, kAnyShape>;
-
-// JPG and JPEG write the same bytes under two extensions; the reading extensions of JPEG
-// files sit with JPG but for ".jpeg" itself.
-constexpr std::array<ImageFormat, 10> kFormats = {{
-    {"BMP", FormatCode::Bmp, ".bmp", {{{".bmp", true}, {".dib", true}}}, kBmp, &EncodeBmpFile},
-    {"JPG",
-     FormatCode::Jpg,
-     ".jpg",
-     {{{".jpg", true}, {".jpe", true}, {".jfif", true}}},
-     kJpeg,
-     &EncodeJpegFile},
-    {"JPEG", FormatCode::Jpeg, ".jpeg", {{{".jpeg", true}}}, kJpeg, &EncodeJpegFile},
-    {"PNG", FormatCode::Png, ".png", {{{".png", true}}}, kPng, &EncodePngFile},
-    {"EMF", FormatCode::Emf, ".emf", {{{".emf", true}}}, kMetafile, &EncodeEmfFile},
-    {"WMF", FormatCode::Wmf, ".wmf", {{{".wmf", true}}}, kMetafile, &EncodeWmfFile},
-    {"GIF", FormatCode::Gif, ".gif", {{{".gif", true}}}, kGif, &EncodeGifFile},
-    {"TIFF",
-     FormatCode::Tiff,
-     ".tif",
-     {{{".tif", true}, {".tiff", false}}},
-     &DecodeTiffFile,
-     &EncodeTiffFile},
-    // Icons are listed, so that a user sees them, but nothing reads or writes them.
-    {"ICO", 0, "", {{{".ico", true}}}, nullptr, nullptr},
-    // The command line's own; after the listed rows, which ImageFormatTable ends with.
-    {"WEBP", FormatCode::Webp, ".webp", {{{".webp", false}}}, kWebp, &EncodeWebpFile, false},
-}};
-
-constexpr std::size_t kListedRows = 9;
-static_assert(kFormats[kListedRows - 1].listed && !kFormats[kListedRows].listed);
-
-}  // namespace
-
-std::span<const ImageFormat> ImageFormatTable() { return std::span(kFormats).first(kListedRows); }
-
-std::span<const ImageFormat> AllImageFormats() { return kFormats; }
-
-const std::array<const ImageFormat*, 9>& WrittenFormats() {
-    static const std::array<const ImageFormat*, 9> kWritten = {
-        &kFormats[0], &kFormats[1], &kFormats[2], &kFormats[3], &kFormats[4],
-        &kFormats[5], &kFormats[6], &kFormats[7], &kFormats[9]};
-    return kWritten;
+bool WriteWebp(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    return EncodeWebp(bitmap, file, settings.jpegQuality, settings.lossless);
 }
 
-std::span<const ImageFormat> OutputFormatTable() { return std::span(kFormats).first(8); }
+}  // namespace codec
+
+std::span<const ImageFormat> ImageFormatTable() {
+    return std::span(kImageFormats).first(kListedRows);
+}
+
+std::span<const ImageFormat> AllImageFormats() { return kImageFormats; }
+
+std::span<const ImageFormat* const> WrittenFormats() { return kWritten; }
+
+std::span<const ImageFormat> OutputFormatTable() {
+    return std::span(kImageFormats).first(kDesktopOutputRows);
+}
+
+bool WrittenByDesktop(ImageFormatCode code) {
+    const ImageFormat* format = FormatForCode(code);
+    return format && IsDesktopOutput(*format);
+}
 
 const ImageFormat* FormatForCode(ImageFormatCode code) {
-    for (const ImageFormat& format : kFormats) {
+    for (const ImageFormat& format : kImageFormats) {
         if (code != 0 && format.code == code) return &format;
     }
     return nullptr;
 }
 
 const ImageFormat* FormatForReadExtension(std::string_view ext) {
-    for (const ImageFormat& format : kFormats) {
+    for (const ImageFormat& format : kImageFormats) {
         for (const ReadExtension& read : format.reads) {
             if (!read.text.empty() && read.text == ext) return &format;
         }
@@ -137,24 +208,35 @@ const ImageFormat* FormatForReadExtension(std::string_view ext) {
     return nullptr;
 }
 
-const std::array<std::string_view, 12>& SupportedImageExtensions() {
-    static const std::array<std::string_view, 12> kListed = [] {
-        std::array<std::string_view, 12> listed{};
-        std::size_t n = 0;
-        for (const ImageFormat& format : kFormats) {
-            for (const ReadExtension& read : format.reads) {
-                if (read.listed && n < listed.size()) listed[n++] = read.text;
+std::span<const std::string_view> SupportedImageExtensions() { return kSupported; }
+
+std::span<const std::string_view> FileManagerExtensions() { return kByPlace; }
+
+std::span<const std::string_view> FileManagerMimeTypes() {
+    static const std::vector<std::string_view> kTypes = [] {
+        std::vector<const ImageFormat*> rows;
+        for (const ImageFormat& row : kImageFormats) {
+            if (FirstListPlace(row) != 0) rows.push_back(&row);
+        }
+        std::sort(rows.begin(), rows.end(), [](const ImageFormat* a, const ImageFormat* b) {
+            return FirstListPlace(*a) < FirstListPlace(*b);
+        });
+        std::vector<std::string_view> types;
+        for (const ImageFormat* row : rows) {
+            for (std::string_view type : row->mimeTypes) {
+                if (!type.empty() && std::find(types.begin(), types.end(), type) == types.end()) {
+                    types.push_back(type);
+                }
             }
         }
-        return listed;
+        return types;
     }();
-    return kListed;
+    return kTypes;
 }
 
 bool IsSupportedImageExtension(std::string_view ext) {
     const std::string folded = AsciiLower(TrimControl(ext));
-    const auto& all = SupportedImageExtensions();
-    return std::find(all.begin(), all.end(), folded) != all.end();
+    return std::find(kSupported.begin(), kSupported.end(), folded) != kSupported.end();
 }
 
 bool IsSupportedImageFile(std::string_view path) {

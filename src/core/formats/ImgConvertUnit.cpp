@@ -1,7 +1,5 @@
 #include "core/formats/ImgConvertUnit.h"
 
-#include <exception>
-#include <new>
 #include <string_view>
 
 #include "core/formats/io/OutputFile.h"

@@ -2,8 +2,6 @@
 // Resampling by area averaging ("box") and the fit-into-a-box size rule, for the command
 // line's --filter box and --fit. The desktop program keeps its point sampling (Resize.h).
 
-#include <cstdint>
-
 #include "core/bitmap/Bitmap.h"
 
 namespace ozm {

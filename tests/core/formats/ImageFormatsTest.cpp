@@ -74,7 +74,21 @@ TEST(ImageFormats, OneTableAnswersEveryQuestion) {
     EXPECT_EQ(FormatForReadExtension(".ico")->decoder, nullptr);
     EXPECT_EQ(FormatForReadExtension(".JPG"), nullptr);  // callers lower-case first
     EXPECT_EQ(FormatForCode(0), nullptr);
-    EXPECT_EQ(ImageFormatTable().size(), 9u);
+    EXPECT_EQ(ImageFormatTable().size(), 10u);  // the eight written, ICO, and PCX's hidden box
+    for (int code = 0; code < 256; ++code) {
+        EXPECT_EQ(WrittenByDesktop(static_cast<ImageFormatCode>(code)), code >= 1 && code <= 8);
+    }
+}
+
+TEST(ImageFormats, TheFileManagersListsKeepTheirOrder) {
+    std::string extensions, types;
+    for (std::string_view ext : FileManagerExtensions()) extensions += std::string(ext) + " ";
+    for (std::string_view type : FileManagerMimeTypes()) types += std::string(type) + ";";
+    EXPECT_EQ(extensions, ".jpg .jpeg .jpe .jfif .bmp .dib .gif .tif .png .emf .wmf .ico ");
+    EXPECT_EQ(types,
+              "image/jpeg;image/pjpeg;image/bmp;image/x-bmp;image/x-ms-bmp;image/gif;image/tiff;"
+              "image/png;image/emf;image/x-emf;image/wmf;image/x-wmf;image/vnd.microsoft.icon;"
+              "image/x-icon;");
 }
 
 }  // namespace

@@ -159,7 +159,6 @@ class Canvas {
            WorkMeter& meter, ImageCache* images = nullptr);
 
     DcState& State() { return state_; }
-    const DcState& State() const { return state_; }
 
     // Mapping.
     void SetMapMode(int mode);
@@ -175,7 +174,6 @@ class Canvas {
     // 1 identity, 2 left multiply (m applied first), 3 right multiply, 4 set.
     void ModifyWorldTransform(const Affine& m, int mode);
     Affine LogicalToTarget() const;
-    const Affine& DeviceToTarget() const { return deviceToTarget_; }
 
     // Device-context stack; false when the depth limit is reached or the index is bad.
     bool SaveDc();

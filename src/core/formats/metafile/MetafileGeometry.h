@@ -2,7 +2,6 @@
 // Affine transforms and outline paths for metafile playback. Paths are built in logical
 // coordinates and stored in target-pixel coordinates, the way the graphics device keeps them.
 
-#include <cstddef>
 #include <vector>
 
 namespace ozm::metafile {
@@ -48,7 +47,6 @@ class Path {
     const std::vector<PathElement>& Elements() const { return elements_; }
     // True when the last element is a Move, a Line or a Curve (a figure is open).
     bool HasCurrentPoint() const { return hasCurrent_; }
-    PointD CurrentPoint() const { return current_; }
 
     Path Transformed(const Affine& m) const;
 

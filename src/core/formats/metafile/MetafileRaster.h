@@ -25,9 +25,8 @@ void ApplyRop3(cairo_surface_t* target, cairo_surface_t* coverage, const PixelBo
                std::uint8_t rop3, cairo_surface_t* source, cairo_surface_t* pattern,
                std::uint32_t constantPattern);
 
-// Whether a ternary operation reads the source, the pattern, the destination.
+// Whether a ternary operation reads the source, the pattern.
 inline bool Rop3UsesSource(std::uint8_t rop) { return ((rop >> 2) ^ rop) & 0x33; }
 inline bool Rop3UsesPattern(std::uint8_t rop) { return ((rop >> 4) ^ rop) & 0x0F; }
-inline bool Rop3UsesDestination(std::uint8_t rop) { return ((rop >> 1) ^ rop) & 0x55; }
 
 }  // namespace ozm::metafile

@@ -6,8 +6,6 @@
 #include <optional>
 #include <span>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace ozm::metafile {
 
@@ -39,8 +37,6 @@ class WorkMeter {
         used_ += units;
         if (used_ > budget_) throw WorkLimitError();
     }
-    double Used() const { return used_; }
-    double Budget() const { return budget_; }
 
   private:
     double budget_;

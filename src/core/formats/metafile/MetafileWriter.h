@@ -2,10 +2,7 @@
 // Builds the bytes of a metafile that holds one bitmap drawn at its own size: an enhanced
 // metafile recorded for the 96-per-inch screen, or a placeable Windows metafile.
 
-#include <cstdint>
 #include <cstdio>
-#include <optional>
-#include <vector>
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/metafile/MetafileRecords.h"

@@ -1,7 +1,6 @@
 #include "core/formats/metafile/ozmEmfUnit.h"
 
 #include <algorithm>
-#include <cmath>
 #include <memory>
 #include <new>
 #include <vector>

@@ -9,6 +9,7 @@
 
 #include "core/bitmap/RgbSwap.h"
 #include "core/formats/tiff/ReadTiffTags.h"
+#include "core/formats/tiff/TiffTags.h"
 
 namespace ozm {
 

@@ -11,6 +11,7 @@
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/io/ByteOrder.h"
 #include "core/formats/io/FileBytes.h"
+#include "core/formats/tiff/TiffTags.h"
 
 namespace ozm {
 
@@ -51,21 +52,12 @@ void TGraphicTiff::Read(std::uint32_t offset) {
     const TFileTiff& file = *owner_;
     const bool le = file.LittleEndian();
     const auto count = file.ReadU16(offset);
-    if (!count) {
-        broken_ = true;
-        return;
-    }
+    if (!count) return;
     const std::uint64_t first = std::uint64_t{offset} + 2;
     const std::uint64_t after = first + std::uint64_t{*count} * kTiffEntryBytes;
-    if (after > file.FileSize()) {
-        broken_ = true;
-        return;
-    }
+    if (after > file.FileSize()) return;
     std::vector<std::uint8_t> raw(std::size_t{*count} * kTiffEntryBytes);
-    if (!file.ReadAt(first, raw.data(), raw.size())) {
-        broken_ = true;
-        return;
-    }
+    if (!file.ReadAt(first, raw.data(), raw.size())) return;
     entries_.resize(*count);
     for (std::uint32_t i = 0; i < *count; ++i) {
         const std::uint8_t* p = raw.data() + kTiffEntryBytes * i;
@@ -84,11 +76,8 @@ void TGraphicTiff::Read(std::uint32_t offset) {
             e.value = Load32(p + 8, le);
         }
     }
-    positionAfterEntries_ = static_cast<std::uint32_t>(after);
     ReadStrips();
-    const auto next = file.ReadU32(after);
-    nextDirectory_ = next.value_or(0);
-    if (!next) broken_ = true;
+    nextDirectory_ = file.ReadU32(after).value_or(0);
 }
 
 void TGraphicTiff::ReadStrips() {
@@ -99,16 +88,10 @@ void TGraphicTiff::ReadStrips() {
     const auto isNumber = [](const TiffEntry* e) {
         return e->type == TiffType::Short || e->type == TiffType::Long;
     };
-    if (!isNumber(offsets) || !isNumber(counts)) {
-        broken_ = true;
-        return;
-    }
+    if (!isNumber(offsets) || !isNumber(counts)) return;
     const auto offsetValues = owner_->ReadValues(*offsets, kMaxStrips);
     const auto countValues = owner_->ReadValues(*counts, kMaxStrips);
-    if (!offsetValues || !countValues) {
-        broken_ = true;
-        return;
-    }
+    if (!offsetValues || !countValues) return;
     strips_.resize(n);
     for (std::uint32_t i = 0; i < n; ++i) strips_[i] = {(*offsetValues)[i], (*countValues)[i]};
 }

@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "core/formats/tiff/TiffTags.h"
-
 namespace ozm {
 
 // One 12-byte directory entry, in host order. `value` is the entry's single value when the
@@ -38,10 +36,6 @@ class TGraphicTiff {
   public:
     explicit TGraphicTiff(const TFileTiff& owner) : owner_(&owner) {}
 
-    const TFileTiff& Owner() const { return *owner_; }
-    std::uint16_t EntryCount() const { return static_cast<std::uint16_t>(entries_.size()); }
-    std::span<const TiffEntry> Entries() const { return entries_; }
-
     // The last entry with `tag` (a repeated tag: the last one wins); nullptr when absent.
     const TiffEntry* FindEntry(std::uint16_t tag) const;
 
@@ -51,10 +45,7 @@ class TGraphicTiff {
     // nullptr outside 0..StripCount()-1.
     const TiffStrip* Strip(int index) const;
 
-    std::uint32_t PositionAfterEntries() const { return positionAfterEntries_; }
     std::uint32_t NextDirectory() const { return nextDirectory_; }
-    // Set when any part of the directory could not be read; what could be read is kept.
-    bool Broken() const { return broken_; }
 
   private:
     friend class TFileTiff;
@@ -63,10 +54,8 @@ class TGraphicTiff {
 
     const TFileTiff* owner_;
     std::vector<TiffEntry> entries_;
-    std::uint32_t positionAfterEntries_ = 0;
     std::uint32_t nextDirectory_ = 0;
     std::vector<TiffStrip> strips_;
-    bool broken_ = false;
 };
 
 // The header and the directories of one file.
@@ -89,7 +78,6 @@ class TFileTiff {
     // then empty and not valid); a file that opens but is no TIFF gives true with Valid()
     // false.
     bool SetFileName(const std::filesystem::path& fileName, std::string* reason = nullptr);
-    const std::filesystem::path& FileName() const { return fileName_; }
 
     // The same for bytes in memory; `data` must outlive the object or the next load.
     void LoadData(std::span<const std::uint8_t> data);

@@ -1,0 +1,298 @@
+#include "platform/DesktopInstall.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <set>
+
+#include "platform/AtomicFile.h"
+#include "platform/FileHash.h"
+#include "platform/InstallManifest.h"
+#include "platform/Processes.h"
+#include "platform/ThunarActions.h"
+
+namespace fs = std::filesystem;
+
+namespace ozm {
+
+namespace {
+
+bool HasControlCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
+std::string ApplicationEntry(const DesktopLocations& at, std::string_view title) {
+    const std::string program = DesktopExecQuote(at.ProgramFile().string());
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Version=1.0\n"
+           "Name=" +
+           std::string(title) +
+           "\n"
+           "GenericName=Batch image converter\n"
+           "Comment=Convert pictures to JPG, PNG, BMP, GIF, TIFF, EMF and WMF\n"
+           "Exec=" +
+           program + "\nIcon=" + std::string(kIconName) +
+           "\n"
+           "Terminal=false\n"
+           "Categories=Graphics;2DGraphics;RasterGraphics;\n"
+           "Actions=uninstall;\n"
+           "\n"
+           "[Desktop Action uninstall]\n"
+           "Name=卸载OZM软件\n"
+           "Exec=" +
+           program + " uninstall\n";
+}
+
+class Installer {
+  public:
+    Installer(const DesktopLocations& at, std::string_view title) : at_(at), title_(title) {
+        if (auto old = ReadInstallManifest(at.Manifest(title))) {
+            for (const ManifestEntry& e : *old) {
+                if (e.kind == ManifestEntry::Kind::Folder) {
+                    std::error_code ec;
+                    if (fs::is_directory(fs::symlink_status(e.path, ec))) folders_.insert(e.path);
+                } else if (e.kind == ManifestEntry::Kind::Cache) {
+                    caches_.push_back(e);
+                } else {
+                    previous_[e.path] = e;
+                }
+            }
+        }
+    }
+
+    InstallReport& Report() { return report_; }
+
+    // Makes `folder` and its missing parents, remembering each folder it made.
+    bool EnsureFolder(const fs::path& folder) {
+        std::vector<fs::path> missing;
+        fs::path walk = folder;
+        std::error_code ec;
+        while (!walk.empty() && walk != walk.root_path()) {
+            const fs::file_status st = fs::status(walk, ec);
+            if (fs::is_directory(st)) break;
+            if (fs::exists(fs::symlink_status(walk, ec))) {
+                report_.errors.push_back("not a folder: " + walk.string());
+                return false;
+            }
+            missing.push_back(walk);
+            walk = walk.parent_path();
+        }
+        for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+            if (::mkdir(it->c_str(), 0755) != 0 && errno != EEXIST) {
+                report_.errors.push_back("cannot make the folder " + it->string());
+                return false;
+            }
+            folders_.insert(*it);
+        }
+        return true;
+    }
+
+    void PlaceFile(const fs::path& path, std::string_view bytes, mode_t mode) {
+        if (HasControlCharacter(path.string())) {
+            report_.errors.push_back("refused: the path holds a control character: " +
+                                     path.string());
+            return;
+        }
+        if (!EnsureFolder(path.parent_path())) return;
+        const std::string hash = Sha256Hex(bytes);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) {
+            if (!S_ISREG(st.st_mode)) {
+                report_.foreign.push_back(path);
+                return;
+            }
+            const std::optional<std::string> current = FileSha256Hex(path);
+            if (current && *current == hash) {
+                if ((st.st_mode & 07777) != mode) ::chmod(path.c_str(), mode);
+                report_.unchanged.push_back(path);
+                Record({ManifestEntry::Kind::File, hash, path});
+                return;
+            }
+            auto earlier = previous_.find(path);
+            if (!current || earlier == previous_.end() ||
+                earlier->second.kind != ManifestEntry::Kind::File ||
+                earlier->second.value != *current) {
+                report_.foreign.push_back(path);
+                return;
+            }
+        }
+        std::error_code ec;
+        if (!ReplaceFileAtomically(path, bytes, ec) || ::chmod(path.c_str(), mode) != 0) {
+            report_.errors.push_back("cannot write " + path.string() + ": " + ec.message());
+            return;
+        }
+        report_.written.push_back(path);
+        Record({ManifestEntry::Kind::File, hash, path});
+    }
+
+    void PlaceCopy(const fs::path& source, const fs::path& path, mode_t mode) {
+        FileContent content = ReadWholeFile(source, std::size_t{1} << 30);
+        if (content.status != ReadStatus::Ok) {
+            report_.errors.push_back("cannot read " + source.string());
+            return;
+        }
+        PlaceFile(path, content.bytes, mode);
+    }
+
+    void PlaceLink(const fs::path& link, const fs::path& target) {
+        if (!EnsureFolder(link.parent_path())) return;
+        std::error_code ec;
+        if (fs::is_symlink(fs::symlink_status(link, ec))) {
+            const fs::path now = fs::read_symlink(link, ec);
+            if (now == target) {
+                report_.unchanged.push_back(link);
+                Record({ManifestEntry::Kind::Link, target.string(), link});
+                return;
+            }
+            auto earlier = previous_.find(link);
+            if (earlier == previous_.end() || earlier->second.value != now.string()) {
+                report_.foreign.push_back(link);
+                return;
+            }
+            fs::remove(link, ec);
+        } else if (fs::exists(fs::symlink_status(link, ec))) {
+            report_.foreign.push_back(link);
+            return;
+        }
+        fs::create_symlink(target, link, ec);
+        if (ec) {
+            report_.errors.push_back("cannot link " + link.string() + ": " + ec.message());
+            return;
+        }
+        report_.written.push_back(link);
+        Record({ManifestEntry::Kind::Link, target.string(), link});
+    }
+
+    void PlaceThunarActions(const std::vector<std::string>& handlerNames, const HookFilter& files) {
+        const fs::path file = at_.ThunarActions();
+        FileContent content = ReadWholeFile(file, kMaxSmallFile);
+        if (content.status == ReadStatus::Failed) {
+            report_.foreign.push_back(file);
+            return;
+        }
+        std::string text =
+            content.status == ReadStatus::Ok ? content.bytes : std::string(kEmptyActionsFile);
+        if (!IsActionsFile(text)) {
+            report_.foreign.push_back(file);  // does not parse: left as it is
+            return;
+        }
+        for (const std::string& name : handlerNames) {
+            text =
+                WithThunarAction(std::move(text), name, ThunarActionXml(at_, name, title_, files));
+        }
+        if (content.status == ReadStatus::Ok && text == content.bytes) {
+            report_.unchanged.push_back(file);
+            return;
+        }
+        if (!EnsureFolder(file.parent_path())) return;
+        std::error_code ec;
+        if (!ReplaceFileAtomically(file, text, ec)) {
+            report_.errors.push_back("cannot write " + file.string() + ": " + ec.message());
+            return;
+        }
+        report_.written.push_back(file);
+    }
+
+    void WriteManifest() {
+        const fs::path manifest = at_.Manifest(title_);
+        if (!EnsureFolder(manifest.parent_path())) return;
+        // The manifest does not list itself: the uninstall deletes it by name.
+        std::vector<ManifestEntry> entries;
+        for (const fs::path& folder : folders_) {
+            entries.push_back({ManifestEntry::Kind::Folder, "", folder});
+        }
+        entries.insert(entries.end(), entries_.begin(), entries_.end());
+        for (const ManifestEntry& c : caches_) {
+            std::error_code ec;
+            if (fs::exists(c.path, ec)) entries.push_back(c);
+        }
+        const std::string bytes = FormatInstallManifest(entries);
+        FileContent old = ReadWholeFile(manifest, kMaxSmallFile);
+        if (old.status == ReadStatus::Ok && old.bytes == bytes) {
+            report_.unchanged.push_back(manifest);
+            return;
+        }
+        std::error_code ec;
+        if (!ReplaceFileAtomically(manifest, bytes, ec)) {
+            report_.errors.push_back("cannot write " + manifest.string() + ": " + ec.message());
+            return;
+        }
+        report_.written.push_back(manifest);
+    }
+
+  private:
+    void Record(ManifestEntry entry) { entries_.push_back(std::move(entry)); }
+
+    const DesktopLocations& at_;
+    std::string title_;
+    InstallReport report_;
+    std::map<fs::path, ManifestEntry> previous_;
+    std::vector<ManifestEntry> caches_;
+    std::set<fs::path> folders_;
+    std::vector<ManifestEntry> entries_;
+};
+
+}  // namespace
+
+InstallReport InstallDesktopIntegration(const DesktopLocations& at, const InstallSources& from,
+                                        std::string_view title) {
+    Installer install(at, title);
+    install.PlaceCopy(from.programBinary, at.ProgramFile(), 0755);
+    if (!from.helpPage.empty())
+        install.PlaceCopy(from.helpPage, at.ProgramFolder() / "Help.html", 0644);
+    install.PlaceLink(at.BinLink(), at.ProgramFile());
+
+    install.PlaceFile(at.Launcher(kHandlerClassId), LauncherScript(at), 0755);
+    const std::string fileHandler(kFileHandlerName);
+    const std::string folderHandler = FolderHandlerName(kFileHandlerName);
+    for (const std::string& name : {fileHandler, folderHandler}) {
+        const std::vector<fs::path> hooks = at.HookFiles(name);
+        // Dolphin runs only service menus that may be executed; the scripts must be too.
+        install.PlaceFile(hooks[0], DolphinServiceMenu(at, name, title, from.imageFiles), 0755);
+        install.PlaceFile(hooks[1], ScriptHook(at, name), 0755);
+        install.PlaceFile(hooks[2], ScriptHook(at, name), 0755);
+        install.PlaceFile(hooks[3], NemoAction(at, name, title, from.imageFiles), 0644);
+    }
+    install.PlaceThunarActions({fileHandler, folderHandler}, from.imageFiles);
+
+    install.PlaceFile(at.MenuEntry(title), ApplicationEntry(at, title), 0644);
+    const fs::path shortcut = at.DesktopShortcut(title);
+    const bool hadShortcut = fs::exists(shortcut);
+    install.PlaceFile(shortcut, ApplicationEntry(at, title), 0755);
+    // GNOME starts a desktop launcher only when it is marked trusted; the mark lives in the
+    // session's metadata store, reachable only within a session.
+    if (!hadShortcut && std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) {
+        RunAndWait({"gio", "set", shortcut.string(), "metadata::trusted", "true"}, 5000);
+    }
+
+    const fs::path icons = at.dataHome / "icons" / "hicolor";
+    const std::string iconFile(kIconName);
+    install.PlaceCopy(from.iconFolder / (iconFile + ".svg"),
+                      icons / "scalable" / "apps" / (iconFile + ".svg"), 0644);
+    for (int size : kIconSizes) {
+        const std::string dim = std::to_string(size) + "x" + std::to_string(size);
+        install.PlaceCopy(from.iconFolder / (iconFile + "-" + std::to_string(size) + ".png"),
+                          icons / dim / "apps" / (iconFile + ".png"), 0644);
+    }
+    install.WriteManifest();
+    return std::move(install.Report());
+}
+
+void AddCacheToManifest(const DesktopLocations& at, std::string_view title,
+                        const fs::path& cacheFile) {
+    const fs::path manifest = at.Manifest(title);
+    std::optional<std::vector<ManifestEntry>> entries = ReadInstallManifest(manifest);
+    std::optional<std::string> hash = FileSha256Hex(cacheFile);
+    if (!entries || !hash) return;
+    std::erase_if(*entries, [&](const ManifestEntry& e) { return e.path == cacheFile; });
+    entries->push_back({ManifestEntry::Kind::Cache, *hash, cacheFile});
+    std::error_code ec;
+    ReplaceFileAtomically(manifest, FormatInstallManifest(*entries), ec);
+}
+
+}  // namespace ozm

@@ -1,0 +1,44 @@
+#pragma once
+// The per-user install: the program, the launcher, the ten hooks, the menu entry, the desktop
+// shortcut and the icons, each recorded in the install manifest.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/DesktopIntegration.h"
+#include "platform/FileManagerHooks.h"
+
+namespace ozm {
+
+struct InstallSources {
+    std::filesystem::path programBinary;
+    std::filesystem::path helpPage;    // Help.html; skipped when empty
+    std::filesystem::path iconFolder;  // ozm-imgconv.svg and ozm-imgconv-<size>.png
+    HookFilter imageFiles;             // what the file hooks offer to take
+};
+
+struct InstallReport {
+    std::vector<std::filesystem::path> written;    // created or brought up to date
+    std::vector<std::filesystem::path> unchanged;  // already as the installer would write it
+    std::vector<std::filesystem::path> foreign;    // not ours: left as it was
+    std::vector<std::string> errors;
+    bool Complete() const { return foreign.empty() && errors.empty(); }
+};
+
+// The program file and Help.html into the program folder, the link in ~/.local/bin, the
+// launcher and the ten hooks (five file managers, files and folders), the menu entry, the
+// desktop shortcut and the icons, then the manifest. A file already at one of these paths
+// is replaced only when the previous manifest lists it with the hash it still has (our own
+// earlier install); anything else there is foreign and stays. Running it again writes
+// nothing. Paths holding control characters are refused (a hook could not name them).
+InstallReport InstallDesktopIntegration(const DesktopLocations& at, const InstallSources& from,
+                                        std::string_view title);
+
+// Records a cache file a desktop tool made during the install (it did not exist before),
+// so the uninstall removes it while it still holds what it held then.
+void AddCacheToManifest(const DesktopLocations& at, std::string_view title,
+                        const std::filesystem::path& cacheFile);
+
+}  // namespace ozm

@@ -32,6 +32,19 @@ for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
 port=$(head -1 "$work/port")
 [ -n "$port" ] || fail "the web server did not start"
 
+# Waits at most 10 s for a visible window whose name matches; prints its id. xdotool's search
+# dies of BadWindow when a window closes while it looks (the question box as the update window
+# opens), so a failed search is simply made again.
+find_window() {
+  local end=$((SECONDS + 10)) w
+  while [ $SECONDS -lt $end ]; do
+    w=$(timeout $((end - SECONDS)) xdotool search --sync --onlyvisible --name "$1" 2>/dev/null |
+      head -1)
+    [ -n "$w" ] && { echo "$w"; return; }
+    sleep 0.05
+  done
+}
+
 start() {  # CASE: the server's behaviour for the package; the version offered is 2.4
   export OZM_PRODUCT_PAGE="http://127.0.0.1:$port/$1+ver-2.4/"
   "$program/ozm-imgconv" 2>"$work/stderr" &
@@ -45,11 +58,11 @@ start() {  # CASE: the server's behaviour for the package; the version offered i
 ask_for_update() {
   xdotool mousemove --window "$wid" 267 10 click 1; sleep 0.3
   xdotool mousemove --window "$wid" 211 40 click 1
-  question=$(timeout 10 xdotool search --sync --onlyvisible --name "^OZM$" | head -1)
+  question=$(find_window "^OZM$")
   [ -n "$question" ] || fail "no question after the check"
   sleep 0.3
   xdotool key Return
-  uwid=$(timeout 10 xdotool search --sync --onlyvisible --name "^OZM软件在线升级$" | head -1)
+  uwid=$(find_window "^OZM软件在线升级$")
   [ -n "$uwid" ] || fail "the update window did not appear"
 }
 

@@ -137,6 +137,33 @@ bool Bitmap::Create(int width, int height, int bitCount, bool zeroFill) {
     return true;
 }
 
+void Bitmap::NarrowTo24InPlace() {
+    if (bitCount_ != 32) return;
+    const std::size_t stride = RowStride(width_, 24).value_or(0);
+    // Row y moves to y * stride and pixel x within it to 3x: never past a byte not yet read.
+    std::uint8_t* base = data_.get();
+    for (int y = 0; y < height_; ++y) {
+        const std::uint8_t* in = base + stride_ * static_cast<std::size_t>(y);
+        std::uint8_t* out = base + stride * static_cast<std::size_t>(y);
+        for (int x = 0; x < width_; ++x, in += 4, out += 3) {
+            out[0] = in[0];
+            out[1] = in[1];
+            out[2] = in[2];
+        }
+        std::memset(out, 0, stride - static_cast<std::size_t>(width_) * 3);
+    }
+    // Only whole pages inside the block: the bytes after it may be the allocator's.
+    constexpr std::uintptr_t kPage = 4096;
+    const auto start = reinterpret_cast<std::uintptr_t>(base);
+    const std::uintptr_t from = (start + stride * std::size_t(height_) + kPage - 1) / kPage * kPage;
+    const std::uintptr_t end = (start + DataSize()) / kPage * kPage;
+    if (base && from + (std::uintptr_t{1} << 20) <= end) {
+        ::madvise(reinterpret_cast<void*>(from), end - from, MADV_DONTNEED);
+    }
+    stride_ = stride;
+    bitCount_ = 24;
+}
+
 std::uint8_t Bitmap::IndexAt(int x, int y) const {
     const std::uint8_t* row = Row(y);
     switch (bitCount_) {

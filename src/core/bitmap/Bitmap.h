@@ -67,6 +67,10 @@ class Bitmap {
     // memory cannot be had. A 0 x 0 bitmap is valid and empty.
     bool Create(int width, int height, int bitCount, bool zeroFill = true);
     void Clear();
+    // Makes a 32-bit bitmap 24-bit in the memory it already has: each pixel's fourth byte is
+    // dropped and the rows close up to the 24-bit stride, so the pixels are never held twice.
+    // The memory left over at the end goes back to the system. Other depths stay as they are.
+    void NarrowTo24InPlace();
 
     int Width() const { return width_; }
     int Height() const { return height_; }

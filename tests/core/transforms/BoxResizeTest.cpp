@@ -173,7 +173,8 @@ TEST(BoxResize, ShrinkOnLoadStaysCloseToTheFullDecode) {
     test::WriteAll(dir / "photo.jpg", bytes);
     Bitmap full;
     ASSERT_TRUE(DecodeJpeg(bytes, full));
-    for (auto [tw, th] : {std::pair{800, 600}, {400, 300}, {200, 150}, {333, 250}}) {
+    for (const auto& size : {std::pair{800, 600}, {400, 300}, {200, 150}, {333, 250}}) {
+        const int tw = size.first, th = size.second;
         Bitmap reference;
         ASSERT_TRUE(BoxResampleTo24(full, reference, tw, th));
         PhotoReadOptions options;

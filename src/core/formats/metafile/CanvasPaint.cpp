@@ -233,7 +233,10 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
         dashes.clear();
     }
 
-    const auto [cap, join] = CapAndJoin(pen);
+    // Plain names rather than a structured binding: the lambda below captures them.
+    const auto capJoin = CapAndJoin(pen);
+    const cairo_line_cap_t cap = capJoin.first;
+    const cairo_line_join_t join = capJoin.second;
     const PixelBox box =
         BoxOfPath(path, width * std::max(1.0, state_.miterLimit) / 2 + 2, width_, height_);
     if (box.x0 >= box.x1 || box.y0 >= box.y1) return;

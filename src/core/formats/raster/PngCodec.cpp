@@ -39,6 +39,27 @@ void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
     r->pos += length;
 }
 
+// Where libpng must find the file ending: at the header of the first chunk other than IDAT
+// whose declared length runs past the last byte. libpng allocates a known chunk's declared
+// length before it reads the bytes (an sPLT may claim 2 GiB in a file of 600 bytes); ending
+// the data at that header refuses the file as truncated, which it is, for the price of the
+// bytes present. IDAT data is read in pieces, so a truncated one still decodes up to the cut.
+std::size_t EndBeforeOverlongChunk(std::span<const std::uint8_t> data) {
+    std::size_t pos = 8;
+    while (data.size() - pos >= 8) {
+        const std::uint32_t length = LoadBe32(data.data() + pos);
+        const std::uint8_t* type = data.data() + pos + 4;
+        // Above 2^31 - 1 libpng refuses the header itself, with its own text.
+        if (length > PNG_UINT_31_MAX) break;
+        if (length + std::uint64_t{12} > data.size() - pos) {
+            return std::memcmp(type, "IDAT", 4) == 0 ? data.size() : pos;
+        }
+        if (std::memcmp(type, "IEND", 4) == 0) break;
+        pos += length + std::size_t{12};
+    }
+    return data.size();
+}
+
 void WriteToFile(png_structp png, png_bytep data, png_size_t length) {
     auto* file = static_cast<std::FILE*>(png_get_io_ptr(png));
     if (std::fwrite(data, 1, length, file) != length) png_error(png, "write failed");
@@ -383,7 +404,7 @@ bool DecodePng(std::span<const std::uint8_t> data, Bitmap& out, std::string* rea
         png_destroy_read_struct(&png, nullptr, nullptr);
         return Refuse(reason, "out of memory");
     }
-    MemoryReader reader{data.data(), data.size(), 0};
+    MemoryReader reader{data.data(), EndBeforeOverlongChunk(data), 0};
     png_set_read_fn(png, &reader, ReadFromMemory);
     // Text and ICC chunks cannot make us allocate more than this (bytes per chunk).
     png_set_chunk_malloc_max(png, 8u << 20);

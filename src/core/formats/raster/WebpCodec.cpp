@@ -18,47 +18,82 @@ namespace {
 
 constexpr int kMaxWebpSide = 16383;
 
-struct AnimDecoderFree {
-    void operator()(WebPAnimDecoder* d) const { WebPAnimDecoderDelete(d); }
+struct DemuxFree {
+    void operator()(WebPDemuxer* d) const { WebPDemuxDelete(d); }
 };
 
-// Copies (or blends) 4-byte BGRA pixels into a 24-bit row.
-void StoreRow(const std::uint8_t* bgra, std::uint8_t* out, int width,
-              const std::optional<RgbQuad>& background) {
-    for (int x = 0; x < width; ++x, bgra += 4, out += 3) {
-        if (background) {
-            out[0] = BlendOnto(bgra[0], bgra[3], background->blue);
-            out[1] = BlendOnto(bgra[1], bgra[3], background->green);
-            out[2] = BlendOnto(bgra[2], bgra[3], background->red);
-        } else {
-            out[0] = bgra[0];
-            out[1] = bgra[1];
-            out[2] = bgra[2];
+// Blends a 32-bit BGRA bitmap onto the background (when there is one) and drops the alpha,
+// all in its own memory.
+void FinishBgra(Bitmap& out, const std::optional<RgbQuad>& background) {
+    if (background) {
+        for (int y = 0; y < out.Height(); ++y) {
+            std::uint8_t* p = out.Row(y);
+            for (int x = 0; x < out.Width(); ++x, p += 4) {
+                p[0] = BlendOnto(p[0], p[3], background->blue);
+                p[1] = BlendOnto(p[1], p[3], background->green);
+                p[2] = BlendOnto(p[2], p[3], background->red);
+            }
         }
     }
+    out.NarrowTo24InPlace();
 }
 
+// The first frame of an animation as the animation decoder shows it: a transparent canvas
+// with the frame's pixels put in place (the first frame is never blended). Done here rather
+// than by that decoder, which holds two canvases of 4 bytes a pixel (2 GiB for the largest
+// canvas a header of a few bytes may declare) before it reads a frame; here the canvas size
+// is checked first and the memory is at most 4 bytes a canvas pixel.
 bool DecodeFirstFrame(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason,
                       const std::optional<RgbQuad>& background) {
-    WebPAnimDecoderOptions options;
-    if (!WebPAnimDecoderOptionsInit(&options)) return Refuse(reason, "damaged WebP data");
-    options.color_mode = MODE_BGRA;
-    options.use_threads = 0;
     const WebPData whole{data.data(), data.size()};
-    std::unique_ptr<WebPAnimDecoder, AnimDecoderFree> decoder(WebPAnimDecoderNew(&whole, &options));
-    if (!decoder) return Refuse(reason, "damaged WebP data");
-    WebPAnimInfo info;
-    if (!WebPAnimDecoderGetInfo(decoder.get(), &info)) return Refuse(reason, "damaged WebP data");
-    const int w = static_cast<int>(info.canvas_width), h = static_cast<int>(info.canvas_height);
+    std::unique_ptr<WebPDemuxer, DemuxFree> demux(WebPDemux(&whole));
+    if (!demux) return Refuse(reason, "damaged WebP data");
+    const int w = static_cast<int>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH));
+    const int h = static_cast<int>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT));
     if (!IsAcceptableImageSize(w, h)) return Refuse(reason, ImageSizeReason(w, h));
-    std::uint8_t* frame = nullptr;
-    int timestamp = 0;
-    if (!WebPAnimDecoderGetNext(decoder.get(), &frame, &timestamp) || frame == nullptr) {
+    WebPIterator frame;
+    if (!WebPDemuxGetFrame(demux.get(), 1, &frame)) return Refuse(reason, "damaged WebP data");
+    const int fw = frame.width, fh = frame.height, fx = frame.x_offset, fy = frame.y_offset;
+    const WebPData bits = frame.fragment;
+    WebPDemuxReleaseIterator(&frame);
+    if (fw <= 0 || fh <= 0 || fx < 0 || fy < 0 || fw > w - fx || fh > h - fy) {
         return Refuse(reason, "damaged WebP data");
     }
+    // A frame that covers most of the canvas is decoded into it (4 bytes a pixel); a smaller
+    // one on its own, then put onto a 24-bit canvas (3 bytes a pixel, plus 4 for the frame's).
+    if (4 * std::uint64_t(fw) * std::uint64_t(fh) > std::uint64_t(w) * std::uint64_t(h)) {
+        if (!out.Create(w, h, 32, true)) return Refuse(reason, "out of memory");
+        std::uint8_t* at = out.Row(fy) + std::size_t(fx) * 4;
+        const std::size_t room = out.DataSize() - static_cast<std::size_t>(at - out.Data());
+        if (!WebPDecodeBGRAInto(bits.bytes, bits.size, at, room, static_cast<int>(out.Stride()))) {
+            out.Clear();
+            return Refuse(reason, "damaged WebP data");
+        }
+        FinishBgra(out, background);
+        return true;
+    }
+    Bitmap pixels;
+    if (!pixels.Create(fw, fh, 32, false)) return Refuse(reason, "out of memory");
+    if (!WebPDecodeBGRAInto(bits.bytes, bits.size, pixels.Data(), pixels.DataSize(),
+                            static_cast<int>(pixels.Stride()))) {
+        return Refuse(reason, "damaged WebP data");
+    }
+    FinishBgra(pixels, background);
     if (!out.Create(w, h, 24, true)) return Refuse(reason, "out of memory");
-    for (int y = 0; y < h; ++y) {
-        StoreRow(frame + std::size_t(y) * std::size_t(w) * 4, out.Row(y), w, background);
+    if (background) {
+        // Outside the frame the canvas is transparent: the background shows.
+        const std::size_t used = std::size_t(w) * 3;
+        for (int y = 0; y < h; ++y) {
+            std::uint8_t* p = out.Row(y);
+            for (std::size_t i = 0; i < used; i += 3) {
+                p[i] = BlendOnto(0, 0, background->blue);
+                p[i + 1] = BlendOnto(0, 0, background->green);
+                p[i + 2] = BlendOnto(0, 0, background->red);
+            }
+        }
+    }
+    for (int y = 0; y < fh; ++y) {
+        std::memcpy(out.Row(fy + y) + std::size_t(fx) * 3, pixels.Row(y), std::size_t(fw) * 3);
     }
     return true;
 }
@@ -111,16 +146,13 @@ bool DecodeWebp(std::span<const std::uint8_t> data, Bitmap& out, std::string* re
             std::memset(out.Row(y) + used, 0, out.Stride() - used);
         return true;
     }
-    const std::size_t bytes = std::size_t(w) * std::size_t(h) * 4;
-    std::unique_ptr<std::uint8_t[]> bgra(new (std::nothrow) std::uint8_t[bytes]);
-    if (!bgra) return Refuse(reason, "out of memory");
-    if (!WebPDecodeBGRAInto(data.data(), data.size(), bgra.get(), bytes, w * 4)) {
+    if (!out.Create(w, h, 32, false)) return Refuse(reason, "out of memory");
+    if (!WebPDecodeBGRAInto(data.data(), data.size(), out.Data(), out.DataSize(),
+                            static_cast<int>(out.Stride()))) {
+        out.Clear();
         return Refuse(reason, "damaged WebP data");
     }
-    if (!out.Create(w, h, 24, true)) return Refuse(reason, "out of memory");
-    for (int y = 0; y < h; ++y) {
-        StoreRow(bgra.get() + std::size_t(y) * std::size_t(w) * 4, out.Row(y), w, background);
-    }
+    FinishBgra(out, background);
     return true;
 }
 

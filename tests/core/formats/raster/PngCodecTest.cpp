@@ -249,6 +249,15 @@ TEST(PngCodec, RefusalsSayWhy) {
     why.clear();
     EXPECT_FALSE(DecodePng(badCrc, bmp, &why));
     EXPECT_EQ(why, "damaged PNG data: IHDR: CRC error");
+    // An sPLT that claims 1.9 GB in a file of 600 bytes costs no more than the bytes present
+    // (the sanitizer run refuses any single allocation above 1 GiB).
+    std::vector<std::uint8_t> claims(good.begin(), good.begin() + 33);
+    PutBe32(claims, 1'900'000'000);
+    claims.insert(claims.end(), {'s', 'P', 'L', 'T', 'p', 'a', 'l', 0, 8});
+    claims.resize(600, 0);
+    why.clear();
+    EXPECT_FALSE(DecodePng(claims, bmp, &why));
+    EXPECT_EQ(why, "truncated image data");
 }
 
 }  // namespace

@@ -131,6 +131,44 @@ TEST(WebpCodec, AlphaDroppedOrBlended) {
     EXPECT_EQ(px(blended, 2), (std::array{127, 127, 255}));  // half: (0 * 128 + 255 * 127) / 255
     EXPECT_EQ(px(blended, 3), (std::array{194, 196, 199}));  // (10 * 64 + 255 * 191) / 255 ...
     EXPECT_EQ(px(dropped, 3), (std::array{10, 20, 30}));
+
+    // The same pixels as the first frame of an animation, filling a 4 x 1 canvas and at (2, 2)
+    // on an 8 x 4 one, whose other pixels are transparent.
+    const auto animation = [&](int cw, int ch, int fx, int fy) {
+        std::vector<std::uint8_t> v = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P'};
+        const auto put = [&](std::uint32_t n, int bytes) {
+            for (int i = 0; i < bytes; ++i) v.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+        };
+        v.insert(v.end(), {'V', 'P', '8', 'X', 10, 0, 0, 0, 0x12, 0, 0, 0});
+        put(cw - 1, 3), put(ch - 1, 3);
+        v.insert(v.end(), {'A', 'N', 'I', 'M', 6, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+        v.insert(v.end(), {'A', 'N', 'M', 'F'});
+        put(16 + bytes.size() - 12, 4);
+        put(fx / 2, 3), put(fy / 2, 3), put(w - 1, 3), put(h - 1, 3), put(100, 3), put(0, 1);
+        v.insert(v.end(), bytes.begin() + 12, bytes.end());
+        for (int i = 0; i < 4; ++i) v[4 + i] = static_cast<std::uint8_t>((v.size() - 8) >> (8 * i));
+        return v;
+    };
+    Bitmap first;
+    ASSERT_TRUE(DecodeWebp(animation(4, 1, 0, 0), first, nullptr, RgbQuad{255, 255, 255, 0}));
+    EXPECT_EQ(first, blended);
+    for (const bool white : {false, true}) {
+        std::string why;
+        ASSERT_TRUE(white ? DecodeWebp(animation(8, 4, 2, 2), first, &why, RgbQuad{255, 255, 255, 0})
+                          : DecodeWebp(animation(8, 4, 2, 2), first, &why))
+            << why;
+        ASSERT_EQ(first.Width(), 8);
+        ASSERT_EQ(first.Height(), 4);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 8; ++x) {
+                const std::uint8_t* p = first.Row(y) + 3 * x;
+                const std::uint8_t* e =
+                    y == 2 && x >= 2 && x < 6 ? (white ? blended : dropped).Row(0) + 3 * (x - 2)
+                                              : nullptr;
+                const int outside = white ? 255 : 0;
+                for (int c = 0; c < 3; ++c) EXPECT_EQ(p[c], e ? e[c] : outside) << x << "," << y;
+            }
+    }
 }
 
 TEST(WebpCodec, ListedNowhereInTheDesktopTables) {

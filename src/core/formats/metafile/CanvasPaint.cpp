@@ -60,6 +60,51 @@ std::vector<double> DashPattern(const Pen& pen, double width, const Affine& logi
     return dashes;
 }
 
+// The farthest a point of the w x h canvas lies from a point of the path: at most the largest
+// distance between a canvas corner and a corner of the path's bounds (as drawn, clamped).
+double FarthestReach(const Path& path, int w, int h) {
+    double x0 = kCoordLimit, y0 = kCoordLimit, x1 = -kCoordLimit, y1 = -kCoordLimit;
+    for (const PathElement& e : path.Elements()) {
+        const int points = e.op == PathOp::Curve ? 3 : e.op == PathOp::Close ? 0 : 1;
+        for (int i = 0; i < points; ++i) {
+            x0 = std::min(x0, ClampCoord(e.p[i].x)), x1 = std::max(x1, ClampCoord(e.p[i].x));
+            y0 = std::min(y0, ClampCoord(e.p[i].y)), y1 = std::max(y1, ClampCoord(e.p[i].y));
+        }
+    }
+    const double dx = std::max({std::abs(x0), std::abs(x1), std::abs(x0 - w), std::abs(x1 - w)});
+    const double dy = std::max({std::abs(y0), std::abs(y1), std::abs(y0 - h), std::abs(y1 - h)});
+    return std::hypot(dx, dy);
+}
+
+// Whether the path draws anything (a line or a curve) and whether it does so in a figure left
+// open, which then gets caps at its ends.
+struct PathShape {
+    bool draws = false;
+    bool openFigureDraws = false;
+};
+
+PathShape ShapeOf(const Path& path) {
+    PathShape shape;
+    bool figureDraws = false;
+    for (const PathElement& e : path.Elements()) {
+        switch (e.op) {
+            case PathOp::Move:
+                shape.openFigureDraws |= figureDraws;
+                figureDraws = false;
+                break;
+            case PathOp::Line:
+            case PathOp::Curve:
+                figureDraws = shape.draws = true;
+                break;
+            case PathOp::Close:
+                figureDraws = false;
+                break;
+        }
+    }
+    shape.openFigureDraws |= figureDraws;
+    return shape;
+}
+
 // Cosmetic pens have flat ends and mitred corners; geometric ones take their style's.
 std::pair<cairo_line_cap_t, cairo_line_join_t> CapAndJoin(const Pen& pen) {
     cairo_line_cap_t cap = CAIRO_LINE_CAP_ROUND;
@@ -240,6 +285,13 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
     const PixelBox box =
         BoxOfPath(path, width * std::max(1.0, state_.miterLimit) / 2 + 2, width_, height_);
     if (box.x0 >= box.x1 || box.y0 >= box.y1) return;
+    // A round cap is a disc as wide as the pen. When half the pen reaches from every point of
+    // the path past the whole canvas, any cap covers every canvas pixel, and the stroke is
+    // drawn as the canvas rectangle it amounts to: the library would draw each cap of each
+    // dash with a polygon of the pen's size, tens of thousands of corners apiece.
+    const PathShape shape = ShapeOf(path);
+    const bool capsCoverCanvas = cap == CAIRO_LINE_CAP_ROUND && shape.draws &&
+                                 width / 2 >= FarthestReach(path, width_, height_);
     {
         // The library strokes by filling the outline: two sides per segment, each crossing
         // the segment's rows and the pen's width; every dash is a figure of its own.
@@ -253,9 +305,28 @@ void Canvas::StrokeTarget(const Path& path, const Pen& pen) {
                        bitwise ? kCostBitwisePixel : kCostPixel);
             Charge(2 * (n.edges * kCostEdge + n.rows * kCostEdgeRow) + 4 * dashCount * kCostEdge);
         }
+        // Each dash's round caps: a polygon of the pen's size each (about 2 pi sqrt(r / 0.2)
+        // corners for a radius of r pixels), the time a dash takes levelling off for pens
+        // wider than the canvas reaches.
+        if (cap == CAIRO_LINE_CAP_ROUND && !capsCoverCanvas) {
+            const double corners = std::min(6.3 * std::sqrt(width / 0.4), 4000.0);
+            Charge(dashCount * corners * kCostEdge);
+        }
     }
 
     auto stroke = [&](cairo_t* cr, const Colour& colour, bool dashed, bool coverageOnly) {
+        const bool hasCaps = shape.openFigureDraws || (dashed && !dashes.empty());
+        if (capsCoverCanvas && hasCaps) {
+            cairo_new_path(cr);
+            cairo_rectangle(cr, 0, 0, width_, height_);
+            if (coverageOnly) {
+                cairo_set_source_rgb(cr, 0, 0, 0);
+            } else {
+                SetColour(cr, colour);
+            }
+            cairo_fill(cr);
+            return;
+        }
         AddPath(cr, path);
         cairo_set_line_width(cr, width);
         cairo_set_line_cap(cr, cap);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "core/bitmap/RowsAs24.h"
@@ -248,31 +249,41 @@ bool DecodeGifWith(std::span<const std::uint8_t> data, Bitmap& out, std::string*
     if (!IsAcceptableImageSize(fw, fh)) return Refuse(reason, ImageSizeReason(fw, fh));
     const ColorMapObject* frameMap = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
 
-    // The frame's rows in file order; decoded into their own buffer, then placed.
-    std::vector<std::uint8_t> frame(static_cast<std::size_t>(fw) * static_cast<std::size_t>(fh));
+    // The frame's rows come in file order (interlaced or not). A frame that is the whole
+    // screen is decoded straight into the bitmap, any other into a buffer of its own and then
+    // placed. Neither memory is touched before its rows are decoded: a header may announce
+    // a frame of 2^28 pixels in a file of a few bytes.
     const std::vector<int> order = desc.Interlace ? InterlacedRowOrder(fh) : std::vector<int>{};
-    for (int i = 0; i < fh; ++i) {
-        const int y = desc.Interlace ? order[static_cast<std::size_t>(i)] : i;
-        if (DGifGetLine(gif.get(), frame.data() + static_cast<std::size_t>(y) * fw, fw) ==
-            GIF_ERROR) {
-            return failed();
+    const auto decodeRows = [&](std::uint8_t* rows, std::size_t stride) {
+        for (int i = 0; i < fh; ++i) {
+            const int y = desc.Interlace ? order[static_cast<std::size_t>(i)] : i;
+            if (DGifGetLine(gif.get(), rows + static_cast<std::size_t>(y) * stride, fw) ==
+                GIF_ERROR) {
+                return false;
+            }
         }
-    }
+        return true;
+    };
 
     const bool ownBitmap = (fw == sw && fh == sh) || sw <= 0 || sh <= 0;
     if (ownBitmap) {
-        if (!out.Create(fw, fh, 8, true)) return Refuse(reason, "out of memory");
-        CopyColorMap(frameMap, out);
-        for (int y = 0; y < fh; ++y) {
-            std::memcpy(out.Row(y), frame.data() + static_cast<std::size_t>(y) * fw,
-                        static_cast<std::size_t>(fw));
+        if (!out.Create(fw, fh, 8, false)) return Refuse(reason, "out of memory");
+        if (!decodeRows(out.Data(), out.Stride())) {
+            out.Clear();
+            return failed();
         }
+        for (int y = 0; y < fh; ++y) std::memset(out.Row(y) + fw, 0, out.Stride() - fw);
+        CopyColorMap(frameMap, out);
         if (blendOnto && transparent != NO_TRANSPARENT_COLOR &&
             !BlendIndexedOnto(out, {}, transparent, *blendOnto, out)) {
             return Refuse(reason, "out of memory");
         }
         return true;
     }
+    const std::size_t frameBytes = static_cast<std::size_t>(fw) * static_cast<std::size_t>(fh);
+    std::unique_ptr<std::uint8_t[]> frame(new (std::nothrow) std::uint8_t[frameBytes]);
+    if (!frame) return Refuse(reason, "out of memory");
+    if (!decodeRows(frame.get(), static_cast<std::size_t>(fw))) return failed();
     if (!IsAcceptableImageSize(sw, sh)) return Refuse(reason, ImageSizeReason(sw, sh));
     if (!out.Create(sw, sh, 8, false)) return Refuse(reason, "out of memory");
     CopyColorMap(gif->SColorMap ? gif->SColorMap : frameMap, out);
@@ -286,7 +297,7 @@ bool DecodeGifWith(std::span<const std::uint8_t> data, Bitmap& out, std::string*
         const long ty = static_cast<long>(desc.Top) + y;
         if (ty < 0 || ty >= sh) continue;
         std::uint8_t* row = out.Row(static_cast<int>(ty));
-        const std::uint8_t* src = frame.data() + static_cast<std::size_t>(y) * fw;
+        const std::uint8_t* src = frame.get() + static_cast<std::size_t>(y) * fw;
         for (int x = 0; x < fw; ++x) {
             const long tx = static_cast<long>(desc.Left) + x;
             if (tx < 0 || tx >= sw) continue;

@@ -123,6 +123,7 @@ TEST(MetafileRealFiles, MatchTheProducersRendering) {
         {"lo_shapes.wmf", "lo_shapes.png"},
         {"lo_photo_gradient.emf", "lo_photo_gradient.png"},
         {"lo_photo_gradient.wmf", "lo_photo_gradient.png"},
+        {"lo_ligatures.emf", "lo_ligatures.png"},
     };
     for (const auto& [name, referenceName] : files) {
         SCOPED_TRACE(name);

@@ -2,7 +2,9 @@
 #include <cmath>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/formats/metafile/CanvasDetail.h"
@@ -65,6 +67,30 @@ struct FoundGlyph {
     bool visible = true;
 };
 
+// The font's glyph for one character; index 0 (the font's "missing" glyph) when it has none.
+FoundGlyph GlyphForCode(cairo_scaled_font_t* scaled, std::uint32_t cp) {
+    FoundGlyph g;
+    std::string utf8;
+    AppendUtf8(utf8, cp);
+    cairo_glyph_t* glyphs = nullptr;
+    int count = 0;
+    if (cairo_scaled_font_text_to_glyphs(scaled, 0, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                         &glyphs, &count, nullptr, nullptr,
+                                         nullptr) == CAIRO_STATUS_SUCCESS &&
+        count > 0) {
+        g.index = glyphs[0].index;
+    }
+    cairo_glyph_free(glyphs);
+    return g;
+}
+
+double NaturalAdvance(cairo_scaled_font_t* scaled, unsigned long index) {
+    cairo_text_extents_t ext;
+    cairo_glyph_t probe{index, 0, 0};
+    cairo_scaled_font_glyph_extents(scaled, &probe, 1, &ext);
+    return std::isfinite(ext.x_advance) ? ext.x_advance : 0;
+}
+
 // The font's glyph for each code of the run (control characters take a space's advance and
 // show nothing).
 std::vector<FoundGlyph> FindGlyphs(cairo_scaled_font_t* scaled, const TextRun& run,
@@ -77,25 +103,59 @@ std::vector<FoundGlyph> FindGlyphs(cairo_scaled_font_t* scaled, const TextRun& r
             g.index = run.codes[i];
         } else {
             const std::uint32_t cp = TextCode(run.codes[i], symbolFont);
-            if (cp < 0x20) g.visible = false;
-            std::string utf8;
-            AppendUtf8(utf8, g.visible ? cp : 0x20);
-            cairo_glyph_t* glyphs = nullptr;
-            int count = 0;
-            if (cairo_scaled_font_text_to_glyphs(
-                    scaled, 0, 0, utf8.data(), static_cast<int>(utf8.size()), &glyphs, &count,
-                    nullptr, nullptr, nullptr) == CAIRO_STATUS_SUCCESS &&
-                count > 0) {
-                g.index = glyphs[0].index;
-            }
-            cairo_glyph_free(glyphs);
+            const bool visible = cp >= 0x20;
+            g = GlyphForCode(scaled, visible ? cp : 0x20);
+            g.visible = visible;
         }
-        cairo_text_extents_t ext;
-        cairo_glyph_t probe{g.index, 0, 0};
-        cairo_scaled_font_glyph_extents(scaled, &probe, 1, &ext);
-        g.natural = std::isfinite(ext.x_advance) ? ext.x_advance : 0;
+        g.natural = NaturalAdvance(scaled, g.index);
     }
     return found;
+}
+
+// The letter groups a text layout joins into one glyph by default, with the font's
+// presentation form of each. Longer groups first, so that "ffi" is not taken for "ff" + "i".
+struct Ligature {
+    std::u32string_view letters;
+    std::uint32_t joined;
+};
+constexpr Ligature kLigatures[] = {
+    {U"ffi", 0xFB03}, {U"ffl", 0xFB04}, {U"ff", 0xFB00}, {U"fi", 0xFB01}, {U"fl", 0xFB02},
+};
+
+// An office suite lays text out with the font's ligatures and writes each joined group as
+// the ligature's advance on its first letter and 0 on the others; drawn letter by letter,
+// the letters after the group would stack on the next one ("Metaf le"). Where such a group
+// has the zero advances, the font has the ligature, and the first advance is nearer the
+// ligature's width than the first letter's own, the ligature is drawn in the group's place.
+// Advances that really overlap keep their letters: a group whose first advance is that
+// letter's own, letters that do not join, a font without the ligature.
+void JoinLigatures(cairo_scaled_font_t* scaled, const TextRun& run, std::span<const double> advance,
+                   std::vector<FoundGlyph>& found) {
+    const std::size_t n = std::min(found.size(), run.dx.size());
+    std::optional<FoundGlyph> joined[std::size(kLigatures)];
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        if (run.codes[i] != U'f' || !(advance[i] > 0) || advance[i + 1] != 0) continue;
+        for (std::size_t l = 0; l < std::size(kLigatures); ++l) {
+            const std::u32string_view letters = kLigatures[l].letters;
+            if (i + letters.size() > n) continue;
+            bool group = true;
+            for (std::size_t k = 1; k < letters.size(); ++k) {
+                group = group && run.codes[i + k] == letters[k] && advance[i + k] == 0;
+            }
+            if (!group) continue;
+            if (!joined[l]) {
+                joined[l] = GlyphForCode(scaled, kLigatures[l].joined);
+                joined[l]->natural = NaturalAdvance(scaled, joined[l]->index);
+            }
+            const FoundGlyph& ligature = *joined[l];
+            if (ligature.index == 0 || advance[i] < (found[i].natural + ligature.natural) / 2)
+                continue;
+            found[i] = ligature;
+            for (std::size_t k = 1; k < letters.size(); ++k) found[i + k].visible = false;
+            i += letters.size() - 1;
+            break;
+        }
+    }
 }
 
 }  // namespace
@@ -116,7 +176,8 @@ Canvas::GlyphLine Canvas::LayOutGlyphs(cairo_scaled_font_t* scaled, const TextRu
                                        double advanceScale, double emPx,
                                        const FaceMetrics& metrics) const {
     const DcState& s = state_;
-    const std::vector<FoundGlyph> found = FindGlyphs(scaled, run, s.font.charSet == 2);
+    const bool symbolFont = s.font.charSet == 2;
+    std::vector<FoundGlyph> found = FindGlyphs(scaled, run, symbolFont);
     GlyphLine line;
     line.count = found.size();
     line.emPx = emPx;
@@ -128,6 +189,8 @@ Canvas::GlyphLine Canvas::LayOutGlyphs(cairo_scaled_font_t* scaled, const TextRu
         line.total += advance[i];
     }
     if (!std::isfinite(line.total)) line.total = 0;
+    if (!(run.options & gdi::kEtoGlyphIndex) && !symbolFont)
+        JoinLigatures(scaled, run, advance, found);
     if ((s.textAlign & gdi::kTaCenter) == gdi::kTaCenter) {
         line.x = -line.total / 2;
     } else if (s.textAlign & gdi::kTaRight) {

@@ -415,6 +415,54 @@ TEST(MetafilePlayer, EnhancedTextDrawsEveryCharacterAsItsOwnGlyph) {
     }
 }
 
+// An office suite writes a group the font joins (fi, fl, ff, ffi, ffl) as the ligature's
+// advance on its first letter and 0 on the others: the word draws as if written with the
+// font's ligature character. Zero advances that are no such group keep their letters where
+// the advances put them, stacked.
+TEST(MetafilePlayer, ZeroAdvancesAfterAJoinedGroupDrawTheLigature) {
+    auto start = [] {
+        EmfBuilder e(120, 40);
+        e.Raw(kFont, FontBody(1, -24, "DejaVu Sans")).Rec(kSelectObject, {1});
+        e.Rec(kSetBkMode, {1}).Rec(kSetTextColor, {0}).Rec(kSetTextAlign, {24});
+        return e;
+    };
+    auto drawn = [&](const std::u16string& text, const std::vector<std::int32_t>& dx) {
+        EmfBuilder e = start();
+        e.Raw(kTextW, TextBody(8, 30, text, dx));
+        return test::ToRgb(Play(e.Finish()));
+    };
+    const std::pair<std::u16string, char16_t> groups[] = {
+        {u"fi", 0xFB01}, {u"fl", 0xFB02}, {u"ff", 0xFB00}, {u"ffi", 0xFB03}, {u"ffl", 0xFB04}};
+    for (const auto& [group, ligature] : groups) {
+        // At 24 pixels the two-letter ligatures are 15 to 17 wide, the three-letter ones 23.
+        const std::int32_t width = group.size() == 2 ? 16 : 23;
+        std::vector<std::int32_t> dx = {15, width};
+        dx.resize(group.size() + 1, 0);
+        dx.push_back(14);
+        const auto written = drawn(u"o" + group + u"e", dx);
+        EXPECT_EQ(test::CountDifferences(
+                      written, drawn(u"o" + std::u16string(1, ligature) + u"e", {15, width, 14})),
+                  0)
+            << std::string(group.begin(), group.end());
+    }
+    // The f's own advance before the zero, and letters that do not join.
+    const std::pair<std::u16string, std::vector<std::int32_t>> overlapping[] = {
+        {u"fie", {8, 0, 14}}, {u"foe", {16, 0, 14}}};
+    for (const auto& [word, dx] : overlapping) {
+        EmfBuilder single = start();
+        std::int32_t x = 8;
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            single.Raw(kTextW, TextBody(x, 30, word.substr(i, 1), {dx[i]}));
+            x += dx[i];
+        }
+        // Letters drawn over each other blend in one pass within a record: a quarter of full
+        // ink at most.
+        EXPECT_EQ(test::CountDifferences(drawn(word, dx), test::ToRgb(Play(single.Finish())), 70),
+                  0)
+            << std::string(word.begin(), word.end());
+    }
+}
+
 std::vector<std::int32_t> WmfFont(std::int16_t height, const char* face) {
     std::vector<std::int32_t> p = {height, 0, 0, 0, 400, 0, 0, 0};  // 8 words before the face
     for (std::size_t i = 0; i < 16; ++i) {

@@ -2,12 +2,13 @@
 //
 //   ozmconv [--to LIST] [--out DIR] [--quality N] [--lossless] [--resize WxH|Wx|xH]
 //           [--scale P] [--fit WxH|Wx|xH] [--filter nearest|box] [--auto-orient]
-//           [--background COLOR] [--rotate DEG[.HH]] [--jobs N] [--threads N] [--null] [--]
-//           FILE...
+//           [--background COLOR] [--rotate DEG[.HH]] [--jobs N] [--threads N] [--null]
+//           [--] FILE...  |  --files-from LIST  |  --files0-from LIST
 //
 // Exit status: 0 when every file was written in every format, 1 when anything failed,
 // 2 on a usage error, 128 + the signal's number when SIGTERM, SIGINT or SIGHUP stopped it.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@
 #include "app/convert/OutputNaming.h"
 #include "app/convert/Pipeline.h"
 #include "app/shell/ProductInfo.h"
+#include "cli/NameList.h"
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/ImageFormats.h"
 #include "core/formats/PhotoRead.h"
@@ -45,6 +47,7 @@ using namespace ozm;
 // The usage text around the --to list, which names the written formats.
 constexpr std::string_view kUsageHead =
     "usage: ozmconv [options] [--] FILE...\n"
+    "       ozmconv [options] --files-from LIST | --files0-from LIST\n"
     "  --to LIST         comma list of ";
 constexpr std::string_view kUsageRest =
     "\n"
@@ -64,6 +67,8 @@ constexpr std::string_view kUsageRest =
     "  --rotate DEG[.HH] rotate clockwise by degrees and hundredths (32.5 = 32 deg 50/100)\n"
     "  --jobs N          files converted at once (default: the number of cores)\n"
     "  --threads N       threads one image may use (default: the cores the jobs leave free)\n"
+    "  --files-from L    convert the files named in file L, one a line (- reads stdin)\n"
+    "  --files0-from L   the same with names ended by NUL bytes (find -print0)\n"
     "  --null            separate the written paths on stdout by NUL bytes, not newlines\n"
     "  --version         print the name and version\n"
     "  --help            print this text\n";
@@ -96,6 +101,8 @@ struct CliOptions {
     int threads = 0;  // per image; 0: every core, as far as the thread budget allows
     bool nullSeparated = false;
     std::vector<std::string> files;
+    std::string listFile;   // --files-from or --files0-from; "-" is stdin
+    char listSeparator = '\n';
 };
 
 // The signal that asked the run to stop (SIGTERM, SIGINT, SIGHUP), 0 while none did.
@@ -215,6 +222,14 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
             std::printf("ozmconv %.1f\n", static_cast<double>(kProductVersion));
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
+        if (arg == "--files-from" || arg == "--files0-from") {
+            if (!options.listFile.empty()) return UsageError("only one list of files can be given");
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                return UsageError(std::string(arg) + " needs a file");
+            options.listFile = argv[++i];
+            options.listSeparator = arg == "--files0-from" ? '\0' : '\n';
+            continue;
+        }
         if (arg == "--null") {
             options.nullSeparated = true;
             continue;
@@ -280,7 +295,9 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
     }
     if (options.fit && options.conversion.resizeMode != ResizeMode::None)
         return UsageError("--fit cannot be combined with --resize or --scale");
-    if (options.files.empty()) return UsageError("no files given");
+    if (!options.listFile.empty() && !options.files.empty())
+        return UsageError("files cannot be given both on the command line and in a list");
+    if (options.files.empty() && options.listFile.empty()) return UsageError("no files given");
     if (!options.outFolder.empty()) {
         if (const auto error = PrepareOutFolder(options.outFolder)) return UsageError(*error);
         if (options.outFolder.back() != '/') options.outFolder += '/';
@@ -316,6 +333,12 @@ class OrderedNaming {
     std::optional<std::string> ReserveAgain(const std::string& folder, const std::string& name) {
         std::lock_guard lock(mutex_);
         return TakeFree(folder, name);
+    }
+    // A written file holds its name on disk, so its reservation can go: the set only ever
+    // holds the names of files in flight, however long the batch.
+    void Release(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        reserved_.erase(path);
     }
 
   private:
@@ -414,8 +437,8 @@ ResizeTarget ExtendedTarget(const CliOptions& options, int width, int height) {
 class CliPipelineHost : public PipelineHost {
   public:
     CliPipelineHost(const CliOptions& options, const std::string& source, FileReport& report,
-                    const PrintStyle& style)
-        : options_(options), source_(source), report_(report), style_(style) {}
+                    const PrintStyle& style, OrderedNaming& naming)
+        : options_(options), source_(source), report_(report), style_(style), naming_(naming) {}
 
     ConversionOptions Options() override { return options_.conversion; }
     int TransformThreads() const override { return options_.threads; }
@@ -436,6 +459,7 @@ class CliPipelineHost : public PipelineHost {
         report_.out += style_.Out(path);
         report_.out += style_.separator;
         ++report_.written;
+        naming_.Release(path);
     }
     void WriteFailed(const std::string& path, const std::string& reason) override {
         report_.err += "ozmconv: cannot write " + style_.Err(path) + ": " + reason + "\n";
@@ -446,6 +470,7 @@ class CliPipelineHost : public PipelineHost {
     const std::string& source_;
     FileReport& report_;
     const PrintStyle& style_;
+    OrderedNaming& naming_;
     // The upright picture's size before any reduced decoding: the resize target is always
     // taken from it, whatever size the reader decoded at.
     int fullWidth_ = 0;
@@ -493,8 +518,7 @@ bool CliPipelineHost::Resample(Bitmap& bitmap, const ConversionOptions& options,
 
 class Converter {
   public:
-    explicit Converter(const CliOptions& options)
-        : options_(options), reports_(options.files.size()), done_(options.files.size(), false) {
+    Converter(const CliOptions& options, NameList& names) : options_(options), names_(names) {
         showProgress_ = ::isatty(STDERR_FILENO) == 1;
         style_.escapeErr = showProgress_;
         style_.escapeOut = ::isatty(STDOUT_FILENO) == 1 && !options.nullSeparated;
@@ -502,8 +526,10 @@ class Converter {
     }
 
     void Run() {
+        const std::optional<std::size_t> total = names_.Total();
         const unsigned jobs =
-            std::min<unsigned>(options_.jobs, static_cast<unsigned>(options_.files.size()));
+            total ? std::min<unsigned>(options_.jobs, static_cast<unsigned>(*total))
+                  : options_.jobs;
         std::vector<std::thread> workers;
         for (unsigned j = 1; j < jobs; ++j) workers.emplace_back([this] { Work(); });
         Work();
@@ -513,12 +539,47 @@ class Converter {
 
     int Converted() const { return converted_; }
     int Failed() const { return static_cast<int>(printed_) - converted_; }
-    int NotStarted() const { return static_cast<int>(options_.files.size() - printed_); }
+    // Nothing when a list was left unread, as after a stop.
+    std::optional<std::size_t> NotStarted() const {
+        const auto total = names_.Total();
+        if (!total) return std::nullopt;
+        return *total - printed_;
+    }
     int Written() const { return written_; }
     // The first error a print to stdout hit (EPIPE, ENOSPC ...), 0 when none.
     int StdoutError() const { return stdoutError_; }
+    // Why the list of files could not be read to its end; empty when it could.
+    const std::string& ListError() const { return listError_; }
 
   private:
+    // Finished files wait for the ones before them to print; a worker that runs this far ahead
+    // of the oldest file still in hand waits too, so the waiting reports stay few.
+    static constexpr std::size_t kMaxAhead = 4096;
+
+    struct Taken {
+        std::size_t index;
+        std::string source;
+        std::string nameError;  // a name the list could not give whole
+    };
+
+    // The next file in list order, or nothing at the end or after a stop.
+    std::optional<Taken> Take() {
+        std::unique_lock lock(takeMutex_);
+        printedChanged_.wait(lock, [&] { return next_ - printed_ < kMaxAhead || StopAsked(); });
+        if (StopAsked()) return std::nullopt;
+        Taken taken;
+        std::string error;
+        std::optional<std::string> name = names_.Next(&error);
+        if (!name) {
+            if (!error.empty()) listError_ = error;
+            return std::nullopt;
+        }
+        taken.index = next_++;
+        taken.source = std::move(*name);
+        taken.nameError = std::move(error);
+        return taken;
+    }
+
     void Work() {
         // Each job keeps a core of the budget for itself; the bands of its images borrow only
         // the cores no job holds (all of them once the other jobs have run out of files).
@@ -526,18 +587,23 @@ class Converter {
         Bitmap bitmap;  // each worker its own
         // A stop is honoured before each file: indexes are taken in order, so every file
         // before a taken one is being converted by some worker and takes its naming turn.
-        for (std::size_t i; !StopAsked() && (i = next_.fetch_add(1)) < options_.files.size();) {
-            ConvertFile(i, bitmap);
-            Finish(i);
+        while (std::optional<Taken> file = Take()) {
+            FileReport report;
+            if (file->nameError.empty()) {
+                ConvertFile(file->index, file->source, bitmap, report);
+            } else {
+                naming_.ReserveInTurn(file->index, {}, {});
+                report.err = "ozmconv: " + file->nameError + "\n";
+            }
+            Finish(file->index, std::move(report));
         }
     }
 
-    // File `index` through the pipeline, into its report. The namer's turn ends before the
+    // One file through the pipeline, into its report. The namer's turn ends before the
     // report is printed.
-    void ConvertFile(std::size_t index, Bitmap& bitmap) {
-        const std::string& source = options_.files[index];
-        FileReport& report = reports_[index];
-        CliPipelineHost host(options_, source, report, style_);
+    void ConvertFile(std::size_t index, const std::string& source, Bitmap& bitmap,
+                     FileReport& report) {
+        CliPipelineHost host(options_, source, report, style_, naming_);
         TurnNamer namer(naming_, index, options_.conversion.formats);
         const FileOutcome outcome =
             ConvertOneFile(source, OutputFolder(source), bitmap, host, namer);
@@ -551,41 +617,60 @@ class Converter {
     }
 
     // Prints the reports of every finished file whose predecessors have printed, so that the
-    // output is in command-line order whatever the number of jobs.
-    void Finish(std::size_t index) {
-        std::lock_guard lock(printMutex_);
-        done_[index] = true;
-        while (printed_ < reports_.size() && done_[printed_]) {
-            const FileReport& r = reports_[printed_];
-            if (showProgress_) std::fputs("\r\033[K", stderr);
-            if (!r.out.empty() &&
-                std::fwrite(r.out.data(), 1, r.out.size(), stdout) != r.out.size() &&
-                stdoutError_ == 0) {
-                stdoutError_ = errno != 0 ? errno : EIO;
+    // output is in list order whatever the number of jobs.
+    void Finish(std::size_t index, FileReport report) {
+        {
+            std::lock_guard lock(printMutex_);
+            waiting_.emplace(index, std::move(report));
+            for (auto it = waiting_.begin(); it != waiting_.end() && it->first == printed_;
+                 it = waiting_.erase(it)) {
+                Print(it->second);
+                ++printed_;
             }
-            std::fputs(r.err.c_str(), stderr);
-            converted_ += r.ok ? 1 : 0;
-            written_ += r.written;
-            ++printed_;
+            if (std::fflush(stdout) != 0 && stdoutError_ == 0)
+                stdoutError_ = errno != 0 ? errno : EIO;
+            if (showProgress_) ShowProgress();
         }
-        if (std::fflush(stdout) != 0 && stdoutError_ == 0) stdoutError_ = errno != 0 ? errno : EIO;
-        if (showProgress_) {
-            const std::size_t total = reports_.size();
+        // Taken and released so that a worker between its test and its wait cannot miss this.
+        { std::lock_guard lock(takeMutex_); }
+        printedChanged_.notify_all();
+    }
+
+    void Print(const FileReport& r) {
+        if (showProgress_) std::fputs("\r\033[K", stderr);
+        if (!r.out.empty() && std::fwrite(r.out.data(), 1, r.out.size(), stdout) != r.out.size() &&
+            stdoutError_ == 0) {
+            stdoutError_ = errno != 0 ? errno : EIO;
+        }
+        std::fputs(r.err.c_str(), stderr);
+        converted_ += r.ok ? 1 : 0;
+        written_ += r.written;
+    }
+
+    void ShowProgress() {
+        std::lock_guard lock(takeMutex_);
+        const std::optional<std::size_t> total = names_.Total();
+        if (!total) {
+            std::fprintf(stderr, "\r%zu done", printed_.load());
+        } else if (*total > 0) {
             const int width = 30;
-            const int filled = static_cast<int>(printed_ * width / total);
+            const int filled = static_cast<int>(printed_ * width / *total);
             std::fprintf(stderr, "\r[%.*s%*s] %zu/%zu", filled, "##############################",
-                         width - filled, "", printed_, total);
-            std::fflush(stderr);
+                         width - filled, "", printed_.load(), *total);
         }
+        std::fflush(stderr);
     }
 
     const CliOptions& options_;
-    std::atomic<std::size_t> next_{0};
+    NameList& names_;
+    std::mutex takeMutex_;  // the list, next_ and listError_
+    std::condition_variable printedChanged_;
+    std::size_t next_ = 0;
+    std::string listError_;
     OrderedNaming naming_;
-    std::vector<FileReport> reports_;
     std::mutex printMutex_;
-    std::vector<bool> done_;
-    std::size_t printed_ = 0;
+    std::map<std::size_t, FileReport> waiting_;
+    std::atomic<std::size_t> printed_{0};
     int converted_ = 0;
     int written_ = 0;
     int stdoutError_ = 0;
@@ -593,22 +678,48 @@ class Converter {
     PrintStyle style_;
 };
 
+// Opens the list of --files-from / --files0-from; stdin for "-". -1 with errno set on failure.
+int OpenList(const std::string& name) {
+    if (name == "-") return STDIN_FILENO;
+    return ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     InstallSignalHandlers();
     CliOptions options;
     if (const int code = ParseArguments(argc, argv, options); code >= 0) return code;
+    int list = -1;
+    if (!options.listFile.empty()) {
+        list = OpenList(options.listFile);
+        if (list < 0) {
+            std::fprintf(stderr, "ozmconv: cannot read %s: %s\n", options.listFile.c_str(),
+                         SystemErrorText(errno).c_str());
+            return 2;
+        }
+    }
+    NameList names = list >= 0 ? NameList(list, options.listSeparator, options.listFile, StopAsked)
+                               : NameList(std::move(options.files));
     const auto start = std::chrono::steady_clock::now();
-    Converter converter(options);
+    Converter converter(options, names);
     converter.Run();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (list > STDIN_FILENO) ::close(list);
     const int stopSignal = gStopSignal;
     if (stopSignal != 0) {
-        std::fprintf(stderr, "ozmconv: stopped by %s; %d files not started\n",
-                     SignalName(stopSignal), converter.NotStarted());
+        if (const auto notStarted = converter.NotStarted()) {
+            std::fprintf(stderr, "ozmconv: stopped by %s; %zu files not started\n",
+                         SignalName(stopSignal), *notStarted);
+        } else {
+            std::fprintf(stderr, "ozmconv: stopped by %s; the rest of the list not started\n",
+                         SignalName(stopSignal));
+        }
     }
+    // A read of the list that a stop interrupted is no fault of the list.
+    if (stopSignal == 0 && !converter.ListError().empty())
+        std::fprintf(stderr, "ozmconv: %s\n", converter.ListError().c_str());
     std::fprintf(stderr, "ozmconv: %d converted, %d failed, %d files written, %.2f s\n",
                  converter.Converted(), converter.Failed(), converter.Written(), seconds);
     if (converter.StdoutError() != 0) {
@@ -616,5 +727,7 @@ int main(int argc, char** argv) {
                      SystemErrorText(converter.StdoutError()).c_str());
     }
     if (stopSignal != 0) return 128 + stopSignal;
-    return converter.Failed() == 0 && converter.StdoutError() == 0 ? 0 : 1;
+    const bool ok = converter.Failed() == 0 && converter.StdoutError() == 0 &&
+                    converter.ListError().empty();
+    return ok ? 0 : 1;
 }

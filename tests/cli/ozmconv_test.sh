@@ -76,6 +76,27 @@ check "numbered past existing names" 'echo "$out1" | grep -qx "photo(2).png"'
 "$bin" --jobs 3 --to png --out "$work/j4" "$work/photo.jpg" "$work/bad.jpg" >/dev/null 2>"$work/err"
 check "summary line" 'grep -q "ozmconv: 1 converted, 1 failed, 1 files written" "$work/err"'
 
+# A list of files instead of the command line: the same names in the same order as when given
+# as arguments, with blank lines skipped; NUL-ended names may hold a newline; a name no file
+# can have fails alone; a list and arguments together, or a missing list, are usage errors.
+mkdir "$work/l1" "$work/l2"
+cp "$work/photo.jpg" "$work/src2/two
+lines.jpg"
+printf '%s\n' "$@" "" > "$work/list"
+"$bin" --jobs 3 --to png --out "$work/l1" "$@" >"$work/args.out" 2>/dev/null
+"$bin" --jobs 3 --to png --out "$work/l2" --files-from - <"$work/list" 2>"$work/err" | sed "s|/l2/|/l1/|" >"$work/list.out"
+check "list: same output as arguments" 'cmp -s "$work/args.out" "$work/list.out" && [ -s "$work/args.out" ]'
+check "list: same summary" 'grep -q "ozmconv: 7 converted, 1 failed, 7 files written" "$work/err"'
+{ printf '%s\0' "$work/src2/two
+lines.jpg"; head -c 70000 /dev/zero | tr '\0' x; printf '\0%s\0' "$work/photo.jpg"; } >"$work/list0"
+out=$("$bin" --to bmp --out "$work/l2" --files0-from "$work/list0" 2>"$work/err")
+check "list0: exit 1, the overlong name failed alone" "[ $? -eq 1 ]"
+check "list0: names with a newline and after the bad one" '[ "$out" = "$work/l2/two
+lines.bmp
+$work/l2/photo.bmp" ] && grep -q "more than 65536 bytes" "$work/err"'
+"$bin" --files-from "$work/list" "$work/photo.jpg" >/dev/null 2>&1; check "list and arguments: exit 2" "[ $? -eq 2 ]"
+"$bin" --files-from "$work/nolist" >/dev/null 2>&1; check "missing list: exit 2" "[ $? -eq 2 ]"
+
 # Transform options.
 mkdir "$work/rs"
 "$bin" --resize 40x --out "$work/rs" --to png "$work/photo.jpg" >/dev/null 2>&1

@@ -19,7 +19,6 @@ chmod 700 "$work/runtime"
 export HOME=$home XDG_DATA_HOME=$home/.local/share XDG_CONFIG_HOME=$home/.config \
   XDG_CACHE_HOME=$work/cache XDG_STATE_HOME=$work/state XDG_RUNTIME_DIR=$work/runtime \
   XDG_DATA_DIRS=/usr/share XDG_CONFIG_DIRS=/etc/xdg TMPDIR=$work/tmp
-unset DBUS_SESSION_BUS_ADDRESS
 fail() { echo "FAIL: $*"; exit 1; }
 
 # Another program's hooks, beside where ours go.

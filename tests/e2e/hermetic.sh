@@ -8,25 +8,29 @@
 # no bus is autolaunched into the home, no window of another program opens over the test's
 # display, and nothing outside the scratch folder is written.
 #
-# Usage: hermetic.sh [--real PROGRAM]... [--] COMMAND [ARG...]
+# Usage: hermetic.sh [--real PROGRAM]... [--service NAME]... [--] COMMAND [ARG...]
 #   --real PROGRAM   no stand-in for PROGRAM: the test uses the machine's own (feh draws on the
 #                    test's own X server; gio against the test's own bus)
+#   --service NAME   the bus may start the machine's session service NAME when it is installed
+#                    (gvfs's metadata store, which then keeps its data in the scratch home)
 # COMMAND is usually xvfb-run with the test script; the scratch folder is removed afterwards.
 # The test script sees OZM_E2E_WORK (the scratch folder) and OZM_E2E_LOG.
 set -u
 real=()
+services=()
 while [ $# -gt 0 ]; do
   case $1 in
     --real) real+=("$2"); shift 2 ;;
+    --service) services+=("$2"); shift 2 ;;
     --) shift; break ;;
     *) break ;;
   esac
 done
-[ $# -gt 0 ] || { echo "usage: hermetic.sh [--real PROGRAM]... [--] COMMAND [ARG...]" >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: hermetic.sh [--real PROGRAM]... [--service NAME]... [--] COMMAND [ARG...]" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ozm-e2e.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/home" "$work/tmp" "$work/runtime" "$work/bus" "$work/standins"
+mkdir -p "$work/home" "$work/tmp" "$work/runtime" "$work/bus" "$work/services" "$work/standins"
 chmod 700 "$work/runtime" "$work/bus"
 
 # The desktop the test may not see: every XDG_* and session variable of the caller goes.
@@ -64,15 +68,21 @@ for name in "${standins[@]}"; do
 done
 export PATH=$work/standins:$PATH
 
-# A session bus of the test's own: it listens in the scratch folder and activates nothing.
+# A session bus of the test's own: it listens in the scratch folder and activates nothing
+# but the services asked for.
 if command -v dbus-run-session >/dev/null && command -v dbus-daemon >/dev/null; then
+  for name in ${services[@]+"${services[@]}"}; do
+    for dir in /usr/local/share/dbus-1/services /usr/share/dbus-1/services; do
+      if [ -f "$dir/$name.service" ]; then cp "$dir/$name.service" "$work/services/"; break; fi
+    done
+  done
   cat >"$work/bus.conf" <<EOF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
   <listen>unix:dir=$work/bus</listen>
-  <servicedir>$work/bus</servicedir>
+  <servicedir>$work/services</servicedir>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>

@@ -190,7 +190,8 @@ class Installer {
             report_.foreign.push_back(file);
             return;
         }
-        std::string text = content.status == ReadStatus::Ok ? content.bytes : ThunarActionsStart(at_);
+        std::string text =
+            content.status == ReadStatus::Ok ? content.bytes : ThunarActionsStart(at_);
         if (!IsActionsFile(text)) {
             report_.foreign.push_back(file);  // does not parse: left as it is
             return;

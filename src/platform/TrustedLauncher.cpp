@@ -15,8 +15,9 @@ void MarkLauncherTrusted(const std::filesystem::path& launcher) {
     const std::optional<std::string> sum = FileSha256Hex(launcher);
     if (!sum) return;
     // gio talks to the metadata daemon; 5 s each is ample for a local store.
-    RunAndWait({"gio", "set", "-t", "string", launcher.string(), "metadata::xfce-exe-checksum", *sum},
-               5000);
+    RunAndWait(
+        {"gio", "set", "-t", "string", launcher.string(), "metadata::xfce-exe-checksum", *sum},
+        5000);
     RunAndWait({"gio", "set", launcher.string(), "metadata::trusted", "true"}, 5000);
 }
 

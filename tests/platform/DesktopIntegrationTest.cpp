@@ -219,8 +219,8 @@ TEST_F(DesktopIntegrationTest, InstallWritesEveryPieceOnceAndLeavesForeignFiles)
         XmlElementText(ReadText(at_.ThunarActions()), "OZMImageConvert", "patterns");
     EXPECT_TRUE(patterns.starts_with("*.jpg;*.JPG;*.jpeg;*.JPEG;")) << patterns;
     EXPECT_TRUE(patterns.ends_with(";*.wmf;*.WMF;*.tiff;*.TIFF;")) << patterns;
-    for (const auto& [name, label] :
-         {std::pair{"OZMImageConvert", "图片批量转换"}, {"OZMImageConvert folder", "转换文件夹中的图片"}}) {
+    for (const auto& [name, label] : {std::pair{"OZMImageConvert", "图片批量转换"},
+                                      {"OZMImageConvert folder", "转换文件夹中的图片"}}) {
         const auto hooks = at_.HookFiles(name);
         EXPECT_EQ(hooks[1], at_.dataHome / "nautilus/scripts" / label);
         EXPECT_EQ(hooks[2], at_.configHome / "caja/scripts" / label);
@@ -274,9 +274,9 @@ TEST_F(DesktopIntegrationTest, InstallWritesEveryPieceOnceAndLeavesForeignFiles)
 TEST_F(DesktopIntegrationTest, EveryHookStartsTheProgramWithExactlyTheSelectedFiles) {
     ASSERT_TRUE(InstallDesktopIntegration(at_, sources_, kTitle).Complete());
     const fs::path folder = scratch_.Path() / "my pictures 'x'";
-    const std::vector<std::string> names = {"my photo.jpg",   "it's \"q\".png", "a?b.gif",
-                                            "$(touch ozm_inj1).bmp", "*.jpg",          "-rf.jpg",
-                                            "图片 1.jpg",     "new\nline.png"};
+    const std::vector<std::string> names = {
+        "my photo.jpg", "it's \"q\".png", "a?b.gif",    "$(touch ozm_inj1).bmp",
+        "*.jpg",        "-rf.jpg",        "图片 1.jpg", "new\nline.png"};
     std::vector<std::string> files;
     for (const std::string& n : names) {
         WriteText(folder / n, "x");
@@ -485,8 +485,8 @@ TEST_F(DesktopIntegrationTest, NewActionsFileKeepsTheSystemsActionsAndOldScriptN
 TEST_F(DesktopIntegrationTest, DesktopShortcutIsMarkedTrustedWithinASession) {
     // A recording gio first on PATH: one line per call, arguments separated by tabs.
     const fs::path calls = scratch_.Path() / "gio.txt";
-    WriteText(stub_.parent_path() / "gio",
-              "#!/bin/sh\n(IFS='\t'; printf '%s\\n' \"$*\") >> " + ShellQuote(calls.string()) + "\n");
+    WriteText(stub_.parent_path() / "gio", "#!/bin/sh\n(IFS='\t'; printf '%s\\n' \"$*\") >> " +
+                                               ShellQuote(calls.string()) + "\n");
     ::chmod((stub_.parent_path() / "gio").c_str(), 0755);
     const std::string path = std::getenv("PATH");
     const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");

@@ -36,9 +36,11 @@ HookFilter ImageHookFilter() {
         }
     }
     for (std::string_view type : FileManagerMimeTypes()) {
-        const bool read = std::any_of(kImageFormats.begin(), kImageFormats.end(), [&](const ImageFormat& row) {
-            return reads(&row) && std::find(row.mimeTypes.begin(), row.mimeTypes.end(), type) != row.mimeTypes.end();
-        });
+        const bool read =
+            std::any_of(kImageFormats.begin(), kImageFormats.end(), [&](const ImageFormat& row) {
+                return reads(&row) && std::find(row.mimeTypes.begin(), row.mimeTypes.end(), type) !=
+                                          row.mimeTypes.end();
+            });
         if (read) filter.mimeTypes.emplace_back(type);
     }
     return filter;

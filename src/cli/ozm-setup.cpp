@@ -75,6 +75,7 @@ int main(int argc, char** argv) {
     const std::string title(ozm::kApplicationTitle);
     const ozm::InstallReport report = ozm::InstallDesktopIntegration(at, from, title);
     for (const fs::path& p : report.written) std::printf("installed %s\n", p.c_str());
+    for (const fs::path& p : report.removed) std::printf("removed %s\n", p.c_str());
     if (!report.unchanged.empty()) {
         std::printf("%zu files were already in place\n", report.unchanged.size());
     }

@@ -1,18 +1,18 @@
 #include "platform/DesktopInstall.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <map>
 #include <set>
 
 #include "platform/AtomicFile.h"
 #include "platform/FileHash.h"
 #include "platform/InstallManifest.h"
-#include "platform/Processes.h"
 #include "platform/ThunarActions.h"
+#include "platform/TrustedLauncher.h"
 
 namespace fs = std::filesystem;
 
@@ -51,8 +51,10 @@ std::string ApplicationEntry(const DesktopLocations& at, std::string_view title)
 class Installer {
   public:
     Installer(const DesktopLocations& at, std::string_view title) : at_(at), title_(title) {
+        const ManifestScope scope = InstallScope(at, title);
         if (auto old = ReadInstallManifest(at.Manifest(title))) {
             for (const ManifestEntry& e : *old) {
+                if (!scope.Covers(e)) continue;
                 if (e.kind == ManifestEntry::Kind::Folder) {
                     std::error_code ec;
                     if (fs::is_directory(fs::symlink_status(e.path, ec))) folders_.insert(e.path);
@@ -92,42 +94,55 @@ class Installer {
         return true;
     }
 
-    void PlaceFile(const fs::path& path, std::string_view bytes, mode_t mode) {
+    // True when the file at `path` holds `bytes` afterwards, written now or already.
+    bool PlaceFile(const fs::path& path, std::string_view bytes, mode_t mode) {
         if (HasControlCharacter(path.string())) {
             report_.errors.push_back("refused: the path holds a control character: " +
                                      path.string());
-            return;
+            return false;
         }
-        if (!EnsureFolder(path.parent_path())) return;
+        if (!EnsureFolder(path.parent_path())) return false;
         const std::string hash = Sha256Hex(bytes);
         struct stat st {};
         if (::lstat(path.c_str(), &st) == 0) {
             if (!S_ISREG(st.st_mode)) {
                 report_.foreign.push_back(path);
-                return;
+                return false;
             }
             const std::optional<std::string> current = FileSha256Hex(path);
             if (current && *current == hash) {
                 if ((st.st_mode & 07777) != mode) ::chmod(path.c_str(), mode);
                 report_.unchanged.push_back(path);
                 Record({ManifestEntry::Kind::File, hash, path});
-                return;
+                return true;
             }
             auto earlier = previous_.find(path);
             if (!current || earlier == previous_.end() ||
                 earlier->second.kind != ManifestEntry::Kind::File ||
                 earlier->second.value != *current) {
                 report_.foreign.push_back(path);
-                return;
+                return false;
             }
         }
         std::error_code ec;
         if (!ReplaceFileAtomically(path, bytes, ec) || ::chmod(path.c_str(), mode) != 0) {
             report_.errors.push_back("cannot write " + path.string() + ": " + ec.message());
-            return;
+            return false;
         }
         report_.written.push_back(path);
         Record({ManifestEntry::Kind::File, hash, path});
+        return true;
+    }
+
+    // A file an earlier install wrote under a name no longer used: deleted while it holds
+    // what that install wrote; anything else there stays.
+    void RemoveOldFile(const fs::path& path) {
+        auto earlier = previous_.find(path);
+        if (earlier == previous_.end() || earlier->second.kind != ManifestEntry::Kind::File) return;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+        if (FileSha256Hex(path) != earlier->second.value) return;
+        if (::unlink(path.c_str()) == 0) report_.removed.push_back(path);
     }
 
     void PlaceCopy(const fs::path& source, const fs::path& path, mode_t mode) {
@@ -176,14 +191,14 @@ class Installer {
             return;
         }
         std::string text =
-            content.status == ReadStatus::Ok ? content.bytes : std::string(kEmptyActionsFile);
+            content.status == ReadStatus::Ok ? content.bytes : ThunarActionsStart(at_);
         if (!IsActionsFile(text)) {
             report_.foreign.push_back(file);  // does not parse: left as it is
             return;
         }
         for (const std::string& name : handlerNames) {
-            text =
-                WithThunarAction(std::move(text), name, ThunarActionXml(at_, name, title_, files));
+            text = WithThunarAction(std::move(text), name,
+                                    ThunarActionXml(at_, name, EntryLabel(name), files));
         }
         if (content.status == ReadStatus::Ok && text == content.bytes) {
             report_.unchanged.push_back(file);
@@ -247,27 +262,25 @@ InstallReport InstallDesktopIntegration(const DesktopLocations& at, const Instal
         install.PlaceCopy(from.helpPage, at.ProgramFolder() / "Help.html", 0644);
     install.PlaceLink(at.BinLink(), at.ProgramFile());
 
-    install.PlaceFile(at.Launcher(kHandlerClassId), LauncherScript(at), 0755);
+    install.PlaceFile(at.Launcher(kHandlerClassId), LauncherScript(at, from.imageFiles), 0755);
     const std::string fileHandler(kFileHandlerName);
     const std::string folderHandler = FolderHandlerName(kFileHandlerName);
     for (const std::string& name : {fileHandler, folderHandler}) {
         const std::vector<fs::path> hooks = at.HookFiles(name);
+        const std::string_view label = EntryLabel(name);
         // Dolphin runs only service menus that may be executed; the scripts must be too.
-        install.PlaceFile(hooks[0], DolphinServiceMenu(at, name, title, from.imageFiles), 0755);
+        install.PlaceFile(hooks[0], DolphinServiceMenu(at, name, label, from.imageFiles), 0755);
         install.PlaceFile(hooks[1], ScriptHook(at, name), 0755);
         install.PlaceFile(hooks[2], ScriptHook(at, name), 0755);
-        install.PlaceFile(hooks[3], NemoAction(at, name, title, from.imageFiles), 0644);
+        install.PlaceFile(hooks[3], NemoAction(at, name, label, from.imageFiles), 0644);
+        for (const fs::path& old : at.OldHookFiles(name)) install.RemoveOldFile(old);
     }
     install.PlaceThunarActions({fileHandler, folderHandler}, from.imageFiles);
 
     install.PlaceFile(at.MenuEntry(title), ApplicationEntry(at, title), 0644);
     const fs::path shortcut = at.DesktopShortcut(title);
-    const bool hadShortcut = fs::exists(shortcut);
-    install.PlaceFile(shortcut, ApplicationEntry(at, title), 0755);
-    // GNOME starts a desktop launcher only when it is marked trusted; the mark lives in the
-    // session's metadata store, reachable only within a session.
-    if (!hadShortcut && std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) {
-        RunAndWait({"gio", "set", shortcut.string(), "metadata::trusted", "true"}, 5000);
+    if (install.PlaceFile(shortcut, ApplicationEntry(at, title), 0755)) {
+        MarkLauncherTrusted(shortcut);
     }
 
     const fs::path icons = at.dataHome / "icons" / "hicolor";
@@ -281,6 +294,50 @@ InstallReport InstallDesktopIntegration(const DesktopLocations& at, const Instal
     }
     install.WriteManifest();
     return std::move(install.Report());
+}
+
+ManifestScope InstallScope(const DesktopLocations& at, std::string_view title) {
+    ManifestScope scope;
+    std::vector<fs::path> paths = {at.ProgramFile(),
+                                   at.ProgramFolder() / "Help.html",
+                                   at.BinLink(),
+                                   at.Launcher(kHandlerClassId),
+                                   at.MenuEntry(title),
+                                   at.DesktopShortcut(title),
+                                   at.Applications() / "mimeinfo.cache"};
+    for (const std::string& name :
+         {std::string(kFileHandlerName), FolderHandlerName(kFileHandlerName)}) {
+        for (const fs::path& hook : at.HookFiles(name)) paths.push_back(hook);
+        for (const fs::path& hook : at.OldHookFiles(name)) paths.push_back(hook);
+    }
+    const fs::path icons = at.dataHome / "icons" / "hicolor";
+    const std::string iconFile(kIconName);
+    paths.push_back(icons / "scalable" / "apps" / (iconFile + ".svg"));
+    for (int size : kIconSizes) {
+        const std::string dim = std::to_string(size) + "x" + std::to_string(size);
+        paths.push_back(icons / dim / "apps" / (iconFile + ".png"));
+    }
+    // The installer makes the missing folders above each path, but never the home or a
+    // folder above it.
+    const auto homeOrAbove = [&](const fs::path& folder) {
+        const fs::path rel = at.home.lexically_relative(folder);
+        return !rel.empty() && *rel.begin() != "..";
+    };
+    const auto addFolders = [&](const fs::path& path) {
+        for (fs::path folder = path.parent_path();
+             folder != folder.root_path() && !folder.empty() && !homeOrAbove(folder);
+             folder = folder.parent_path()) {
+            scope.folders.insert(folder);
+        }
+    };
+    for (const fs::path& path : paths) {
+        scope.files.insert(path);
+        addFolders(path);
+    }
+    // uca.xml holds other programs' actions and the manifest goes by name: their folders only.
+    addFolders(at.ThunarActions());
+    addFolders(at.Manifest(title));
+    return scope;
 }
 
 void AddCacheToManifest(const DesktopLocations& at, std::string_view title,

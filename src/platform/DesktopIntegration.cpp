@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <optional>
 
 #include "platform/AtomicFile.h"
@@ -42,12 +43,28 @@ bool IsFolderHandler(std::string_view handlerName) {
     return handlerName.ends_with(kFolderHandlerSuffix);
 }
 
+std::string_view EntryLabel(std::string_view handlerName) {
+    return IsFolderHandler(handlerName) ? kFolderEntryLabel : kFileEntryLabel;
+}
+
 bool RemoveFolderIfEmpty(const fs::path& folder) { return ::rmdir(folder.c_str()) == 0; }
 
 // ---- Locations -------------------------------------------------------------------------------
 
 DesktopLocations DesktopLocations::FromEnvironment() {
-    return {HomeFolder(), DataHome(), ConfigHome(), UserDirPath(UserDir::Desktop)};
+    DesktopLocations at{HomeFolder(), DataHome(), ConfigHome(), UserDirPath(UserDir::Desktop)};
+    // Relative entries are invalid and skipped, as the base directory rules say.
+    const char* dirs = std::getenv("XDG_CONFIG_DIRS");
+    const std::string list = dirs != nullptr && dirs[0] != '\0' ? dirs : "/etc/xdg";
+    std::size_t pos = 0;
+    while (pos <= list.size()) {
+        std::size_t end = list.find(':', pos);
+        if (end == std::string::npos) end = list.size();
+        const fs::path dir = list.substr(pos, end - pos);
+        if (dir.is_absolute()) at.configDirs.push_back(dir);
+        pos = end + 1;
+    }
+    return at;
 }
 
 fs::path DesktopLocations::ProgramFolder() const { return home / ".local" / "lib" / "ozm-imgconv"; }
@@ -72,11 +89,26 @@ fs::path DesktopLocations::DesktopShortcut(std::string_view title) const {
 }
 fs::path DesktopLocations::ThunarActions() const { return configHome / "Thunar" / "uca.xml"; }
 
+fs::path DesktopLocations::SystemThunarActions() const {
+    for (const fs::path& dir : configDirs) {
+        std::error_code ec;
+        const fs::path file = dir / "Thunar" / "uca.xml";
+        if (fs::is_regular_file(file, ec)) return file;
+    }
+    return {};
+}
+
 std::vector<fs::path> DesktopLocations::HookFiles(std::string_view handlerName) const {
     const std::string name(handlerName);
+    const std::string label(EntryLabel(handlerName));
     return {dataHome / "kio" / "servicemenus" / (name + ".desktop"),
-            dataHome / "nautilus" / "scripts" / name, configHome / "caja" / "scripts" / name,
+            dataHome / "nautilus" / "scripts" / label, configHome / "caja" / "scripts" / label,
             dataHome / "nemo" / "actions" / (name + ".nemo_action")};
+}
+
+std::vector<fs::path> DesktopLocations::OldHookFiles(std::string_view handlerName) const {
+    const std::string name(handlerName);
+    return {dataHome / "nautilus" / "scripts" / name, configHome / "caja" / "scripts" / name};
 }
 
 std::string ShellQuote(std::string_view text) {
@@ -98,6 +130,7 @@ void RemoveContextMenuHook(const DesktopLocations& at, HookRoot /*root*/,
                            std::string_view handlerName) {
     // Each hook file, then its folder and that folder's parent, each only when empty, as
     // the shared parent keys of the registration are.
+    for (const fs::path& hook : at.OldHookFiles(handlerName)) RemoveWithEmptyParents(hook, 2);
     for (const fs::path& hook : at.HookFiles(handlerName)) RemoveWithEmptyParents(hook, 2);
 
     const fs::path file = at.ThunarActions();
@@ -105,8 +138,8 @@ void RemoveContextMenuHook(const DesktopLocations& at, HookRoot /*root*/,
     if (content.status != ReadStatus::Ok || !IsActionsFile(content.bytes)) return;
     const std::optional<std::string> text = WithoutThunarAction(content.bytes, handlerName);
     if (!text) return;
-    if (*text == kEmptyActionsFile) {
-        // Nothing is left but the frame the installer writes for a new file.
+    if (*text == kEmptyActionsFile || *text == ThunarActionsStart(at)) {
+        // Nothing is left but what the installer started the file from.
         RemoveWithEmptyParents(file, 1);
         return;
     }

@@ -20,6 +20,10 @@ namespace ozm {
 inline constexpr std::string_view kHandlerClassId = "{961D0854-67F5-451F-BB89-D3380C1FF3A9}";
 inline constexpr std::string_view kFileHandlerName = "OZMImageConvert";
 inline constexpr std::string_view kFolderHandlerSuffix = " folder";
+// The entries' labels in the file managers' menus. Caja and Nautilus show a script's file
+// name as its label, so their two scripts bear these names.
+inline constexpr std::string_view kFileEntryLabel = "图片批量转换";
+inline constexpr std::string_view kFolderEntryLabel = "转换文件夹中的图片";
 inline constexpr std::string_view kMakerFolderName = "OZM软件";
 inline constexpr std::string_view kProgramFileName = "ozm-imgconv";
 inline constexpr std::string_view kIconName = "ozm-imgconv";
@@ -36,6 +40,9 @@ struct DesktopLocations {
     std::filesystem::path dataHome;    // $XDG_DATA_HOME
     std::filesystem::path configHome;  // $XDG_CONFIG_HOME
     std::filesystem::path desktop;     // XDG_DESKTOP_DIR of user-dirs.dirs
+    // $XDG_CONFIG_DIRS (default /etc/xdg), most important first; where the system keeps the
+    // files a user's own copy starts from. Empty: none.
+    std::vector<std::filesystem::path> configDirs = {};
 
     static DesktopLocations FromEnvironment();
 
@@ -50,14 +57,20 @@ struct DesktopLocations {
     std::filesystem::path MenuEntry(std::string_view title) const;
     std::filesystem::path DesktopShortcut(std::string_view title) const;
     std::filesystem::path ThunarActions() const;  // the shared uca.xml
+    // The first Thunar/uca.xml of configDirs that exists; empty when there is none.
+    std::filesystem::path SystemThunarActions() const;
     // The hook files of one handler name (Dolphin, Nautilus, Caja, Nemo; Thunar's actions
     // live in the shared uca.xml instead).
     std::vector<std::filesystem::path> HookFiles(std::string_view handlerName) const;
+    // The Nautilus and Caja scripts as earlier versions named them (after the handler).
+    std::vector<std::filesystem::path> OldHookFiles(std::string_view handlerName) const;
 };
 
 // The folder handler's name for a file handler's ("OZMImageConvert folder").
 std::string FolderHandlerName(std::string_view fileHandlerName);
 bool IsFolderHandler(std::string_view handlerName);
+// kFolderEntryLabel for the folder handler, else kFileEntryLabel.
+std::string_view EntryLabel(std::string_view handlerName);
 
 // `text` as one word for the POSIX shell: single-quoted, a quote inside written '\''.
 std::string ShellQuote(std::string_view text);
@@ -69,9 +82,11 @@ std::string ShellQuote(std::string_view text);
 void RemoveHandlerRegistration(const DesktopLocations& at, std::string_view classId,
                                std::string_view fileHandlerName);
 
-// Deletes the hook files named `handlerName`; each emptied parent folder goes, then its
-// parent the same way (servicemenus, then kio). Thunar: only the action whose unique id is
-// `handlerName` leaves uca.xml (replaced atomically); a file that does not parse is left.
+// Deletes the hook files of `handlerName` (today's names and the earlier ones); each emptied
+// parent folder goes, then its parent the same way (servicemenus, then kio). Thunar: only the
+// action whose unique id is `handlerName` leaves uca.xml (replaced atomically); a file that
+// does not parse is left; a file that is left exactly as the installer started it (empty, or
+// the system's own copy, which Thunar reads anyway) goes.
 void RemoveContextMenuHook(const DesktopLocations& at, HookRoot root, std::string_view handlerName);
 
 // Deletes the launcher, then its folder when nothing else is left in it.

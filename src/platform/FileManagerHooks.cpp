@@ -33,15 +33,41 @@ std::string KeyFileString(std::string_view text) {
     return value;
 }
 
+// A shell pattern for the names ending in one of the extensions, in any case
+// ("*.[jJ][pP][gG]|..."); a pattern that matches nothing when there are none.
+std::string AnyCasePattern(const std::vector<std::string>& extensions) {
+    std::string pattern;
+    for (const std::string& ext : extensions) {
+        if (!pattern.empty()) pattern += '|';
+        pattern += "*.";
+        for (char c : ext) {
+            const bool letter = c >= 'a' && c <= 'z';
+            if (letter) {
+                pattern += '[';
+                pattern += c;
+                pattern += static_cast<char>(c - 'a' + 'A');
+                pattern += ']';
+            } else if ((c >= '0' && c <= '9') || c == '-' || c == '_' || c == '+') {
+                pattern += c;
+            } else {
+                pattern += '\\';
+                pattern += c;
+            }
+        }
+    }
+    return pattern.empty() ? "/" : pattern;
+}
+
 }  // namespace
 
-std::string LauncherScript(const DesktopLocations& at) {
+std::string LauncherScript(const DesktopLocations& at, const HookFilter& files) {
     return "#!/bin/sh\n"
            "# Starts ozm-imgconv with what a file manager's hook hands over, one argument per\n"
            "# file after \"--\". Usage: launch [--folders] [--] [FILE...]. Without files it\n"
            "# takes the Nautilus or Caja script variable (one path a line, so a name holding a\n"
            "# newline cannot come that way). Relative names count from the current folder.\n"
-           "# --folders passes the files directly inside each folder given.\n"
+           "# --folders passes the pictures directly inside each folder given (by extension,\n"
+           "# in any case; no hidden files, no sub-folders); with none, nothing is started.\n"
            "program=" +
            ShellQuote(at.BinLink().string()) +
            "\n"
@@ -68,8 +94,13 @@ std::string LauncherScript(const DesktopLocations& at) {
            "        *) item=$PWD/$item ;;\n"
            "    esac\n"
            "    if [ \"$folders\" = 1 ] && [ -d \"$item\" ]; then\n"
-           "        for file in \"$item\"/* \"$item\"/.[!.]* \"$item\"/..?*; do\n"
-           "            if [ -f \"$file\" ]; then set -- \"$@\" \"$file\"; fi\n"
+           "        for file in \"$item\"/*; do\n"
+           "            [ -f \"$file\" ] || continue\n"
+           "            case $file in\n"
+           "                " +
+           AnyCasePattern(files.extensions) +
+           ") set -- \"$@\" \"$file\" ;;\n"
+           "            esac\n"
            "        done\n"
            "    else\n"
            "        set -- \"$@\" \"$item\"\n"

@@ -22,8 +22,9 @@ struct HookFilter {
 
 // The launcher every hook starts: it passes the files it is given (or, given none, the ones
 // in the Nautilus or Caja script variable) to the program after "--"; with --folders, the
-// files directly inside each folder given.
-std::string LauncherScript(const DesktopLocations& at);
+// files directly inside each folder given whose names end in one of the filter's extensions,
+// in any case (hidden files and sub-folders not). With no file to pass it starts nothing.
+std::string LauncherScript(const DesktopLocations& at, const HookFilter& files);
 
 // What a hook puts after the launcher: "--folders --" for a folder handler, else "--".
 std::string LauncherArguments(std::string_view handlerName);

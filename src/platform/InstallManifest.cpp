@@ -16,6 +16,11 @@ namespace fs = std::filesystem;
 
 namespace ozm {
 
+bool ManifestScope::Covers(const ManifestEntry& entry) const {
+    return entry.kind == ManifestEntry::Kind::Folder ? folders.count(entry.path) != 0
+                                                     : files.count(entry.path) != 0;
+}
+
 std::string FormatInstallManifest(const std::vector<ManifestEntry>& entries) {
     std::string out = "# ozm-imgconv install manifest: kind, hash or link target, path\n";
     for (const ManifestEntry& e : entries) {
@@ -74,11 +79,11 @@ std::optional<std::vector<ManifestEntry>> ReadInstallManifest(const fs::path& fi
     return entries;
 }
 
-std::vector<fs::path> ManifestFolders(const fs::path& manifest) {
+std::vector<fs::path> ManifestFolders(const fs::path& manifest, const ManifestScope& scope) {
     std::vector<fs::path> folders;
     if (auto entries = ReadInstallManifest(manifest)) {
         for (const ManifestEntry& e : *entries) {
-            if (e.kind == ManifestEntry::Kind::Folder) folders.push_back(e.path);
+            if (e.kind == ManifestEntry::Kind::Folder && scope.Covers(e)) folders.push_back(e.path);
         }
     }
     // Deepest first: a folder before its parent.
@@ -89,7 +94,8 @@ std::vector<fs::path> ManifestFolders(const fs::path& manifest) {
     return folders;
 }
 
-bool RemoveManifestFiles(const fs::path& manifest, const std::set<fs::path>& namedElsewhere) {
+bool RemoveManifestFiles(const fs::path& manifest, const ManifestScope& scope,
+                         const std::set<fs::path>& namedElsewhere) {
     std::optional<std::vector<ManifestEntry>> entries = ReadInstallManifest(manifest);
     if (!entries) {
         std::error_code ec;
@@ -97,7 +103,10 @@ bool RemoveManifestFiles(const fs::path& manifest, const std::set<fs::path>& nam
     }
     for (const ManifestEntry& e : *entries) {
         // A damaged or planted manifest must not reach into the system's own folders.
-        if (namedElsewhere.count(e.path) != 0 || IsSystemFolder(e.path.parent_path())) continue;
+        if (!scope.Covers(e) || namedElsewhere.count(e.path) != 0 ||
+            IsSystemFolder(e.path.parent_path())) {
+            continue;
+        }
         struct stat st {};
         if (::lstat(e.path.c_str(), &st) != 0) continue;
         if (e.kind == ManifestEntry::Kind::File || e.kind == ManifestEntry::Kind::Cache) {
@@ -109,7 +118,7 @@ bool RemoveManifestFiles(const fs::path& manifest, const std::set<fs::path>& nam
             ::unlink(e.path.c_str());
         }
     }
-    const std::vector<fs::path> folders = ManifestFolders(manifest);
+    const std::vector<fs::path> folders = ManifestFolders(manifest, scope);
     if (::unlink(manifest.c_str()) != 0 && errno != ENOENT) return false;
     for (const fs::path& folder : folders) {
         if (namedElsewhere.count(folder) == 0 && !IsSystemFolder(folder)) {

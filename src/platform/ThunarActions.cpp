@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/AtomicFile.h"
+
 namespace ozm {
 
 namespace {
@@ -167,6 +169,17 @@ std::size_t StartOfLeadingBlank(std::string_view text, std::size_t at) {
 }
 
 }  // namespace
+
+std::string ThunarActionsStart(const DesktopLocations& at) {
+    const std::filesystem::path system = at.SystemThunarActions();
+    if (!system.empty()) {
+        FileContent content = ReadWholeFile(system, kMaxSmallFile);
+        if (content.status == ReadStatus::Ok && IsActionsFile(content.bytes)) {
+            return std::move(content.bytes);
+        }
+    }
+    return std::string(kEmptyActionsFile);
+}
 
 std::string ThunarActionXml(const DesktopLocations& at, std::string_view handlerName,
                             std::string_view title, const HookFilter& files) {

@@ -18,6 +18,11 @@ namespace ozm {
 inline constexpr std::string_view kEmptyActionsFile =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n</actions>\n";
 
+// What the installer starts a new uca.xml from: the system's own file (the first
+// Thunar/uca.xml of the configuration folders), so that Thunar's default actions stay; else,
+// or when that one is no actions file, kEmptyActionsFile.
+std::string ThunarActionsStart(const DesktopLocations& at);
+
 // The action of `handlerName`: for the files whose names end in one of the filter's
 // extensions, in either case, or for every folder.
 std::string ThunarActionXml(const DesktopLocations& at, std::string_view handlerName,

@@ -43,6 +43,9 @@ TEST(CommandLine, ChoosesTheMode) {
     EXPECT_EQ(oneEach.commandLineFiles, (Files{"/a?b/c d.png", "uninstall"}));
     EXPECT_EQ(DecideStartup({"--"}).mode, StartupMode::MainWindow);
     EXPECT_EQ(DecideStartup({"--", "notes.txt"}).mode, StartupMode::SilentExit);
+    // One per argument (the hooks' form), what the program reads starts it, ".tiff" too.
+    EXPECT_EQ(DecideStartup({"--", "/x/scan.TIFF"}).mode, StartupMode::QuickConversion);
+    EXPECT_EQ(DecideStartup({"--", "/x/photo.webp"}).mode, StartupMode::SilentExit);
 }
 
 TEST(ProductInfo, Caption) {

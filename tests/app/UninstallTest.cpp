@@ -14,6 +14,7 @@
 #include "app/maintenance/Uninstall.h"
 #include "app/shell/HandlerRegistration.h"
 #include "platform/DesktopInstall.h"
+#include "platform/FileHash.h"
 #include "platform/Processes.h"
 #include "support/TestSupport.h"
 
@@ -55,6 +56,8 @@ class FakeHost : public UninstallHost {
 class UninstallTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // The install would mark the shortcut trusted in the caller's session otherwise.
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
         const fs::path home = scratch_.Path() / "home";
         at_ = {home, home / ".local/share", home / ".config", home / "Desktop"};
         const fs::path parts = scratch_.Path() / "parts";
@@ -127,6 +130,39 @@ TEST_F(UninstallTest, StartRemovesWhatTheInstallWroteAndStartsTheScript) {
     EXPECT_FALSE(fs::exists(at_.ProgramFile()));
     EXPECT_FALSE(fs::exists(script));
     EXPECT_TRUE(fs::exists(at_.ProgramFolder() / "source" / "p.jpg"));
+}
+
+TEST_F(UninstallTest, TamperedManifestReachesNothingButTheInstallersOwnPaths) {
+    // The user's files, listed in the manifest with their true hashes, as the installer's
+    // own lines are; an empty folder and a link of theirs too.
+    const fs::path docs = at_.home / "Documents";
+    const fs::path report = docs / "report.odt";
+    const fs::path hooked = at_.dataHome / "nautilus/scripts/mine";
+    WriteText(report, "the only copy");
+    WriteText(hooked, "#!/bin/sh\n");
+    fs::create_directories(docs / "empty");
+    fs::create_symlink(report, at_.home / "report-link");
+    std::string lines;
+    for (const fs::path& f : {report, hooked}) {
+        lines += "file\t" + FileSha256Hex(f).value_or("") + "\t" + f.string() + "\n";
+    }
+    lines += "cache\t" + FileSha256Hex(report).value_or("") + "\t" + report.string() + "\n";
+    lines += "link\t" + report.string() + "\t" + (at_.home / "report-link").string() + "\n";
+    lines += "dir\t\t" + (docs / "empty").string() + "\ndir\t\t" + docs.string() + "\n";
+    {
+        std::ofstream out(at_.Manifest(kTitle), std::ios::app);
+        out << lines;
+    }
+    Uninstall uninstall(places_, trash_, host_);
+    ASSERT_TRUE(uninstall.Start());
+    EXPECT_TRUE(fs::exists(report));
+    EXPECT_TRUE(fs::exists(hooked));
+    EXPECT_TRUE(fs::is_directory(docs / "empty"));
+    EXPECT_TRUE(fs::is_symlink(at_.home / "report-link"));
+    // What the installer wrote still went.
+    EXPECT_FALSE(fs::exists(at_.MenuEntry(kTitle)));
+    EXPECT_FALSE(fs::exists(at_.dataHome / "icons"));
+    EXPECT_FALSE(fs::exists(at_.Manifest(kTitle)));
 }
 
 TEST_F(UninstallTest, ShortcutFolderOfThatNameGoesToTheTrash) {

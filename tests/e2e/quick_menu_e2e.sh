@@ -79,6 +79,10 @@ close_progress "$win"
 ends_within 5 || fail "exit status after the progress window closed"
 grep -q "^LastUseImageTypeTag=2" "$program/defualt.ini" || fail "last format not stored"
 head -1 "$program/HistoryPaths.txt" | grep -qx "$desktop/" || fail "target not first in the history"
+# "转换后打开目标文件夹" is ticked by default: the folder goes to xdg-open (hermetic.sh's stand-in).
+if [ -n "${OZM_E2E_LOG:-}" ]; then
+  grep -qxF "xdg-open	$desktop/" "$OZM_E2E_LOG" || fail "target folder not opened: $(cat "$OZM_E2E_LOG")"
+fi
 echo "ok: PNG to the desktop, progress window at 727,831"
 if [ -n "${OZM_SCREENSHOTS:-}" ]; then
   cp "$work/menu.png" "$OZM_SCREENSHOTS/quick-menu.png"

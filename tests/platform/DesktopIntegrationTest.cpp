@@ -148,6 +148,8 @@ std::string SubstituteQuoted(std::string command, const std::vector<std::string>
 class DesktopIntegrationTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // The install would mark the shortcut trusted in the caller's session otherwise.
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
         home_ = scratch_.Path() / "home";
         at_ = {home_, home_ / ".local" / "share", home_ / ".config", home_ / "Desktop"};
         fs::create_directories(home_);
@@ -206,15 +208,29 @@ TEST_F(DesktopIntegrationTest, InstallWritesEveryPieceOnceAndLeavesForeignFiles)
     EXPECT_TRUE(fs::exists(home_ / ".local/share/icons/hicolor/48x48/apps/ozm-imgconv.png"));
     EXPECT_TRUE(fs::exists(home_ / ".local/share/icons/hicolor/scalable/apps/ozm-imgconv.svg"));
     EXPECT_EQ(KeyValue(ReadText(at_.MenuEntry(kTitle)), "Name"), kTitle);
-    // The file hooks offer themselves for the listed extensions, Thunar's in both cases.
-    const std::string extensions = "jpg;jpeg;jpe;jfif;bmp;dib;gif;tif;png;emf;wmf;ico;";
+    // The file hooks offer themselves for what the program reads (".tiff" too, icons not),
+    // Thunar's in both cases; every entry bears its label, the scripts as their names.
+    const std::string extensions = "jpg;jpeg;jpe;jfif;bmp;dib;gif;tif;png;emf;wmf;tiff;";
     EXPECT_EQ(KeyValue(ReadText(at_.HookFiles("OZMImageConvert")[3]), "Extensions"), extensions);
-    EXPECT_TRUE(KeyValue(ReadText(at_.HookFiles("OZMImageConvert")[0]), "MimeType")
-                    .starts_with("image/jpeg;image/pjpeg;image/bmp;"));
+    EXPECT_EQ(KeyValue(ReadText(at_.HookFiles("OZMImageConvert")[0]), "MimeType"),
+              "image/jpeg;image/pjpeg;image/bmp;image/x-bmp;image/x-ms-bmp;image/gif;image/tiff;"
+              "image/png;image/emf;image/x-emf;image/wmf;image/x-wmf;");
     const std::string patterns =
         XmlElementText(ReadText(at_.ThunarActions()), "OZMImageConvert", "patterns");
     EXPECT_TRUE(patterns.starts_with("*.jpg;*.JPG;*.jpeg;*.JPEG;")) << patterns;
-    EXPECT_TRUE(patterns.ends_with(";*.ico;*.ICO;")) << patterns;
+    EXPECT_TRUE(patterns.ends_with(";*.wmf;*.WMF;*.tiff;*.TIFF;")) << patterns;
+    for (const auto& [name, label] : {std::pair{"OZMImageConvert", "图片批量转换"},
+                                      {"OZMImageConvert folder", "转换文件夹中的图片"}}) {
+        const auto hooks = at_.HookFiles(name);
+        EXPECT_EQ(hooks[1], at_.dataHome / "nautilus/scripts" / label);
+        EXPECT_EQ(hooks[2], at_.configHome / "caja/scripts" / label);
+        EXPECT_EQ(KeyValue(ReadText(hooks[0]), "Name"), label);
+        EXPECT_EQ(KeyValue(ReadText(hooks[3]), "Name"), label);
+        EXPECT_NE(ReadText(at_.ThunarActions())
+                      .find("<name>" + std::string(label) +
+                            "</name>\n\t<submenu></submenu>\n\t<unique-id>" + name + "<"),
+                  std::string::npos);
+    }
 
     // The manifest lists every file with the hash it has.
     const auto manifest = ReadInstallManifest(at_.Manifest(kTitle));
@@ -258,16 +274,21 @@ TEST_F(DesktopIntegrationTest, InstallWritesEveryPieceOnceAndLeavesForeignFiles)
 TEST_F(DesktopIntegrationTest, EveryHookStartsTheProgramWithExactlyTheSelectedFiles) {
     ASSERT_TRUE(InstallDesktopIntegration(at_, sources_, kTitle).Complete());
     const fs::path folder = scratch_.Path() / "my pictures 'x'";
-    const std::vector<std::string> names = {"my photo.jpg",   "it's \"q\".png", "a?b.gif",
-                                            "$(touch ozm_inj1).bmp", "*.jpg",          "-rf.jpg",
-                                            "图片 1.jpg",     "new\nline.png"};
+    const std::vector<std::string> names = {
+        "my photo.jpg", "it's \"q\".png", "a?b.gif",    "$(touch ozm_inj1).bmp",
+        "*.jpg",        "-rf.jpg",        "图片 1.jpg", "new\nline.png"};
     std::vector<std::string> files;
     for (const std::string& n : names) {
         WriteText(folder / n, "x");
         files.push_back((folder / n).string());
     }
-    fs::create_directories(folder / "sub folder");  // not a file: the folder hooks skip it
+    // What the folder hooks leave out: no picture, hidden, a picture in a sub-folder.
+    for (const char* other : {"notes.txt", ".hidden.jpg", "icon.ico", "jpg", "sub folder/in.jpg"}) {
+        WriteText(folder / other, "x");
+    }
     std::vector<std::string> inFolder = files;
+    WriteText(folder / "SCAN.TiFf", "x");  // the program reads it, in any case
+    inFolder.push_back((folder / "SCAN.TiFf").string());
     std::sort(inFolder.begin(), inFolder.end());
     const fs::path other = scratch_.Path() / "second";
     WriteText(other / "z.png", "x");
@@ -334,6 +355,16 @@ TEST_F(DesktopIntegrationTest, EveryHookStartsTheProgramWithExactlyTheSelectedFi
     }
     EXPECT_FALSE(fs::exists(folder / "ozm_inj1"));
     EXPECT_FALSE(fs::exists(scratch_.Path() / "ozm_inj1"));
+
+    // A folder without a picture starts nothing.
+    const fs::path none = scratch_.Path() / "no pictures";
+    WriteText(none / "notes.txt", "x");
+    WriteText(none / ".seen.png", "x");
+    WriteText(none / "deeper/a.png", "x");
+    ASSERT_EQ(RunIn({at_.HookFiles("OZMImageConvert folder")[2].string(), none.string()},
+                    scratch_.Path(), env),
+              0);
+    EXPECT_FALSE(fs::exists(record_));
 
     // The script variable alone (one path a line), and the stand-in found on PATH once the
     // link is gone.
@@ -404,6 +435,87 @@ TEST_F(DesktopIntegrationTest, RemovalTakesOnlyOursAndEmptiedParents) {
     EXPECT_TRUE(fs::exists(otherScript));
 }
 
+TEST_F(DesktopIntegrationTest, NewActionsFileKeepsTheSystemsActionsAndOldScriptNamesGo) {
+    // The system's own file, with its doctype, in the second configuration folder.
+    const std::string system =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE actions [\n"
+        "  <!ELEMENT actions (action)+>\n]>\n<actions>\n\n  <action>\n"
+        "    <icon>utilities-terminal</icon>\n    <patterns>*</patterns>\n"
+        "    <name>Open Terminal Here</name>\n    <command>exo-open %f</command>\n"
+        "    <directories/>\n  </action>\n\n</actions>\n";
+    at_.configDirs = {scratch_.Path() / "etc1", scratch_.Path() / "etc2"};
+    WriteText(at_.configDirs[1] / "Thunar/uca.xml", system);
+    ASSERT_TRUE(InstallDesktopIntegration(at_, sources_, kTitle).Complete());
+    const std::string installed = ReadText(at_.ThunarActions());
+    EXPECT_TRUE(installed.starts_with(system.substr(0, system.find("\n</actions>"))));
+    EXPECT_NE(installed.find("<unique-id>OZMImageConvert folder</unique-id>"), std::string::npos);
+    // Ours gone, what is left is the system's copy, which Thunar reads anyway: it goes too.
+    RemoveHandlerRegistration(at_, kHandlerClassId, kFileHandlerName);
+    EXPECT_FALSE(fs::exists(at_.configHome / "Thunar"));
+
+    // An earlier install's scripts, named after the handlers: an install over it deletes
+    // them while they are as it wrote them; a user's edited one stays.
+    ASSERT_TRUE(InstallDesktopIntegration(at_, sources_, kTitle).Complete());
+    std::string manifest = ReadText(at_.Manifest(kTitle));
+    for (const std::string name : {"OZMImageConvert", "OZMImageConvert folder"}) {
+        const auto hooks = at_.HookFiles(name);
+        const auto old = at_.OldHookFiles(name);
+        for (int i : {0, 1}) {
+            fs::rename(hooks[1 + i], old[i]);
+            manifest.replace(manifest.find(hooks[1 + i].string()), hooks[1 + i].string().size(),
+                             old[i].string());
+        }
+    }
+    WriteText(at_.Manifest(kTitle), manifest);
+    const fs::path edited = at_.OldHookFiles("OZMImageConvert")[1];
+    WriteText(edited, ReadText(edited) + "# mine\n");
+    const InstallReport over = InstallDesktopIntegration(at_, sources_, kTitle);
+    EXPECT_TRUE(over.Complete());
+    EXPECT_EQ(over.removed.size(), 3u);
+    EXPECT_FALSE(fs::exists(at_.OldHookFiles("OZMImageConvert")[0]));
+    EXPECT_FALSE(fs::exists(at_.OldHookFiles("OZMImageConvert folder")[1]));
+    EXPECT_TRUE(fs::exists(edited));
+    EXPECT_TRUE(fs::exists(at_.HookFiles("OZMImageConvert")[2]));
+    // The hook removal takes the old names as well.
+    RemoveHandlerRegistration(at_, kHandlerClassId, kFileHandlerName);
+    EXPECT_FALSE(fs::exists(edited));
+    EXPECT_FALSE(fs::exists(at_.configHome / "caja"));
+}
+
+TEST_F(DesktopIntegrationTest, DesktopShortcutIsMarkedTrustedWithinASession) {
+    // A recording gio first on PATH: one line per call, arguments separated by tabs.
+    const fs::path calls = scratch_.Path() / "gio.txt";
+    WriteText(stub_.parent_path() / "gio", "#!/bin/sh\n(IFS='\t'; printf '%s\\n' \"$*\") >> " +
+                                               ShellQuote(calls.string()) + "\n");
+    ::chmod((stub_.parent_path() / "gio").c_str(), 0755);
+    const std::string path = std::getenv("PATH");
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::string savedBus = bus ? bus : "";
+    ::setenv("PATH", (stub_.parent_path().string() + ":" + path).c_str(), 1);
+
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");  // no session: nothing to mark it in
+    ASSERT_TRUE(InstallDesktopIntegration(at_, sources_, kTitle).Complete());
+    EXPECT_FALSE(fs::exists(calls));
+
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+    fs::remove(at_.DesktopShortcut(kTitle));
+    ASSERT_TRUE(InstallDesktopIntegration(at_, sources_, kTitle).Complete());
+    const std::string shortcut = at_.DesktopShortcut(kTitle).string();
+    EXPECT_EQ(ReadText(calls), "set\t-t\tstring\t" + shortcut + "\tmetadata::xfce-exe-checksum\t" +
+                                   FileSha256Hex(shortcut).value_or("?") + "\nset\t" + shortcut +
+                                   "\tmetadata::trusted\ttrue\n");
+    // A gio that fails is no failure of the install.
+    WriteText(stub_.parent_path() / "gio", "#!/bin/sh\nexit 1\n");
+    EXPECT_TRUE(InstallDesktopIntegration(at_, sources_, kTitle).Complete());
+
+    ::setenv("PATH", path.c_str(), 1);
+    if (bus) {
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", savedBus.c_str(), 1);
+    } else {
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+}
+
 TEST_F(DesktopIntegrationTest, ActionsFileThatDoesNotParseIsLeftAlone) {
     const std::string broken = "<actions><action><unique-id>OZMImageConvert</unique-id></actions>";
     WriteText(at_.ThunarActions(), broken);
@@ -419,7 +531,8 @@ TEST_F(DesktopIntegrationTest, ManifestRemovalKeepsChangedFilesAndOthersFolders)
     const fs::path icon16 = at_.dataHome / "icons/hicolor/16x16/apps/ozm-imgconv.png";
     WriteText(icon48, "edited by the user");
     WriteText(at_.dataHome / "icons/hicolor/16x16/apps/other.png", "other");
-    ASSERT_TRUE(RemoveManifestFiles(at_.Manifest(kTitle), {at_.ProgramFile()}));
+    const ManifestScope scope = InstallScope(at_, kTitle);
+    ASSERT_TRUE(RemoveManifestFiles(at_.Manifest(kTitle), scope, {at_.ProgramFile()}));
     EXPECT_TRUE(fs::exists(icon48));
     EXPECT_FALSE(fs::exists(icon16));
     EXPECT_TRUE(fs::exists(at_.dataHome / "icons/hicolor/16x16/apps/other.png"));
@@ -427,7 +540,7 @@ TEST_F(DesktopIntegrationTest, ManifestRemovalKeepsChangedFilesAndOthersFolders)
     EXPECT_FALSE(fs::exists(at_.BinLink()));
     EXPECT_TRUE(fs::exists(at_.ProgramFile()));
     EXPECT_FALSE(fs::exists(at_.Manifest(kTitle)));
-    EXPECT_TRUE(RemoveManifestFiles(at_.Manifest(kTitle), {}));  // gone: nothing to do
+    EXPECT_TRUE(RemoveManifestFiles(at_.Manifest(kTitle), scope, {}));  // gone: nothing to do
 
     // A planted line naming a system file is passed over whatever its hash.
     WriteText(at_.Manifest(kTitle), "file\t" + FileSha256Hex("/etc/hostname").value_or("") +
@@ -436,7 +549,7 @@ TEST_F(DesktopIntegrationTest, ManifestRemovalKeepsChangedFilesAndOthersFolders)
     const auto entries = ReadInstallManifest(at_.Manifest(kTitle));
     ASSERT_TRUE(entries.has_value());
     EXPECT_EQ(entries->size(), 1u);  // the relative path is dropped
-    EXPECT_TRUE(RemoveManifestFiles(at_.Manifest(kTitle), {}));
+    EXPECT_TRUE(RemoveManifestFiles(at_.Manifest(kTitle), scope, {}));
     EXPECT_TRUE(fs::exists("/etc/hostname"));
 }
 

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "app/convert/SettingsKeys.h"
+#include "platform/DesktopInstall.h"
 #include "platform/InstallManifest.h"
 #include "platform/ProgramFolder.h"
 
@@ -151,8 +152,10 @@ bool Uninstall::Start() {
         return false;
     }
 
-    // 4. The uninstall entry: the manifest and what it lists that no other step names.
+    // 4. The uninstall entry: the manifest and what it lists that no other step names, only
+    // where the installer itself writes (a line naming anything else is ignored).
     const fs::path manifest = at.Manifest(title);
+    const ManifestScope scope = InstallScope(at, title);
     const fs::path settingsFile = places_.settingsFolder / kSettingsFileName;
     std::set<fs::path> namedElsewhere = {places_.programFile,
                                          at.ProgramFile(),
@@ -165,10 +168,11 @@ bool Uninstall::Start() {
          {std::string(kFileHandlerName),
           std::string(kFileHandlerName) + std::string(kFolderHandlerSuffix)}) {
         for (const fs::path& hook : at.HookFiles(handler)) namedElsewhere.insert(hook);
+        for (const fs::path& hook : at.OldHookFiles(handler)) namedElsewhere.insert(hook);
     }
     // The folders the installer made that hold the program file go after it, in the script.
     std::vector<fs::path> scriptFolders = {programFolder};
-    for (const fs::path& folder : ManifestFolders(manifest)) {
+    for (const fs::path& folder : ManifestFolders(manifest, scope)) {
         const auto rel = programFolder.lexically_relative(folder);
         if (folder != programFolder && !rel.empty() && *rel.begin() != "..") {
             scriptFolders.push_back(folder);
@@ -176,7 +180,7 @@ bool Uninstall::Start() {
         }
     }
     namedElsewhere.insert(programFolder);
-    if (!RemoveManifestFiles(manifest, namedElsewhere)) return false;
+    if (!RemoveManifestFiles(manifest, scope, namedElsewhere)) return false;
 
     // 5. The settings file.
     if (!IsSystemFolder(places_.settingsFolder) && !DeleteFile(settingsFile)) return false;

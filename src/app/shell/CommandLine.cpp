@@ -12,12 +12,14 @@ bool IsControl(char c) {
     return u >= 1 && u < 32;
 }
 
-StartupDecision ChooseMode(std::vector<std::string> files) {
+// `oneEach`: the files came one per argument after "--", as the file managers' hooks pass
+// them; then a file the program reads but does not list (".tiff") starts the quick menu too.
+StartupDecision ChooseMode(std::vector<std::string> files, bool oneEach = false) {
     StartupDecision decision;
     decision.commandLineFiles = std::move(files);
     if (decision.commandLineFiles.empty()) return decision;
     for (const std::string& file : decision.commandLineFiles) {
-        if (IsSupportedImageFile(file)) {
+        if (IsSupportedImageFile(file) || (oneEach && IsDesktopReadableFile(file))) {
             decision.mode = StartupMode::QuickConversion;
             decision.quickMode = true;
             return decision;
@@ -51,7 +53,7 @@ StartupDecision DecideStartup(const std::vector<std::string>& arguments) {
     if (arguments.empty()) return ChooseMode({});
     const std::string& first = arguments.front();
     if (first == kFilesFollowArgument) {
-        return ChooseMode(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+        return ChooseMode(std::vector<std::string>(arguments.begin() + 1, arguments.end()), true);
     }
     if (first == kUninstallArgument) {
         StartupDecision decision = ChooseMode(ParseCommandLineFiles(first));

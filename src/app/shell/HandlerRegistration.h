@@ -17,8 +17,9 @@ TOzmImgConvertMenu& OzmImgConvertMenu();
 // environment. Reports nothing; a second call changes nothing.
 void RemoveShellMenuRegistration();
 
-// The files the file hooks offer to take: the format table's listed extensions and their
-// MIME types, in the order the file managers' filters list them.
+// The files the file hooks offer to take: every extension the desktop program reads (the
+// listed rows with a decoder, ".tiff" included, ".ico" not) and their MIME types, in the
+// order the file managers' filters list them.
 HookFilter ImageHookFilter();
 
 }  // namespace ozm

@@ -243,6 +243,11 @@ bool IsSupportedImageFile(std::string_view path) {
     return IsSupportedImageExtension(ExtractFileExt(path));
 }
 
+bool IsDesktopReadableFile(std::string_view path) {
+    const ImageFormat* format = FormatForReadExtension(AsciiLower(ExtractFileExt(path)));
+    return format != nullptr && format->listed && format->decoder != nullptr;
+}
+
 std::string_view OutputExtension(ImageFormatCode code) {
     const ImageFormat* format = FormatForCode(code);
     return format ? format->extension : std::string_view{};

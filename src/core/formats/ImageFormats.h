@@ -277,6 +277,10 @@ bool IsSupportedImageExtension(std::string_view ext);
 // IsSupportedImageExtension of the path's extension (ExtractFileExt).
 bool IsSupportedImageFile(std::string_view path);
 
+// True when the desktop program reads the path's extension (ASCII-lower-cased): a listed row
+// decodes it. Unlike IsSupportedImageFile, ".tiff" is and ".ico" is not.
+bool IsDesktopReadableFile(std::string_view path);
+
 // Extension the writer forces onto the output name for a code (".jpg" for 1, ..., ".webp"
 // for 10); empty for other codes.
 std::string_view OutputExtension(ImageFormatCode code);

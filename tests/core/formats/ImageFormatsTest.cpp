@@ -73,6 +73,9 @@ TEST(ImageFormats, OneTableAnswersEveryQuestion) {
     EXPECT_EQ(FormatForReadExtension(".tiff")->code, FormatCode::Tiff);
     EXPECT_EQ(FormatForReadExtension(".ico")->decoder, nullptr);
     EXPECT_EQ(FormatForReadExtension(".JPG"), nullptr);  // callers lower-case first
+    EXPECT_TRUE(IsDesktopReadableFile("/x/scan.TIFF") && IsDesktopReadableFile("a.jpe"));
+    EXPECT_FALSE(IsDesktopReadableFile("icon.ico") || IsDesktopReadableFile("a.webp") ||
+                 IsDesktopReadableFile("tiff"));
     EXPECT_EQ(FormatForCode(0), nullptr);
     EXPECT_EQ(ImageFormatTable().size(), 10u);  // the eight written, ICO, and PCX's hidden box
     for (int code = 0; code < 256; ++code) {

@@ -202,6 +202,9 @@ class TMainForm : public QWidget, public MainWindowPort {
     void LoadPreviewImage(ListSide side, const std::string& path);
     void ApplyStretch(ListSide side);
     void FormShortCut();
+    // Help.html beside the program (the help folder first, then the program folder); empty
+    // when there is none.
+    std::filesystem::path HelpPagePath() const;
     bool RunBusy() const;
 
     ListArea& Area(ListSide side) { return side == ListSide::Source ? source_ : target_; }

@@ -31,6 +31,7 @@
 #include "app/convert/ListPreview.h"
 #include "app/shell/ProductInfo.h"
 #include "app/ui/FileListBox.h"
+#include "app/ui/FramePlacement.h"
 #include "app/ui/FrmUpdateRoot.h"
 #include "app/ui/HelpPage.h"
 #include "app/ui/InterfaceTexts.h"
@@ -681,7 +682,11 @@ void TMainForm::FormDestroy() {
 
 void TMainForm::ShowMainWindowMode() {
     const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1280, 1024);
-    setGeometry(10, 10, screenRect.width() - 40, screenRect.height() - 90);
+    // The frame at left 10, top 10: with a window manager the title bar is on the screen.
+    PlaceWindowFrame(*this, [screenRect](const QMargins&) {
+        return QRect(screenRect.x() + 10, screenRect.y() + 10, screenRect.width() - 40,
+                     screenRect.height() - 90);
+    });
     setWindowOpacity(0.0);
     show();
     raise();

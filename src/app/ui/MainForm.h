@@ -65,8 +65,8 @@ class TMainForm : public QWidget, public MainWindowPort {
                        QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // The main-window mode: left 10, top 10, the screen's width less 40 and height less 90,
-    // raised, faded in over 500 ms.
+    // The main-window mode: the frame at left 10, top 10, the screen's width less 40 and
+    // height less 90, raised, faded in over 500 ms.
     void ShowMainWindowMode();
 
     // The closing steps, once: the run is asked to stop, the window hidden, any open message

@@ -1,0 +1,70 @@
+#include "app/ui/FramePlacement.h"
+
+#include <QEvent>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+namespace ozm {
+
+namespace {
+
+// How long a window manager may take to put its frame round a new window, in milliseconds.
+constexpr int kFrameWaitMs = 3000;
+
+QMargins FrameMargins(const QWidget& window) {
+    const QWindow* handle = window.windowHandle();
+    return handle ? handle->frameMargins() : QMargins();
+}
+
+void Apply(QWidget& window, const std::function<QRect(const QMargins&)>& outerFor,
+           const QMargins& margins) {
+    const QRect inside = outerFor(margins).marginsRemoved(margins);
+    window.setGeometry(inside);
+}
+
+// Waits for the frame: the first move, resize or expose after which the window has frame
+// margins places it again, once.
+class FrameWatcher : public QObject {
+  public:
+    FrameWatcher(QWidget& window, std::function<QRect(const QMargins&)> outerFor, QMargins now)
+        : QObject(&window), window_(window), outerFor_(std::move(outerFor)), placedWith_(now) {
+        window.installEventFilter(this);
+        QTimer::singleShot(kFrameWaitMs, this, [this] { deleteLater(); });
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (watched == &window_ &&
+            (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Expose ||
+             type == QEvent::Show)) {
+            const QMargins margins = FrameMargins(window_);
+            if (!margins.isNull() && margins != placedWith_) {
+                placedWith_ = margins;
+                window_.removeEventFilter(this);
+                // After the event: the window manager's own placement is done by then.
+                QTimer::singleShot(0, &window_, [window = &window_, outerFor = outerFor_, margins] {
+                    Apply(*window, outerFor, margins);
+                });
+                deleteLater();
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    QWidget& window_;
+    std::function<QRect(const QMargins&)> outerFor_;
+    QMargins placedWith_;
+};
+
+}  // namespace
+
+void PlaceWindowFrame(QWidget& window, std::function<QRect(const QMargins&)> outerFor) {
+    const QMargins now = FrameMargins(window);
+    Apply(window, outerFor, now);
+    new FrameWatcher(window, std::move(outerFor), now);
+}
+
+}  // namespace ozm

@@ -138,6 +138,9 @@ TEST_F(WindowsTest, AbsurdStoredSizesAndIndexesStillOpenAUsableWindow) {
         auto form = NewForm();
         auto* toolBar = form->findChild<QWidget*>(QStringLiteral("SbToollBar"));
         auto* pages = form->findChild<QWidget*>(QStringLiteral("PageControl1"));
+        // Both inside the window, the lists with most of it.
+        EXPECT_TRUE(form->rect().contains(toolBar->geometry())) << width;
+        EXPECT_TRUE(form->rect().contains(pages->geometry())) << width;
         EXPECT_GE(toolBar->width(), 120) << width;
         EXPECT_GE(pages->width(), form->width() / 2) << width;
         EXPECT_TRUE(pages->isVisible());

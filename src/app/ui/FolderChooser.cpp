@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -90,8 +91,12 @@ TFolderChooser::TFolderChooser(QWidget* parent, const QString& prompt, const QSt
         tree_->setCurrentIndex(start);
         tree_->expand(start);
         // The tree fills in as the folders are read: the start folder comes into view then.
-        connect(model_, &QFileSystemModel::directoryLoaded, this,
-                [this] { tree_->scrollTo(tree_->currentIndex()); });
+        // The model sorts a listing a moment after reading it: scrolled after that.
+        connect(model_, &QFileSystemModel::directoryLoaded, this, [this] {
+            QTimer::singleShot(50, this, [this] {
+                tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+            });
+        });
     }
 }
 

@@ -32,7 +32,8 @@ std::filesystem::path HomeFolder() {
 TFolderChooser::TFolderChooser(QWidget* parent, const QString& prompt, const QString& startFolder)
     : QDialog(parent) {
     setObjectName(QStringLiteral("FolderChooser"));
-    setWindowTitle(Q(kApplicationTitle));
+    // The prompt names the window as well: a desktop's window list tells choosers apart.
+    setWindowTitle(prompt);
     resize(440, 480);
 
     auto* column = new QVBoxLayout(this);
@@ -86,6 +87,8 @@ TFolderChooser::TFolderChooser(QWidget* parent, const QString& prompt, const QSt
                     edtFolder_->setText(QDir(folder).filePath(newName));
             });
 
+    // Typing goes to the edit box at once, replacing the start folder.
+    edtFolder_->setFocus();
     const QModelIndex start = model_->index(startFolder);
     if (!startFolder.isEmpty() && start.isValid() && model_->isDir(start)) {
         tree_->setCurrentIndex(start);
@@ -98,6 +101,7 @@ TFolderChooser::TFolderChooser(QWidget* parent, const QString& prompt, const QSt
             });
         });
     }
+    edtFolder_->selectAll();
 }
 
 QString TFolderChooser::CurrentFolder() const {

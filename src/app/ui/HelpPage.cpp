@@ -17,12 +17,22 @@ QTextBrowser* BuildHelpPage(QWidget* page, QWidget* mainWindow,
                             std::function<void(const std::string&)> openAddress) {
     auto* column = new QVBoxLayout(page);
     column->setContentsMargins(4, 4, 4, 4);
+    // The button first, where it has always been (top left), the version beside it.
+    auto* top = new QHBoxLayout;
+    AddCheckUpdateButton(page, top, mainWindow, programFolder);
+    auto* version = new QLabel(versionText, page);
+    version->setObjectName(QStringLiteral("LblVersion"));
+    top->addWidget(version);
+    top->addStretch(1);
+    column->addLayout(top);
+
     auto* browser = new QTextBrowser(page);
     browser->setObjectName(QStringLiteral("HelpBrowser"));
     browser->setAccessibleName(QStringLiteral("Help"));
     browser->setOpenLinks(false);
     if (helpPage.empty()) {
         browser->hide();
+        column->addStretch(1);
     } else {
         browser->setSource(QUrl::fromLocalFile(Q(helpPage.string())), QTextDocument::HtmlResource);
     }
@@ -39,15 +49,6 @@ QTextBrowser* BuildHelpPage(QWidget* page, QWidget* mainWindow,
                          if (openAddress) openAddress(S(target.toString(QUrl::FullyEncoded)));
                      });
     column->addWidget(browser, 1);
-
-    auto* bottom = new QHBoxLayout;
-    auto* version = new QLabel(versionText, page);
-    version->setObjectName(QStringLiteral("LblVersion"));
-    bottom->addWidget(version);
-    bottom->addStretch(1);
-    AddCheckUpdateButton(page, bottom, mainWindow, programFolder);
-    column->addLayout(bottom);
-    if (helpPage.empty()) column->addStretch(1);
     return browser;
 }
 

@@ -7,8 +7,8 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -71,8 +71,8 @@ TEST_F(WindowsTest, QtButtonsReadChineseAndABoxIsAsWideAsItsTitle) {
     ASSERT_NE(translator, nullptr);
     QObject* widths = KeepMessageBoxTitlesWhole(*app);
 
-    QMessageBox ask(QMessageBox::Question, QStringLiteral("提醒"), QStringLiteral("你确定要删除吗？"),
-                    QMessageBox::Yes | QMessageBox::No);
+    QMessageBox ask(QMessageBox::Question, QStringLiteral("提醒"),
+                    QStringLiteral("你确定要删除吗？"), QMessageBox::Yes | QMessageBox::No);
     EXPECT_TRUE(ask.button(QMessageBox::Yes)->text().startsWith(QStringLiteral("是")));
     EXPECT_TRUE(ask.button(QMessageBox::No)->text().startsWith(QStringLiteral("否")));
     QDialogButtonBox okCancel(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -108,13 +108,14 @@ TEST_F(WindowsTest, TheFramesOuterEdgeIsPlacedNotTheInside) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     ASSERT_FALSE(form->windowHandle()->frameMargins().isNull());
     const QRect screen = form->screen()->geometry();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->frameGeometry().topLeft() == QPoint(10, 10); },
-                                2000))
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return form->frameGeometry().topLeft() == QPoint(10, 10); }, 2000))
         << form->frameGeometry().x() << "," << form->frameGeometry().y();
     EXPECT_EQ(form->frameGeometry().height(), screen.height() - 90);
 
     ProgressFlags flags;
-    TFrmImgCoverting progress(flags, [](bool) {}, [](const std::string&) {});
+    TFrmImgCoverting progress(
+        flags, [](bool) {}, [](const std::string&) {});
     progress.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&progress));
     // The frame's bottom right corner 10 pixels from the right and 60 from the bottom.
@@ -196,9 +197,8 @@ TEST_F(WindowsTest, TheHelpPageShowsHelpHtmlTheVersionAndTheButton) {
     emit browser->anchorClicked(QUrl(QStringLiteral("https://www.ozmware.example/help")));
     emit browser->anchorClicked(QUrl(QStringLiteral("more.html")));
     EXPECT_EQ(shell->calls,
-              (std::vector<std::string>{
-                  "address https://www.ozmware.example/help",
-                  "address file://" + (program_ / "more.html").string()}));
+              (std::vector<std::string>{"address https://www.ozmware.example/help",
+                                        "address file://" + (program_ / "more.html").string()}));
     EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("帮助正文"))) << "page kept";
 }
 

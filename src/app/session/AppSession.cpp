@@ -65,7 +65,8 @@ void AppSession::SettingsWriteFailed(const std::string& error) {
     // On the window's thread at once, from a worker on its next turn; nowhere without a window
     // (the closing save still reports to stderr).
     if (runBridge_)
-        runBridge_->Post([this, text = "settings not saved: " + error] { feedback_.SetHint(text); });
+        runBridge_->Post(
+            [this, text = "settings not saved: " + error] { feedback_.SetHint(text); });
 }
 
 void AppSession::LoadSettings() { store_.LoadSettings(model_, feedback_); }

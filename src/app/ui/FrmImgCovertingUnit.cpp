@@ -134,9 +134,8 @@ void TFrmImgCoverting::FormCreate() {
     const QRect area = screen ? screen->geometry() : QRect(0, 0, 1280, 1024);
     // Until the window manager's frame is known, the frame is taken to be the designed one.
     PlaceWindowFrame(*this, [area](const QMargins& frame) {
-        const QSize outer =
-            frame.isNull() ? QSize(kOuterWidth, kOuterHeight)
-                           : QSize(kClientWidth, kClientHeight).grownBy(frame);
+        const QSize outer = frame.isNull() ? QSize(kOuterWidth, kOuterHeight)
+                                           : QSize(kClientWidth, kClientHeight).grownBy(frame);
         return QRect(area.x() + area.width() - outer.width() - 10,
                      area.y() + area.height() - outer.height() - 60, outer.width(), outer.height());
     });

@@ -40,9 +40,8 @@ QTextBrowser* BuildHelpPage(QWidget* page, QWidget* mainWindow,
                      [browser, openAddress = std::move(openAddress)](const QUrl& link) {
                          const QUrl here = browser->source();
                          const QUrl target = here.resolved(link);
-                         if (target.hasFragment() &&
-                             target.adjusted(QUrl::RemoveFragment) ==
-                                 here.adjusted(QUrl::RemoveFragment)) {
+                         if (target.hasFragment() && target.adjusted(QUrl::RemoveFragment) ==
+                                                         here.adjusted(QUrl::RemoveFragment)) {
                              browser->scrollToAnchor(target.fragment());
                              return;
                          }

@@ -336,12 +336,11 @@ TEST(FolderChoice, TypedFoldersAndNewFolderNames) {
     EXPECT_FALSE(MakeTypedFolder(dir / "file"));
     EXPECT_FALSE(MakeTypedFolder(dir / "file" / "sub"));
 
-    // A file in the way of the first name is skipped like a folder; nothing is reused.
+    // Anything in the way of a name, a file or a folder, moves on to the next.
+    EXPECT_EQ(NewFolderName(dir.Path()), "新建文件夹");
+    fs::create_directory(dir / "新建文件夹");
     std::ofstream(dir / "新建文件夹 (2)") << "x";
-    EXPECT_EQ(MakeNewFolder(dir.Path()), dir / "新建文件夹");
-    EXPECT_EQ(MakeNewFolder(dir.Path()), dir / "新建文件夹 (3)");
-    EXPECT_TRUE(fs::is_empty(dir / "新建文件夹 (3)"));
-    EXPECT_EQ(MakeNewFolder(dir / "file"), fs::path());
+    EXPECT_EQ(NewFolderName(dir.Path()), "新建文件夹 (3)");
 }
 
 }  // namespace

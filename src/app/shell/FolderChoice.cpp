@@ -29,17 +29,12 @@ bool MakeTypedFolder(const fs::path& folder) {
     return fs::is_directory(folder, ec);
 }
 
-fs::path MakeNewFolder(const fs::path& parent) {
-    // Bounded: a folder holding a thousand of them gets no more.
+std::string NewFolderName(const fs::path& parent) {
     for (int number = 1; number <= 1000; ++number) {
         std::string name(kNewFolderName);
         if (number > 1) name += " (" + std::to_string(number) + ")";
-        const fs::path candidate = parent / name;
         std::error_code ec;
-        // Made only when the name was free: an existing folder is never handed out as new.
-        if (fs::create_directory(candidate, ec)) return candidate;
-        std::error_code taken;
-        if (!fs::exists(fs::symlink_status(candidate, taken))) return {};  // no permission
+        if (!fs::exists(fs::symlink_status(parent / name, ec))) return name;
     }
     return {};
 }

@@ -21,9 +21,10 @@ std::optional<std::filesystem::path> TypedFolder(std::string_view typed,
 // path is not a folder afterwards (a file is in the way, no permission).
 bool MakeTypedFolder(const std::filesystem::path& folder);
 
-// Makes a new, empty folder under `parent`: "新建文件夹", or "新建文件夹 (2)", "新建文件夹 (3)" …
-// when the name is taken; never an existing one. Empty when none could be made.
-std::filesystem::path MakeNewFolder(const std::filesystem::path& parent);
+// The name for a new folder under `parent`: "新建文件夹", or "新建文件夹 (2)", "新建文件夹 (3)" …
+// when the name is taken (by anything). Empty when the first thousand are all taken. Making it
+// is the caller's, with a create that fails on an existing name.
+std::string NewFolderName(const std::filesystem::path& parent);
 
 // How the chooser gives a folder back: without a final "/", except the root.
 std::string ChosenFolderText(const std::filesystem::path& folder);

@@ -1,6 +1,7 @@
 #include "app/ui/FolderChooser.h"
 
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -83,9 +84,21 @@ TFolderChooser::TFolderChooser(QWidget* parent, const QString& prompt, const QSt
     // A folder renamed in the tree: the edit box follows when it showed it.
     connect(model_, &QFileSystemModel::fileRenamed, this,
             [this](const QString& folder, const QString& oldName, const QString& newName) {
-                if (edtFolder_->text() == QDir(folder).filePath(oldName))
+                const QString before = QDir(folder).filePath(oldName);
+                if (newFolder_ == before) newFolder_ = QDir(folder).filePath(newName);
+                if (edtFolder_->text() == before)
                     edtFolder_->setText(QDir(folder).filePath(newName));
             });
+
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent) {
+        if (newFolder_.isEmpty()) return;
+        const QModelIndex made = model_->index(newFolder_);
+        if (made.isValid() && made.parent() == parent && tree_->currentIndex() != made)
+            tree_->setCurrentIndex(made);
+    });
+    // A click or a key in the tree is the user's own pick.
+    tree_->viewport()->installEventFilter(this);
+    tree_->installEventFilter(this);
 
     // Typing goes to the edit box at once, replacing the start folder.
     edtFolder_->setFocus();
@@ -104,7 +117,15 @@ TFolderChooser::TFolderChooser(QWidget* parent, const QString& prompt, const QSt
     edtFolder_->selectAll();
 }
 
+bool TFolderChooser::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == tree_ && event->type() == QEvent::KeyPress) ||
+        (watched == tree_->viewport() && event->type() == QEvent::MouseButtonPress))
+        newFolder_.clear();
+    return QDialog::eventFilter(watched, event);
+}
+
 QString TFolderChooser::CurrentFolder() const {
+    if (!newFolder_.isEmpty()) return newFolder_;
     const QModelIndex current = tree_->currentIndex();
     return current.isValid() ? model_->filePath(current) : QString();
 }
@@ -129,17 +150,19 @@ void TFolderChooser::accept() {
 void TFolderChooser::BtnNewFolderClick() {
     QString parent = CurrentFolder();
     if (parent.isEmpty()) parent = Q(HomeFolder().string());
-    const std::filesystem::path made = MakeNewFolder(S(parent));
-    if (made.empty()) {
+    const std::string name = NewFolderName(S(parent));
+    // The model makes it (failing on a name taken meanwhile) and lists it at once, so the
+    // tree's current entry stays on it.
+    const QModelIndex index =
+        name.empty() ? QModelIndex() : model_->mkdir(model_->index(parent), Q(name));
+    if (!index.isValid()) {
         QMessageBox box(QMessageBox::NoIcon, Q(kApplicationTitle), Q(kInvalidFolderMessage),
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("MessageBox"));
         box.exec();
         return;
     }
-    const QModelIndex index = model_->index(Q(made.string()));
-    edtFolder_->setText(Q(made.string()));
-    if (!index.isValid()) return;
+    newFolder_ = model_->filePath(index);
     tree_->setCurrentIndex(index);
     tree_->scrollTo(index);
     tree_->edit(index);

@@ -22,11 +22,16 @@ class TFolderChooser : public QDialog {
 
     // The folder picked with OK, without a final "/" (except the root); empty before.
     const std::string& Chosen() const { return chosen_; }
-    // The folder the tree shows as current ("新建文件夹" makes the new one under it).
+    // The current folder: the folder just made with "新建文件夹" until the user picks another
+    // in the tree, else the tree's current entry. A new folder is made under it and a
+    // relative typed folder lies in it.
     QString CurrentFolder() const;
 
     void accept() override;
     void BtnNewFolderClick();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QFileSystemModel* model_ = nullptr;
@@ -34,6 +39,10 @@ class TFolderChooser : public QDialog {
     QLineEdit* edtFolder_ = nullptr;
     QPushButton* btnNewFolder_ = nullptr;
     std::string chosen_;
+    // The model lists a folder's entries on a thread of its own: a listing read just before
+    // the new folder was made drops it from the tree for a moment, and the tree's current
+    // entry with it. The new folder is kept here and made current again when it is back.
+    QString newFolder_;
 };
 
 // Opens the chooser modally; the folder picked, or empty on cancel.

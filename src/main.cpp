@@ -10,6 +10,7 @@
 #include "app/shell/CommandLine.h"
 #include "app/shell/HandlerRegistration.h"
 #include "app/shell/ProductInfo.h"
+#include "app/ui/ChineseInterface.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/QtHelpers.h"
 #include "app/ui/QuickMenu.h"
@@ -22,6 +23,7 @@ namespace {
 
 int RunMainWindow(int argc, char** argv) {
     QApplication app(argc, argv);
+    ozm::UseChineseInterface(app);
     ozm::AppSession session(ozm::ProgramFolder());
     ozm::TMainForm form(session, ozm::ExecutableFolder());
     // A termination signal closes the window as its close button does.
@@ -42,6 +44,7 @@ int RunQuickConversion(int argc, char** argv, std::vector<std::string> files) {
     if (std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
+    ozm::UseChineseInterface(app);
     app.setQuitOnLastWindowClosed(false);
     ozm::AppSession session(ozm::ProgramFolder());
     ozm::TMainForm form(session, ozm::ExecutableFolder());
@@ -55,6 +58,7 @@ int RunQuickConversion(int argc, char** argv, std::vector<std::string> files) {
 
 int RunUninstall(int argc, char** argv) {
     QApplication app(argc, argv);
+    ozm::UseChineseInterface(app);
     const std::string title(ozm::kApplicationTitle);
     // A folder of the shortcut's name on the desktop goes to the trash.
     ozm::FreedesktopTrash trash;

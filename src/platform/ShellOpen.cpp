@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -50,6 +51,20 @@ std::string Argument(const fs::path& path) {
 void SystemShellOpen::Open(const fs::path& path) {
     if (path.empty()) return;
     StartDetached({"xdg-open", Argument(path)});
+}
+
+// A scheme is a letter, then letters, digits, "+", "-" or ".", then ":"; so the argument can
+// never be read as an option or as a file name in the working folder.
+void SystemShellOpen::OpenAddress(const std::string& address) {
+    const std::size_t colon = address.find(':');
+    if (colon == std::string::npos || colon == 0 ||
+        !std::isalpha(static_cast<unsigned char>(address[0])))
+        return;
+    for (std::size_t i = 1; i < colon; ++i) {
+        const auto c = static_cast<unsigned char>(address[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return;
+    }
+    StartDetached({"xdg-open", address});
 }
 
 void SystemShellOpen::OpenInImageEditor(const fs::path& file) {

@@ -98,6 +98,7 @@ class RecordingShell : public ShellOpen {
     void OpenInImageEditor(const std::filesystem::path& file) override {
         calls.push_back("editor " + file.string());
     }
+    void OpenAddress(const std::string& address) override { calls.push_back("address " + address); }
     std::vector<std::string> calls;
 };
 

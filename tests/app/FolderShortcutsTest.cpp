@@ -5,6 +5,7 @@
 #include "app/FolderActionsFakes.h"
 #include "app/RecordingFeedback.h"
 #include "app/convert/FolderLists.h"
+#include "app/shell/FolderChoice.h"
 #include "app/shell/FolderShortcuts.h"
 #include "platform/Trash.h"
 #include "support/TestSupport.h"
@@ -316,6 +317,30 @@ TEST_F(FolderShortcutsTest, RenameRules) {
     const std::size_t asked = host.renameAsked.size();
     shortcuts.RenameCurrent();
     EXPECT_EQ(host.renameAsked.size(), asked);
+}
+
+TEST(FolderChoice, TypedFoldersAndNewFolderNames) {
+    EXPECT_EQ(TypedFolder("  \t", "/cur", "/home/u"), std::nullopt);
+    EXPECT_EQ(TypedFolder(" a/../b/ ", "/cur", "/home/u"), fs::path("/cur/b/"));
+    EXPECT_EQ(TypedFolder("/abs/x", "/cur", "/home/u"), fs::path("/abs/x"));
+    EXPECT_EQ(TypedFolder("~", "/cur", "/home/u"), fs::path("/home/u"));
+    EXPECT_EQ(TypedFolder("~/pics", "/cur", "/home/u"), fs::path("/home/u/pics"));
+    EXPECT_EQ(TypedFolder("~x", "/cur", "/home/u"), fs::path("/cur/~x"));
+    EXPECT_EQ(ChosenFolderText("/a/b/"), "/a/b");
+    EXPECT_EQ(ChosenFolderText("/"), "/");
+
+    test::ScratchDir dir;
+    EXPECT_TRUE(MakeTypedFolder(dir / "x" / "y" / "z"));
+    EXPECT_TRUE(MakeTypedFolder(dir / "x"));  // already there
+    std::ofstream(dir / "file") << "x";
+    EXPECT_FALSE(MakeTypedFolder(dir / "file"));
+    EXPECT_FALSE(MakeTypedFolder(dir / "file" / "sub"));
+
+    // Anything in the way of a name, a file or a folder, moves on to the next.
+    EXPECT_EQ(NewFolderName(dir.Path()), "新建文件夹");
+    fs::create_directory(dir / "新建文件夹");
+    std::ofstream(dir / "新建文件夹 (2)") << "x";
+    EXPECT_EQ(NewFolderName(dir.Path()), "新建文件夹 (3)");
 }
 
 }  // namespace

@@ -156,6 +156,16 @@ TEST(SettingsStore, HandWrittenFileExamples) {
     EXPECT_EQ(ReadText(dir / "defualt.ini"), before);
 }
 
+TEST(SettingsStore, AToolBarWidthOutsideItsRangeIsClamped) {
+    for (const auto& [stored, width] : {std::pair{"2147483647", 800}, {"-2147483648", 120},
+                                        {"0x7FFFFFFF", 800}, {"5", 120}, {"300", 300}}) {
+        ScratchDir dir;
+        WriteText(dir / "defualt.ini", std::string("[ImgConvert]\nSbToollBarWidth=") + stored);
+        SettingsStore store(dir.Path());
+        EXPECT_EQ(Load(store).toolBarWidth, width) << stored;
+    }
+}
+
 TEST(SettingsStore, UnwritableProgramFolder) {
     ScratchDir dir;
     WriteText(dir / "file", "x");

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -180,12 +181,13 @@ TEST_F(UpdateWindowTest, OfferTextsAndTheTimersInTheirOrder) {
     EXPECT_EQ(lines, 1) << "started once only";
 }
 
-TEST_F(UpdateWindowTest, ClosingBeforeTheStartStartsNothingAndAnUnknownLengthIsABusyBar) {
+TEST_F(UpdateWindowTest, EscBeforeTheStartClosesAndStartsNothingAndAnUnknownLengthIsABusyBar) {
     UseServerCase("good");
     TFrmUpdateRoot* window = Offer(2.5f);
     ASSERT_NE(window, nullptr);
     clock_->Advance(250);
-    window->findChild<QPushButton*>("BtnClose")->click();
+    // Esc closes as the close button does.
+    QTest::keyClick(window, Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible());
     clock_->Advance(5000);
     EXPECT_FALSE(window->Update().Running());

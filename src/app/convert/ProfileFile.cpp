@@ -241,6 +241,15 @@ WriteResult ProfileFile::LockedUpdate(Apply&& apply) {
 
 WriteResult ProfileFile::WriteString(std::string_view section, std::string_view key,
                                      std::string_view value) {
+    return Reported(WriteStringLocked(section, key, value));
+}
+
+WriteResult ProfileFile::WriteChangedValues(const std::vector<ProfileValue>& values) {
+    return Reported(WriteChangedValuesLocked(values));
+}
+
+WriteResult ProfileFile::WriteStringLocked(std::string_view section, std::string_view key,
+                                           std::string_view value) {
     // A line break would split the value into lines of its own.
     if (value.find_first_of("\r\n") != std::string_view::npos) {
         return {UnableToWriteMessage(path_)};
@@ -251,7 +260,7 @@ WriteResult ProfileFile::WriteString(std::string_view section, std::string_view 
     return result;
 }
 
-WriteResult ProfileFile::WriteChangedValues(const std::vector<ProfileValue>& values) {
+WriteResult ProfileFile::WriteChangedValuesLocked(const std::vector<ProfileValue>& values) {
     for (const ProfileValue& v : values) {
         if (v.value.find_first_of("\r\n") != std::string::npos) {
             return {UnableToWriteMessage(path_)};

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -84,6 +85,12 @@ class ProfileFile {
     // written when nothing changed.
     WriteResult WriteChangedValues(const std::vector<ProfileValue>& values);
 
+    // Called with the message of every write that fails, on the writing thread, after the
+    // object's lock is let go. Set it before any other thread writes.
+    void SetWriteFailureHandler(std::function<void(const std::string& error)> handler) {
+        onWriteFailure_ = std::move(handler);
+    }
+
   private:
     struct Stamp {
         bool exists = false;
@@ -123,6 +130,15 @@ class ProfileFile {
     bool unreadable_ = false;  // the file is there but could not be loaded
     std::optional<Stamp> stamp_;
     std::map<KeyName, std::string> known_;  // what this process last saw or wrote per key
+    std::function<void(const std::string&)> onWriteFailure_;
+
+    WriteResult Reported(WriteResult result) const {
+        if (!result.Ok() && onWriteFailure_) onWriteFailure_(result.error);
+        return result;
+    }
+    WriteResult WriteStringLocked(std::string_view section, std::string_view key,
+                                  std::string_view value);
+    WriteResult WriteChangedValuesLocked(const std::vector<ProfileValue>& values);
 };
 
 }  // namespace ozm

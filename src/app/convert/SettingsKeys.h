@@ -73,6 +73,11 @@ inline constexpr bool AutoShowTargetFolder1 = true;
 inline constexpr bool CbAutoClose = false;
 }  // namespace defaults
 
+// What a stored tool bar width may be, in pixels: narrower hides its controls, wider leaves
+// the lists no room on any screen the window is made for. A value read outside is clamped.
+inline constexpr std::int32_t kToolBarMinWidth = 120;
+inline constexpr std::int32_t kToolBarMaxWidth = 800;
+
 // The format tick boxes, one for each row of the format table that has one, in the order they
 // are loaded and saved (the rows' box places). A box is named by its index in that order.
 enum class FormatBox : std::size_t {};

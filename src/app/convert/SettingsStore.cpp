@@ -1,5 +1,7 @@
 #include "app/convert/SettingsStore.h"
 
+#include <algorithm>
+
 #include "app/convert/FolderLists.h"
 #include "app/convert/ResizeControls.h"
 #include "app/convert/RotationSettings.h"
@@ -74,6 +76,7 @@ void SettingsStore::LoadSettings(SettingsModel& model, WindowFeedback& feedback)
 
     model.edtZoomPei = ReadString(keys::EdtZoomPei, defaults::EdtZoomPei);
 
+    // An index the lists do not hold (they are still empty) is refused by the list itself.
     model.source.list.SetCurrentIndex(ReadInteger(keys::LbDocListInd, defaults::LbDocListInd));
     model.target.list.SetCurrentIndex(ReadInteger(keys::LbTargetInd, defaults::LbTargetInd));
 
@@ -81,7 +84,9 @@ void SettingsStore::LoadSettings(SettingsModel& model, WindowFeedback& feedback)
     lists.RestorePreviewSwitches(ReadBool(keys::TargetImgPreview, defaults::TargetImgPreview),
                                  ReadBool(keys::PreviewSourceImg, defaults::PreviewSourceImg));
 
-    model.toolBarWidth = ReadInteger(keys::SbToollBarWidth, defaults::SbToollBarWidth);
+    // A hand-edited width must not push the lists off the window.
+    model.toolBarWidth = std::clamp(ReadInteger(keys::SbToollBarWidth, defaults::SbToollBarWidth),
+                                    kToolBarMinWidth, kToolBarMaxWidth);
 
     resize.RestorePreset(ReadInteger(keys::MnZoomNumTag, defaults::MnZoomNumTag));
 

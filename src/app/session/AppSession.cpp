@@ -20,7 +20,10 @@ AppSession::AppSession(std::filesystem::path programFolder)
       store_(programFolder_),
       lists_(model_, store_.Profile(), feedback_, HomeFolderText()),
       resize_(model_, store_.Profile(), feedback_),
-      rotation_(model_, store_.Profile(), feedback_) {}
+      rotation_(model_, store_.Profile(), feedback_) {
+    store_.Profile().SetWriteFailureHandler(
+        [this](const std::string& error) { SettingsWriteFailed(error); });
+}
 
 AppSession::~AppSession() {
     DetachQuickMenu();
@@ -31,13 +34,19 @@ void AppSession::AttachMainWindow(MainWindowPort& window) {
     DetachMainWindow();
     mainWindow_ = &window;
     feedback_.target = &window;
-    runBridge_ = std::make_unique<UiBridge>();
+    {
+        const std::lock_guard lock(bridgeMutex_);
+        runBridge_ = std::make_unique<UiBridge>();
+    }
     run_ = std::make_unique<ConversionRun>(window, *runBridge_);
 }
 
 void AppSession::DetachMainWindow() {
     run_.reset();
-    runBridge_.reset();
+    {
+        const std::lock_guard lock(bridgeMutex_);
+        runBridge_.reset();
+    }
     feedback_.target = nullptr;
     mainWindow_ = nullptr;
 }
@@ -49,6 +58,16 @@ QuickConversion& AppSession::AttachQuickMenu(QuickMenuHost& menu) {
 }
 
 void AppSession::DetachQuickMenu() { quick_.reset(); }
+
+void AppSession::SettingsWriteFailed(const std::string& error) {
+    if (settingsFailureSaid_.exchange(true)) return;
+    const std::lock_guard lock(bridgeMutex_);
+    // On the window's thread at once, from a worker on its next turn; nowhere without a window
+    // (the closing save still reports to stderr).
+    if (runBridge_)
+        runBridge_->Post(
+            [this, text = "settings not saved: " + error] { feedback_.SetHint(text); });
+}
 
 void AppSession::LoadSettings() { store_.LoadSettings(model_, feedback_); }
 

@@ -6,8 +6,10 @@
 // to their window, so they are made when that window attaches and end, their workers waited
 // for, when it leaves.
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/convert/ConversionRun.h"
@@ -80,6 +82,10 @@ class AppSession {
     void SetSourceFolder(const std::string& folder);
 
   private:
+    // A write to the settings file failed (any thread): the main window's hint line says so,
+    // the first time only.
+    void SettingsWriteFailed(const std::string& error);
+
     // Passes the logic's feedback on to the attached main window; drops it while none is.
     class FeedbackRelay : public WindowFeedback {
       public:
@@ -106,6 +112,8 @@ class AppSession {
     std::unique_ptr<UiBridge> runBridge_;
     std::unique_ptr<ConversionRun> run_;
     std::unique_ptr<QuickConversion> quick_;
+    std::mutex bridgeMutex_;  // runBridge_ as seen from a thread that failed to write
+    std::atomic<bool> settingsFailureSaid_{false};
 };
 
 }  // namespace ozm

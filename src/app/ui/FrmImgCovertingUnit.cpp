@@ -12,6 +12,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/ui/FramePlacement.h"
 #include "app/ui/QtHelpers.h"
 
 namespace ozm {
@@ -131,7 +132,13 @@ void TFrmImgCoverting::FormCreate() {
     // Bottom right, above a task bar: the window's outer size counts, as designed.
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->geometry() : QRect(0, 0, 1280, 1024);
-    move(area.x() + area.width() - kOuterWidth - 10, area.y() + area.height() - kOuterHeight - 60);
+    // Until the window manager's frame is known, the frame is taken to be the designed one.
+    PlaceWindowFrame(*this, [area](const QMargins& frame) {
+        const QSize outer = frame.isNull() ? QSize(kOuterWidth, kOuterHeight)
+                                           : QSize(kClientWidth, kClientHeight).grownBy(frame);
+        return QRect(area.x() + area.width() - outer.width() - 10,
+                     area.y() + area.height() - outer.height() - 60, outer.width(), outer.height());
+    });
     setWindowTitle(QString::fromLatin1(kCaption));
 }
 

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -120,6 +121,14 @@ void TFrmUpdateRoot::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+void TFrmUpdateRoot::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        BtnCloseClick();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 QString TFrmUpdateRoot::HintText() const { return lblHint_->text(); }
 int TFrmUpdateRoot::ProgressMaximum() const { return progressBar_->maximum(); }
 int TFrmUpdateRoot::ProgressPosition() const { return progressBar_->value(); }
@@ -206,16 +215,13 @@ void TUpdateOffer::OfferUpdate(float latest) {
     window_->ShowUpdate();
 }
 
-TUpdateOffer* AddCheckUpdateButton(QWidget* helpPage, QWidget* mainWindow,
+TUpdateOffer* AddCheckUpdateButton(QWidget* helpPage, QBoxLayout* row, QWidget* mainWindow,
                                    const std::filesystem::path& programFolder) {
     auto* offer = new TUpdateOffer(mainWindow, programFolder);
     auto* button = new QPushButton(QStringLiteral("检查更新"), helpPage);
     button->setObjectName(QStringLiteral("BtnCheckUpdate"));
     button->setAccessibleName(QStringLiteral("Check for updates"));
-    auto* layout = qobject_cast<QBoxLayout*>(helpPage->layout());
-    if (!layout) layout = new QVBoxLayout(helpPage);
-    layout->insertWidget(0, button, 0, Qt::AlignLeft | Qt::AlignTop);
-    layout->addStretch(1);
+    row->addWidget(button);
     QObject::connect(button, &QPushButton::clicked, offer,
                      [offer] { offer->BtnCheckUpdateClick(); });
     return offer;

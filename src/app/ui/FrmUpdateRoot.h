@@ -12,6 +12,7 @@
 
 #include "app/maintenance/UpdateFrmUnit.h"
 
+class QBoxLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -79,6 +80,8 @@ class TFrmUpdateRoot : public QWidget, public UpdateHost {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // Esc closes the window as its close button does.
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void StartDownload();
@@ -125,9 +128,9 @@ class TUpdateOffer : public QObject {
     VersionCheck check_;
 };
 
-// Puts the "检查更新" button on the main window's help page, with the offer behind it (owned by
-// the main window).
-TUpdateOffer* AddCheckUpdateButton(QWidget* helpPage, QWidget* mainWindow,
+// Puts the "检查更新" button on the main window's help page, at the end of `row`, with the offer
+// behind it (owned by the main window).
+TUpdateOffer* AddCheckUpdateButton(QWidget* helpPage, QBoxLayout* row, QWidget* mainWindow,
                                    const std::filesystem::path& programFolder);
 
 }  // namespace ozm

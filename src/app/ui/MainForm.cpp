@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -24,7 +23,6 @@
 #include <QSplitter>
 #include <QTimer>
 #include <QToolButton>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
@@ -33,7 +31,9 @@
 #include "app/convert/ListPreview.h"
 #include "app/shell/ProductInfo.h"
 #include "app/ui/FileListBox.h"
+#include "app/ui/FramePlacement.h"
 #include "app/ui/FrmUpdateRoot.h"
+#include "app/ui/HelpPage.h"
 #include "app/ui/InterfaceTexts.h"
 #include "app/ui/QtHelpers.h"
 #include "app/ui/QuickMenu.h"
@@ -162,7 +162,14 @@ void TMainForm::BuildControls() {
     auto* tbDemo = Named(new QWidget, "TbDemo");
     pageControl_->addTab(tabSheet1, QStringLiteral("图片转换"));
     pageControl_->addTab(tbDemo, QStringLiteral(" 帮    助 "));
-    AddCheckUpdateButton(tbDemo, this, session_.ProgramFolder());
+    // Links go to the opener in use when they are followed (tests put a recorder in).
+    BuildHelpPage(tbDemo, this, HelpPagePath(), session_.ProgramFolder(),
+                  QStringLiteral("%1 v%2")
+                      .arg(Q(Texts().displayTitle))
+                      .arg(static_cast<double>(kProductVersion), 0, 'f', 1),
+                  [this](const std::string& address) {
+                      if (shell_) shell_->OpenAddress(address);
+                  });
 
     BuildPathPanel();
     BuildMenus();
@@ -645,7 +652,10 @@ void TMainForm::FormCreate() {
         session_.Resize().RestorePreset(model_.zoomPreset);
         SetHint("");
         progressBar_->setValue(0);
-        splitter5_->setSizes({model_.toolBarWidth, std::max(1, width() - model_.toolBarWidth)});
+        // The tool bar never takes more than half of the window: the lists stay in view.
+        const int toolBarWidth = std::clamp(model_.toolBarWidth, kToolBarMinWidth,
+                                            std::max(kToolBarMinWidth, width() / 2));
+        splitter5_->setSizes({toolBarWidth, std::max(1, width() - toolBarWidth)});
         SyncHistoryMenu();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ozm-imgconv: window creation stopped: %s\n", e.what());
@@ -672,7 +682,11 @@ void TMainForm::FormDestroy() {
 
 void TMainForm::ShowMainWindowMode() {
     const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1280, 1024);
-    setGeometry(10, 10, screenRect.width() - 40, screenRect.height() - 90);
+    // The frame at left 10, top 10: with a window manager the title bar is on the screen.
+    PlaceWindowFrame(*this, [screenRect](const QMargins&) {
+        return QRect(screenRect.x() + 10, screenRect.y() + 10, screenRect.width() - 40,
+                     screenRect.height() - 90);
+    });
     setWindowOpacity(0.0);
     show();
     raise();
@@ -980,17 +994,20 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 
 void TMainForm::contextMenuEvent(QContextMenuEvent* event) { pmApp_->popup(event->globalPos()); }
 
-void TMainForm::FormShortCut() {
-    // F1: the help page beside the program, in the desktop's browser.
+std::filesystem::path TMainForm::HelpPagePath() const {
     for (const std::filesystem::path& folder : {helpFolder_, session_.ProgramFolder()}) {
         if (folder.empty()) continue;
         std::error_code ec;
         const std::filesystem::path page = folder / "Help.html";
-        if (std::filesystem::is_regular_file(page, ec)) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(Q(page.string())));
-            return;
-        }
+        if (std::filesystem::is_regular_file(page, ec)) return page;
     }
+    return {};
+}
+
+void TMainForm::FormShortCut() {
+    // F1: the help page beside the program, in the desktop's browser.
+    const std::filesystem::path page = HelpPagePath();
+    if (!page.empty() && shell_) shell_->Open(page);
 }
 
 // --- the run -----------------------------------------------------------------------------

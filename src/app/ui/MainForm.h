@@ -65,8 +65,8 @@ class TMainForm : public QWidget, public MainWindowPort {
                        QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // The main-window mode: left 10, top 10, the screen's width less 40 and height less 90,
-    // raised, faded in over 500 ms.
+    // The main-window mode: the frame at left 10, top 10, the screen's width less 40 and
+    // height less 90, raised, faded in over 500 ms.
     void ShowMainWindowMode();
 
     // The closing steps, once: the run is asked to stop, the window hidden, any open message
@@ -202,6 +202,9 @@ class TMainForm : public QWidget, public MainWindowPort {
     void LoadPreviewImage(ListSide side, const std::string& path);
     void ApplyStretch(ListSide side);
     void FormShortCut();
+    // Help.html beside the program (the help folder first, then the program folder); empty
+    // when there is none.
+    std::filesystem::path HelpPagePath() const;
     bool RunBusy() const;
 
     ListArea& Area(ListSide side) { return side == ListSide::Source ? source_ : target_; }

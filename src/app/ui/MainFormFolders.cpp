@@ -7,7 +7,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
-#include <QFileDialog>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -16,6 +15,7 @@
 #include <QUrl>
 
 #include "app/shell/DropFiles.h"
+#include "app/ui/FolderChooser.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/QtHelpers.h"
 #include "platform/ProgramFolder.h"
@@ -36,7 +36,7 @@ class TMainForm::FolderHost : public FolderActionsHost {
 
     std::string ChooseFolder(const std::string& prompt, const std::string& startFolder) override {
         if (form_.closing_) return {};
-        return S(QFileDialog::getExistingDirectory(&form_, Q(prompt), Q(startFolder)));
+        return ChooseFolderDialog(&form_, prompt, startFolder);
     }
 
     bool AskYesNo(const std::string& text, const std::string& title) override {

@@ -3,7 +3,6 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QEvent>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
@@ -11,6 +10,7 @@
 #include <QTimer>
 
 #include "app/shell/Wallpaper.h"
+#include "app/ui/FolderChooser.h"
 #include "app/ui/FrmImgCovertingUnit.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/QtHelpers.h"
@@ -263,8 +263,7 @@ bool TQuickMenu::eventFilter(QObject* watched, QEvent* event) {
 void TQuickMenu::ShowMessage(const std::string& text) { form_.ShowMessage(text); }
 
 std::string TQuickMenu::ChooseFolder(const std::string& prompt, const std::string& startFolder) {
-    const QString folder = QFileDialog::getExistingDirectory(nullptr, Q(prompt), Q(startFolder));
-    return folder.isEmpty() ? std::string() : S(folder);
+    return ChooseFolderDialog(nullptr, prompt, startFolder);
 }
 
 ScreenPoint TQuickMenu::PointerPosition() {

@@ -292,6 +292,33 @@ TEST_F(MainFormTest, ListKeysRefreshAndSelectAllButANeverSelectsAll) {
     EXPECT_EQ(source->count(), 4);
     Key(Child<QListWidget>(*form, "LbTarget"), Qt::Key_F5);
     EXPECT_TRUE(fs::is_directory(program_ / "target"));
+
+    // Thousands of entries: a refresh inserts them in one step, and Ctrl+A, a click and an
+    // action that changes no entry neither rebuild the items nor select them one by one.
+    for (int i = 0; i < 3000; ++i)
+        std::ofstream(program_ / "source" / ("n" + std::to_string(i) + ".jpg"));
+    int inserts = 0, resets = 0, selections = 0;
+    QObject::connect(source->model(), &QAbstractItemModel::rowsInserted, [&] { ++inserts; });
+    QObject::connect(source->model(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QObject::connect(source->selectionModel(), &QItemSelectionModel::selectionChanged,
+                     [&] { ++selections; });
+    Key(source, Qt::Key_F5);
+    ASSERT_EQ(source->count(), 3004);
+    EXPECT_EQ(inserts, 1);
+    inserts = resets = selections = 0;
+    Key(source, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(form->Model().source.list.SelectedIndexes().size(), 3004u);
+    EXPECT_EQ(source->selectedItems().size(), 3004);
+    EXPECT_EQ(selections, 1);
+    QTest::mouseClick(source->viewport(), Qt::LeftButton, {},
+                      source->visualItemRect(source->item(2)).center());
+    EXPECT_EQ(form->Model().source.list.SelectedIndexes(), std::vector<int>{2});
+    QTest::mouseClick(source->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                      source->visualItemRect(source->item(4)).center());
+    EXPECT_EQ(form->Model().source.list.SelectedIndexes(), (std::vector<int>{2, 3, 4}));
+    form->ModelChangedElsewhere();
+    EXPECT_EQ(form->Model().source.list.SelectedIndexes(), (std::vector<int>{2, 3, 4}));
+    EXPECT_EQ(inserts + resets, 0);
 }
 
 TEST_F(MainFormTest, PreviewKindsScaleAndLabels) {

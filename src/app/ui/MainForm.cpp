@@ -470,7 +470,6 @@ void TMainForm::BuildListBox(ListSide side) {
     const bool source = side == ListSide::Source;
     ListArea& area = Area(side);
     area.list = Named(new TFileListBox(area.splitter), source ? "LbDocList" : "LbTarget");
-    area.list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     area.list->setContextMenuPolicy(Qt::CustomContextMenu);
     area.list->installEventFilter(this);
     connect(area.list, &QListWidget::currentRowChanged, this,
@@ -744,14 +743,10 @@ void TMainForm::SyncFromModel() {
 
 void TMainForm::SyncList(ListSide side) {
     ListArea& area = Area(side);
-    const FileListModel& list = ModelSide(side).list;
     syncing_ = true;
     {
         const QSignalBlocker block(area.list);
-        area.list->clear();
-        for (const std::string& name : list.Entries()) area.list->addItem(Q(name));
-        for (int i = 0; i < list.Count(); ++i) area.list->item(i)->setSelected(list.IsSelected(i));
-        area.list->setCurrentRow(list.CurrentIndex(), QItemSelectionModel::NoUpdate);
+        area.list->ShowList(ModelSide(side).list);
     }
     area.list->viewport()->update();
     syncing_ = false;
@@ -760,13 +755,10 @@ void TMainForm::SyncList(ListSide side) {
 
 void TMainForm::PublishSourceList(bool entriesChanged) {
     const FileListModel& list = model_.source.list;
-    std::vector<bool> selected(static_cast<std::size_t>(list.Count()));
-    for (int i = 0; i < list.Count(); ++i)
-        selected[static_cast<std::size_t>(i)] = list.IsSelected(i);
     if (entriesChanged)
-        sourceShared_.Set(list.Entries(), std::move(selected), list.CurrentIndex());
+        sourceShared_.Set(list.Entries(), list.SelectedFlags(), list.CurrentIndex());
     else
-        sourceShared_.SetSelected(std::move(selected), list.CurrentIndex());
+        sourceShared_.SetSelected(list.SelectedFlags(), list.CurrentIndex());
 }
 
 void TMainForm::SyncHistoryMenu() {
@@ -797,10 +789,7 @@ void TMainForm::ListCurrentChanged(ListSide side, int row) {
 
 void TMainForm::ListSelectionChanged(ListSide side) {
     if (syncing_) return;
-    FileListModel& list = ModelSide(side).list;
-    QListWidget* widget = Area(side).list;
-    for (int i = 0; i < list.Count() && i < widget->count(); ++i)
-        list.SetSelected(i, widget->item(i)->isSelected());
+    ModelSide(side).list.SetSelectedFlags(Area(side).list->SelectedRows());
     if (side == ListSide::Source) PublishSourceList(false);
 }
 

@@ -38,6 +38,7 @@ class QToolButton;
 
 namespace ozm {
 
+class TFileListBox;
 class TQuickMenu;
 
 // The page tabs are drawn by the window: 8 points, bold when active, black, centred.
@@ -152,7 +153,7 @@ class TMainForm : public QWidget, public MainWindowPort {
   private:
     struct ListArea {
         QGroupBox* group = nullptr;
-        QListWidget* list = nullptr;
+        TFileListBox* list = nullptr;
         QCheckBox* previewSwitch = nullptr;
         QSplitter* splitter = nullptr;
         QGroupBox* previewPanel = nullptr;

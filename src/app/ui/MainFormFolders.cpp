@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include "app/shell/DropFiles.h"
+#include "app/ui/FileListBox.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/QtHelpers.h"
 #include "platform/ProgramFolder.h"

@@ -22,6 +22,8 @@ inline constexpr std::string_view kNotSupportedMessage = "Not support image type
 inline constexpr std::string_view kPleaseWaitMessage = "Please waiting for a while.";
 inline constexpr std::string_view kConvertedHint = "成功转换";
 inline constexpr std::string_view kFailedHint = "转换失败";
+// Why a selected entry was not converted when its file was gone by the time the run reached it.
+inline constexpr std::string_view kFileNotFoundReason = "file not found";
 inline constexpr std::string_view kStopHint = "Stop";
 inline constexpr std::string_view kAllDoneHint = "所有转换已完成，请查看“转换后图片列表”";
 
@@ -76,8 +78,10 @@ class ConversionRun {
   private:
     void StartWorker();
     void ConvertSelectedFiles(ConversionHost& host);
-    // Converts selected entry `index` when its file exists; returns the entry's path.
+    // Converts selected entry `index`; returns the entry's path. A file gone since it was
+    // listed counts as failed.
     std::string ConvertEntry(ConversionHost& host, RunPipeline& pipeline, int index);
+    void CountFile(bool converted);
     void CloseRun(ConversionHost& host, const std::string& lastSourcePath);
     void FinishBatch();
     bool TakeStop();

@@ -341,21 +341,23 @@ TEST_F(MainFormTest, PreviewKindsScaleAndLabels) {
     EXPECT_TRUE(panel->isVisible());
     EXPECT_NE(ReadText(program_ / "defualt.ini").find("PreviewSourceImg=1"), std::string::npos);
 
-    auto select = [&](int row) {
+    // The picture is decoded off the window's thread; the label follows when it arrives.
+    auto select = [&](int row, const char* labelText) {
         QTest::mouseClick(source->viewport(), Qt::LeftButton, {},
                           source->visualItemRect(source->item(row)).center());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return label->text() == QString::fromUtf8(labelText); },
+                                    10000))
+            << row << " " << label->text().toStdString();
     };
-    select(0);
+    select(0, " [宽度:1600,高度:1200]");
     // The full size is reported, the decode is reduced to what the panel can show.
-    EXPECT_EQ(label->text(), QStringLiteral(" [宽度:1600,高度:1200]"));
     EXPECT_LE(image->property("decodedWidth").toInt(), 800);
-    select(1);
-    EXPECT_EQ(label->text(), QStringLiteral(" [宽度:40,高度:30]"));
-    select(2);
-    EXPECT_EQ(label->text(), QStringLiteral(" [宽度:40,高度:30]"));
+    select(1, " [宽度:40,高度:30]");
+    select(2, " [宽度:40,高度:30]");
+    EXPECT_TRUE(image->isVisible());
+    select(3, " [宽度:0,高度:0]");  // an unreadable GIF: the image goes, the panel stays
     EXPECT_TRUE(panel->isVisible());
-    select(3);  // GIF: no preview, the panel goes
-    EXPECT_FALSE(panel->isVisible());
+    EXPECT_FALSE(image->isVisible());
 }
 
 TEST_F(MainFormTest, AConversionFromTicksToTheCompletionHint) {

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
+#include "core/formats/ImgConvertUnit.h"
 #include "core/formats/io/ByteOrder.h"
 #include "core/formats/io/FileBytes.h"
 #include "core/formats/raster/BmpCodec.h"
@@ -11,6 +13,7 @@
 #include "core/formats/raster/JpegPreview.h"
 #include "core/formats/raster/PngCodec.h"
 #include "core/text/TextRules.h"
+#include "core/transforms/BoxResize.h"
 
 namespace ozm {
 
@@ -18,12 +21,15 @@ PreviewKind PreviewKindForFile(std::string_view path) {
     const std::string ext = AsciiLower(ExtractFileExt(path));
     if (ext == ".jpg" || ext == ".jpeg" || ext == ".jpe" || ext == ".jfif")
         return PreviewKind::Jpeg;
-    if (ext == ".bmp" || ext == ".dib") return PreviewKind::Bitmap;
-    if (ext == ".png") return PreviewKind::Png;
-    if (ext == ".tif" || ext == ".tiff" || ext == ".gif" || ext == ".wmf" || ext == ".emf") {
-        return PreviewKind::HidePanel;
-    }
-    return PreviewKind::SystemPicture;
+    const ImageFormat* format = FormatForReadExtension(ext);
+    return format && format->decoder ? PreviewKind::Picture : PreviewKind::SystemPicture;
+}
+
+int PreviewReduction(int imageWidth, int imageHeight, int controlWidth, int controlHeight) {
+    if (controlWidth <= 0 || controlHeight <= 0) return 8;
+    return static_cast<int>(std::max<long long>(
+        1, std::min(static_cast<long long>(imageWidth) / controlWidth,
+                    static_cast<long long>(imageHeight) / controlHeight)));
 }
 
 int JpegPreviewScaleDenominator(int imageWidth, int imageHeight, int controlWidth,
@@ -84,17 +90,10 @@ void LoadPreviewByKind(const std::string& path, int controlWidth, int controlHei
         case PreviewKind::Jpeg:
             LoadJpegPreview(path, controlWidth, controlHeight, picture);
             return;
-        case PreviewKind::Bitmap:
-            if (DecodeFileAs(path, kBmpFileShape, &DecodeBmp, picture.bitmap) &&
-                !ConvertTo24InPlace(picture.bitmap))
-                picture.bitmap.Clear();
+        case PreviewKind::Picture:
+            // The reader's own messages are for a conversion; a preview says nothing.
+            if (!ReadImageFile(path, picture.bitmap)) picture.bitmap.Clear();
             break;
-        case PreviewKind::Png:
-            DecodeFileAs(path, kPngFileShape, &DecodePng, picture.bitmap);
-            break;
-        case PreviewKind::HidePanel:
-            picture.hidePanel = true;
-            return;
         case PreviewKind::SystemPicture:
             if (!DecodeFileAs(path, kIconFileShape, &DecodeIconPicture, picture.bitmap))
                 picture.hidePanel = true;
@@ -104,12 +103,28 @@ void LoadPreviewByKind(const std::string& path, int controlWidth, int controlHei
     picture.height = picture.bitmap.Height();
 }
 
+// Area averaging down to about the control's size: the window then stretches a picture of
+// a few hundred thousand pixels, not one of 67 million.
+void ReduceForControl(Bitmap& bitmap, int controlWidth, int controlHeight) {
+    const int factor =
+        PreviewReduction(bitmap.Width(), bitmap.Height(), controlWidth, controlHeight);
+    if (factor < 2) return;
+    Bitmap reduced;
+    const int width = std::max(1, (bitmap.Width() + factor / 2) / factor);
+    const int height = std::max(1, (bitmap.Height() + factor / 2) / factor);
+    if (BoxResampleTo24(bitmap, reduced, width, height))
+        bitmap = std::move(reduced);
+    else
+        bitmap.Clear();
+}
+
 }  // namespace
 
 PreviewPicture LoadPreviewPicture(const std::string& path, int controlWidth, int controlHeight) {
     PreviewPicture picture;
     try {
         LoadPreviewByKind(path, controlWidth, controlHeight, picture);
+        if (!picture.bitmap.Empty()) ReduceForControl(picture.bitmap, controlWidth, controlHeight);
         if (!picture.bitmap.Empty() && !ToShownDepth(picture.bitmap)) picture.bitmap.Clear();
     } catch (...) {
         picture.bitmap.Clear();
@@ -148,6 +163,71 @@ bool DecodeIconPicture(std::span<const std::uint8_t> data, Bitmap& out, std::str
     const auto storedHeight = static_cast<std::int32_t>(LoadLe32(picture.data() + 8));
     StoreLe32(file.data() + kBmpFileHeaderBytes + 8, static_cast<std::uint32_t>(storedHeight / 2));
     return DecodeBmp(file, out, reason) || Refuse(reason, "damaged icon picture");
+}
+
+PreviewLoader::PreviewLoader(Deliver deliver) : deliver_(std::move(deliver)) {
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        // No thread: Request loads at once.
+    }
+}
+
+PreviewLoader::~PreviewLoader() {
+    {
+        std::lock_guard lock(mutex_);
+        ending_ = true;
+        waiting_[0].reset();
+        waiting_[1].reset();
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+std::uint64_t PreviewLoader::Request(ListSide side, std::string path, int controlWidth,
+                                     int controlHeight) {
+    std::uint64_t request = 0;
+    {
+        std::lock_guard lock(mutex_);
+        request = nextRequest_++;
+        newest_[side == ListSide::Source ? 0 : 1] = request;
+        if (thread_.joinable())
+            Slot(side) = Pending{request, std::move(path), controlWidth, controlHeight};
+    }
+    if (thread_.joinable()) {
+        wake_.notify_all();
+    } else {
+        deliver_(side, request, LoadPreviewPicture(path, controlWidth, controlHeight));
+    }
+    return request;
+}
+
+std::uint64_t PreviewLoader::Newest(ListSide side) const {
+    std::lock_guard lock(mutex_);
+    return newest_[side == ListSide::Source ? 0 : 1];
+}
+
+void PreviewLoader::Cancel() {
+    std::lock_guard lock(mutex_);
+    waiting_[0].reset();
+    waiting_[1].reset();
+}
+
+void PreviewLoader::Run() {
+    for (;;) {
+        ListSide side = ListSide::Source;
+        Pending next;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return ending_ || waiting_[0] || waiting_[1]; });
+            if (ending_) return;
+            side = waiting_[0] ? ListSide::Source : ListSide::Target;
+            next = std::move(*Slot(side));
+            Slot(side).reset();
+        }
+        PreviewPicture picture = LoadPreviewPicture(next.path, next.width, next.height);
+        if (Newest(side) == next.request) deliver_(side, next.request, std::move(picture));
+    }
 }
 
 std::string PreviewSizeLabel(int width, int height, bool leadingBlank) {

@@ -114,6 +114,14 @@ TMainForm::TMainForm(AppSession& session, std::filesystem::path helpFolder, QWid
             this, [this] { session_.RunBridge().RunPending(); }, Qt::QueuedConnection);
     });
     session_.Run().SetFinishedHandler([this] { timerCheckExecute_->stop(); });
+    previews_ = std::make_unique<PreviewLoader>(
+        [this](ListSide side, std::uint64_t request, PreviewPicture picture) {
+            // The loader's thread: the picture goes to this window's thread to be shown.
+            auto shown = std::make_shared<PreviewPicture>(std::move(picture));
+            QMetaObject::invokeMethod(
+                this, [this, side, request, shown] { ShowPreviewPicture(side, request, *shown); },
+                Qt::QueuedConnection);
+        });
 
     BuildControls();
     ConnectFolderActions();
@@ -804,8 +812,13 @@ void TMainForm::ShowPreview(ListSide side) {
 void TMainForm::LoadPreviewImage(ListSide side, const std::string& path) {
     ListArea& area = Area(side);
     area.previewPanel->show();
-    const PreviewPicture picture =
-        LoadPreviewPicture(path, area.image->width(), area.image->height());
+    previews_->Request(side, path, area.image->width(), area.image->height());
+}
+
+void TMainForm::ShowPreviewPicture(ListSide side, std::uint64_t request,
+                                   const PreviewPicture& picture) {
+    if (closing_ || request != previews_->Newest(side)) return;
+    ListArea& area = Area(side);
     const QImage image = ToQImage(picture.bitmap);
     if (picture.hidePanel) {
         area.previewPanel->hide();
@@ -1095,6 +1108,7 @@ void TMainForm::Shutdown() {
     closing_ = true;
     session_.Run().FormCloseQuery();
     timerCheckExecute_->stop();
+    previews_->Cancel();
     // An open message is answered; a worker waiting for a message or a list read is
     // answered by the closed bridge at once from now on, and ends at its next stop check.
     if (openMessage_) openMessage_->done(QMessageBox::Ok);

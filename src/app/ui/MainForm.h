@@ -38,6 +38,8 @@ class QToolButton;
 
 namespace ozm {
 
+class PreviewLoader;
+struct PreviewPicture;
 class TFileListBox;
 class TQuickMenu;
 
@@ -200,7 +202,9 @@ class TMainForm : public QWidget, public MainWindowPort {
     bool EditEvent(QLineEdit* edit, QEvent* event);
     void EditLeft(QLineEdit* edit);
     void ShowPreview(ListSide side);
+    // Asks for the file's preview; ShowPreviewPicture shows it when it arrives.
     void LoadPreviewImage(ListSide side, const std::string& path);
+    void ShowPreviewPicture(ListSide side, std::uint64_t request, const PreviewPicture& picture);
     void ApplyStretch(ListSide side);
     void FormShortCut();
     bool RunBusy() const;
@@ -272,6 +276,8 @@ class TMainForm : public QWidget, public MainWindowPort {
     std::shared_ptr<ShellOpen> shell_;
     std::unique_ptr<FolderShortcuts> shortcuts_;
     std::unique_ptr<TFrmReName> frmReName_;
+    // Decodes the previews off this thread; made before the controls, ended after the run.
+    std::unique_ptr<PreviewLoader> previews_;
 
     // Ended first, with the quick conversion the session made for it.
     std::unique_ptr<TQuickMenu> quickMenu_;

@@ -19,6 +19,7 @@
 #include "core/formats/raster/BmpCodec.h"
 #include "core/formats/raster/JpegCodec.h"
 #include "core/formats/raster/PngCodec.h"
+#include "core/transforms/BoxResize.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -273,6 +274,35 @@ TEST(ListPreview, EveryWrittenFormatPreviewsReducedToTheControlWithItsFullSize) 
         EXPECT_EQ(std::make_pair(shown.bitmap.Width(), shown.bitmap.Height()),
                   jpeg ? std::make_pair(300, 125) : std::make_pair(240, 100))
             << format.name;
+    }
+}
+
+TEST(ListPreview, LargeBitmapsAreReducedAsTheirRowsAreRead) {
+    // Read in strips and averaged block by block: the same as averaging the whole picture,
+    // rows stored bottom-up or top-down, with a colour table or without.
+    ScratchDir dir;
+    for (const int bits : {24, 8}) {
+        const Bitmap picture = test::MakePatternBitmap(1200, 900, bits);
+        std::vector<std::uint8_t> file =
+            test::EncodeToBytes([&](std::FILE* f) { return EncodeBmp(picture, f); });
+        test::WriteAll(dir / "up.bmp", file);
+        // The same rows top-down: the height negated and the rows in the other order.
+        const std::size_t offBits = LoadLe32(file.data() + 10);
+        const std::size_t stride = (file.size() - offBits) / 900;
+        StoreLe32(file.data() + 22, static_cast<std::uint32_t>(-900));
+        for (std::size_t y = 0; y < 450; ++y)
+            std::swap_ranges(file.begin() + std::ptrdiff_t(offBits + y * stride),
+                             file.begin() + std::ptrdiff_t(offBits + (y + 1) * stride),
+                             file.begin() + std::ptrdiff_t(offBits + (899 - y) * stride));
+        test::WriteAll(dir / "down.bmp", file);
+        Bitmap expected;
+        ASSERT_TRUE(BoxResampleTo24(picture, expected, 100, 75));
+        for (const char* name : {"up.bmp", "down.bmp"}) {
+            const PreviewPicture shown = LoadPreviewPicture((dir / name).string(), 100, 75);
+            EXPECT_EQ(std::make_pair(shown.width, shown.height), std::make_pair(1200, 900));
+            EXPECT_EQ(test::CountDifferences(test::ToRgb(shown.bitmap), test::ToRgb(expected)), 0)
+                << bits << " " << name;
+        }
     }
 }
 

@@ -171,6 +171,28 @@ TEST_F(RunFixture, ClickWhileStoppingAsksToWait) {
     EXPECT_EQ(host.written, (std::vector<std::string>{"a.png", "a(1).png"}));
 }
 
+TEST_F(RunFixture, AClickMadeBeforeTheRunEndedIsIgnoredAndInputStampsAreDatedByTheirClock) {
+    AddSource("a.png");
+    Tick({"PNG"});
+    ClickClock::time_point madeDuringTheRun;
+    host.onPump = [&] { madeDuringTheRun = ClickClock::now(); };
+    run.BtnImgCovertClick();
+    run.BtnImgCovertClick(madeDuringTheRun);
+    EXPECT_EQ(host.written, (std::vector<std::string>{"a.png"}));
+    EXPECT_TRUE(host.messages.empty());
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.written, (std::vector<std::string>{"a.png", "a(1).png"}));
+
+    // Milliseconds of the monotonic clock cut to 32 bits, across their wrap too; a stamp of
+    // another clock counts as made when handled.
+    using std::chrono::milliseconds;
+    const ClickClock::time_point handled(milliseconds((std::int64_t{5} << 32) + 1000));
+    EXPECT_EQ(InputEventMade(400, handled), handled - milliseconds(600));
+    EXPECT_EQ(InputEventMade(0xFFFFFF00u, handled), handled - milliseconds(1256));
+    EXPECT_EQ(InputEventMade(7, ClickClock::time_point(std::chrono::hours(3))),
+              ClickClock::time_point(std::chrono::hours(3)));
+}
+
 TEST_F(RunFixture, MissingFoldersAndEmptySelections) {
     AddSource("a.png", "png/rgb8.png", false);
     Tick({"PNG"});

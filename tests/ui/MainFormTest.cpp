@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -432,6 +433,47 @@ TEST_F(MainFormTest, StopMidRunKeepsTheFirstFormatRuleAndAClickWhileStoppingWait
     EXPECT_TRUE(png == jpg || png == jpg - 1) << jpg << " " << png;
     // Nothing of the closing steps: the recent folders stay as they were.
     EXPECT_TRUE(form->Model().recentFolders.Items().empty());
+}
+
+TEST_F(MainFormTest, AClickQueuedWhileARunEndsStartsNoNewRun) {
+    MakePhotos(4, 64, 48);
+    MessageAnswerer answers;
+    auto form = NewForm();
+    ListBothAndSelectAll(*form);
+    auto* button = Child<QToolButton>(*form, "BtnImgCovert");
+    // A click as the window system delivers it: stamped with the monotonic clock in ms.
+    const auto click = [&](std::uint64_t stamp) {
+        const QPointF at = QRectF(button->rect()).center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, button->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, button->mapToGlobal(at),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        press.setTimestamp(stamp);
+        release.setTimestamp(stamp);
+        QApplication::sendEvent(button, &press);
+        QApplication::sendEvent(button, &release);
+    };
+    const auto nowStamp = [] {
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now().time_since_epoch())
+                                              .count());
+    };
+    click(nowStamp());
+    // A stop click made now, while the run goes, that the window handles only once it ended.
+    const std::uint64_t queued = nowStamp();
+    ASSERT_NE(form->Run().State(), RunState::Idle);
+    ASSERT_TRUE(WaitIdle(*form));
+    QTest::qWait(20);
+    ASSERT_EQ(TargetNames().size(), 4u);
+    click(queued);
+    EXPECT_EQ(form->Run().State(), RunState::Idle);
+    QTest::qWait(50);
+    EXPECT_EQ(TargetNames().size(), 4u);
+    EXPECT_TRUE(answers.Texts().empty());
+    // A click made once the button shows it is idle starts the next run.
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(WaitIdle(*form));
+    EXPECT_EQ(TargetNames().size(), 8u);
 }
 
 TEST_F(MainFormTest, ClosingMidRunJoinsTheWorkerLeavesNoTemporaryFilesAndSaves) {

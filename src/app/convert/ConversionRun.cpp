@@ -31,6 +31,14 @@ std::string FailedHint(const std::string& source, const std::string& reason) {
 
 }  // namespace
 
+ClickClock::time_point InputEventMade(std::uint64_t stamp, ClickClock::time_point handled) {
+    constexpr std::uint32_t kLongestWait = 10 * 60 * 1000;
+    const auto now = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(handled.time_since_epoch()).count());
+    const std::uint32_t age = static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(stamp);
+    return age <= kLongestWait ? handled - std::chrono::milliseconds(age) : handled;
+}
+
 // The pipeline's host for the batch: the window's host behind it, the run's stop flag between
 // formats, "Not support image type." for a file that cannot be read. With more than one core,
 // the next selected file is read while this one is written; that read is taken only when the
@@ -137,7 +145,11 @@ void ConversionRun::Wait() {
     }
 }
 
-void ConversionRun::BtnImgCovertClick() {
+void ConversionRun::BtnImgCovertClick(ClickClock::time_point madeAt) {
+    {
+        std::lock_guard lock(stateMutex_);
+        if (madeAt < idleSince_) return;
+    }
     host_.ShowConversionPage();
     const ConversionOptions options = host_.Options();
     if (!IsFolder(options.sourceFolder)) {
@@ -218,6 +230,10 @@ void ConversionRun::FinishBatch() {
     }
     host_.SetStopFace(false);
     host_.ShowProgressBar(false);
+    {
+        std::lock_guard lock(stateMutex_);
+        idleSince_ = ClickClock::now();
+    }
     if (onFinished_) onFinished_();
 }
 

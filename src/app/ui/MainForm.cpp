@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "app/convert/ListPreview.h"
 #include "app/shell/ProductInfo.h"
@@ -67,6 +68,37 @@ void SetTextIfChanged(QLineEdit* edit, const std::string& text) {
     const QString q = Q(text);
     if (edit->text() != q) edit->setText(q);
 }
+
+// When the mouse or key release that clicks the button it watches was made. A click with no
+// release just before it (an assistive tool's press action) counts as made when it comes.
+class ClickTimes : public QObject {
+  public:
+    using QObject::QObject;
+    ClickClock::time_point TakeClickMade() {
+        const ClickClock::time_point now = ClickClock::now();
+        const auto release = std::exchange(release_, std::nullopt);
+        // The click follows its release within the same event's handling.
+        return release && now - release->handled < std::chrono::milliseconds(100) ? release->made
+                                                                                   : now;
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::KeyRelease) {
+            const ClickClock::time_point now = ClickClock::now();
+            release_ = Release{InputEventMade(static_cast<QInputEvent*>(event)->timestamp(), now),
+                               now};
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    struct Release {
+        ClickClock::time_point made;
+        ClickClock::time_point handled;
+    };
+    std::optional<Release> release_;
+};
 
 }  // namespace
 
@@ -238,7 +270,11 @@ QWidget* TMainForm::BuildToolBar() {
     btnImgCovert_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     btnImgCovert_->setAutoRaise(true);
     btnImgCovert_->setIconSize(QSize(136, 44));
-    connect(btnImgCovert_, &QToolButton::clicked, this, [this] { BtnImgCovertClick(); });
+    // A click is dated by its release: one queued while a run ended was meant for that run.
+    auto* clickTimes = new ClickTimes(btnImgCovert_);
+    btnImgCovert_->installEventFilter(clickTimes);
+    connect(btnImgCovert_, &QToolButton::clicked, this,
+            [this, clickTimes] { BtnImgCovertClick(clickTimes->TakeClickMade()); });
     column->addWidget(btnImgCovert_, 0, Qt::AlignHCenter);
 
     column->addWidget(BuildFormatGroup(box));
@@ -999,10 +1035,10 @@ void TMainForm::FormShortCut() {
 
 bool TMainForm::RunBusy() const { return session_.Run().State() != RunState::Idle; }
 
-void TMainForm::BtnImgCovertClick() {
+void TMainForm::BtnImgCovertClick(ClickClock::time_point madeAt) {
     if (closing_) return;
     PublishSourceList(true);
-    session_.Run().BtnImgCovertClick();
+    session_.Run().BtnImgCovertClick(madeAt);
     if (session_.Run().Status().buttonTag == 1)
         timerCheckExecute_->start();
     else

@@ -108,8 +108,8 @@ class TMainForm : public QWidget, public MainWindowPort {
     void Focus(FocusTarget target) override;
     void ModelChangedElsewhere() override;
 
-    // The convert button and "转换所选图片(&C)".
-    void BtnImgCovertClick();
+    // The convert button and "转换所选图片(&C)", clicked at `madeAt` (see ConversionRun).
+    void BtnImgCovertClick(ClickClock::time_point madeAt = ClickClock::now());
 
     // Folder buttons of both rows (`tag` 2: the target row), the recent-folder pop-up and
     // the file actions of the lists and menus (MainFormFolders.cpp).

@@ -15,12 +15,12 @@
 #include <time.h>
 
 #include <QApplication>
-#include <QFile>
-#include <QLabel>
 #include <QCheckBox>
 #include <QColor>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QListWidget>
 #include <QProcess>
 #include <QTest>
@@ -117,8 +117,8 @@ void WriteBmp(const fs::path& path, int width, int height) {
     le(header, 54 + pixels, 4);
     le(header, 0, 4);
     le(header, 54, 4);
-    for (const std::uint32_t v : {40u, static_cast<std::uint32_t>(width),
-                                  static_cast<std::uint32_t>(height)})
+    for (const std::uint32_t v :
+         {40u, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)})
         le(header, v, 4);
     le(header, 1, 2);
     le(header, 24, 2);
@@ -189,19 +189,19 @@ void ListCase(const fs::path& work, int entries) {
     previewClock.start();
     const double bmpClick = AnswerMs([&] { clickRow(count - 1); });
     const QString bmpLabel = QStringLiteral(" [宽度:8200,高度:8200]");
-    const bool shown =
-        QTest::qWaitFor([&] { return label->text() == bmpLabel; }, 30 * 1000);
+    const bool shown = QTest::qWaitFor([&] { return label->text() == bmpLabel; }, 30 * 1000);
     const double preview = previewClock.nsecsElapsed() / 1e6;
     form.close();
 
     std::printf("bench_window: a source list of %d entries (%d selected by Ctrl+A)\n", count,
                 selected);
-    std::printf("  F5 %.1f ms, Ctrl+A %.1f ms, F5 with all selected %.1f ms, a click %.1f ms "
-                "(target 100 each)\n",
-                refresh, selectAll, refreshSelected, click);
+    std::printf(
+        "  F5 %.1f ms, Ctrl+A %.1f ms, F5 with all selected %.1f ms, a click %.1f ms "
+        "(target 100 each)\n",
+        refresh, selectAll, refreshSelected, click);
     std::printf("  a run over the list with one entry selected: %.1f ms, click to idle\n", run);
-    std::printf("  an 8200x8200 BMP: the click %.1f ms, the preview %s after %.1f ms\n",
-                bmpClick, shown ? "shown" : "NOT shown", preview);
+    std::printf("  an 8200x8200 BMP: the click %.1f ms, the preview %s after %.1f ms\n", bmpClick,
+                shown ? "shown" : "NOT shown", preview);
     fs::remove_all(program);
 }
 

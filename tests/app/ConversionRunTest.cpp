@@ -305,7 +305,8 @@ TEST_F(RunFixture, TransformsBeyondTheLimitAndThrowingHostsFailOneFileOnly) {
     // Failed without a message box, and nothing written in place of the resized image.
     EXPECT_TRUE(host.written.empty());
     EXPECT_TRUE(host.messages.empty());
-    EXPECT_TRUE(host.hints[0].starts_with("转换失败" + src + "a.png（cannot resize: image too large"))
+    EXPECT_TRUE(
+        host.hints[0].starts_with("转换失败" + src + "a.png（cannot resize: image too large"))
         << host.hints[0];
     EXPECT_EQ(run.LastCounts().failed, 3);
 

@@ -346,8 +346,8 @@ TEST_F(MainFormTest, PreviewKindsScaleAndLabels) {
     auto select = [&](int row, const char* labelText) {
         QTest::mouseClick(source->viewport(), Qt::LeftButton, {},
                           source->visualItemRect(source->item(row)).center());
-        EXPECT_TRUE(QTest::qWaitFor([&] { return label->text() == QString::fromUtf8(labelText); },
-                                    10000))
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return label->text() == QString::fromUtf8(labelText); }, 10000))
             << row << " " << label->text().toStdString();
     };
     select(0, " [宽度:1600,高度:1200]");
@@ -446,8 +446,8 @@ TEST_F(MainFormTest, AClickQueuedWhileARunEndsStartsNoNewRun) {
         const QPointF at = QRectF(button->rect()).center();
         QMouseEvent press(QEvent::MouseButtonPress, at, button->mapToGlobal(at), Qt::LeftButton,
                           Qt::LeftButton, Qt::NoModifier);
-        QMouseEvent release(QEvent::MouseButtonRelease, at, button->mapToGlobal(at),
-                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, button->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
         press.setTimestamp(stamp);
         release.setTimestamp(stamp);
         QApplication::sendEvent(button, &press);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <system_error>
@@ -32,9 +33,9 @@ PreviewKind PreviewKindForFile(std::string_view path) {
 
 int PreviewReduction(int imageWidth, int imageHeight, int controlWidth, int controlHeight) {
     if (controlWidth <= 0 || controlHeight <= 0) return 8;
-    return static_cast<int>(std::max<long long>(
-        1, std::min(static_cast<long long>(imageWidth) / controlWidth,
-                    static_cast<long long>(imageHeight) / controlHeight)));
+    return static_cast<int>(
+        std::max<long long>(1, std::min(static_cast<long long>(imageWidth) / controlWidth,
+                                        static_cast<long long>(imageHeight) / controlHeight)));
 }
 
 int JpegPreviewScaleDenominator(int imageWidth, int imageHeight, int controlWidth,
@@ -195,7 +196,8 @@ std::optional<bool> LoadBmpInStrips(const std::string& path, int controlWidth, i
     const int bitCount = LoadLe16(h + 14);
     const std::uint32_t compression = LoadLe32(h + 16);
     if (infoBytes < kBitmapInfoHeaderBytes || infoBytes > 124 ||
-        (compression != kBiRgb && compression != kBiBitfields && compression != kBiAlphaBitfields) ||
+        (compression != kBiRgb && compression != kBiBitfields &&
+         compression != kBiAlphaBitfields) ||
         storedHeight == INT_MIN || !IsAcceptableImageSize(width, std::abs(storedHeight)))
         return std::nullopt;
     const int height = std::abs(storedHeight);

@@ -79,15 +79,15 @@ class ClickTimes : public QObject {
         const auto release = std::exchange(release_, std::nullopt);
         // The click follows its release within the same event's handling.
         return release && now - release->handled < std::chrono::milliseconds(100) ? release->made
-                                                                                   : now;
+                                                                                  : now;
     }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::KeyRelease) {
             const ClickClock::time_point now = ClickClock::now();
-            release_ = Release{InputEventMade(static_cast<QInputEvent*>(event)->timestamp(), now),
-                               now};
+            release_ =
+                Release{InputEventMade(static_cast<QInputEvent*>(event)->timestamp(), now), now};
         }
         return QObject::eventFilter(watched, event);
     }

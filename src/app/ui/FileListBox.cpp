@@ -2,6 +2,7 @@
 
 #include <QItemSelection>
 #include <QStringList>
+#include <algorithm>
 
 #include "app/ui/QtHelpers.h"
 

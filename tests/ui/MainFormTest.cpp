@@ -351,8 +351,13 @@ TEST_F(MainFormTest, PreviewKindsScaleAndLabels) {
             << row << " " << label->text().toStdString();
     };
     select(0, " [宽度:1600,高度:1200]");
-    // The full size is reported, the decode is reduced to what the panel can show.
+    // The full size is reported, the decode is reduced to what the panel can show, and done
+    // again when the panel outgrows it.
     EXPECT_LE(image->property("decodedWidth").toInt(), 800);
+    form->resize(1900, 1400);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return image->property("decodedWidth").toInt() >= image->width(); }, 10000))
+        << image->property("decodedWidth").toInt() << " " << image->width();
     select(1, " [宽度:40,高度:30]");
     select(2, " [宽度:40,高度:30]");
     EXPECT_TRUE(image->isVisible());

@@ -870,9 +870,27 @@ void TMainForm::ShowPreviewPicture(ListSide side, std::uint64_t request,
     *area.loaded = image;
     area.image->setProperty("decodedWidth", image.width());
     area.image->setProperty("decodedHeight", image.height());
+    area.image->setProperty(
+        "reducedFrom", shown && (picture.width > image.width() || picture.height > image.height())
+                           ? QByteArray::fromStdString(ModelSide(side).currentImage)
+                           : QByteArray());
     ApplyStretch(side);
     area.sizeLabel->setText(Q(PreviewSizeLabel(
         shown ? picture.width : 0, shown ? picture.height : 0, side == ListSide::Source)));
+}
+
+// A picture reduced for a smaller control is loaded again once the control outgrows it (the
+// panel was just shown, the window or the splitter enlarged).
+void TMainForm::PreviewControlResized(ListSide side) {
+    ApplyStretch(side);
+    ListArea& area = Area(side);
+    const QByteArray reducedFrom = area.image->property("reducedFrom").toByteArray();
+    if (reducedFrom.isEmpty() || closing_ ||
+        (area.image->width() <= area.loaded->width() &&
+         area.image->height() <= area.loaded->height()))
+        return;
+    area.image->setProperty("reducedFrom", QByteArray());
+    LoadPreviewImage(side, reducedFrom.toStdString());
 }
 
 void TMainForm::ApplyStretch(ListSide side) {
@@ -937,7 +955,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == source_.image || watched == target_.image) {
         if (type == QEvent::Resize)
-            ApplyStretch(watched == source_.image ? ListSide::Source : ListSide::Target);
+            PreviewControlResized(watched == source_.image ? ListSide::Source : ListSide::Target);
         return false;
     }
     auto* edit = qobject_cast<QLineEdit*>(watched);

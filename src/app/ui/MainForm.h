@@ -205,6 +205,7 @@ class TMainForm : public QWidget, public MainWindowPort {
     // Asks for the file's preview; ShowPreviewPicture shows it when it arrives.
     void LoadPreviewImage(ListSide side, const std::string& path);
     void ShowPreviewPicture(ListSide side, std::uint64_t request, const PreviewPicture& picture);
+    void PreviewControlResized(ListSide side);
     void ApplyStretch(ListSide side);
     void FormShortCut();
     bool RunBusy() const;

@@ -171,6 +171,28 @@ TEST_F(RunFixture, ClickWhileStoppingAsksToWait) {
     EXPECT_EQ(host.written, (std::vector<std::string>{"a.png", "a(1).png"}));
 }
 
+TEST_F(RunFixture, AClickMadeBeforeTheRunEndedIsIgnoredAndInputStampsAreDatedByTheirClock) {
+    AddSource("a.png");
+    Tick({"PNG"});
+    ClickClock::time_point madeDuringTheRun;
+    host.onPump = [&] { madeDuringTheRun = ClickClock::now(); };
+    run.BtnImgCovertClick();
+    run.BtnImgCovertClick(madeDuringTheRun);
+    EXPECT_EQ(host.written, (std::vector<std::string>{"a.png"}));
+    EXPECT_TRUE(host.messages.empty());
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.written, (std::vector<std::string>{"a.png", "a(1).png"}));
+
+    // Milliseconds of the monotonic clock cut to 32 bits, across their wrap too; a stamp of
+    // another clock counts as made when handled.
+    using std::chrono::milliseconds;
+    const ClickClock::time_point handled(milliseconds((std::int64_t{5} << 32) + 1000));
+    EXPECT_EQ(InputEventMade(400, handled), handled - milliseconds(600));
+    EXPECT_EQ(InputEventMade(0xFFFFFF00u, handled), handled - milliseconds(1256));
+    EXPECT_EQ(InputEventMade(7, ClickClock::time_point(std::chrono::hours(3))),
+              ClickClock::time_point(std::chrono::hours(3)));
+}
+
 TEST_F(RunFixture, MissingFoldersAndEmptySelections) {
     AddSource("a.png", "png/rgb8.png", false);
     Tick({"PNG"});
@@ -204,25 +226,31 @@ TEST_F(RunFixture, MissingFoldersAndEmptySelections) {
     EXPECT_TRUE(Files(dst).empty());
 }
 
-TEST_F(RunFixture, BadFilesAndFailedWritesAreCountedAndTheRunGoesOn) {
+TEST_F(RunFixture, BadFilesAndFailedWritesAreCountedWithTheirReasonsAndTheRunGoesOn) {
     AddSource("a.png");
     AddSource("icon.ico");  // listed, but nothing decodes icons
-    AddSource("gone.png");  // deleted after listing: skipped without a word
+    AddSource("gone.png");  // deleted after listing
     AddSource("c.png");
+    AddSource("d.png", "jpeg/colour_444.jpg");
     fs::remove(src + "gone.png");
     Tick({"JPG"});
     // Every name c.jpg could take is taken: the write fails and nothing is overwritten.
     test::WriteAll(dst + "c.jpg", {1});
     for (int i = 1; i <= 1000; ++i) test::WriteAll(dst + "c(" + std::to_string(i) + ").jpg", {1});
     run.BtnImgCovertClick();
-    EXPECT_EQ(host.messages, (std::vector<std::string>{"Not support image type."}));
+    EXPECT_EQ(host.messages,
+              (std::vector<std::string>{"Not support image type.", "Not support image type."}));
     EXPECT_EQ(host.written, (std::vector<std::string>{"a.jpg"}));
-    EXPECT_EQ(host.hints[1], "转换失败" + src + "icon.ico");
-    EXPECT_EQ(host.hints[2], "转换失败" + src + "c.png");
-    EXPECT_EQ(host.hints.back(), "所有转换已完成，请查看“转换后图片列表”（成功 1 个，失败 2 个）");
+    EXPECT_EQ(host.hints, (std::vector<std::string>{
+                              "成功转换" + src + "a.png",
+                              "转换失败" + src + "icon.ico（not a supported image type）",
+                              "转换失败" + src + "gone.png（file not found）",
+                              "转换失败" + src + "c.png（all 1001 names taken）",
+                              "转换失败" + src + "d.png（not a PNG file）",
+                              "所有转换已完成，请查看“转换后图片列表”（成功 1 个，失败 4 个）"}));
     EXPECT_EQ(test::ReadAll(dst + "c.jpg"), std::vector<std::uint8_t>{1});
     EXPECT_EQ(run.LastCounts().converted, 1);
-    EXPECT_EQ(run.LastCounts().failed, 2);
+    EXPECT_EQ(run.LastCounts().failed, 4);
 }
 
 TEST_F(RunFixture, ReadingAheadChangesNothingTheWindowShowsAndDropsWhatTheRunSkips) {
@@ -277,7 +305,9 @@ TEST_F(RunFixture, TransformsBeyondTheLimitAndThrowingHostsFailOneFileOnly) {
     // Failed without a message box, and nothing written in place of the resized image.
     EXPECT_TRUE(host.written.empty());
     EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(host.hints[0], "转换失败" + src + "a.png");
+    EXPECT_TRUE(
+        host.hints[0].starts_with("转换失败" + src + "a.png（cannot resize: image too large"))
+        << host.hints[0];
     EXPECT_EQ(run.LastCounts().failed, 3);
 
     // Anything thrown while converting a file (not only std::exception) fails that file; the
@@ -291,7 +321,7 @@ TEST_F(RunFixture, TransformsBeyondTheLimitAndThrowingHostsFailOneFileOnly) {
     };
     host.onStep = thrower;
     run.BtnImgCovertClick();
-    EXPECT_EQ(host.hints[0], "转换失败" + src + "a.png");
+    EXPECT_EQ(host.hints[0], "转换失败" + src + "a.png（unexpected failure）");
     EXPECT_EQ(host.written, (std::vector<std::string>{"b.png", "c.png"}));
     EXPECT_EQ(run.LastCounts().converted, 2);
     EXPECT_EQ(run.State(), RunState::Idle);

@@ -4,15 +4,22 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
+#include <tuple>
 
 #include "app/RecordingFeedback.h"
 #include "app/convert/FolderLists.h"
 #include "app/convert/ListPreview.h"
+#include "core/formats/ImgConvertUnit.h"
 #include "core/formats/io/ByteOrder.h"
 #include "core/formats/raster/BmpCodec.h"
 #include "core/formats/raster/JpegCodec.h"
 #include "core/formats/raster/PngCodec.h"
+#include "core/transforms/BoxResize.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -202,12 +209,13 @@ TEST(ListPreview, Rules) {
     EXPECT_EQ(JpegPreviewScaleDenominator(2000, 2000, 385, 385), 4);
     EXPECT_EQ(JpegPreviewScaleDenominator(100, 100, 0, 149), 8);
     EXPECT_EQ(PreviewKindForFile("/a/photo.JFIF"), PreviewKind::Jpeg);
-    EXPECT_EQ(PreviewKindForFile("/a/x.Dib"), PreviewKind::Bitmap);
-    EXPECT_EQ(PreviewKindForFile("x.png"), PreviewKind::Png);
-    for (const char* name : {"a.tif", "a.TIFF", "a.gif", "a.wmf", "a.EMF"}) {
-        EXPECT_EQ(PreviewKindForFile(name), PreviewKind::HidePanel) << name;
+    for (const char* name : {"x.Dib", "x.png", "a.tif", "a.TIFF", "a.gif", "a.wmf", "a.EMF"}) {
+        EXPECT_EQ(PreviewKindForFile(name), PreviewKind::Picture) << name;
     }
     EXPECT_EQ(PreviewKindForFile("icon.ico"), PreviewKind::SystemPicture);
+    EXPECT_EQ(PreviewReduction(8200, 8200, 385, 149), 21);
+    EXPECT_EQ(PreviewReduction(300, 3000, 385, 149), 1);
+    EXPECT_EQ(PreviewReduction(100, 100, 0, 149), 8);
     EXPECT_EQ(PreviewSizeLabel(800, 600, true), " [宽度:800,高度:600]");
     EXPECT_EQ(PreviewSizeLabel(800, 600, false), "[宽度:800,高度:600]");
 }
@@ -241,14 +249,99 @@ TEST(ListPreview, EachKindLoadsAsTheWindowShowsIt) {
             << name;
     }
 
-    // Unreadable: the panel stays, empty and 0 by 0. Not previewed: the panel goes.
-    for (const char* name : {"broken.png", "missing.bmp"}) {
+    // Unreadable: the panel stays, empty and 0 by 0.
+    for (const char* name : {"broken.png", "missing.bmp", "anim.gif"}) {
         const PreviewPicture shown = LoadPreviewPicture((dir / name).string(), 200, 150);
         EXPECT_FALSE(shown.hidePanel) << name;
         EXPECT_TRUE(shown.bitmap.Empty()) << name;
         EXPECT_EQ(shown.width + shown.height, 0) << name;
     }
-    EXPECT_TRUE(LoadPreviewPicture((dir / "anim.gif").string(), 200, 150).hidePanel);
+}
+
+TEST(ListPreview, EveryWrittenFormatPreviewsReducedToTheControlWithItsFullSize) {
+    ScratchDir dir;
+    const Bitmap picture = test::MakePatternBitmap(2400, 1000, 24);
+    for (const ImageFormat& format : OutputFormatTable()) {
+        const fs::path path = dir / ("p" + std::string(format.extension));
+        ASSERT_TRUE(WriteImageFile(picture, path, format.code)) << format.name;
+        const PreviewPicture shown = LoadPreviewPicture(path.string(), 200, 100);
+        EXPECT_FALSE(shown.hidePanel) << format.name;
+        EXPECT_EQ(std::make_pair(shown.width, shown.height), std::make_pair(2400, 1000))
+            << format.name;
+        // Reduced by 10, the smaller ratio, so that it still covers the control; a JPEG by the
+        // decoder's 8.
+        const bool jpeg = format.extension == ".jpg" || format.extension == ".jpeg";
+        EXPECT_EQ(std::make_pair(shown.bitmap.Width(), shown.bitmap.Height()),
+                  jpeg ? std::make_pair(300, 125) : std::make_pair(240, 100))
+            << format.name;
+    }
+}
+
+TEST(ListPreview, LargeBitmapsAreReducedAsTheirRowsAreRead) {
+    // Read in strips and averaged block by block: the same as averaging the whole picture,
+    // rows stored bottom-up or top-down, with a colour table or without.
+    ScratchDir dir;
+    for (const int bits : {24, 8}) {
+        const Bitmap picture = test::MakePatternBitmap(1200, 900, bits);
+        std::vector<std::uint8_t> file =
+            test::EncodeToBytes([&](std::FILE* f) { return EncodeBmp(picture, f); });
+        test::WriteAll(dir / "up.bmp", file);
+        // The same rows top-down: the height negated and the rows in the other order.
+        const std::size_t offBits = LoadLe32(file.data() + 10);
+        const std::size_t stride = (file.size() - offBits) / 900;
+        StoreLe32(file.data() + 22, static_cast<std::uint32_t>(-900));
+        for (std::size_t y = 0; y < 450; ++y)
+            std::swap_ranges(file.begin() + std::ptrdiff_t(offBits + y * stride),
+                             file.begin() + std::ptrdiff_t(offBits + (y + 1) * stride),
+                             file.begin() + std::ptrdiff_t(offBits + (899 - y) * stride));
+        test::WriteAll(dir / "down.bmp", file);
+        Bitmap expected;
+        ASSERT_TRUE(BoxResampleTo24(picture, expected, 100, 75));
+        for (const char* name : {"up.bmp", "down.bmp"}) {
+            const PreviewPicture shown = LoadPreviewPicture((dir / name).string(), 100, 75);
+            EXPECT_EQ(std::make_pair(shown.width, shown.height), std::make_pair(1200, 900));
+            EXPECT_EQ(test::CountDifferences(test::ToRgb(shown.bitmap), test::ToRgb(expected)), 0)
+                << bits << " " << name;
+        }
+    }
+}
+
+TEST(ListPreview, TheLoaderHandsOnEachSidesNewestPictureFromAThreadOfItsOwn) {
+    ScratchDir dir;
+    const Bitmap picture = test::MakePatternBitmap(64, 48, 24);
+    test::WriteAll(dir / "a.bmp",
+                   test::EncodeToBytes([&](std::FILE* f) { return EncodeBmp(picture, f); }));
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<std::pair<ListSide, std::uint64_t>> delivered;
+    bool onLoaderThread = true;
+    const std::thread::id windowThread = std::this_thread::get_id();
+    PreviewLoader loader([&](ListSide side, std::uint64_t request, PreviewPicture shown) {
+        std::lock_guard lock(mutex);
+        onLoaderThread = onLoaderThread && std::this_thread::get_id() != windowThread;
+        if (shown.width == 64) delivered.emplace_back(side, request);
+        arrived.notify_all();
+    });
+    const std::string path = (dir / "a.bmp").string();
+    std::uint64_t last = 0;
+    for (int i = 0; i < 20; ++i) last = loader.Request(ListSide::Source, path, 10, 10);
+    const std::uint64_t target = loader.Request(ListSide::Target, path, 10, 10);
+    EXPECT_EQ(loader.Newest(ListSide::Source), last);
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(20), [&] {
+        return std::count(delivered.begin(), delivered.end(), std::pair{ListSide::Source, last}) +
+                   std::count(delivered.begin(), delivered.end(),
+                              std::pair{ListSide::Target, target}) ==
+               2;
+    }));
+    EXPECT_TRUE(onLoaderThread);
+    // Once a newer request is made, an older one is never handed on after it.
+    std::uint64_t newestSource = 0;
+    for (const auto& [side, request] : delivered) {
+        if (side != ListSide::Source) continue;
+        EXPECT_GT(request, newestSource);
+        newestSource = request;
+    }
 }
 
 // An icon file of one picture: the directory, its entry and the picture's bytes.

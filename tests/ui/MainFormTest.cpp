@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -292,6 +293,33 @@ TEST_F(MainFormTest, ListKeysRefreshAndSelectAllButANeverSelectsAll) {
     EXPECT_EQ(source->count(), 4);
     Key(Child<QListWidget>(*form, "LbTarget"), Qt::Key_F5);
     EXPECT_TRUE(fs::is_directory(program_ / "target"));
+
+    // Thousands of entries: a refresh inserts them in one step, and Ctrl+A, a click and an
+    // action that changes no entry neither rebuild the items nor select them one by one.
+    for (int i = 0; i < 3000; ++i)
+        std::ofstream(program_ / "source" / ("n" + std::to_string(i) + ".jpg"));
+    int inserts = 0, resets = 0, selections = 0;
+    QObject::connect(source->model(), &QAbstractItemModel::rowsInserted, [&] { ++inserts; });
+    QObject::connect(source->model(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QObject::connect(source->selectionModel(), &QItemSelectionModel::selectionChanged,
+                     [&] { ++selections; });
+    Key(source, Qt::Key_F5);
+    ASSERT_EQ(source->count(), 3004);
+    EXPECT_EQ(inserts, 1);
+    inserts = resets = selections = 0;
+    Key(source, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(form->Model().source.list.SelectedIndexes().size(), 3004u);
+    EXPECT_EQ(source->selectedItems().size(), 3004);
+    EXPECT_EQ(selections, 1);
+    QTest::mouseClick(source->viewport(), Qt::LeftButton, {},
+                      source->visualItemRect(source->item(2)).center());
+    EXPECT_EQ(form->Model().source.list.SelectedIndexes(), std::vector<int>{2});
+    QTest::mouseClick(source->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                      source->visualItemRect(source->item(4)).center());
+    EXPECT_EQ(form->Model().source.list.SelectedIndexes(), (std::vector<int>{2, 3, 4}));
+    form->ModelChangedElsewhere();
+    EXPECT_EQ(form->Model().source.list.SelectedIndexes(), (std::vector<int>{2, 3, 4}));
+    EXPECT_EQ(inserts + resets, 0);
 }
 
 TEST_F(MainFormTest, PreviewKindsScaleAndLabels) {
@@ -314,21 +342,28 @@ TEST_F(MainFormTest, PreviewKindsScaleAndLabels) {
     EXPECT_TRUE(panel->isVisible());
     EXPECT_NE(ReadText(program_ / "defualt.ini").find("PreviewSourceImg=1"), std::string::npos);
 
-    auto select = [&](int row) {
+    // The picture is decoded off the window's thread; the label follows when it arrives.
+    auto select = [&](int row, const char* labelText) {
         QTest::mouseClick(source->viewport(), Qt::LeftButton, {},
                           source->visualItemRect(source->item(row)).center());
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return label->text() == QString::fromUtf8(labelText); }, 10000))
+            << row << " " << label->text().toStdString();
     };
-    select(0);
-    // The full size is reported, the decode is reduced to what the panel can show.
-    EXPECT_EQ(label->text(), QStringLiteral(" [宽度:1600,高度:1200]"));
+    select(0, " [宽度:1600,高度:1200]");
+    // The full size is reported, the decode is reduced to what the panel can show, and done
+    // again when the panel outgrows it.
     EXPECT_LE(image->property("decodedWidth").toInt(), 800);
-    select(1);
-    EXPECT_EQ(label->text(), QStringLiteral(" [宽度:40,高度:30]"));
-    select(2);
-    EXPECT_EQ(label->text(), QStringLiteral(" [宽度:40,高度:30]"));
+    form->resize(1900, 1400);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return image->property("decodedWidth").toInt() >= image->width(); }, 10000))
+        << image->property("decodedWidth").toInt() << " " << image->width();
+    select(1, " [宽度:40,高度:30]");
+    select(2, " [宽度:40,高度:30]");
+    EXPECT_TRUE(image->isVisible());
+    select(3, " [宽度:0,高度:0]");  // an unreadable GIF: the image goes, the panel stays
     EXPECT_TRUE(panel->isVisible());
-    select(3);  // GIF: no preview, the panel goes
-    EXPECT_FALSE(panel->isVisible());
+    EXPECT_FALSE(image->isVisible());
 }
 
 TEST_F(MainFormTest, AConversionFromTicksToTheCompletionHint) {
@@ -403,6 +438,47 @@ TEST_F(MainFormTest, StopMidRunKeepsTheFirstFormatRuleAndAClickWhileStoppingWait
     EXPECT_TRUE(png == jpg || png == jpg - 1) << jpg << " " << png;
     // Nothing of the closing steps: the recent folders stay as they were.
     EXPECT_TRUE(form->Model().recentFolders.Items().empty());
+}
+
+TEST_F(MainFormTest, AClickQueuedWhileARunEndsStartsNoNewRun) {
+    MakePhotos(4, 64, 48);
+    MessageAnswerer answers;
+    auto form = NewForm();
+    ListBothAndSelectAll(*form);
+    auto* button = Child<QToolButton>(*form, "BtnImgCovert");
+    // A click as the window system delivers it: stamped with the monotonic clock in ms.
+    const auto click = [&](std::uint64_t stamp) {
+        const QPointF at = QRectF(button->rect()).center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, button->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, button->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        press.setTimestamp(stamp);
+        release.setTimestamp(stamp);
+        QApplication::sendEvent(button, &press);
+        QApplication::sendEvent(button, &release);
+    };
+    const auto nowStamp = [] {
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now().time_since_epoch())
+                                              .count());
+    };
+    click(nowStamp());
+    // A stop click made now, while the run goes, that the window handles only once it ended.
+    const std::uint64_t queued = nowStamp();
+    ASSERT_NE(form->Run().State(), RunState::Idle);
+    ASSERT_TRUE(WaitIdle(*form));
+    QTest::qWait(20);
+    ASSERT_EQ(TargetNames().size(), 4u);
+    click(queued);
+    EXPECT_EQ(form->Run().State(), RunState::Idle);
+    QTest::qWait(50);
+    EXPECT_EQ(TargetNames().size(), 4u);
+    EXPECT_TRUE(answers.Texts().empty());
+    // A click made once the button shows it is idle starts the next run.
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(WaitIdle(*form));
+    EXPECT_EQ(TargetNames().size(), 8u);
 }
 
 TEST_F(MainFormTest, ClosingMidRunJoinsTheWorkerLeavesNoTemporaryFilesAndSaves) {

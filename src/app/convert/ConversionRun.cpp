@@ -22,7 +22,22 @@ bool IsFolder(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// "转换失败" and the path, then why in the words the command line uses.
+std::string FailedHint(const std::string& source, const std::string& reason) {
+    std::string hint = std::string(kFailedHint) + source;
+    if (!reason.empty()) hint += "（" + reason + "）";
+    return hint;
+}
+
 }  // namespace
+
+ClickClock::time_point InputEventMade(std::uint64_t stamp, ClickClock::time_point handled) {
+    constexpr std::uint32_t kLongestWait = 10 * 60 * 1000;
+    const auto now = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(handled.time_since_epoch()).count());
+    const std::uint32_t age = static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(stamp);
+    return age <= kLongestWait ? handled - std::chrono::milliseconds(age) : handled;
+}
 
 // The pipeline's host for the batch: the window's host behind it, the run's stop flag between
 // formats, "Not support image type." for a file that cannot be read. With more than one core,
@@ -38,7 +53,12 @@ class RunPipeline : public PipelineHost {
           readAhead_(host.TransformThreads() > 1) {}
 
     // The entry whose file is converted next.
-    void SetEntry(int index) { index_ = index; }
+    void SetEntry(int index) {
+        index_ = index;
+        writeFailure_.clear();
+    }
+    // Why the current file's first failed format was not written; empty when none failed.
+    const std::string& WriteFailure() const { return writeFailure_; }
 
     ConversionOptions Options() override { return host_.Options(); }
     int TransformThreads() const override { return host_.TransformThreads(); }
@@ -63,6 +83,7 @@ class RunPipeline : public PipelineHost {
     }
     void FileWritten(const std::string& path) override { host_.FileWritten(path); }
     void WriteFailed(const std::string& path, const std::string& reason) override {
+        if (writeFailure_.empty()) writeFailure_ = reason;
         host_.WriteFailed(path, reason);
     }
 
@@ -84,6 +105,7 @@ class RunPipeline : public PipelineHost {
     const int entryCount_;
     const bool readAhead_;
     int index_ = 0;
+    std::string writeFailure_;
     ReadAhead ahead_;
 };
 
@@ -123,7 +145,11 @@ void ConversionRun::Wait() {
     }
 }
 
-void ConversionRun::BtnImgCovertClick() {
+void ConversionRun::BtnImgCovertClick(ClickClock::time_point madeAt) {
+    {
+        std::lock_guard lock(stateMutex_);
+        if (madeAt < idleSince_) return;
+    }
     host_.ShowConversionPage();
     const ConversionOptions options = host_.Options();
     if (!IsFolder(options.sourceFolder)) {
@@ -204,6 +230,10 @@ void ConversionRun::FinishBatch() {
     }
     host_.SetStopFace(false);
     host_.ShowProgressBar(false);
+    {
+        std::lock_guard lock(stateMutex_);
+        idleSince_ = ClickClock::now();
+    }
     if (onFinished_) onFinished_();
 }
 
@@ -239,20 +269,30 @@ void ConversionRun::ConvertSelectedFiles(ConversionHost& host) {
 std::string ConversionRun::ConvertEntry(ConversionHost& host, RunPipeline& pipeline, int index) {
     const ConversionOptions options = host.Options();
     const std::string source = options.sourceFolder + host.EntryText(index);
-    if (!IsExistingFile(source)) return source;
+    if (!IsExistingFile(source)) {
+        CountFile(false);
+        host.SetHint(FailedHint(source, std::string(kFileNotFoundReason)));
+        host.StepProgress();
+        return source;
+    }
     host.ProcessPendingWork();
     pipeline.SetEntry(index);
     OutputNamer namer;
     const FileOutcome outcome =
         ConvertOneFile(source, options.targetFolder, workBitmap_, pipeline, namer);
-    {
-        std::lock_guard lock(countsMutex_);
-        ++(outcome.Converted() ? counts_.converted : counts_.failed);
-    }
-    host.SetHint(std::string(outcome.Converted() ? kConvertedHint : kFailedHint) + source);
+    CountFile(outcome.Converted());
+    host.SetHint(outcome.Converted()
+                     ? std::string(kConvertedHint) + source
+                     : FailedHint(source, outcome.reason.empty() ? pipeline.WriteFailure()
+                                                                 : outcome.reason));
     host.ProcessPendingWork();
     host.StepProgress();
     return source;
+}
+
+void ConversionRun::CountFile(bool converted) {
+    std::lock_guard lock(countsMutex_);
+    ++(converted ? counts_.converted : counts_.failed);
 }
 
 // The closing steps of a run that went through the whole list.

@@ -3,6 +3,8 @@
 // resize, rotate, one write per ticked format), with the stop rules, hints and progress of the
 // convert button, on a Worker of its own when the window gives it a bridge.
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -22,6 +24,8 @@ inline constexpr std::string_view kNotSupportedMessage = "Not support image type
 inline constexpr std::string_view kPleaseWaitMessage = "Please waiting for a while.";
 inline constexpr std::string_view kConvertedHint = "成功转换";
 inline constexpr std::string_view kFailedHint = "转换失败";
+// Why a selected entry was not converted when its file was gone by the time the run reached it.
+inline constexpr std::string_view kFileNotFoundReason = "file not found";
 inline constexpr std::string_view kStopHint = "Stop";
 inline constexpr std::string_view kAllDoneHint = "所有转换已完成，请查看“转换后图片列表”";
 
@@ -42,6 +46,15 @@ struct RunStatus {
 class UiBridge;
 class RunPipeline;
 
+using ClickClock = std::chrono::steady_clock;
+
+// When an input event was made that the window system stamped `stamp` (milliseconds) and that
+// is handled at `handled`. X servers and Wayland compositors stamp their events with the
+// monotonic clock the steady clock reads, in milliseconds cut to 32 bits; a stamp that reads
+// so as made within the last ten minutes is taken as it reads. Any other stamp (a clock of
+// its own, as synthetic events have) counts as made when handled.
+ClickClock::time_point InputEventMade(std::uint64_t stamp, ClickClock::time_point handled);
+
 class ConversionRun {
   public:
     // Batches run on the calling thread; the host's ProcessPendingWork keeps the window live.
@@ -55,9 +68,11 @@ class ConversionRun {
     ConversionRun(const ConversionRun&) = delete;
     ConversionRun& operator=(const ConversionRun&) = delete;
 
-    // The convert button (and "转换所选图片(&C)"): starts a run, or asks a running one to
-    // stop. Called on the window's thread.
-    void BtnImgCovertClick();
+    // The convert button (and "转换所选图片(&C)"), clicked at `madeAt`: starts a run, or asks
+    // a running one to stop. A click made before the last run ended was meant for that run (it
+    // waited in the queue while the window was busy) and is ignored: a new run needs a click
+    // made once the button shows it is idle. Called on the window's thread.
+    void BtnImgCovertClick(ClickClock::time_point madeAt = ClickClock::now());
     // The window is closing: a running batch stops at its next check.
     void FormCloseQuery();
     // Returns once no batch runs, running the bridge's calls meanwhile (window thread only).
@@ -76,8 +91,10 @@ class ConversionRun {
   private:
     void StartWorker();
     void ConvertSelectedFiles(ConversionHost& host);
-    // Converts selected entry `index` when its file exists; returns the entry's path.
+    // Converts selected entry `index`; returns the entry's path. A file gone since it was
+    // listed counts as failed.
     std::string ConvertEntry(ConversionHost& host, RunPipeline& pipeline, int index);
+    void CountFile(bool converted);
     void CloseRun(ConversionHost& host, const std::string& lastSourcePath);
     void FinishBatch();
     bool TakeStop();
@@ -87,6 +104,8 @@ class ConversionRun {
     // The run's state and the stop flag change under this lock, together.
     mutable std::mutex stateMutex_;
     RunStatus status_;
+    // When the button last showed the idle face after a run.
+    ClickClock::time_point idleSince_{};
     std::function<void()> onFinished_;
     mutable std::mutex countsMutex_;
     RunCounts counts_;

@@ -6,6 +6,7 @@ void FileListModel::SetEntries(std::vector<std::string> names) {
     entries_ = std::move(names);
     selected_.assign(entries_.size(), false);
     current_ = entries_.empty() ? -1 : 0;
+    ++generation_;
 }
 
 void FileListModel::SetCurrentIndex(int index) {
@@ -26,6 +27,11 @@ void FileListModel::SetSelected(int index, bool selected) {
 }
 
 void FileListModel::SelectAll() { selected_.assign(entries_.size(), true); }
+
+void FileListModel::SetSelectedFlags(std::vector<bool> flags) {
+    flags.resize(entries_.size(), false);
+    selected_ = std::move(flags);
+}
 
 void FileListModel::ClearSelection() { selected_.assign(entries_.size(), false); }
 

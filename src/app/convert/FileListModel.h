@@ -3,6 +3,7 @@
 // which of them are selected, and the current (focused) entry. The list widget shows it and
 // forwards the user's clicks; selection with Shift and Ctrl is the widget's own business.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,11 @@ class FileListModel {
     void Append(std::string name) {
         entries_.push_back(std::move(name));
         selected_.push_back(false);
+        ++generation_;
     }
+    // Changes whenever the entries change (not the selection or the current entry): a view
+    // that shows generation G of the entries need not rebuild them while it stays G.
+    std::uint64_t Generation() const { return generation_; }
 
     // -1 when there is no current entry.
     int CurrentIndex() const { return current_; }
@@ -35,11 +40,16 @@ class FileListModel {
     void SelectAll();
     void ClearSelection();
     std::vector<int> SelectedIndexes() const;
+    // One flag per entry.
+    const std::vector<bool>& SelectedFlags() const { return selected_; }
+    // Flags past the entries are ignored; entries past the flags are not selected.
+    void SetSelectedFlags(std::vector<bool> flags);
 
   private:
     std::vector<std::string> entries_;
     std::vector<bool> selected_;
     int current_ = -1;
+    std::uint64_t generation_ = 0;
 };
 
 }  // namespace ozm

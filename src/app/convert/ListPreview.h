@@ -1,22 +1,26 @@
 #pragma once
 // Rules of the preview panels under the two file lists: how a file is loaded for its
-// preview, the scale at which a JPEG is decoded, and the size label. The loading is done
-// here; the window only shows the bitmap.
+// preview, the scale at which it is shown, and the size label. The loading is done here, on a
+// thread of its own (PreviewLoader); the window only shows the bitmap.
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 
+#include "app/convert/FolderLists.h"
 #include "core/bitmap/Bitmap.h"
 
 namespace ozm {
 
 enum class PreviewKind {
     Jpeg,           // decoded at a reduced scale (JpegPreviewScaleDenominator)
-    Bitmap,         // loaded at 24 bits per pixel
-    Png,            // loaded whole
-    HidePanel,      // TIFF, GIF and metafiles are not previewed: the panel is hidden
+    Picture,        // any other format the program converts: read by the program's reader
     SystemPicture,  // any other listed file (icons): the icon's first picture; the panel
                     // is hidden when it cannot be read
 };
@@ -31,6 +35,12 @@ PreviewKind PreviewKindForFile(std::string_view path);
 int JpegPreviewScaleDenominator(int imageWidth, int imageHeight, int controlWidth,
                                 int controlHeight);
 
+// The whole factor a picture of imageWidth x imageHeight is reduced by for a control of
+// controlWidth x controlHeight: the whole part of the smaller of the two ratios, at least 1,
+// so the reduced picture still covers the control. A control side of 0 or less (a collapsed
+// panel) gives 8, as for a JPEG.
+int PreviewReduction(int imageWidth, int imageHeight, int controlWidth, int controlHeight);
+
 // A list's current file as its preview panel shows it.
 struct PreviewPicture {
     bool hidePanel = false;  // the panel goes: a kind not previewed, or an unreadable icon
@@ -42,9 +52,54 @@ struct PreviewPicture {
 };
 
 // Loads `path` for an image control of controlWidth x controlHeight pixels, by its
-// PreviewKindForFile: a JPEG at the reduced scale (the full size reported), a bitmap at 24
-// bits, a PNG whole, an icon's first picture. Never throws.
+// PreviewKindForFile: a JPEG at the reduced scale, any other picture through the program's
+// reader, an icon's first picture; then reduced by PreviewReduction with area averaging. The
+// full size is reported. Never throws.
 PreviewPicture LoadPreviewPicture(const std::string& path, int controlWidth, int controlHeight);
+
+// Loads the two lists' previews on a thread of its own, so that the window never waits for a
+// decode (a picture of 8200 x 8200 takes about a second). Only each side's newest request
+// counts: one still waiting is replaced by a newer one, and a finished picture is handed on
+// only while its request is still the side's newest.
+class PreviewLoader {
+  public:
+    // Runs on the loader's thread with the side, the request's number and its picture.
+    using Deliver = std::function<void(ListSide side, std::uint64_t request, PreviewPicture)>;
+    explicit PreviewLoader(Deliver deliver);
+    // Waits for the picture being loaded; requests still waiting are dropped.
+    ~PreviewLoader();
+    PreviewLoader(const PreviewLoader&) = delete;
+    PreviewLoader& operator=(const PreviewLoader&) = delete;
+
+    // Asks for `path`'s preview; returns the request's number. Without a thread to be had,
+    // the picture is loaded and handed on before this returns.
+    std::uint64_t Request(ListSide side, std::string path, int controlWidth, int controlHeight);
+    // The number of `side`'s newest request (0: none): a picture of an older one is stale.
+    std::uint64_t Newest(ListSide side) const;
+    // Drops the requests still waiting, for both sides.
+    void Cancel();
+
+  private:
+    struct Pending {
+        std::uint64_t request = 0;
+        std::string path;
+        int width = 0;
+        int height = 0;
+    };
+    void Run();
+    std::optional<Pending>& Slot(ListSide side) {
+        return side == ListSide::Source ? waiting_[0] : waiting_[1];
+    }
+
+    Deliver deliver_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::optional<Pending> waiting_[2];
+    std::uint64_t newest_[2] = {0, 0};
+    std::uint64_t nextRequest_ = 1;
+    bool ending_ = false;
+    std::thread thread_;
+};
 
 // The first picture of a Windows icon file held whole in `data`: a PNG, or a DIB stored at
 // twice the picture's height whose mask half is left out (masked pixels show their own

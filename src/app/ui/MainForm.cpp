@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "app/convert/ListPreview.h"
 #include "app/shell/ProductInfo.h"
@@ -67,6 +68,37 @@ void SetTextIfChanged(QLineEdit* edit, const std::string& text) {
     const QString q = Q(text);
     if (edit->text() != q) edit->setText(q);
 }
+
+// When the mouse or key release that clicks the button it watches was made. A click with no
+// release just before it (an assistive tool's press action) counts as made when it comes.
+class ClickTimes : public QObject {
+  public:
+    using QObject::QObject;
+    ClickClock::time_point TakeClickMade() {
+        const ClickClock::time_point now = ClickClock::now();
+        const auto release = std::exchange(release_, std::nullopt);
+        // The click follows its release within the same event's handling.
+        return release && now - release->handled < std::chrono::milliseconds(100) ? release->made
+                                                                                  : now;
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::KeyRelease) {
+            const ClickClock::time_point now = ClickClock::now();
+            release_ =
+                Release{InputEventMade(static_cast<QInputEvent*>(event)->timestamp(), now), now};
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    struct Release {
+        ClickClock::time_point made;
+        ClickClock::time_point handled;
+    };
+    std::optional<Release> release_;
+};
 
 }  // namespace
 
@@ -114,6 +146,14 @@ TMainForm::TMainForm(AppSession& session, std::filesystem::path helpFolder, QWid
             this, [this] { session_.RunBridge().RunPending(); }, Qt::QueuedConnection);
     });
     session_.Run().SetFinishedHandler([this] { timerCheckExecute_->stop(); });
+    previews_ = std::make_unique<PreviewLoader>(
+        [this](ListSide side, std::uint64_t request, PreviewPicture picture) {
+            // The loader's thread: the picture goes to this window's thread to be shown.
+            auto shown = std::make_shared<PreviewPicture>(std::move(picture));
+            QMetaObject::invokeMethod(
+                this, [this, side, request, shown] { ShowPreviewPicture(side, request, *shown); },
+                Qt::QueuedConnection);
+        });
 
     BuildControls();
     ConnectFolderActions();
@@ -237,7 +277,11 @@ QWidget* TMainForm::BuildToolBar() {
     btnImgCovert_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     btnImgCovert_->setAutoRaise(true);
     btnImgCovert_->setIconSize(QSize(136, 44));
-    connect(btnImgCovert_, &QToolButton::clicked, this, [this] { BtnImgCovertClick(); });
+    // A click is dated by its release: one queued while a run ended was meant for that run.
+    auto* clickTimes = new ClickTimes(btnImgCovert_);
+    btnImgCovert_->installEventFilter(clickTimes);
+    connect(btnImgCovert_, &QToolButton::clicked, this,
+            [this, clickTimes] { BtnImgCovertClick(clickTimes->TakeClickMade()); });
     column->addWidget(btnImgCovert_, 0, Qt::AlignHCenter);
 
     column->addWidget(BuildFormatGroup(box));
@@ -477,7 +521,6 @@ void TMainForm::BuildListBox(ListSide side) {
     const bool source = side == ListSide::Source;
     ListArea& area = Area(side);
     area.list = Named(new TFileListBox(area.splitter), source ? "LbDocList" : "LbTarget");
-    area.list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     area.list->setContextMenuPolicy(Qt::CustomContextMenu);
     area.list->installEventFilter(this);
     connect(area.list, &QListWidget::currentRowChanged, this,
@@ -758,14 +801,10 @@ void TMainForm::SyncFromModel() {
 
 void TMainForm::SyncList(ListSide side) {
     ListArea& area = Area(side);
-    const FileListModel& list = ModelSide(side).list;
     syncing_ = true;
     {
         const QSignalBlocker block(area.list);
-        area.list->clear();
-        for (const std::string& name : list.Entries()) area.list->addItem(Q(name));
-        for (int i = 0; i < list.Count(); ++i) area.list->item(i)->setSelected(list.IsSelected(i));
-        area.list->setCurrentRow(list.CurrentIndex(), QItemSelectionModel::NoUpdate);
+        area.list->ShowList(ModelSide(side).list);
     }
     area.list->viewport()->update();
     syncing_ = false;
@@ -774,13 +813,10 @@ void TMainForm::SyncList(ListSide side) {
 
 void TMainForm::PublishSourceList(bool entriesChanged) {
     const FileListModel& list = model_.source.list;
-    std::vector<bool> selected(static_cast<std::size_t>(list.Count()));
-    for (int i = 0; i < list.Count(); ++i)
-        selected[static_cast<std::size_t>(i)] = list.IsSelected(i);
     if (entriesChanged)
-        sourceShared_.Set(list.Entries(), std::move(selected), list.CurrentIndex());
+        sourceShared_.Set(list.Entries(), list.SelectedFlags(), list.CurrentIndex());
     else
-        sourceShared_.SetSelected(std::move(selected), list.CurrentIndex());
+        sourceShared_.SetSelected(list.SelectedFlags(), list.CurrentIndex());
 }
 
 void TMainForm::SyncHistoryMenu() {
@@ -811,10 +847,7 @@ void TMainForm::ListCurrentChanged(ListSide side, int row) {
 
 void TMainForm::ListSelectionChanged(ListSide side) {
     if (syncing_) return;
-    FileListModel& list = ModelSide(side).list;
-    QListWidget* widget = Area(side).list;
-    for (int i = 0; i < list.Count() && i < widget->count(); ++i)
-        list.SetSelected(i, widget->item(i)->isSelected());
+    ModelSide(side).list.SetSelectedFlags(Area(side).list->SelectedRows());
     if (side == ListSide::Source) PublishSourceList(false);
 }
 
@@ -829,8 +862,13 @@ void TMainForm::ShowPreview(ListSide side) {
 void TMainForm::LoadPreviewImage(ListSide side, const std::string& path) {
     ListArea& area = Area(side);
     area.previewPanel->show();
-    const PreviewPicture picture =
-        LoadPreviewPicture(path, area.image->width(), area.image->height());
+    previews_->Request(side, path, area.image->width(), area.image->height());
+}
+
+void TMainForm::ShowPreviewPicture(ListSide side, std::uint64_t request,
+                                   const PreviewPicture& picture) {
+    if (closing_ || request != previews_->Newest(side)) return;
+    ListArea& area = Area(side);
     const QImage image = ToQImage(picture.bitmap);
     if (picture.hidePanel) {
         area.previewPanel->hide();
@@ -846,9 +884,27 @@ void TMainForm::LoadPreviewImage(ListSide side, const std::string& path) {
     *area.loaded = image;
     area.image->setProperty("decodedWidth", image.width());
     area.image->setProperty("decodedHeight", image.height());
+    area.image->setProperty(
+        "reducedFrom", shown && (picture.width > image.width() || picture.height > image.height())
+                           ? QByteArray::fromStdString(ModelSide(side).currentImage)
+                           : QByteArray());
     ApplyStretch(side);
     area.sizeLabel->setText(Q(PreviewSizeLabel(
         shown ? picture.width : 0, shown ? picture.height : 0, side == ListSide::Source)));
+}
+
+// A picture reduced for a smaller control is loaded again once the control outgrows it (the
+// panel was just shown, the window or the splitter enlarged).
+void TMainForm::PreviewControlResized(ListSide side) {
+    ApplyStretch(side);
+    ListArea& area = Area(side);
+    const QByteArray reducedFrom = area.image->property("reducedFrom").toByteArray();
+    if (reducedFrom.isEmpty() || closing_ ||
+        (area.image->width() <= area.loaded->width() &&
+         area.image->height() <= area.loaded->height()))
+        return;
+    area.image->setProperty("reducedFrom", QByteArray());
+    LoadPreviewImage(side, reducedFrom.toStdString());
 }
 
 void TMainForm::ApplyStretch(ListSide side) {
@@ -913,7 +969,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == source_.image || watched == target_.image) {
         if (type == QEvent::Resize)
-            ApplyStretch(watched == source_.image ? ListSide::Source : ListSide::Target);
+            PreviewControlResized(watched == source_.image ? ListSide::Source : ListSide::Target);
         return false;
     }
     auto* edit = qobject_cast<QLineEdit*>(watched);
@@ -1014,10 +1070,10 @@ void TMainForm::FormShortCut() {
 
 bool TMainForm::RunBusy() const { return session_.Run().State() != RunState::Idle; }
 
-void TMainForm::BtnImgCovertClick() {
+void TMainForm::BtnImgCovertClick(ClickClock::time_point madeAt) {
     if (closing_) return;
     PublishSourceList(true);
-    session_.Run().BtnImgCovertClick();
+    session_.Run().BtnImgCovertClick(madeAt);
     if (session_.Run().Status().buttonTag == 1)
         timerCheckExecute_->start();
     else
@@ -1123,6 +1179,7 @@ void TMainForm::Shutdown() {
     closing_ = true;
     session_.Run().FormCloseQuery();
     timerCheckExecute_->stop();
+    previews_->Cancel();
     // An open message is answered; a worker waiting for a message or a list read is
     // answered by the closed bridge at once from now on, and ends at its next stop check.
     if (openMessage_) openMessage_->done(QMessageBox::Ok);

@@ -38,6 +38,9 @@ class QToolButton;
 
 namespace ozm {
 
+class PreviewLoader;
+struct PreviewPicture;
+class TFileListBox;
 class TQuickMenu;
 
 // The page tabs are drawn by the window: 8 points, bold when active, black, centred.
@@ -105,8 +108,8 @@ class TMainForm : public QWidget, public MainWindowPort {
     void Focus(FocusTarget target) override;
     void ModelChangedElsewhere() override;
 
-    // The convert button and "转换所选图片(&C)".
-    void BtnImgCovertClick();
+    // The convert button and "转换所选图片(&C)", clicked at `madeAt` (see ConversionRun).
+    void BtnImgCovertClick(ClickClock::time_point madeAt = ClickClock::now());
 
     // Folder buttons of both rows (`tag` 2: the target row), the recent-folder pop-up and
     // the file actions of the lists and menus (MainFormFolders.cpp).
@@ -152,7 +155,7 @@ class TMainForm : public QWidget, public MainWindowPort {
   private:
     struct ListArea {
         QGroupBox* group = nullptr;
-        QListWidget* list = nullptr;
+        TFileListBox* list = nullptr;
         QCheckBox* previewSwitch = nullptr;
         QSplitter* splitter = nullptr;
         QGroupBox* previewPanel = nullptr;
@@ -199,7 +202,10 @@ class TMainForm : public QWidget, public MainWindowPort {
     bool EditEvent(QLineEdit* edit, QEvent* event);
     void EditLeft(QLineEdit* edit);
     void ShowPreview(ListSide side);
+    // Asks for the file's preview; ShowPreviewPicture shows it when it arrives.
     void LoadPreviewImage(ListSide side, const std::string& path);
+    void ShowPreviewPicture(ListSide side, std::uint64_t request, const PreviewPicture& picture);
+    void PreviewControlResized(ListSide side);
     void ApplyStretch(ListSide side);
     void FormShortCut();
     // Help.html beside the program (the help folder first, then the program folder); empty
@@ -274,6 +280,8 @@ class TMainForm : public QWidget, public MainWindowPort {
     std::shared_ptr<ShellOpen> shell_;
     std::unique_ptr<FolderShortcuts> shortcuts_;
     std::unique_ptr<TFrmReName> frmReName_;
+    // Decodes the previews off this thread; made before the controls, ended after the run.
+    std::unique_ptr<PreviewLoader> previews_;
 
     // Ended first, with the quick conversion the session made for it.
     std::unique_ptr<TQuickMenu> quickMenu_;

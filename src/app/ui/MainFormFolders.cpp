@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include "app/shell/DropFiles.h"
+#include "app/ui/FileListBox.h"
 #include "app/ui/FolderChooser.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/QtHelpers.h"

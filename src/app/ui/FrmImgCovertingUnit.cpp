@@ -86,7 +86,7 @@ TFrmImgCoverting::TFrmImgCoverting(ProgressFlags& flags, std::function<void(bool
     connect(timer1_, &QTimer::timeout, this, [this] { Timer1Timer(); });
     connect(speedButton1_, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
     connect(speedButton2_, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
-    connect(cbAutoClose_, &QCheckBox::clicked, this, [this] { CbAutoCloseClick(); });
+    connect(cbAutoClose_, &QCheckBox::toggled, this, [this] { CbAutoCloseClick(); });
 
     FormCreate();
     timer1_->start();

@@ -275,7 +275,9 @@ QGroupBox* TMainForm::BuildFormatGroup(QWidget* box) {
         }
         grid->addWidget(check, info.row, info.column);
         const auto which = static_cast<FormatBox>(i);
-        connect(check, &QCheckBox::clicked, this,
+        // Toggled, not clicked: a screen reader's toggle action and the keyboard change the
+        // box without a click, and the model must follow whatever changed it.
+        connect(check, &QCheckBox::toggled, this,
                 [this, which](bool checked) { FormatBoxClick(which, checked); });
     }
     return gbConvertFormat_;
@@ -294,8 +296,8 @@ void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
         zoomTypeButtons_->addButton(radio, i);
         radios->addWidget(radio);
     }
-    connect(zoomTypeButtons_, &QButtonGroup::idClicked, this, [this](int id) {
-        if (syncing_) return;
+    connect(zoomTypeButtons_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (syncing_ || !checked) return;
         session_.Resize().ZoomTypeClick(id);
         ModelChanged();
     });
@@ -333,20 +335,11 @@ void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
     gbZoomBei_->hide();
     column->addWidget(zoomPlace);
 
-    for (QLineEdit* edit : {edtWidth_, edtHeight_, edtZoomPei_}) edit->installEventFilter(this);
-    connect(edtWidth_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        model_.edtWidth = S(text);
-        ModelChanged();
-    });
-    connect(edtHeight_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        model_.edtHeight = S(text);
-        ModelChanged();
-    });
-    connect(edtZoomPei_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        model_.edtZoomPei = S(text);
-        ModelChanged();
-    });
-    connect(cbZoomAuto_, &QCheckBox::clicked, this, [this](bool checked) {
+    for (QLineEdit* edit : {edtWidth_, edtHeight_, edtZoomPei_}) {
+        edit->installEventFilter(this);
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { EditTextChanged(edit); });
+    }
+    connect(cbZoomAuto_, &QCheckBox::toggled, this, [this](bool checked) {
         ShowConversionPage();
         session_.Resize().CbZoomAutoClick(checked);
         ModelChanged();
@@ -364,15 +357,21 @@ QGroupBox* TMainForm::BuildRotateGroup(QWidget* box) {
     rotateGrid->addWidget(edtRotate1_, 0, 0);
     rotateGrid->addWidget(edtRotate2_, 0, 1);
     rotateGrid->addWidget(lbRoateType_, 1, 0, 1, 2);
-    for (QLineEdit* edit : {edtRotate1_, edtRotate2_}) edit->installEventFilter(this);
-    connect(edtRotate1_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { model_.edtRotate1 = S(text); });
-    connect(edtRotate2_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { model_.edtRotate2 = S(text); });
+    for (QLineEdit* edit : {edtRotate1_, edtRotate2_}) {
+        edit->installEventFilter(this);
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { EditTextChanged(edit); });
+    }
     connect(lbRoateType_, &QListWidget::currentRowChanged, this, [this](int row) {
         if (syncing_) return;
         session_.Rotation().LbRoateTypeClick(row);
         ModelChanged();
+    });
+    // A screen reader selects an item without making it current: the selection leads.
+    connect(lbRoateType_, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem*> picked = lbRoateType_->selectedItems();
+        if (syncing_ || picked.size() != 1) return;
+        const int row = lbRoateType_->row(picked.front());
+        if (row != lbRoateType_->currentRow()) lbRoateType_->setCurrentRow(row);
     });
     return gbRotate_;
 }
@@ -457,7 +456,7 @@ QWidget* TMainForm::BuildListButtons(ListSide side) {
         Named(new QCheckBox(QStringLiteral("预览"), buttonRow),
               source ? "CbPreviewSourceImg" : "CbTargetImgPreview", QStringLiteral("预览"));
     row->addWidget(area.previewSwitch);
-    connect(area.previewSwitch, &QCheckBox::clicked, this, [this, side](bool checked) {
+    connect(area.previewSwitch, &QCheckBox::toggled, this, [this, side](bool checked) {
         const std::optional<std::string> toLoad =
             session_.Lists().PreviewSwitchClick(side, checked);
         ModelChanged();
@@ -508,7 +507,7 @@ QWidget* TMainForm::BuildPreviewPanel(ListSide side) {
     area.stretch = Named(new QCheckBox(QStringLiteral("Strech"), area.previewPanel),
                          source ? "CbSourceStretch" : "CbTargetStretch", QStringLiteral("Strech"));
     area.stretch->setChecked(true);
-    connect(area.stretch, &QCheckBox::clicked, this, [this, side] { ApplyStretch(side); });
+    connect(area.stretch, &QCheckBox::toggled, this, [this, side] { ApplyStretch(side); });
     previewBottom->addWidget(area.sizeLabel, 1);
     previewBottom->addWidget(area.stretch);
     previewColumn->addLayout(previewBottom);
@@ -526,11 +525,10 @@ void TMainForm::BuildPathPanel() {
     edtOutput_->move(52, 22);
     pnlPath_->setGeometry(0, 0, width(), 44);
     pnlPath_->hide();
-    for (QLineEdit* edit : {edtPath_, edtOutput_}) edit->installEventFilter(this);
-    connect(edtPath_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { model_.source.editText = S(text); });
-    connect(edtOutput_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { model_.target.editText = S(text); });
+    for (QLineEdit* edit : {edtPath_, edtOutput_}) {
+        edit->installEventFilter(this);
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { EditTextChanged(edit); });
+    }
 }
 
 void TMainForm::BuildMenus() {
@@ -942,6 +940,34 @@ bool TMainForm::EditEvent(QLineEdit* edit, QEvent* event) {
     }
     if (type == QEvent::FocusOut && !closing_) EditLeft(edit);
     return false;
+}
+
+// Typing, pasting and a screen reader's text change all end here. A change while the edit has
+// no focus is a finished entry (no focus loss will follow it), so leaving's checks run at once.
+void TMainForm::EditTextChanged(QLineEdit* edit) {
+    if (syncing_ || closing_) return;
+    if (!edit->hasFocus()) {
+        EditLeft(edit);
+        return;
+    }
+    const std::string text = S(edit->text());
+    if (edit == edtWidth_) {
+        model_.edtWidth = text;
+    } else if (edit == edtHeight_) {
+        model_.edtHeight = text;
+    } else if (edit == edtZoomPei_) {
+        model_.edtZoomPei = text;
+    } else if (edit == edtRotate1_) {
+        model_.edtRotate1 = text;
+        return;
+    } else if (edit == edtRotate2_) {
+        model_.edtRotate2 = text;
+        return;
+    } else {
+        (edit == edtPath_ ? model_.source.editText : model_.target.editText) = text;
+        return;
+    }
+    ModelChanged();
 }
 
 // An edit lost the focus: its text goes to the model and the logic checks it.

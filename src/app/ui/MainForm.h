@@ -197,6 +197,7 @@ class TMainForm : public QWidget, public MainWindowPort {
     void ListSelectionChanged(ListSide side);
     bool ListKeyDown(ListSide side, QKeyEvent* key);
     bool EditEvent(QLineEdit* edit, QEvent* event);
+    void EditTextChanged(QLineEdit* edit);
     void EditLeft(QLineEdit* edit);
     void ShowPreview(ListSide side);
     void LoadPreviewImage(ListSide side, const std::string& path);

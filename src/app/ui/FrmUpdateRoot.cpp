@@ -58,6 +58,7 @@ TFrmUpdateRoot::TFrmUpdateRoot(QWidget* parent, std::unique_ptr<UpdateClock> clo
     layout->addWidget(lblHint_);
     progressBar_ = new QProgressBar(this);
     progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar_->setAccessibleName(QStringLiteral("下载进度"));
     progressBar_->setRange(0, 100);
     progressBar_->setValue(0);
     progressBar_->setTextVisible(false);
@@ -66,6 +67,7 @@ TFrmUpdateRoot::TFrmUpdateRoot(QWidget* parent, std::unique_ptr<UpdateClock> clo
     buttons->addStretch(1);
     btnClose_ = new QPushButton(QStringLiteral("关闭"), this);
     btnClose_->setObjectName(QStringLiteral("BtnClose"));
+    btnClose_->setAccessibleDescription(QStringLiteral("关闭窗口；已开始的下载继续进行"));
     connect(btnClose_, &QPushButton::clicked, this, [this] { BtnCloseClick(); });
     buttons->addWidget(btnClose_);
     layout->addLayout(buttons);
@@ -211,7 +213,8 @@ TUpdateOffer* AddCheckUpdateButton(QWidget* helpPage, QWidget* mainWindow,
     auto* offer = new TUpdateOffer(mainWindow, programFolder);
     auto* button = new QPushButton(QStringLiteral("检查更新"), helpPage);
     button->setObjectName(QStringLiteral("BtnCheckUpdate"));
-    button->setAccessibleName(QStringLiteral("Check for updates"));
+    button->setAccessibleName(QStringLiteral("检查更新"));
+    button->setAccessibleDescription(QStringLiteral("检查网上有没有新版本"));
     auto* layout = qobject_cast<QBoxLayout*>(helpPage->layout());
     if (!layout) layout = new QVBoxLayout(helpPage);
     layout->insertWidget(0, button, 0, Qt::AlignLeft | Qt::AlignTop);

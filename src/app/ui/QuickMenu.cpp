@@ -67,6 +67,7 @@ TQuickMenu::~TQuickMenu() {
 void TQuickMenu::Build() {
     pm_ = new QMenu(&form_);
     pm_->setObjectName(QStringLiteral("PmRightMouse"));
+    pm_->setAccessibleName(QStringLiteral("图片快速转换"));
     connect(pm_, &QMenu::aboutToShow, this, [this] { logic_->MenuLoopEntered(); });
     connect(pm_, &QMenu::aboutToHide, this, [this] { logic_->MenuClosed(); });
 

@@ -105,7 +105,10 @@ QSize TOwnerDrawTabBar::tabSizeHint(int index) const {
 }
 
 TPageControl::TPageControl(QWidget* parent) : QTabWidget(parent) {
-    setTabBar(new TOwnerDrawTabBar(this));
+    auto* tabs = new TOwnerDrawTabBar(this);
+    tabs->setObjectName(QStringLiteral("PageTabs"));
+    tabs->setAccessibleName(QStringLiteral("页面标签"));
+    setTabBar(tabs);
 }
 
 // --- creation ----------------------------------------------------------------------------
@@ -230,6 +233,9 @@ QWidget* TMainForm::BuildToolBar() {
     toolBar_ = Named(new QScrollArea, "SbToollBar", QStringLiteral("工具栏"));
     toolBar_->setWidgetResizable(true);
     toolBar_->setFrameShape(QFrame::NoFrame);
+    // Tab goes from the list of the target straight back to the convert button; the scroll
+    // area still brings a focused control into view.
+    toolBar_->setFocusPolicy(Qt::NoFocus);
     toolBar_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* box = new QWidget;
     box->setObjectName(QStringLiteral("SbToollBarClient"));

@@ -133,8 +133,36 @@ else
   # rotation edits and list, the page tabs, then the source row of nine buttons, its preview
   # box and list, then the target row of nine buttons, its preview box and list.
   keys() { for k in "$@"; do xdotool key --clearmodifiers "$k"; sleep 0.15; done; }
-  tabs() { for _ in $(seq "$1"); do keys Tab; done; }
-  :
+  tabs() { for _ in $(seq "$1"); do keys "${2:-Tab}"; done; }
+  pngs() { ls "$pictures" | grep -c '\.png$'; }
+  keys Tab space Tab Tab space            # JPG off, PNG on
+  tabs 6                                  # the zoom radios
+  keys Down Down                          # "按比例缩放": the percentage edit shows
+  keys Tab ctrl+a 5 0                     # 50 %
+  tabs 7                                  # leaves the edit; on the source row's Desktop
+  keys space
+  tabs 13                                 # the target row's My Pictures
+  keys space
+  tabs 5 shift+Tab                        # back to the source list
+  keys Home space ctrl+Down ctrl+Down ctrl+space  # a.bmp and c.bmp
+  keys Menu Down Return                   # "转换所选图片(&C)"
+  for _ in $(seq 100); do [ "$(pngs)" -ge 2 ] && break; sleep 0.1; done
+  sleep 0.5
+  [ "$(ls "$pictures" | tr '\n' ' ')" = "a.png c.png " ] || fail "after the menu: $(ls "$pictures")"
+  tabs 12                                 # round to the convert button
+  keys space
+  for _ in $(seq 100); do [ "$(pngs)" -ge 4 ] && break; sleep 0.1; done
+  sleep 0.5
+  [ "$(ls "$pictures" | tr '\n' ' ')" = "a(1).png a.png c(1).png c.png " ] ||
+    fail "after the convert button: $(ls "$pictures")"
+  python3 - "$pictures" <<'EOF' || fail "sizes"
+import struct, sys, pathlib
+for p in pathlib.Path(sys.argv[1]).iterdir():
+    w, h = struct.unpack(">II", p.read_bytes()[16:24])
+    if (w, h) != (32, 24):
+        sys.exit(f"{p.name} is {w}x{h}")
+EOF
+  echo "keyboard run: wrote $(ls "$pictures" | tr '\n' ' ')"
 fi
 kill -TERM "$pid"
 wait "$pid"; status=$?

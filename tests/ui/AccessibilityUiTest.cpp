@@ -183,8 +183,9 @@ TEST_F(AccessibilityUiTest, EveryControlHasANameAndEveryButtonADescription) {
 }
 
 TEST_F(AccessibilityUiTest, TabWalksTheWindowInTheOrderOfItsLayout) {
+    // A keyboard user starts on the first control of the layout.
     auto* first = Child<QWidget>("BtnImgCovert");
-    first->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), first);
     std::vector<std::string> order;
     QWidget* focus = first;
     for (int i = 0; i < 80; ++i) {

@@ -181,6 +181,9 @@ void TMainForm::BuildControls() {
     BuildMenus();
     quickMenu_ = std::make_unique<TQuickMenu>(*this, session_);
     BuildTimerAndShortcut();
+    // The keyboard starts on the first control of the layout, whether or not the desktop
+    // activates the window when it appears.
+    btnImgCovert_->setFocus();
 }
 
 // The first page: the two list groups side by side over the hint line.

@@ -1,11 +1,15 @@
 #!/usr/bin/python3
-"""Drives the main window through the accessibility bus alone, as a screen reader or a test
-tool does: the folders by the shortcut buttons' press actions, the formats and the resize by
-toggle actions and a text set, two of three files by the list entries' toggle actions, the
-run by the convert button's press action. Checks what each control says on the way.
+"""Drives the windows through the accessibility bus alone, as a screen reader or a test tool
+does.
 
-Usage: accessibility_e2e.py PID SOURCE_FOLDER TARGET_FOLDER
-Exit status 0 when the run wrote exactly the expected files, 1 otherwise."""
+main PID SOURCE TARGET: the main window. The folders by the shortcut buttons' press actions,
+  the formats and the resize by toggle actions and a text set, two of three files by the list
+  entries' toggle actions, the run by the convert button's press action; checks what each
+  control says on the way and the files written.
+quick READY_FILE: the quick menu of a program started after READY_FILE appears. The menu is
+  found by its showing event (pop-ups are no children of the application), then "转换为PNG图片"
+  and "我的桌面(T)" are pressed.
+Exit status 0 on success, 1 otherwise."""
 
 import struct
 import sys
@@ -14,7 +18,6 @@ from pathlib import Path
 
 import pyatspi
 
-pid, source, target = int(sys.argv[1]), Path(sys.argv[2]), Path(sys.argv[3])
 SOURCE_LIST = "“转换前文件夹”图片列表"
 
 
@@ -79,6 +82,37 @@ def has(node, state):
     return node.getState().contains(state)
 
 
+def quick_menu(ready_file):
+    from gi.repository import GLib
+
+    menus = []
+
+    def showing(event):
+        node = event.source
+        if event.detail1 == 1 and node.getRoleName() == "popup menu" and node.name == "图片快速转换":
+            menus.append(node)
+            pyatspi.Registry.stop()
+
+    pyatspi.Registry.registerEventListener(showing, "object:state-changed:showing")
+    GLib.timeout_add(20000, pyatspi.Registry.stop)
+    GLib.idle_add(lambda: Path(ready_file).touch() and False)
+    pyatspi.Registry.start()
+    if not menus:
+        fail("the quick menu did not show")
+    png = next((item for item in menus[0] if item is not None and item.name == "转换为PNG图片"), None)
+    if png is None or png.childCount != 1:
+        fail("no PNG submenu")
+    desktop = find(png[0], "menu item", "我的桌面(T)")
+    if desktop is None:
+        fail("no desktop entry in the PNG submenu")
+    act(desktop, "Press")
+    print("quick menu: pressed 转换为PNG图片 / 我的桌面(T)")
+    sys.exit(0)
+
+
+if sys.argv[1] == "quick":
+    quick_menu(sys.argv[2])
+pid, source, target = int(sys.argv[2]), Path(sys.argv[3]), Path(sys.argv[4])
 app = wait_for("the program on the accessibility bus", application)
 convert = control(app, "push button", "开始转换")
 if convert.description != "把所选图片转换为勾选的格式":

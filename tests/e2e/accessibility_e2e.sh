@@ -127,7 +127,8 @@ wid=$(timeout 20 xdotool search --sync --onlyvisible --name "^OZM图片批量转
 sleep 0.8  # the fade-in
 
 if [ "$mode" = atspi ]; then
-  timeout 120 "$python" "$here/accessibility_e2e.py" "$pid" "$desktop" "$pictures" || fail "AT-SPI run"
+  timeout 120 "$python" "$here/accessibility_e2e.py" main "$pid" "$desktop" "$pictures" ||
+    fail "AT-SPI run"
 else
   # Tab order: the convert button first, the eight format boxes, the zoom radios, the two
   # rotation edits and list, the page tabs, then the source row of nine buttons, its preview
@@ -167,4 +168,20 @@ fi
 kill -TERM "$pid"
 wait "$pid"; status=$?
 [ $status -eq 0 ] || fail "exit status $status"
+
+if [ "$mode" = atspi ]; then
+  # The quick menu as a file manager's hook opens it; the listener is there before the menu.
+  timeout 60 "$python" "$here/accessibility_e2e.py" quick "$work/listening" &
+  listener=$!
+  for _ in $(seq 100); do [ -e "$work/listening" ] && break; sleep 0.1; done
+  "$program/ozm-imgconv" -- "$desktop/b.bmp" 2>"$work/stderr" &
+  pid=$!
+  pids+=($pid)
+  wait $listener || fail "AT-SPI quick menu"
+  for _ in $(seq 200); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$pid" 2>/dev/null && fail "the quick conversion did not end"
+  wait "$pid"; status=$?
+  [ $status -eq 0 ] || fail "quick conversion exit status $status"
+  [ -f "$desktop/b.png" ] || fail "no b.png on the desktop: $(ls "$desktop")"
+fi
 echo "PASS: $mode"

@@ -106,7 +106,8 @@ QWidget* TFrmImgCoverting::BuildBottomRow() {
     speedButton2_->setObjectName(QStringLiteral("SpeedButton2"));
     // The faces carry the captions as pictures: a screen reader gets them as names.
     speedButton2_->setAccessibleName(QStringLiteral("打开目标文件夹"));
-    speedButton2_->setAccessibleDescription(QStringLiteral("在文件管理器中打开转换后的图片所在的文件夹"));
+    speedButton2_->setAccessibleDescription(
+        QStringLiteral("在文件管理器中打开转换后的图片所在的文件夹"));
     speedButton2_->setFixedSize(123, 24);
     speedButton2_->setAutoRaise(true);
     speedButton2_->setIcon(

@@ -159,7 +159,8 @@ void TMainForm::BuildControls() {
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    splitter5_ = Named(new QSplitter(Qt::Horizontal, this), "Splitter5", QStringLiteral("工具栏分隔条"));
+    splitter5_ =
+        Named(new QSplitter(Qt::Horizontal, this), "Splitter5", QStringLiteral("工具栏分隔条"));
     layout->addWidget(splitter5_);
     splitter5_->addWidget(BuildToolBar());
 
@@ -191,8 +192,8 @@ QWidget* TMainForm::BuildConversionPage() {
     auto* tabSheet1 = Named(new QWidget, "TabSheet1", QStringLiteral("图片转换"));
     auto* sheetLayout = new QVBoxLayout(tabSheet1);
     sheetLayout->setContentsMargins(2, 2, 2, 2);
-    splitter1_ = Named(new QSplitter(Qt::Horizontal, tabSheet1), "Splitter1",
-                       QStringLiteral("列表分隔条"));
+    splitter1_ =
+        Named(new QSplitter(Qt::Horizontal, tabSheet1), "Splitter1", QStringLiteral("列表分隔条"));
     splitter1_->addWidget(BuildListGroup(ListSide::Source));
     splitter1_->addWidget(BuildListGroup(ListSide::Target));
     sheetLayout->addWidget(splitter1_, 1);
@@ -376,8 +377,8 @@ QGroupBox* TMainForm::BuildRotateGroup(QWidget* box) {
     auto* rotateGrid = new QGridLayout(gbRotate_);
     rotateGrid->setContentsMargins(6, 4, 6, 4);
     edtRotate1_ = Named(new QLineEdit(gbRotate_), "EdtRoateRate1", QStringLiteral("旋转角度"));
-    edtRotate2_ = Named(new QLineEdit(gbRotate_), "EdtRoateRate2",
-                        QStringLiteral("旋转角度的百分之一度"));
+    edtRotate2_ =
+        Named(new QLineEdit(gbRotate_), "EdtRoateRate2", QStringLiteral("旋转角度的百分之一度"));
     lbRoateType_ = Named(new QListWidget(gbRotate_), "LbRoateType", QStringLiteral("旋转方式"));
     lbRoateType_->setFixedHeight(74);
     rotateGrid->addWidget(edtRotate1_, 0, 0);
@@ -415,9 +416,8 @@ QWidget* TMainForm::BuildListGroup(ListSide side) {
     column->setSpacing(3);
     column->addWidget(BuildListButtons(side));
 
-    area.splitter =
-        Named(new QSplitter(Qt::Vertical, area.group), source ? "Splitter2" : "Splitter3",
-              QStringLiteral("预览分隔条"));
+    area.splitter = Named(new QSplitter(Qt::Vertical, area.group),
+                          source ? "Splitter2" : "Splitter3", QStringLiteral("预览分隔条"));
     BuildListBox(side);
     area.splitter->addWidget(area.list);
     area.splitter->addWidget(BuildPreviewPanel(side));
@@ -469,7 +469,8 @@ QWidget* TMainForm::BuildListButtons(ListSide side) {
         {"BtnHistory", "BtnHistory2", "Last convert folder", "BtnHistory", "BtnHistory",
          "最近转换的文件夹", "从最近转换的文件夹中选择%1"},
     };
-    const QString listName = source ? QStringLiteral("转换前文件夹") : QStringLiteral("转换后文件夹");
+    const QString listName =
+        source ? QStringLiteral("转换前文件夹") : QStringLiteral("转换后文件夹");
     for (const Button& entry : buttons) {
         auto* button =
             Named(new QToolButton(buttonRow), source ? entry.sourceName : entry.targetName,
@@ -495,10 +496,9 @@ QWidget* TMainForm::BuildListButtons(ListSide side) {
         }
     }
     row->addStretch(1);
-    area.previewSwitch =
-        Named(new QCheckBox(QStringLiteral("预览"), buttonRow),
-              source ? "CbPreviewSourceImg" : "CbTargetImgPreview", QStringLiteral("预览"),
-              QStringLiteral("在列表下显示所选图片"));
+    area.previewSwitch = Named(new QCheckBox(QStringLiteral("预览"), buttonRow),
+                               source ? "CbPreviewSourceImg" : "CbTargetImgPreview",
+                               QStringLiteral("预览"), QStringLiteral("在列表下显示所选图片"));
     row->addWidget(area.previewSwitch);
     connect(area.previewSwitch, &QCheckBox::toggled, this, [this, side](bool checked) {
         const std::optional<std::string> toLoad =
@@ -537,9 +537,8 @@ void TMainForm::BuildListBox(ListSide side) {
 QWidget* TMainForm::BuildPreviewPanel(ListSide side) {
     const bool source = side == ListSide::Source;
     ListArea& area = Area(side);
-    area.previewPanel =
-        Named(new QGroupBox(area.splitter), source ? "GbSourcePreview" : "GbImgTarget",
-              QStringLiteral("预览"));
+    area.previewPanel = Named(new QGroupBox(area.splitter),
+                              source ? "GbSourcePreview" : "GbImgTarget", QStringLiteral("预览"));
     auto* previewColumn = new QVBoxLayout(area.previewPanel);
     previewColumn->setContentsMargins(2, 2, 2, 2);
     area.image = Named(new QLabel(area.previewPanel), source ? "ImgSource" : "ImgOutput",
@@ -550,8 +549,8 @@ QWidget* TMainForm::BuildPreviewPanel(ListSide side) {
     area.image->installEventFilter(this);
     previewColumn->addWidget(area.image, 1);
     auto* previewBottom = new QHBoxLayout;
-    area.sizeLabel = Named(new QLabel(area.previewPanel), source ? "LblWHSource" : "LblWHTarget",
-                           QString());
+    area.sizeLabel =
+        Named(new QLabel(area.previewPanel), source ? "LblWHSource" : "LblWHTarget", QString());
     area.stretch = Named(new QCheckBox(QStringLiteral("Strech"), area.previewPanel),
                          source ? "CbSourceStretch" : "CbTargetStretch", QStringLiteral("Strech"),
                          QStringLiteral("把预览图片拉伸到预览区的大小"));

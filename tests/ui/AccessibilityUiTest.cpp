@@ -168,7 +168,9 @@ TEST_F(AccessibilityUiTest, EveryControlHasANameAndEveryButtonADescription) {
         for (QAction* action : menu->actions()) {
             if (action->isSeparator() || !action->isVisible()) continue;
             EXPECT_FALSE(action->text().isEmpty()) << menu->objectName().toStdString();
-            if (action->menu()) menus.push_back(action->menu());
+            if (!action->menu()) continue;
+            EXPECT_EQ(Accessible(action->menu())->text(QAccessible::Name), action->text());
+            menus.push_back(action->menu());
         }
     }
     ProgressFlags flags;

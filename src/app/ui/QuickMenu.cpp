@@ -219,6 +219,8 @@ void TQuickMenu::Prepare() {
 
 void TQuickMenu::SyncMenu() {
     jpgEntry_->setText(Q(logic_->JpgCaption()));
+    // A screen reader names an open submenu by its entry's caption.
+    for (QMenu* submenu : pm_->findChildren<QMenu*>()) submenu->setAccessibleName(submenu->title());
     for (QAction* action : qualityEntries_)
         action->setChecked(action->data().toInt() == logic_->JpegQualityMark());
     const SettingsModel& model = session_.Model();

@@ -4,7 +4,8 @@
 # the keyboard alone (Tab, Space, Enter, the Menu key, arrows). Both set the folders with
 # the shortcut buttons, untick JPG and tick PNG, resize by 50 %, pick files in the source list
 # and convert; the written files are checked. The AT-SPI run then drives the quick menu of a
-# hook's start too.
+# hook's start; the keyboard run converts once more by the convert button, opens the target
+# folder from its list's menu and renames a file in the rename window.
 # Each run is sealed off: its own D-Bus session (and accessibility bus), HOME and every XDG_*
 # in a scratch folder, and recording stand-ins first on PATH for the programs the window could
 # start (xdg-open, gio, file managers, editors, wallpaper setters); none may be called.
@@ -165,6 +166,22 @@ for p in pathlib.Path(sys.argv[1]).iterdir():
         sys.exit(f"{p.name} is {w}x{h}")
 EOF
   echo "keyboard run: wrote $(ls "$pictures" | tr '\n' ' ')"
+  # The target list's menu: "打开所在的文件夹" hands the folder to the desktop (the stand-in).
+  keys shift+Tab Menu Down Down Return
+  for _ in $(seq 50); do [ -s "$work/calls" ] && break; sleep 0.1; done
+  [ "$(cat "$work/calls" 2>/dev/null)" = "xdg-open $pictures/" ] ||
+    fail "the target list's menu: $(cat "$work/calls" 2>/dev/null)"
+  rm "$work/calls"
+  # The source list's menu: "重命名" on the current entry, c.bmp, in the rename window.
+  tabs 11 shift+Tab
+  keys Menu Down Down Down Down Down Return
+  sleep 0.5
+  xdotool type --delay 50 renamed.bmp
+  keys Return
+  sleep 0.5
+  [ "$(ls "$desktop" | tr '\n' ' ')" = "a.bmp b.bmp renamed.bmp " ] ||
+    fail "after the rename: $(ls "$desktop")"
+  echo "keyboard run: opened the target folder, renamed c.bmp"
 fi
 kill -TERM "$pid"
 wait "$pid"; status=$?

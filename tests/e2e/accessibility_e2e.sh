@@ -175,10 +175,12 @@ EOF
   # The source list's menu: "重命名" on the current entry, c.bmp, in the rename window.
   tabs 11 shift+Tab
   keys Menu Down Down Down Down Down Return
-  sleep 0.5
+  timeout 20 xdotool search --sync --onlyvisible --name "^更改名称$" >/dev/null ||
+    fail "no rename window"
+  sleep 0.3
   xdotool type --delay 50 renamed.bmp
   keys Return
-  sleep 0.5
+  for _ in $(seq 50); do [ -e "$desktop/renamed.bmp" ] && break; sleep 0.1; done
   [ "$(ls "$desktop" | tr '\n' ' ')" = "a.bmp b.bmp renamed.bmp " ] ||
     fail "after the rename: $(ls "$desktop")"
   echo "keyboard run: opened the target folder, renamed c.bmp"

@@ -144,7 +144,7 @@ entries = wait_for("three entries in the source list",
                    lambda: [e for e in source_list if e is not None and e.name] if
                    source_list.childCount >= 3 else None)
 names = sorted(e.name for e in entries)
-if names != ["a.bmp", "b.bmp", "c.bmp"]:
+if names != sorted(p.name for p in source.iterdir()):
     fail(f"source list shows {names}")
 for entry in entries:
     if entry.name in ("a.bmp", "c.bmp"):
@@ -173,4 +173,8 @@ for name in written:
         fail(f"{name} is {width}x{height}, not half of 64x48")
 wait_for("the convert button back to its start name",
          lambda: find(app, "push button", "开始转换"))
+# The end line is read out as the hint label's name.
+wait_for("the end line with the counts",
+         lambda: any(n.getRoleName() == "label" and "成功 2 个，失败 0 个" in n.name
+                     for n in walk(app)))
 print("accessibility run: wrote", " ".join(written))

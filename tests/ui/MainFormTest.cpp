@@ -183,7 +183,7 @@ TEST_F(MainFormTest, FirstStartShowsTheDefaultsAndTheTexts) {
               Child<QWidget>(*form, "PnlPath")->width() - 48 - 20);
     // Every image button says what it does to a screen reader.
     EXPECT_EQ(Child<QToolButton>(*form, "BtnDeskTop2")->accessibleName(),
-              QStringLiteral("Desktop"));
+              QStringLiteral("我的桌面"));
     EXPECT_EQ(Child<QToolButton>(*form, "BtnDeskTop2")->property("tag").toInt(), 2);
     EXPECT_FALSE(Child<QToolButton>(*form, "BtnImgCovert")->icon().isNull());
 }

@@ -67,6 +67,7 @@ TFrmImgCoverting::TFrmImgCoverting(ProgressFlags& flags, std::function<void(bool
 
     progressBar1_ = new QProgressBar(this);
     progressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar1_->setAccessibleName(QStringLiteral("转换进度"));
     progressBar1_->setRange(0, kBarMaximum);
     progressBar1_->setValue(0);
     progressBar1_->setTextVisible(false);
@@ -87,7 +88,7 @@ TFrmImgCoverting::TFrmImgCoverting(ProgressFlags& flags, std::function<void(bool
     connect(timer1_, &QTimer::timeout, this, [this] { Timer1Timer(); });
     connect(speedButton1_, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
     connect(speedButton2_, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
-    connect(cbAutoClose_, &QCheckBox::clicked, this, [this] { CbAutoCloseClick(); });
+    connect(cbAutoClose_, &QCheckBox::toggled, this, [this] { CbAutoCloseClick(); });
 
     FormCreate();
     timer1_->start();
@@ -104,7 +105,10 @@ QWidget* TFrmImgCoverting::BuildBottomRow() {
     row->setSpacing(8);
     speedButton2_ = new QToolButton(bottom);
     speedButton2_->setObjectName(QStringLiteral("SpeedButton2"));
-    speedButton2_->setAccessibleName(QStringLiteral("SpeedButton2"));
+    // The faces carry the captions as pictures: a screen reader gets them as names.
+    speedButton2_->setAccessibleName(QStringLiteral("打开目标文件夹"));
+    speedButton2_->setAccessibleDescription(
+        QStringLiteral("在文件管理器中打开转换后的图片所在的文件夹"));
     speedButton2_->setFixedSize(123, 24);
     speedButton2_->setAutoRaise(true);
     speedButton2_->setIcon(
@@ -113,7 +117,8 @@ QWidget* TFrmImgCoverting::BuildBottomRow() {
     speedButton2_->setToolTip(QStringLiteral("打开目标文件夹"));
     speedButton1_ = new QToolButton(bottom);
     speedButton1_->setObjectName(QStringLiteral("SpeedButton1"));
-    speedButton1_->setAccessibleName(QStringLiteral("SpeedButton1"));
+    speedButton1_->setAccessibleName(QStringLiteral("关闭"));
+    speedButton1_->setAccessibleDescription(QStringLiteral("关闭此窗口并停止转换"));
     speedButton1_->setFixedSize(56, 25);
     speedButton1_->setAutoRaise(true);
     speedButton1_->setIcon(QIcon(ButtonFace(56, 25, QStringLiteral("关闭"), QColor(200, 90, 70))));
@@ -121,6 +126,7 @@ QWidget* TFrmImgCoverting::BuildBottomRow() {
     speedButton1_->setToolTip(QStringLiteral("关闭"));
     cbAutoClose_ = new QCheckBox(QStringLiteral("图片转换后自动关闭此窗体"), bottom);
     cbAutoClose_->setObjectName(QStringLiteral("CbAutoClose"));
+    cbAutoClose_->setAccessibleDescription(QStringLiteral("转换完成后自动关闭此窗口"));
     row->addWidget(speedButton2_);
     row->addWidget(speedButton1_);
     row->addStretch(1);

@@ -32,8 +32,10 @@ TFrmReName::TFrmReName(QWidget* parent) : QDialog(parent) {
     auto* buttons = new QHBoxLayout;
     confirm_ = new QPushButton(QStringLiteral("确定"), this);
     confirm_->setObjectName(QStringLiteral("BtnOK"));
+    confirm_->setAccessibleDescription(QStringLiteral("把图片改为输入的名称"));
     close_ = new QPushButton(QStringLiteral("关闭"), this);
     close_->setObjectName(QStringLiteral("BtnClose"));
+    close_->setAccessibleDescription(QStringLiteral("不改名称，关闭窗口"));
     // Enter in the edit presses the default button.
     confirm_->setDefault(true);
     confirm_->setAutoDefault(true);

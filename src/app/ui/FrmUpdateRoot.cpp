@@ -59,6 +59,7 @@ TFrmUpdateRoot::TFrmUpdateRoot(QWidget* parent, std::unique_ptr<UpdateClock> clo
     layout->addWidget(lblHint_);
     progressBar_ = new QProgressBar(this);
     progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar_->setAccessibleName(QStringLiteral("下载进度"));
     progressBar_->setRange(0, 100);
     progressBar_->setValue(0);
     progressBar_->setTextVisible(false);
@@ -67,6 +68,7 @@ TFrmUpdateRoot::TFrmUpdateRoot(QWidget* parent, std::unique_ptr<UpdateClock> clo
     buttons->addStretch(1);
     btnClose_ = new QPushButton(QStringLiteral("关闭"), this);
     btnClose_->setObjectName(QStringLiteral("BtnClose"));
+    btnClose_->setAccessibleDescription(QStringLiteral("关闭窗口；已开始的下载继续进行"));
     connect(btnClose_, &QPushButton::clicked, this, [this] { BtnCloseClick(); });
     buttons->addWidget(btnClose_);
     layout->addLayout(buttons);
@@ -220,7 +222,8 @@ TUpdateOffer* AddCheckUpdateButton(QWidget* helpPage, QBoxLayout* row, QWidget* 
     auto* offer = new TUpdateOffer(mainWindow, programFolder);
     auto* button = new QPushButton(QStringLiteral("检查更新"), helpPage);
     button->setObjectName(QStringLiteral("BtnCheckUpdate"));
-    button->setAccessibleName(QStringLiteral("Check for updates"));
+    button->setAccessibleName(QStringLiteral("检查更新"));
+    button->setAccessibleDescription(QStringLiteral("检查网上有没有新版本"));
     row->addWidget(button);
     QObject::connect(button, &QPushButton::clicked, offer,
                      [offer] { offer->BtnCheckUpdateClick(); });

@@ -49,12 +49,14 @@ namespace {
 const QColor kBackground(245, 250, 254);
 constexpr int kProgressStep = 10;
 
-// Every control is found by its system name; screen readers read the accessible name.
+// Every control is found by its system name; screen readers read the accessible name (the
+// visible caption where there is one) and the description, which says what a button does.
 template <typename W>
-W* Named(W* widget, const char* objectName, const QString& accessibleName = {}) {
+W* Named(W* widget, const char* objectName, const QString& accessibleName,
+         const QString& description = {}) {
     widget->setObjectName(QString::fromLatin1(objectName));
-    widget->setAccessibleName(accessibleName.isEmpty() ? QString::fromLatin1(objectName)
-                                                       : accessibleName);
+    widget->setAccessibleName(accessibleName);
+    if (!description.isEmpty()) widget->setAccessibleDescription(description);
     return widget;
 }
 
@@ -62,6 +64,14 @@ QFont ControlFont() {
     QFont font(QStringLiteral("Arial"));
     font.setPointSize(8);
     return font;
+}
+
+// The convert button's face does not change while a run goes on, but a press then stops it:
+// a screen reader says which of the two a press does.
+void NameConvertButton(QToolButton* button, bool stops) {
+    button->setAccessibleName(stops ? QStringLiteral("停止转换") : QStringLiteral("开始转换"));
+    button->setAccessibleDescription(stops ? QStringLiteral("停止正在进行的转换")
+                                           : QStringLiteral("把所选图片转换为勾选的格式"));
 }
 
 void SetTextIfChanged(QLineEdit* edit, const std::string& text) {
@@ -127,7 +137,10 @@ QSize TOwnerDrawTabBar::tabSizeHint(int index) const {
 }
 
 TPageControl::TPageControl(QWidget* parent) : QTabWidget(parent) {
-    setTabBar(new TOwnerDrawTabBar(this));
+    auto* tabs = new TOwnerDrawTabBar(this);
+    tabs->setObjectName(QStringLiteral("PageTabs"));
+    tabs->setAccessibleName(QStringLiteral("页面标签"));
+    setTabBar(tabs);
 }
 
 // --- creation ----------------------------------------------------------------------------
@@ -186,11 +199,12 @@ void TMainForm::BuildControls() {
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    splitter5_ = Named(new QSplitter(Qt::Horizontal, this), "Splitter5");
+    splitter5_ =
+        Named(new QSplitter(Qt::Horizontal, this), "Splitter5", QStringLiteral("工具栏分隔条"));
     layout->addWidget(splitter5_);
     splitter5_->addWidget(BuildToolBar());
 
-    pageControl_ = Named(new TPageControl(splitter5_), "PageControl1");
+    pageControl_ = Named(new TPageControl(splitter5_), "PageControl1", QStringLiteral("页面"));
     splitter5_->addWidget(pageControl_);
     splitter5_->setStretchFactor(0, 0);
     splitter5_->setStretchFactor(1, 1);
@@ -199,7 +213,7 @@ void TMainForm::BuildControls() {
             [this] { model_.toolBarWidth = toolBar_->width(); });
 
     QWidget* tabSheet1 = BuildConversionPage();
-    auto* tbDemo = Named(new QWidget, "TbDemo");
+    auto* tbDemo = Named(new QWidget, "TbDemo", QStringLiteral(" 帮    助 "));
     pageControl_->addTab(tabSheet1, QStringLiteral("图片转换"));
     pageControl_->addTab(tbDemo, QStringLiteral(" 帮    助 "));
     // Links go to the opener in use when they are followed (tests put a recorder in).
@@ -215,14 +229,18 @@ void TMainForm::BuildControls() {
     BuildMenus();
     quickMenu_ = std::make_unique<TQuickMenu>(*this, session_);
     BuildTimerAndShortcut();
+    // The keyboard starts on the first control of the layout, whether or not the desktop
+    // activates the window when it appears.
+    btnImgCovert_->setFocus();
 }
 
 // The first page: the two list groups side by side over the hint line.
 QWidget* TMainForm::BuildConversionPage() {
-    auto* tabSheet1 = Named(new QWidget, "TabSheet1");
+    auto* tabSheet1 = Named(new QWidget, "TabSheet1", QStringLiteral("图片转换"));
     auto* sheetLayout = new QVBoxLayout(tabSheet1);
     sheetLayout->setContentsMargins(2, 2, 2, 2);
-    splitter1_ = Named(new QSplitter(Qt::Horizontal, tabSheet1), "Splitter1");
+    splitter1_ =
+        Named(new QSplitter(Qt::Horizontal, tabSheet1), "Splitter1", QStringLiteral("列表分隔条"));
     splitter1_->addWidget(BuildListGroup(ListSide::Source));
     splitter1_->addWidget(BuildListGroup(ListSide::Target));
     sheetLayout->addWidget(splitter1_, 1);
@@ -232,15 +250,15 @@ QWidget* TMainForm::BuildConversionPage() {
 
 // The progress bar (hidden until a run) and the red hint line beside it.
 QWidget* TMainForm::BuildHintPanel(QWidget* page) {
-    pnlHint_ = Named(new QWidget(page), "PnlHint");
+    pnlHint_ = Named(new QWidget(page), "PnlHint", QStringLiteral("提示栏"));
     auto* hintLayout = new QHBoxLayout(pnlHint_);
     hintLayout->setContentsMargins(0, 2, 0, 2);
-    progressBar_ = Named(new QProgressBar(pnlHint_), "ProgressBar1");
+    progressBar_ = Named(new QProgressBar(pnlHint_), "ProgressBar1", QStringLiteral("转换进度"));
     progressBar_->setFixedWidth(81);
     progressBar_->setRange(0, 100);
     progressBar_->setTextVisible(false);
     progressBar_->hide();
-    lblHint_ = Named(new QLabel(pnlHint_), "LblHint");
+    lblHint_ = Named(new QLabel(pnlHint_), "LblHint", QString());
     lblHint_->setAlignment(Qt::AlignCenter);
     lblHint_->setMinimumHeight(22);
     QPalette hintPalette = lblHint_->palette();
@@ -263,9 +281,12 @@ void TMainForm::BuildTimerAndShortcut() {
 }
 
 QWidget* TMainForm::BuildToolBar() {
-    toolBar_ = Named(new QScrollArea, "SbToollBar");
+    toolBar_ = Named(new QScrollArea, "SbToollBar", QStringLiteral("工具栏"));
     toolBar_->setWidgetResizable(true);
     toolBar_->setFrameShape(QFrame::NoFrame);
+    // Tab goes from the list of the target straight back to the convert button; the scroll
+    // area still brings a focused control into view.
+    toolBar_->setFocusPolicy(Qt::NoFocus);
     toolBar_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* box = new QWidget;
     box->setObjectName(QStringLiteral("SbToollBarClient"));
@@ -273,7 +294,8 @@ QWidget* TMainForm::BuildToolBar() {
     column->setContentsMargins(4, 4, 4, 4);
     column->setSpacing(6);
 
-    btnImgCovert_ = Named(new QToolButton(box), "BtnImgCovert", QStringLiteral("Convert"));
+    btnImgCovert_ = Named(new QToolButton(box), "BtnImgCovert", QString());
+    NameConvertButton(btnImgCovert_, false);
     btnImgCovert_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     btnImgCovert_->setAutoRaise(true);
     btnImgCovert_->setIconSize(QSize(136, 44));
@@ -290,7 +312,7 @@ QWidget* TMainForm::BuildToolBar() {
 
     column->addWidget(BuildRotateGroup(box));
 
-    auto* pnlCsParent = Named(new QWidget(box), "PnlCSParent");
+    auto* pnlCsParent = Named(new QWidget(box), "PnlCSParent", QString());
     pnlCsParent->setMinimumHeight(40);
     column->addWidget(pnlCsParent);
     column->addStretch(1);
@@ -300,7 +322,7 @@ QWidget* TMainForm::BuildToolBar() {
 }
 
 QGroupBox* TMainForm::BuildFormatGroup(QWidget* box) {
-    gbConvertFormat_ = Named(new QGroupBox(box), "GbConvertFormat");
+    gbConvertFormat_ = Named(new QGroupBox(box), "GbConvertFormat", QStringLiteral("转换格式"));
     gbConvertFormat_->installEventFilter(this);
     auto* grid = new QGridLayout(gbConvertFormat_);
     grid->setContentsMargins(6, 4, 6, 4);
@@ -317,8 +339,9 @@ QGroupBox* TMainForm::BuildFormatGroup(QWidget* box) {
     for (std::size_t i : order) {
         const FormatBoxInfo& info = kFormatBoxes[i];
         const QString caption = Q(info.caption);
-        auto* check = Named(new QCheckBox(caption, gbConvertFormat_),
-                            std::string(info.key.name).c_str(), caption);
+        auto* check =
+            Named(new QCheckBox(caption, gbConvertFormat_), std::string(info.key.name).c_str(),
+                  caption, QStringLiteral("勾选后转换为%1格式").arg(caption));
         formatBoxes_[i] = check;
         if (info.row < 0) {
             check->hide();  // only keeps its stored state
@@ -326,7 +349,9 @@ QGroupBox* TMainForm::BuildFormatGroup(QWidget* box) {
         }
         grid->addWidget(check, info.row, info.column);
         const auto which = static_cast<FormatBox>(i);
-        connect(check, &QCheckBox::clicked, this,
+        // Toggled, not clicked: a screen reader's toggle action and the keyboard change the
+        // box without a click, and the model must follow whatever changed it.
+        connect(check, &QCheckBox::toggled, this,
                 [this, which](bool checked) { FormatBoxClick(which, checked); });
     }
     return gbConvertFormat_;
@@ -334,7 +359,7 @@ QGroupBox* TMainForm::BuildFormatGroup(QWidget* box) {
 
 // The resize radio group, then the size group and the percentage group in one place.
 void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
-    rgZoomType_ = Named(new QGroupBox(box), "rgZoomType");
+    rgZoomType_ = Named(new QGroupBox(box), "rgZoomType", QStringLiteral("图片比例类型"));
     auto* radios = new QVBoxLayout(rgZoomType_);
     radios->setContentsMargins(6, 4, 6, 4);
     radios->setSpacing(2);
@@ -345,8 +370,8 @@ void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
         zoomTypeButtons_->addButton(radio, i);
         radios->addWidget(radio);
     }
-    connect(zoomTypeButtons_, &QButtonGroup::idClicked, this, [this](int id) {
-        if (syncing_) return;
+    connect(zoomTypeButtons_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (syncing_ || !checked) return;
         session_.Resize().ZoomTypeClick(id);
         ModelChanged();
     });
@@ -356,14 +381,17 @@ void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
     auto* zoomPlace = new QWidget(box);
     auto* zoomPlaceLayout = new QVBoxLayout(zoomPlace);
     zoomPlaceLayout->setContentsMargins(0, 0, 0, 0);
-    gbZoomSize_ = Named(new QGroupBox(zoomPlace), "GbZoomSize222");
+    gbZoomSize_ = Named(new QGroupBox(zoomPlace), "GbZoomSize222", QStringLiteral("指定尺寸"));
     auto* sizeGrid = new QGridLayout(gbZoomSize_);
     sizeGrid->setContentsMargins(6, 4, 6, 4);
-    lblWidth_ = Named(new QLabel(gbZoomSize_), "LblWidth");
-    lblHeight_ = Named(new QLabel(gbZoomSize_), "LblHeight");
-    edtWidth_ = Named(new QLineEdit(gbZoomSize_), "EdtWidth");
-    edtHeight_ = Named(new QLineEdit(gbZoomSize_), "EdtHeight");
-    cbZoomAuto_ = Named(new QCheckBox(gbZoomSize_), "CbZoomAuto");
+    lblWidth_ = Named(new QLabel(gbZoomSize_), "LblWidth", QStringLiteral("宽"));
+    lblHeight_ = Named(new QLabel(gbZoomSize_), "LblHeight", QStringLiteral("高"));
+    edtWidth_ = Named(new QLineEdit(gbZoomSize_), "EdtWidth", QStringLiteral("宽"));
+    edtHeight_ = Named(new QLineEdit(gbZoomSize_), "EdtHeight", QStringLiteral("高"));
+    cbZoomAuto_ = Named(new QCheckBox(gbZoomSize_), "CbZoomAuto", QStringLiteral("按原图比例"),
+                        QStringLiteral("只填宽或高，另一边按原图比例算出"));
+    lblWidth_->setBuddy(edtWidth_);
+    lblHeight_->setBuddy(edtHeight_);
     sizeGrid->addWidget(lblWidth_, 0, 0);
     sizeGrid->addWidget(edtWidth_, 0, 1);
     sizeGrid->addWidget(lblHeight_, 1, 0);
@@ -373,7 +401,7 @@ void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
                        QStringLiteral("Percentage"));
     auto* percentRow = new QHBoxLayout(gbZoomBei_);
     percentRow->setContentsMargins(6, 4, 6, 4);
-    edtZoomPei_ = Named(new QLineEdit(gbZoomBei_), "EdtZoomPei");
+    edtZoomPei_ = Named(new QLineEdit(gbZoomBei_), "EdtZoomPei", QStringLiteral("缩放百分比"));
     auto* percentLabel =
         Named(new QLabel(QStringLiteral("%"), gbZoomBei_), "LblPercent", QStringLiteral("%"));
     percentRow->addWidget(edtZoomPei_);
@@ -384,20 +412,11 @@ void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
     gbZoomBei_->hide();
     column->addWidget(zoomPlace);
 
-    for (QLineEdit* edit : {edtWidth_, edtHeight_, edtZoomPei_}) edit->installEventFilter(this);
-    connect(edtWidth_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        model_.edtWidth = S(text);
-        ModelChanged();
-    });
-    connect(edtHeight_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        model_.edtHeight = S(text);
-        ModelChanged();
-    });
-    connect(edtZoomPei_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        model_.edtZoomPei = S(text);
-        ModelChanged();
-    });
-    connect(cbZoomAuto_, &QCheckBox::clicked, this, [this](bool checked) {
+    for (QLineEdit* edit : {edtWidth_, edtHeight_, edtZoomPei_}) {
+        edit->installEventFilter(this);
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { EditTextChanged(edit); });
+    }
+    connect(cbZoomAuto_, &QCheckBox::toggled, this, [this](bool checked) {
         ShowConversionPage();
         session_.Resize().CbZoomAutoClick(checked);
         ModelChanged();
@@ -405,25 +424,32 @@ void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
 }
 
 QGroupBox* TMainForm::BuildRotateGroup(QWidget* box) {
-    gbRotate_ = Named(new QGroupBox(box), "GbRotate");
+    gbRotate_ = Named(new QGroupBox(box), "GbRotate", QStringLiteral("旋转"));
     auto* rotateGrid = new QGridLayout(gbRotate_);
     rotateGrid->setContentsMargins(6, 4, 6, 4);
-    edtRotate1_ = Named(new QLineEdit(gbRotate_), "EdtRoateRate1");
-    edtRotate2_ = Named(new QLineEdit(gbRotate_), "EdtRoateRate2");
-    lbRoateType_ = Named(new QListWidget(gbRotate_), "LbRoateType");
+    edtRotate1_ = Named(new QLineEdit(gbRotate_), "EdtRoateRate1", QStringLiteral("旋转角度"));
+    edtRotate2_ =
+        Named(new QLineEdit(gbRotate_), "EdtRoateRate2", QStringLiteral("旋转角度的百分之一度"));
+    lbRoateType_ = Named(new QListWidget(gbRotate_), "LbRoateType", QStringLiteral("旋转方式"));
     lbRoateType_->setFixedHeight(74);
     rotateGrid->addWidget(edtRotate1_, 0, 0);
     rotateGrid->addWidget(edtRotate2_, 0, 1);
     rotateGrid->addWidget(lbRoateType_, 1, 0, 1, 2);
-    for (QLineEdit* edit : {edtRotate1_, edtRotate2_}) edit->installEventFilter(this);
-    connect(edtRotate1_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { model_.edtRotate1 = S(text); });
-    connect(edtRotate2_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { model_.edtRotate2 = S(text); });
+    for (QLineEdit* edit : {edtRotate1_, edtRotate2_}) {
+        edit->installEventFilter(this);
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { EditTextChanged(edit); });
+    }
     connect(lbRoateType_, &QListWidget::currentRowChanged, this, [this](int row) {
         if (syncing_) return;
         session_.Rotation().LbRoateTypeClick(row);
         ModelChanged();
+    });
+    // A screen reader selects an item without making it current: the selection leads.
+    connect(lbRoateType_, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem*> picked = lbRoateType_->selectedItems();
+        if (syncing_ || picked.size() != 1) return;
+        const int row = lbRoateType_->row(picked.front());
+        if (row != lbRoateType_->currentRow()) lbRoateType_->setCurrentRow(row);
     });
     return gbRotate_;
 }
@@ -434,14 +460,15 @@ QWidget* TMainForm::BuildListGroup(ListSide side) {
     const bool source = side == ListSide::Source;
     ListArea& area = Area(side);
     area.loaded = source ? &sourceImage_ : &targetImage_;
-    area.group = Named(new QGroupBox, source ? "GbSourceList" : "GbTargetList");
+    area.group = Named(new QGroupBox, source ? "GbSourceList" : "GbTargetList",
+                       Q(source ? Texts().sourceListCaption : Texts().targetListCaption));
     auto* column = new QVBoxLayout(area.group);
     column->setContentsMargins(4, 4, 4, 4);
     column->setSpacing(3);
     column->addWidget(BuildListButtons(side));
 
-    area.splitter =
-        Named(new QSplitter(Qt::Vertical, area.group), source ? "Splitter2" : "Splitter3");
+    area.splitter = Named(new QSplitter(Qt::Vertical, area.group),
+                          source ? "Splitter2" : "Splitter3", QStringLiteral("预览分隔条"));
     BuildListBox(side);
     area.splitter->addWidget(area.list);
     area.splitter->addWidget(BuildPreviewPanel(side));
@@ -457,7 +484,8 @@ QWidget* TMainForm::BuildListButtons(ListSide side) {
     const bool source = side == ListSide::Source;
     ListArea& area = Area(side);
     auto* buttonRow =
-        Named(new QWidget(area.group), source ? "PnlSourceButtons" : "PnlTargetButtons");
+        Named(new QWidget(area.group), source ? "PnlSourceButtons" : "PnlTargetButtons",
+              QStringLiteral("文件夹按钮"));
     auto* row = new QHBoxLayout(buttonRow);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(1);
@@ -467,23 +495,38 @@ QWidget* TMainForm::BuildListButtons(ListSide side) {
         const char* hint;
         const char* sourceImage;
         const char* targetImage;
+        // The hints are English; a screen reader gets a Chinese name and a description of
+        // the list the button changes (%1).
+        const char* name;
+        const char* description;
     };
     const Button buttons[] = {
         {"BtnSelectDir", "BtnSelectSaveAsDir", "Choose folder", "BtnSetSourceDir",
-         "BtnSelectSaveAsDir"},
-        {"BtnOpenDir", "BtnOpenSaveAsDir", "Open the folder", "BtnqvOpenDir", "BtnOpenSaveAsDir"},
-        {"BtnDeskTop", "BtnDeskTop2", "Desktop", "BtnDeskTop", "BtnDeskTop"},
-        {"BtnMyDocuments", "BtnMyDocuments2", "My Documents", "BtnMyDocuments", "BtnMyDocuments"},
-        {"BtnMyPictures", "BtnMyPictures2", "My Pictures", "BtnMyPictures", "BtnMyPictures"},
-        {"BtnUDisk", "BtnUDisk2", "Removable Disk", "BtnUDisk", "BtnUDisk"},
-        {"BtnMyFav", "BtnMyFav2", "Fav folder", "BtnMyFav", "BtnMyFav"},
-        {"BtnAddFav", "BtnAddFav2", "Choose fav folder", "BtnAddFav", "BtnAddFav"},
-        {"BtnHistory", "BtnHistory2", "Last convert folder", "BtnHistory", "BtnHistory"},
+         "BtnSelectSaveAsDir", "选择文件夹", "选择%1"},
+        {"BtnOpenDir", "BtnOpenSaveAsDir", "Open the folder", "BtnqvOpenDir", "BtnOpenSaveAsDir",
+         "打开文件夹", "在文件管理器中打开%1"},
+        {"BtnDeskTop", "BtnDeskTop2", "Desktop", "BtnDeskTop", "BtnDeskTop", "我的桌面",
+         "把%1设为桌面"},
+        {"BtnMyDocuments", "BtnMyDocuments2", "My Documents", "BtnMyDocuments", "BtnMyDocuments",
+         "我的文档", "把%1设为我的文档"},
+        {"BtnMyPictures", "BtnMyPictures2", "My Pictures", "BtnMyPictures", "BtnMyPictures",
+         "我的图片", "把%1设为我的图片"},
+        {"BtnUDisk", "BtnUDisk2", "Removable Disk", "BtnUDisk", "BtnUDisk", "可移动磁盘",
+         "把%1设为可移动磁盘"},
+        {"BtnMyFav", "BtnMyFav2", "Fav folder", "BtnMyFav", "BtnMyFav", "收藏的文件夹",
+         "把%1设为收藏的文件夹"},
+        {"BtnAddFav", "BtnAddFav2", "Choose fav folder", "BtnAddFav", "BtnAddFav",
+         "选择收藏的文件夹", "选择要收藏的文件夹"},
+        {"BtnHistory", "BtnHistory2", "Last convert folder", "BtnHistory", "BtnHistory",
+         "最近转换的文件夹", "从最近转换的文件夹中选择%1"},
     };
+    const QString listName =
+        source ? QStringLiteral("转换前文件夹") : QStringLiteral("转换后文件夹");
     for (const Button& entry : buttons) {
         auto* button =
             Named(new QToolButton(buttonRow), source ? entry.sourceName : entry.targetName,
-                  QString::fromLatin1(entry.hint));
+                  QString::fromUtf8(entry.name),
+                  QString::fromUtf8(entry.description).replace(QStringLiteral("%1"), listName));
         button->setToolTip(QString::fromLatin1(entry.hint));
         button->setAutoRaise(true);
         button->setIconSize(QSize(20, 20));
@@ -504,11 +547,11 @@ QWidget* TMainForm::BuildListButtons(ListSide side) {
         }
     }
     row->addStretch(1);
-    area.previewSwitch =
-        Named(new QCheckBox(QStringLiteral("预览"), buttonRow),
-              source ? "CbPreviewSourceImg" : "CbTargetImgPreview", QStringLiteral("预览"));
+    area.previewSwitch = Named(new QCheckBox(QStringLiteral("预览"), buttonRow),
+                               source ? "CbPreviewSourceImg" : "CbTargetImgPreview",
+                               QStringLiteral("预览"), QStringLiteral("在列表下显示所选图片"));
     row->addWidget(area.previewSwitch);
-    connect(area.previewSwitch, &QCheckBox::clicked, this, [this, side](bool checked) {
+    connect(area.previewSwitch, &QCheckBox::toggled, this, [this, side](bool checked) {
         const std::optional<std::string> toLoad =
             session_.Lists().PreviewSwitchClick(side, checked);
         ModelChanged();
@@ -520,7 +563,9 @@ QWidget* TMainForm::BuildListButtons(ListSide side) {
 void TMainForm::BuildListBox(ListSide side) {
     const bool source = side == ListSide::Source;
     ListArea& area = Area(side);
-    area.list = Named(new TFileListBox(area.splitter), source ? "LbDocList" : "LbTarget");
+    area.list = Named(new TFileListBox(area.splitter), source ? "LbDocList" : "LbTarget",
+                      Q(source ? Texts().sourceListCaption : Texts().targetListCaption));
+    area.list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     area.list->setContextMenuPolicy(Qt::CustomContextMenu);
     area.list->installEventFilter(this);
     connect(area.list, &QListWidget::currentRowChanged, this,
@@ -543,22 +588,25 @@ void TMainForm::BuildListBox(ListSide side) {
 QWidget* TMainForm::BuildPreviewPanel(ListSide side) {
     const bool source = side == ListSide::Source;
     ListArea& area = Area(side);
-    area.previewPanel =
-        Named(new QGroupBox(area.splitter), source ? "GbSourcePreview" : "GbImgTarget");
+    area.previewPanel = Named(new QGroupBox(area.splitter),
+                              source ? "GbSourcePreview" : "GbImgTarget", QStringLiteral("预览"));
     auto* previewColumn = new QVBoxLayout(area.previewPanel);
     previewColumn->setContentsMargins(2, 2, 2, 2);
-    area.image = Named(new QLabel(area.previewPanel), source ? "ImgSource" : "ImgOutput");
+    area.image = Named(new QLabel(area.previewPanel), source ? "ImgSource" : "ImgOutput",
+                       QStringLiteral("预览图片"));
     area.image->setMinimumSize(40, 40);
     area.image->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     area.image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     area.image->installEventFilter(this);
     previewColumn->addWidget(area.image, 1);
     auto* previewBottom = new QHBoxLayout;
-    area.sizeLabel = Named(new QLabel(area.previewPanel), source ? "LblWHSource" : "LblWHTarget");
+    area.sizeLabel =
+        Named(new QLabel(area.previewPanel), source ? "LblWHSource" : "LblWHTarget", QString());
     area.stretch = Named(new QCheckBox(QStringLiteral("Strech"), area.previewPanel),
-                         source ? "CbSourceStretch" : "CbTargetStretch", QStringLiteral("Strech"));
+                         source ? "CbSourceStretch" : "CbTargetStretch", QStringLiteral("Strech"),
+                         QStringLiteral("把预览图片拉伸到预览区的大小"));
     area.stretch->setChecked(true);
-    connect(area.stretch, &QCheckBox::clicked, this, [this, side] { ApplyStretch(side); });
+    connect(area.stretch, &QCheckBox::toggled, this, [this, side] { ApplyStretch(side); });
     previewBottom->addWidget(area.sizeLabel, 1);
     previewBottom->addWidget(area.stretch);
     previewColumn->addLayout(previewBottom);
@@ -567,27 +615,26 @@ QWidget* TMainForm::BuildPreviewPanel(ListSide side) {
 
 void TMainForm::BuildPathPanel() {
     // Never shown: the two edits hold the folder texts the lists are refreshed from.
-    pnlPath_ = Named(new QWidget(this), "PnlPath");
-    pnlPathButtons_ = Named(new QWidget(pnlPath_), "PnlPathButtons");
+    pnlPath_ = Named(new QWidget(this), "PnlPath", QString());
+    pnlPathButtons_ = Named(new QWidget(pnlPath_), "PnlPathButtons", QString());
     pnlPathButtons_->setGeometry(0, 0, 48, 44);
-    edtPath_ = Named(new QLineEdit(pnlPath_), "EdtPath");
-    edtOutput_ = Named(new QLineEdit(pnlPath_), "EdtOutput");
+    edtPath_ = Named(new QLineEdit(pnlPath_), "EdtPath", QStringLiteral("转换前文件夹"));
+    edtOutput_ = Named(new QLineEdit(pnlPath_), "EdtOutput", QStringLiteral("转换后文件夹"));
     edtPath_->move(52, 0);
     edtOutput_->move(52, 22);
     pnlPath_->setGeometry(0, 0, width(), 44);
     pnlPath_->hide();
-    for (QLineEdit* edit : {edtPath_, edtOutput_}) edit->installEventFilter(this);
-    connect(edtPath_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { model_.source.editText = S(text); });
-    connect(edtOutput_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { model_.target.editText = S(text); });
+    for (QLineEdit* edit : {edtPath_, edtOutput_}) {
+        edit->installEventFilter(this);
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { EditTextChanged(edit); });
+    }
 }
 
 void TMainForm::BuildMenus() {
-    auto menu = [this](const char* name) {
+    auto menu = [this](const char* name, const QString& accessibleName) {
         auto* m = new QMenu(this);
         m->setObjectName(QString::fromLatin1(name));
-        m->setAccessibleName(QString::fromLatin1(name));
+        m->setAccessibleName(accessibleName);
         return m;
     };
     auto entry = [](QMenu* m, const char* name, const QString& caption) {
@@ -595,7 +642,7 @@ void TMainForm::BuildMenus() {
         action->setObjectName(QString::fromLatin1(name));
         return action;
     };
-    pmImgList_ = menu("PmImgList");
+    pmImgList_ = menu("PmImgList", QStringLiteral("转换前图片菜单"));
     connect(entry(pmImgList_, "MnConvertSelected", QStringLiteral("转换所选图片(&C)")),
             &QAction::triggered, this, [this] { BtnImgCovertClick(); });
     pmImgList_->addSeparator()->setObjectName(QStringLiteral("N1"));
@@ -605,16 +652,16 @@ void TMainForm::BuildMenus() {
     entry(pmImgList_, "MnRenamePic", QStringLiteral("重命名"));
     entry(pmImgList_, "PmOpenInPaint", QStringLiteral("在\"画图\"中打开"));
 
-    pmOutput_ = menu("PmOutput");
+    pmOutput_ = menu("PmOutput", QStringLiteral("转换后图片菜单"));
     entry(pmOutput_, "MnDefaultOpen", QStringLiteral("默认打开(&D)"));
     entry(pmOutput_, "MnOpenOutputFolder", QStringLiteral("打开所在的文件夹"));
     entry(pmOutput_, "MnDeleteFileOP", QStringLiteral("删除所选图片"));
     entry(pmOutput_, "N3", QStringLiteral("在\"画图\"中打开"));
 
-    pmApp_ = menu("PmApp");
+    pmApp_ = menu("PmApp", QStringLiteral("程序菜单"));
     entry(pmApp_, "OpenApplicationPath1", QStringLiteral("打开所在的文件夹"));
 
-    pmHistorys_ = menu("PmHistorys");
+    pmHistorys_ = menu("PmHistorys", QStringLiteral("最近转换的文件夹"));
 }
 
 void TMainForm::LoadButtonImage(QAbstractButton* button, const char* resourceName) {
@@ -658,6 +705,10 @@ void TMainForm::FormCreate() {
             zoomTypeButtons_->button(i)->setText(Q(texts.zoomTypes[static_cast<std::size_t>(i)]));
             zoomTypeButtons_->button(i)->setAccessibleName(
                 Q(texts.zoomTypes[static_cast<std::size_t>(i)]));
+            static const char* const kZoomTypeDescriptions[] = {
+                "转换时不改变图片大小", "转换时缩放到指定的宽和高", "转换时按百分比缩放"};
+            zoomTypeButtons_->button(i)->setAccessibleDescription(
+                QString::fromUtf8(kZoomTypeDescriptions[i]));
         }
         gbZoomSize_->setTitle(Q(texts.sizeGroup));
         lblWidth_->setText(Q(texts.widthLabel));
@@ -1014,6 +1065,34 @@ bool TMainForm::EditEvent(QLineEdit* edit, QEvent* event) {
     return false;
 }
 
+// Typing, pasting and a screen reader's text change all end here. A change while the edit has
+// no focus is a finished entry (no focus loss will follow it), so leaving's checks run at once.
+void TMainForm::EditTextChanged(QLineEdit* edit) {
+    if (syncing_ || closing_) return;
+    if (!edit->hasFocus()) {
+        EditLeft(edit);
+        return;
+    }
+    const std::string text = S(edit->text());
+    if (edit == edtWidth_) {
+        model_.edtWidth = text;
+    } else if (edit == edtHeight_) {
+        model_.edtHeight = text;
+    } else if (edit == edtZoomPei_) {
+        model_.edtZoomPei = text;
+    } else if (edit == edtRotate1_) {
+        model_.edtRotate1 = text;
+        return;
+    } else if (edit == edtRotate2_) {
+        model_.edtRotate2 = text;
+        return;
+    } else {
+        (edit == edtPath_ ? model_.source.editText : model_.target.editText) = text;
+        return;
+    }
+    ModelChanged();
+}
+
 // An edit lost the focus: its text goes to the model and the logic checks it.
 void TMainForm::EditLeft(QLineEdit* edit) {
     if (edit == edtWidth_) {
@@ -1074,10 +1153,12 @@ void TMainForm::BtnImgCovertClick(ClickClock::time_point madeAt) {
     if (closing_) return;
     PublishSourceList(true);
     session_.Run().BtnImgCovertClick(madeAt);
-    if (session_.Run().Status().buttonTag == 1)
+    const bool running = session_.Run().Status().buttonTag == 1;
+    if (running)
         timerCheckExecute_->start();
     else
         timerCheckExecute_->stop();
+    NameConvertButton(btnImgCovert_, running || session_.Run().Status().stopFace);
 }
 
 ConversionOptions TMainForm::Options() { return options_.Get(); }
@@ -1137,6 +1218,7 @@ void TMainForm::SetStopFace(bool stopping) {
     if (stopping) timerCheckExecute_->stop();
     LoadButtonImage(btnImgCovert_, stopping ? "BtnStopImgConvert" : "BtnImgCovert");
     btnImgCovert_->setProperty("face", stopping ? "BtnStopImgConvert" : "BtnImgCovert");
+    NameConvertButton(btnImgCovert_, stopping);
 }
 
 // The convert button's folder checks use the folder buttons' choosers.

@@ -200,6 +200,7 @@ class TMainForm : public QWidget, public MainWindowPort {
     void ListSelectionChanged(ListSide side);
     bool ListKeyDown(ListSide side, QKeyEvent* key);
     bool EditEvent(QLineEdit* edit, QEvent* event);
+    void EditTextChanged(QLineEdit* edit);
     void EditLeft(QLineEdit* edit);
     void ShowPreview(ListSide side);
     // Asks for the file's preview; ShowPreviewPicture shows it when it arrives.

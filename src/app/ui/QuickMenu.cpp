@@ -67,6 +67,7 @@ TQuickMenu::~TQuickMenu() {
 void TQuickMenu::Build() {
     pm_ = new QMenu(&form_);
     pm_->setObjectName(QStringLiteral("PmRightMouse"));
+    pm_->setAccessibleName(QStringLiteral("图片快速转换"));
     connect(pm_, &QMenu::aboutToShow, this, [this] { logic_->MenuLoopEntered(); });
     connect(pm_, &QMenu::aboutToHide, this, [this] { logic_->MenuClosed(); });
 
@@ -218,6 +219,8 @@ void TQuickMenu::Prepare() {
 
 void TQuickMenu::SyncMenu() {
     jpgEntry_->setText(Q(logic_->JpgCaption()));
+    // A screen reader names an open submenu by its entry's caption.
+    for (QMenu* submenu : pm_->findChildren<QMenu*>()) submenu->setAccessibleName(submenu->title());
     for (QAction* action : qualityEntries_)
         action->setChecked(action->data().toInt() == logic_->JpegQualityMark());
     const SettingsModel& model = session_.Model();

@@ -33,14 +33,19 @@ TFrmUninstall::TFrmUninstall(UninstallPlaces places, Trash& trash, QWidget* pare
     LblLink_ = new QLabel(this);
     LblLink_->setObjectName("LblLink");
     LblLink_->setText("<a href=\"home\">" + Q(kLatestSoftwareLink).toHtmlEscaped() + "</a>");
-    LblLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    // Tab reaches the link and Enter opens it, as a click does.
+    LblLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    LblLink_->setAccessibleName(Q(kLatestSoftwareLink));
+    LblLink_->setAccessibleDescription(QStringLiteral("在浏览器中打开软件主页"));
     LblLink_->setCursor(Qt::PointingHandCursor);
     BtnStart_ = new QPushButton(Q(kUninstallStartText), this);
     BtnStart_->setObjectName("BtnStart");
+    BtnStart_->setAccessibleDescription(QStringLiteral("从本机卸载本软件"));
     BtnStart_->setDefault(true);
     BtnStart_->setAutoDefault(true);
     BtnClose_ = new QPushButton(Q(kUninstallCloseText), this);
     BtnClose_->setObjectName("BtnClose");
+    BtnClose_->setAccessibleDescription(QStringLiteral("不卸载，关闭窗口"));
     BtnClose_->setAutoDefault(false);
 
     auto* top = new QHBoxLayout;

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "core/formats/io/ByteOrder.h"
+#include "core/formats/tiff/ReadTiffTags.h"
 
 namespace ozm {
 
@@ -162,29 +163,22 @@ void ReadWebp(Bytes file, PhotoMetadata& out, std::vector<std::string>* notes) {
     }
 }
 
-// The ICC profile of the first directory (tag 34675).
-void ReadTiff(Bytes file, PhotoMetadata& out, std::vector<std::string>* notes) {
-    if (file.size() < 8) return;
-    const bool le = file[0] == 'I';
-    if (!StartsWith(file, std::string_view("II*\0", 4)) &&
-        !StartsWith(file, std::string_view("MM\0*", 4))) {
-        return;
-    }
-    const std::size_t dir = Load32(file.data() + 4, le);
-    if (dir > file.size() - 2 || dir < 8) return;
-    const std::size_t count = Load16(file.data() + dir, le);
-    if (count * 12 > file.size() - dir - 2) return;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t* entry = file.data() + dir + 2 + 12 * i;
-        if (Load16(entry, le) != 34675) continue;
-        const std::uint16_t type = Load16(entry + 2, le);
-        const std::size_t size = Load32(entry + 4, le);
-        if ((type != 1 && type != 7) || size <= 4) return;
-        const std::size_t offset = Load32(entry + 8, le);
-        if (offset > file.size() || size > file.size() - offset) {
-            return Note(notes, "damaged colour profile not kept");
-        }
-        return KeepIcc(file.subspan(offset, size), out, notes);
+// The ICC profile of the first directory (tag 34675, BYTE or UNDEFINED values).
+void ReadTiff(const TFileTiff& tiff, PhotoMetadata& out, std::vector<std::string>* notes) {
+    const TGraphicTiff* first = tiff.Valid() ? tiff.Directory(0) : nullptr;
+    const TiffEntry* entry = first ? first->FindEntry(34675) : nullptr;
+    if (!entry || (entry->type != 1 && entry->type != 7) || entry->count <= 4) return;
+    if (entry->count > kMaxIccBytes) return Note(notes, "colour profile too large, not kept");
+    std::vector<std::uint8_t> profile(entry->count);
+    if (!tiff.ReadAt(entry->value, profile.data(), profile.size()))
+        return Note(notes, "damaged colour profile not kept");
+    KeepIcc(profile, out, notes);
+}
+
+void CheckExif(PhotoMetadata& out, std::vector<std::string>* notes) {
+    if (!out.exif.empty() && !ExifReadable(out.exif)) {
+        out.exif.clear();
+        Note(notes, "damaged EXIF data not kept");
     }
 }
 
@@ -269,12 +263,18 @@ PhotoMetadata ReadPhotoMetadata(std::span<const std::uint8_t> file, ImageFormatC
     } else if (code == FormatCode::Webp) {
         if (StartsWith(file, "RIFF")) ReadWebp(file, out, notes);
     } else if (code == FormatCode::Tiff) {
-        ReadTiff(file, out, notes);
+        TFileTiff tiff;
+        tiff.LoadData(file);
+        ReadTiff(tiff, out, notes);
     }
-    if (!out.exif.empty() && !ExifReadable(out.exif)) {
-        out.exif.clear();
-        Note(notes, "damaged EXIF data not kept");
-    }
+    CheckExif(out, notes);
+    return out;
+}
+
+PhotoMetadata ReadTiffMetadata(const std::filesystem::path& path, std::vector<std::string>* notes) {
+    PhotoMetadata out;
+    TFileTiff tiff;
+    if (tiff.SetFileName(path)) ReadTiff(tiff, out, notes);
     return out;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -37,6 +38,9 @@ struct PhotoMetadata {
 // never reads outside `file` and allocates no more than the limits above.
 PhotoMetadata ReadPhotoMetadata(std::span<const std::uint8_t> file, ImageFormatCode code,
                                 std::vector<std::string>* notes = nullptr);
+// The same for a TIFF file on disk, of which only the directory and the profile are read.
+PhotoMetadata ReadTiffMetadata(const std::filesystem::path& path,
+                               std::vector<std::string>* notes = nullptr);
 
 // What a written picture changes in its EXIF block.
 struct ExifChanges {

@@ -80,23 +80,19 @@ bool ReadOnto(const std::filesystem::path& path, std::string_view ext, Bitmap& t
     return bytes && DecodeWebp(*bytes, target, reason, background);
 }
 
-// The blocks of a file the plain readers read, from its bytes read once more.
+// The blocks of a file the plain readers read, from its bytes read once more (of a TIFF file
+// only the directory and the profile).
 void ReadBlocks(const std::filesystem::path& path, const ImageFormat& format,
                 const MessageCallback& onMessage, PhotoMetadata& metadata) {
-    switch (format.code) {
-        case FormatCode::Jpg:
-        case FormatCode::Jpeg:
-        case FormatCode::Png:
-        case FormatCode::Webp:
-        case FormatCode::Tiff:
-            break;
-        default:
-            return;
-    }
-    const auto bytes = ReadFileBytes(path);
-    if (!bytes) return;
     std::vector<std::string> notes;
-    metadata = ReadPhotoMetadata(*bytes, format.code, &notes);
+    if (format.code == FormatCode::Tiff) {
+        metadata = ReadTiffMetadata(path, &notes);
+    } else if (format.code == FormatCode::Jpg || format.code == FormatCode::Jpeg ||
+               format.code == FormatCode::Png || format.code == FormatCode::Webp) {
+        const auto bytes = ReadFileBytes(path);
+        if (!bytes) return;
+        metadata = ReadPhotoMetadata(*bytes, format.code, &notes);
+    }
     for (const std::string& note : notes) {
         if (onMessage) onMessage(note);
     }

@@ -163,10 +163,14 @@ void ReadWebp(Bytes file, PhotoMetadata& out, std::vector<std::string>* notes) {
     }
 }
 
-// The ICC profile of the first directory (tag 34675, BYTE or UNDEFINED values).
+// The ICC profile (tag 34675, BYTE or UNDEFINED values) of the last directory that has one:
+// the reader shows the last page of a file of several.
 void ReadTiff(const TFileTiff& tiff, PhotoMetadata& out, std::vector<std::string>* notes) {
-    const TGraphicTiff* first = tiff.Valid() ? tiff.Directory(0) : nullptr;
-    const TiffEntry* entry = first ? first->FindEntry(34675) : nullptr;
+    const TiffEntry* entry = nullptr;
+    for (int i = 0; tiff.Valid() && i < tiff.DirectoryCount(); ++i) {
+        const TGraphicTiff* dir = tiff.Directory(i);
+        if (const TiffEntry* found = dir ? dir->FindEntry(34675) : nullptr) entry = found;
+    }
     if (!entry || (entry->type != 1 && entry->type != 7) || entry->count <= 4) return;
     if (entry->count > kMaxIccBytes) return Note(notes, "colour profile too large, not kept");
     std::vector<std::uint8_t> profile(entry->count);

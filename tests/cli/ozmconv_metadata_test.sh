@@ -188,6 +188,8 @@ check "missing piece: a note" 'grep -q "gap.jpg: incomplete colour profile not k
 check "missing piece: no profile" '[ "$(carried "$work/x/gap.png" | grep profile)" = "profile: none" ]'
 check "damaged EXIF: a note" 'grep -q "badexif.png: damaged EXIF data not kept" "$work/err"'
 check "damaged EXIF: none written" '[ -z "$(exiftool -s3 -EXIF:all "$work/x/badexif.png")" ]'
+"$bin" --colour-manage --to png --out "$work/x" "$work/badexif.png" >/dev/null 2>"$work/err"
+check "damaged EXIF: no note when EXIF is not kept" '! grep -q EXIF "$work/err"'
 
 help=$("$bin" --help)
 for opt in --keep-metadata --colour-manage; do

@@ -17,6 +17,12 @@ namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
+// The blocks found so far, and whether the EXIF block is wanted at all (neither read nor
+// noted when it is not).
+struct Reading : PhotoMetadata {
+    bool wantExif = true;
+};
+
 bool StartsWith(Bytes data, std::string_view text) {
     return data.size() >= text.size() && std::memcmp(data.data(), text.data(), text.size()) == 0;
 }
@@ -28,7 +34,8 @@ void Note(std::vector<std::string>* notes, std::string text) {
 
 // Keeps an EXIF block when it is a TIFF structure of a sane size. Some writers leave the JPEG
 // segment's "Exif\0\0" in front of a PNG or WebP block; it is dropped.
-void KeepExif(Bytes block, PhotoMetadata& out, std::vector<std::string>* notes) {
+void KeepExif(Bytes block, Reading& out, std::vector<std::string>* notes) {
+    if (!out.wantExif) return;
     if (StartsWith(block, std::string_view("Exif\0\0", 6))) block = block.subspan(6);
     if (block.size() > kMaxExifBytes) return Note(notes, "EXIF block too large, not kept");
     if (!StartsWith(block, std::string_view("II*\0", 4)) &&
@@ -38,7 +45,7 @@ void KeepExif(Bytes block, PhotoMetadata& out, std::vector<std::string>* notes) 
     out.exif.assign(block.begin(), block.end());
 }
 
-void KeepIcc(Bytes profile, PhotoMetadata& out, std::vector<std::string>* notes) {
+void KeepIcc(Bytes profile, Reading& out, std::vector<std::string>* notes) {
     if (profile.size() > kMaxIccBytes) return Note(notes, "colour profile too large, not kept");
     // A profile starts with its own size, of at least the 128-byte header.
     if (profile.size() < 128 || LoadBe32(profile.data()) != profile.size()) {
@@ -49,7 +56,7 @@ void KeepIcc(Bytes profile, PhotoMetadata& out, std::vector<std::string>* notes)
 
 // APP1 "Exif\0\0" (the first one) and APP2 "ICC_PROFILE\0" pieces, numbered 1..count, before
 // the first scan.
-void ReadJpeg(Bytes file, PhotoMetadata& out, std::vector<std::string>* notes) {
+void ReadJpeg(Bytes file, Reading& out, std::vector<std::string>* notes) {
     constexpr std::string_view kIcc("ICC_PROFILE\0", 12);
     std::array<Bytes, 256> pieces{};
     int pieceCount = 0;  // as the pieces declare it; -1 once they disagree
@@ -121,7 +128,7 @@ std::optional<std::vector<std::uint8_t>> InflateBounded(Bytes data) {
     return out;
 }
 
-void ReadPng(Bytes file, PhotoMetadata& out, std::vector<std::string>* notes) {
+void ReadPng(Bytes file, Reading& out, std::vector<std::string>* notes) {
     std::size_t at = 8;
     while (at + 12 <= file.size()) {
         const std::size_t length = LoadBe32(file.data() + at);
@@ -149,7 +156,7 @@ void ReadPng(Bytes file, PhotoMetadata& out, std::vector<std::string>* notes) {
     }
 }
 
-void ReadWebp(Bytes file, PhotoMetadata& out, std::vector<std::string>* notes) {
+void ReadWebp(Bytes file, Reading& out, std::vector<std::string>* notes) {
     if (file.size() < 12 || !StartsWith(file.subspan(8), "WEBP")) return;
     std::size_t at = 12;
     while (at + 8 <= file.size()) {
@@ -165,7 +172,7 @@ void ReadWebp(Bytes file, PhotoMetadata& out, std::vector<std::string>* notes) {
 
 // The ICC profile (tag 34675, BYTE or UNDEFINED values) of the last directory that has one:
 // the reader shows the last page of a file of several.
-void ReadTiff(const TFileTiff& tiff, PhotoMetadata& out, std::vector<std::string>* notes) {
+void ReadTiff(const TFileTiff& tiff, Reading& out, std::vector<std::string>* notes) {
     const TiffEntry* entry = nullptr;
     for (int i = 0; tiff.Valid() && i < tiff.DirectoryCount(); ++i) {
         const TGraphicTiff* dir = tiff.Directory(i);
@@ -179,7 +186,7 @@ void ReadTiff(const TFileTiff& tiff, PhotoMetadata& out, std::vector<std::string
     KeepIcc(profile, out, notes);
 }
 
-void CheckExif(PhotoMetadata& out, std::vector<std::string>* notes) {
+void CheckExif(Reading& out, std::vector<std::string>* notes) {
     if (!out.exif.empty() && !ExifReadable(out.exif)) {
         out.exif.clear();
         Note(notes, "damaged EXIF data not kept");
@@ -258,8 +265,9 @@ class Directory {
 }  // namespace
 
 PhotoMetadata ReadPhotoMetadata(std::span<const std::uint8_t> file, ImageFormatCode code,
-                                std::vector<std::string>* notes) {
-    PhotoMetadata out;
+                                std::vector<std::string>* notes, bool withExif) {
+    Reading out;
+    out.wantExif = withExif;
     if (code == FormatCode::Jpg || code == FormatCode::Jpeg) {
         if (StartsWith(file, "\xFF\xD8")) ReadJpeg(file, out, notes);
     } else if (code == FormatCode::Png) {
@@ -272,14 +280,14 @@ PhotoMetadata ReadPhotoMetadata(std::span<const std::uint8_t> file, ImageFormatC
         ReadTiff(tiff, out, notes);
     }
     CheckExif(out, notes);
-    return out;
+    return std::move(static_cast<PhotoMetadata&>(out));
 }
 
 PhotoMetadata ReadTiffMetadata(const std::filesystem::path& path, std::vector<std::string>* notes) {
-    PhotoMetadata out;
+    Reading out;
     TFileTiff tiff;
     if (tiff.SetFileName(path)) ReadTiff(tiff, out, notes);
-    return out;
+    return std::move(static_cast<PhotoMetadata&>(out));
 }
 
 bool ChangeExif(std::vector<std::uint8_t>& exif, const ExifChanges& changes) {

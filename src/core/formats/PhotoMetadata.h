@@ -35,9 +35,10 @@ struct PhotoMetadata {
 // The blocks of `file`, a whole file of the format `code` (JPEG, PNG, WebP, TIFF; the others
 // have none). A block that is
 // damaged, incomplete or too large is left out and `notes` (when given) says so; the walk
-// never reads outside `file` and allocates no more than the limits above.
+// never reads outside `file` and allocates no more than the limits above. Without `withExif`
+// only the profile is looked for.
 PhotoMetadata ReadPhotoMetadata(std::span<const std::uint8_t> file, ImageFormatCode code,
-                                std::vector<std::string>* notes = nullptr);
+                                std::vector<std::string>* notes = nullptr, bool withExif = true);
 // The same for a TIFF file on disk, of which only the directory and the profile are read.
 PhotoMetadata ReadTiffMetadata(const std::filesystem::path& path,
                                std::vector<std::string>* notes = nullptr);

@@ -28,7 +28,7 @@ bool ReadJpegPhoto(const std::filesystem::path& path, Bitmap& target,
     if (!bytes) return false;
     if (options.keepMetadata || options.colourManage) {
         std::vector<std::string> notes;
-        result.metadata = ReadPhotoMetadata(*bytes, FormatCode::Jpg, &notes);
+        result.metadata = ReadPhotoMetadata(*bytes, FormatCode::Jpg, &notes, options.keepMetadata);
         for (const std::string& note : notes) {
             if (onMessage) onMessage(note);
         }
@@ -82,7 +82,7 @@ bool ReadOnto(const std::filesystem::path& path, std::string_view ext, Bitmap& t
 
 // The blocks of a file the plain readers read, from its bytes read once more (of a TIFF file
 // only the directory and the profile).
-void ReadBlocks(const std::filesystem::path& path, const ImageFormat& format,
+void ReadBlocks(const std::filesystem::path& path, const ImageFormat& format, bool withExif,
                 const MessageCallback& onMessage, PhotoMetadata& metadata) {
     std::vector<std::string> notes;
     if (format.code == FormatCode::Tiff) {
@@ -91,7 +91,7 @@ void ReadBlocks(const std::filesystem::path& path, const ImageFormat& format,
                format.code == FormatCode::Png || format.code == FormatCode::Webp) {
         const auto bytes = ReadFileBytes(path);
         if (!bytes) return;
-        metadata = ReadPhotoMetadata(*bytes, format.code, &notes);
+        metadata = ReadPhotoMetadata(*bytes, format.code, &notes, withExif);
     }
     for (const std::string& note : notes) {
         if (onMessage) onMessage(note);
@@ -152,7 +152,7 @@ bool ReadPhoto(const std::filesystem::path& path, Bitmap& target, const PhotoRea
             ok = ReadImageFile(path, target, onMessage, reason);
         }
         if (ok && (options.keepMetadata || options.colourManage)) {
-            if (format) ReadBlocks(path, *format, onMessage, r.metadata);
+            if (format) ReadBlocks(path, *format, options.keepMetadata, onMessage, r.metadata);
             FinishMetadata(target, options, onMessage, r.metadata);
         }
     } catch (...) {

@@ -37,10 +37,11 @@ bool ConvertToSrgb(Bitmap& bitmap, std::span<const std::uint8_t> icc, std::strin
     if (icc.empty() || icc.size() > 0xFFFFFFFFu) return Fail(why, "damaged colour profile");
     const Profile source(cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
     if (!source) return Fail(why, "damaged colour profile");
-    const cmsProfileClassSignature kind = cmsGetDeviceClass(source.get());
+    // Signatures as plain numbers: a profile may hold any value, not only the enums' own.
+    const std::uint32_t kind = cmsGetDeviceClass(source.get());
     if (kind == cmsSigLinkClass || kind == cmsSigAbstractClass || kind == cmsSigNamedColorClass)
         return Fail(why, "colour profile of a kind that describes no picture");
-    const cmsColorSpaceSignature space = cmsGetColorSpace(source.get());
+    const std::uint32_t space = cmsGetColorSpace(source.get());
     const bool grey = space == cmsSigGrayData;
     if (space != cmsSigRgbData && !grey) return Fail(why, "colour profile not for RGB pixels");
     if (grey && !(bitmap.HasPalette() && AllGrey(bitmap.Palette())))

@@ -43,7 +43,7 @@ bool ConvertToSrgb(Bitmap& bitmap, std::span<const std::uint8_t> icc, std::strin
         return Fail(why, "colour profile of a kind that describes no picture");
     const std::uint32_t space = cmsGetColorSpace(source.get());
     const bool grey = space == cmsSigGrayData;
-    if (space != cmsSigRgbData && !grey) return Fail(why, "colour profile not for RGB pixels");
+    if (space != cmsSigRgbData && !grey) return Fail(why, "non-RGB colour profile");
     if (grey && !(bitmap.HasPalette() && AllGrey(bitmap.Palette())))
         return Fail(why, "grey colour profile on a colour picture");
     const Profile srgb(cmsCreate_sRGBProfile());

@@ -116,7 +116,7 @@ void FinishMetadata(Bitmap& target, const PhotoReadOptions& options,
     // The readers give RGB pixels (greys as a palette of greys): a profile of another colour
     // space would misdescribe them.
     if (metadata.icc.size() >= 20 && std::memcmp(metadata.icc.data() + 16, "RGB ", 4) != 0) {
-        say("colour profile not for RGB pixels not kept");
+        say("non-RGB colour profile not kept");
         metadata.icc.clear();
     }
 }

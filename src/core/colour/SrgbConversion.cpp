@@ -35,7 +35,8 @@ bool AllGrey(const std::vector<RgbQuad>& palette) {
 bool ConvertToSrgb(Bitmap& bitmap, std::span<const std::uint8_t> icc, std::string* why,
                    int threads) {
     if (icc.empty() || icc.size() > 0xFFFFFFFFu) return Fail(why, "damaged colour profile");
-    const Profile source(cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
+    const Profile source(
+        cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
     if (!source) return Fail(why, "damaged colour profile");
     // Signatures as plain numbers: a profile may hold any value, not only the enums' own.
     const std::uint32_t kind = cmsGetDeviceClass(source.get());

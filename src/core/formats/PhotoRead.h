@@ -39,9 +39,9 @@ struct PhotoReadOptions {
 struct PhotoReadResult {
     int fullWidth = 0;  // the upright picture's size before any reduced decoding
     int fullHeight = 0;
-    int denominator = 1;  // 1, 2, 4 or 8: the reduction the JPEG decode used
-    int orientation = 1;  // the EXIF orientation applied to the pixels
-    bool upright = false;  // the EXIF orientation was looked at: the pixels are upright now
+    int denominator = 1;     // 1, 2, 4 or 8: the reduction the JPEG decode used
+    int orientation = 1;     // the EXIF orientation applied to the pixels
+    bool upright = false;    // the EXIF orientation was looked at: the pixels are upright now
     PhotoMetadata metadata;  // with keepMetadata
 };
 

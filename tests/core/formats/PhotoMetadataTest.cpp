@@ -1,10 +1,9 @@
-#include "core/formats/PhotoMetadata.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "core/colour/SrgbConversion.h"
+#include "core/formats/PhotoMetadata.h"
 #include "core/formats/raster/JpegCodec.h"
 #include "core/formats/raster/PngCodec.h"
 #include "core/formats/raster/WebpCodec.h"
@@ -98,10 +97,11 @@ TEST(PhotoMetadata, ChangeExifRewritesOnlyItsFields) {
         SCOPED_TRACE(le ? "little-endian" : "big-endian");
         // A size above 65535 widens its SHORT to LONG; a LONG takes a small one as it is.
         Bytes exif = MakeExif({.le = le});
-        ASSERT_TRUE(ChangeExif(exif, {.orientation = 1, .width = 70000, .height = 30,
-                                      .dropThumbnail = true}));
-        EXPECT_EQ(exif, MakeExif({.le = le, .orientation = 1, .xType = 4, .x = 70000, .y = 30,
-                                  .ifd1 = 0}));
+        ASSERT_TRUE(ChangeExif(
+            exif, {.orientation = 1, .width = 70000, .height = 30, .dropThumbnail = true}));
+        EXPECT_EQ(
+            exif,
+            MakeExif({.le = le, .orientation = 1, .xType = 4, .x = 70000, .y = 30, .ifd1 = 0}));
         // Without an orientation to write and with the thumbnail kept, only the sizes change.
         exif = MakeExif({.le = le});
         ASSERT_TRUE(ChangeExif(exif, {.orientation = std::nullopt, .width = 640, .height = 480}));
@@ -112,13 +112,13 @@ TEST(PhotoMetadata, ChangeExifRewritesOnlyItsFields) {
     Bytes exif = MakeExif({.orientationType = 4});
     ASSERT_TRUE(ChangeExif(exif, {.orientation = 1, .width = 7, .height = 5}));
     ASSERT_EQ(exif.size(), 98u);
-    EXPECT_EQ(exif[8], 2);                                    // two entries left
-    EXPECT_EQ(exif[10] | exif[11] << 8, 0x010F);              // Make first
-    EXPECT_EQ(exif[22] | exif[23] << 8, 0x8769);              // then the Exif pointer
-    EXPECT_EQ(exif[34], 80);                                  // the link, moved up
+    EXPECT_EQ(exif[8], 2);                        // two entries left
+    EXPECT_EQ(exif[10] | exif[11] << 8, 0x010F);  // Make first
+    EXPECT_EQ(exif[22] | exif[23] << 8, 0x8769);  // then the Exif pointer
+    EXPECT_EQ(exif[34], 80);                      // the link, moved up
     EXPECT_EQ(Bytes(exif.begin() + 38, exif.begin() + 50), Bytes(12, 0));
-    EXPECT_EQ(exif[50 + 2 + 8], 7);                           // PixelXDimension
-    EXPECT_EQ(exif[50 + 14 + 8], 5);                          // PixelYDimension
+    EXPECT_EQ(exif[50 + 2 + 8], 7);   // PixelXDimension
+    EXPECT_EQ(exif[50 + 14 + 8], 5);  // PixelYDimension
 }
 
 TEST(PhotoMetadata, ChangeExifRefusesBlocksItCannotWalk) {
@@ -171,7 +171,8 @@ TEST(PhotoMetadata, WritersAndReaderRoundTrip) {
     throughLibpng.filterSet = 0x1F;
     const Case cases[] = {
         {"jpeg", FormatCode::Jpg, [&](std::FILE* f) { return EncodeJpeg(picture, f, 80, &meta); }},
-        {"png banded", FormatCode::Png, [&](std::FILE* f) { return EncodePng(palette, f, banded); }},
+        {"png banded", FormatCode::Png,
+         [&](std::FILE* f) { return EncodePng(palette, f, banded); }},
         {"png libpng", FormatCode::Png,
          [&](std::FILE* f) { return EncodePng(palette, f, throughLibpng); }},
         {"webp", FormatCode::Webp,
@@ -199,8 +200,7 @@ TEST(PhotoMetadata, WritersAndReaderRoundTrip) {
         }
         // Every cut of the file is read without a fault, and whatever is kept is whole.
         for (std::size_t cut = 0; cut < file.size(); cut += 1 + cut / 64) {
-            const PhotoMetadata part =
-                ReadPhotoMetadata(std::span(file).first(cut), c.code);
+            const PhotoMetadata part = ReadPhotoMetadata(std::span(file).first(cut), c.code);
             EXPECT_TRUE(part.exif.empty() || part.exif == meta.exif);
             EXPECT_TRUE(part.icc.empty() || part.icc == meta.icc);
         }
@@ -234,8 +234,8 @@ TEST(PhotoMetadata, JpegProfilePieces) {
         return ReadPhotoMetadata(file, FormatCode::Jpg, notes).icc;
     };
     // Joined by their numbers, whatever their order.
-    EXPECT_EQ(read(MakeJpeg({{0xE2, IccPiece(2, 2, icc, 100, 300)},
-                             {0xE2, IccPiece(1, 2, icc, 0, 100)}})),
+    EXPECT_EQ(read(MakeJpeg(
+                  {{0xE2, IccPiece(2, 2, icc, 100, 300)}, {0xE2, IccPiece(1, 2, icc, 0, 100)}})),
               icc);
     // A missing, repeated or disagreeing piece: nothing kept, one note.
     const std::vector<std::vector<std::pair<std::uint8_t, Bytes>>> broken = {

@@ -370,8 +370,7 @@ bool DecodeJpeg(std::span<const std::uint8_t> data, Bitmap& out, std::string* re
     return DecodeJpegRequest(data, {1, kMaxMultiScanBytes, true}, &out, nullptr, nullptr, reason);
 }
 
-bool EncodeJpeg(const Bitmap& bitmap, std::FILE* file, int quality,
-                const PhotoMetadata* metadata) {
+bool EncodeJpeg(const Bitmap& bitmap, std::FILE* file, int quality, const PhotoMetadata* metadata) {
     // JPEG stores 16-bit sides; libjpeg itself refuses more than 65500.
     if (bitmap.Empty() || bitmap.Width() > 65500 || bitmap.Height() > 65500) return false;
     jpeg_compress_struct cinfo{};

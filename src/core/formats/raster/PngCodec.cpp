@@ -455,8 +455,7 @@ bool EncodePng(const Bitmap& bitmap, std::FILE* file, const PngWriteOptions& opt
     if ((options.filterSet & 0x1F) == kPngFilterNoneOnly) {
         const std::size_t rowsPerBand = std::clamp<std::size_t>(
             options.bandBytes / rowBytes, 1, static_cast<std::size_t>(bitmap.Height()));
-        return EncodeBanded(bitmap, file, plte, options, static_cast<int>(rowsPerBand), iccp,
-                            exif);
+        return EncodeBanded(bitmap, file, plte, options, static_cast<int>(rowsPerBand), iccp, exif);
     }
     RowsAs24 rows(bitmap, ChannelOrder::Rgb);
     png_structp png =

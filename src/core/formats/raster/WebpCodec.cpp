@@ -220,8 +220,7 @@ bool EncodeWebp(const Bitmap& bitmap, std::FILE* file, int quality, bool lossles
     std::unique_ptr<WebPMemoryWriter, MemoryWriterFree> memory(&memoryStorage);
     picture->writer = WebPMemoryWrite;
     picture->custom_ptr = memory.get();
-    return WebPEncode(&config, picture.get()) != 0 &&
-           WriteWithMetadata(*memory, *metadata, file);
+    return WebPEncode(&config, picture.get()) != 0 && WriteWithMetadata(*memory, *metadata, file);
 }
 
 }  // namespace ozm

@@ -66,7 +66,7 @@ constexpr std::string_view kUsageRest =
     "  --background C    blend transparent PNG, GIF and WebP pixels onto colour C\n"
     "                    (#rrggbb, black, white, red, green, blue, yellow, cyan, magenta, gray)\n"
     "  --keep-metadata   keep the EXIF data (date, camera, GPS) and the colour profile of\n"
-    "                    JPEG, PNG and WebP photos in JPEG, PNG and WebP outputs\n"
+    "                    photos in JPEG, PNG and WebP outputs (TIFF: the profile)\n"
     "  --colour-manage   convert the colours of a photo with a colour profile to sRGB\n"
     "  --rotate DEG[.HH] rotate clockwise by degrees and hundredths (32.5 = 32 deg 50/100)\n"
     "  --jobs N          files converted at once (default: the number of cores)\n"

@@ -91,6 +91,8 @@ for src in jpg png webp; do
   done
   n=$((n + 1))
 done
+"$bin" --keep-metadata --to tif --out "$work/k" "$work/photo.jpg" >/dev/null 2>&1
+check "keep: TIFF takes the profile" '[ "$(carried "$work/k/photo.tif" | grep profile)" = "profile: same" ]'
 check "keep: the thumbnail stays" '[ "$(exiftool -s3 -ThumbnailLength "$work/k/photo.jpg")" = "$(stat -c %s "$work/thumb.jpg")" ]'
 
 # Turned upright and halved: orientation 1, the new pixel sizes, the old thumbnail gone.

@@ -168,6 +168,8 @@ bool WriteGif(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settin
     return EncodeGif(bitmap, file, settings.threads);
 }
 bool WriteTiff(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    if (settings.metadata)
+        return WriteTiffFile(bitmap, file, settings.threads, settings.metadata->icc);
     return WriteTiffFile(bitmap, file, settings.threads);
 }
 bool WriteWebp(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {

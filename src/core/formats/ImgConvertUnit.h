@@ -32,8 +32,8 @@ struct WriteSettings {
     // With replaceExisting false: when the name turns out to be taken at the moment the
     // finished file is put in place, the next name to try (nullopt gives up).
     std::function<std::optional<std::filesystem::path>()> nextFreeName;
-    // The EXIF block and ICC profile to carry: JPEG, PNG and WebP write them, the other
-    // formats leave them out. Null: none, as the desktop program writes.
+    // The EXIF block and ICC profile to carry: JPEG, PNG and WebP write both, TIFF the
+    // profile, the other formats neither. Null: none, as the desktop program writes.
     const PhotoMetadata* metadata = nullptr;
 };
 

@@ -10,6 +10,7 @@
 
 #include "core/formats/io/ByteOrder.h"
 #include "core/formats/tiff/ReadTiffTags.h"
+#include "core/formats/tiff/TiffTags.h"
 
 namespace ozm {
 
@@ -176,7 +177,8 @@ void ReadTiff(const TFileTiff& tiff, Reading& out, std::vector<std::string>* not
     const TiffEntry* entry = nullptr;
     for (int i = 0; tiff.Valid() && i < tiff.DirectoryCount(); ++i) {
         const TGraphicTiff* dir = tiff.Directory(i);
-        if (const TiffEntry* found = dir ? dir->FindEntry(34675) : nullptr) entry = found;
+        if (const TiffEntry* found = dir ? dir->FindEntry(TiffTag::IccProfile) : nullptr)
+            entry = found;
     }
     if (!entry || (entry->type != 1 && entry->type != 7) || entry->count <= 4) return;
     if (entry->count > kMaxIccBytes) return Note(notes, "colour profile too large, not kept");

@@ -3,7 +3,8 @@
 // the EXIF block and the ICC colour profile, as bytes. Read from JPEG (APP1 "Exif", APP2
 // "ICC_PROFILE" in one or more pieces), PNG (eXIf, iCCP), WebP (EXIF, ICCP) and TIFF (the ICC
 // profile only: a TIFF file's EXIF is a directory of the file, not a block); written by the
-// JPEG, PNG and WebP writers. The TIFF writer keeps its fixed layout and writes none.
+// JPEG, PNG and WebP writers, and the profile by the TIFF writer. TIFF takes no EXIF block:
+// its offsets would have to be rewritten into the file's own.
 
 #include <cstddef>
 #include <cstdint>

@@ -7,6 +7,8 @@
 #include "core/formats/raster/JpegCodec.h"
 #include "core/formats/raster/PngCodec.h"
 #include "core/formats/raster/WebpCodec.h"
+#include "core/formats/tiff/Bmp2Tiff.h"
+#include "core/formats/tiff/ReadTiff.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -177,6 +179,11 @@ TEST(PhotoMetadata, WritersAndReaderRoundTrip) {
          [&](std::FILE* f) { return EncodePng(palette, f, throughLibpng); }},
         {"webp", FormatCode::Webp,
          [&](std::FILE* f) { return EncodeWebp(picture, f, 80, true, &meta); }},
+        // TIFF: the profile only, in colour and palette files.
+        {"tiff", FormatCode::Tiff,
+         [&](std::FILE* f) { return WriteTiffFile(picture, f, 1, meta.icc); }},
+        {"tiff palette", FormatCode::Tiff,
+         [&](std::FILE* f) { return WriteTiffFile(palette, f, 1, meta.icc); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -184,7 +191,8 @@ TEST(PhotoMetadata, WritersAndReaderRoundTrip) {
         ASSERT_FALSE(file.empty());
         std::vector<std::string> notes;
         const PhotoMetadata back = ReadPhotoMetadata(file, c.code, &notes);
-        EXPECT_EQ(back.exif, meta.exif);
+        const Bytes exif = c.code == FormatCode::Tiff ? Bytes{} : meta.exif;
+        EXPECT_EQ(back.exif, exif);
         EXPECT_EQ(back.icc, meta.icc);
         EXPECT_TRUE(notes.empty());
         // The pictures still decode as before.
@@ -192,6 +200,10 @@ TEST(PhotoMetadata, WritersAndReaderRoundTrip) {
         if (c.code == FormatCode::Png) {
             ASSERT_TRUE(DecodePng(file, decoded));
             EXPECT_EQ(test::CountDifferences(test::ToRgb(decoded), test::ToRgb(palette)), 0);
+        } else if (c.code == FormatCode::Tiff) {
+            ASSERT_TRUE(ReadTiffData(file, decoded, {}));
+            const Bitmap& source = std::string_view(c.name) == "tiff" ? picture : palette;
+            EXPECT_EQ(test::CountDifferences(test::ToRgb(decoded), test::ToRgb(source)), 0);
         } else if (c.code == FormatCode::Webp) {
             ASSERT_TRUE(DecodeWebp(file, decoded));
             EXPECT_EQ(test::CountDifferences(test::ToRgb(decoded), test::ToRgb(picture)), 0);
@@ -201,7 +213,7 @@ TEST(PhotoMetadata, WritersAndReaderRoundTrip) {
         // Every cut of the file is read without a fault, and whatever is kept is whole.
         for (std::size_t cut = 0; cut < file.size(); cut += 1 + cut / 64) {
             const PhotoMetadata part = ReadPhotoMetadata(std::span(file).first(cut), c.code);
-            EXPECT_TRUE(part.exif.empty() || part.exif == meta.exif);
+            EXPECT_TRUE(part.exif.empty() || part.exif == exif);
             EXPECT_TRUE(part.icc.empty() || part.icc == meta.icc);
         }
     }

@@ -124,25 +124,16 @@ TEST(PhotoMetadata, ChangeExifRewritesOnlyItsFields) {
 }
 
 TEST(PhotoMetadata, ChangeExifRefusesBlocksItCannotWalk) {
-    const Bytes sound = MakeExif({});
-    const auto refused = [](Bytes exif) {
+    // IFD0 past the end, more entries than the block holds, cut inside the directory.
+    Bytes far = MakeExif({}), many = MakeExif({}), cut = MakeExif({});
+    far[4] = 200;
+    many[8] = 9;
+    cut.resize(40);
+    for (Bytes exif : {far, many, cut}) {
         const Bytes before = exif;
-        return !ChangeExif(exif, {.orientation = 1, .width = 1, .height = 1}) && exif == before;
-    };
-    Bytes far = sound;
-    far[4] = 200;  // IFD0 past the end
-    EXPECT_TRUE(refused(far));
-    Bytes many = sound;
-    many[8] = 9;  // more entries than the block holds
-    EXPECT_TRUE(refused(many));
-    EXPECT_TRUE(refused(Bytes(sound.begin(), sound.begin() + 40)));
-    EXPECT_TRUE(refused(Bytes(sound.begin(), sound.begin() + 6)));
-    // A lost Exif directory leaves its sizes alone; the first directory is still changed.
-    Bytes lost = sound;
-    lost[8 + 2 + 24 + 8] = 250;
-    ASSERT_TRUE(ChangeExif(lost, {.orientation = 1, .width = 1, .height = 1}));
-    EXPECT_EQ(lost[8 + 2 + 8], 1);
-    EXPECT_EQ(lost[50 + 2 + 8], 64);
+        EXPECT_FALSE(ChangeExif(exif, {.orientation = 1, .width = 1, .height = 1}));
+        EXPECT_EQ(exif, before);
+    }
 }
 
 // A profile the readers accept: its size first, at least the 128-byte header.

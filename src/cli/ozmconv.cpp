@@ -2,7 +2,8 @@
 //
 //   ozmconv [--to LIST] [--out DIR] [--quality N] [--lossless] [--resize WxH|Wx|xH]
 //           [--scale P] [--fit WxH|Wx|xH] [--filter nearest|box] [--auto-orient]
-//           [--background COLOR] [--rotate DEG[.HH]] [--jobs N] [--threads N] [--null]
+//           [--background COLOR] [--keep-metadata] [--colour-manage] [--rotate DEG[.HH]]
+//           [--jobs N] [--threads N] [--null]
 //           [--] FILE...  |  --files-from LIST  |  --files0-from LIST
 //
 // Exit status: 0 when every file was written in every format, 1 when anything failed,
@@ -64,6 +65,9 @@ constexpr std::string_view kUsageRest =
     "  --auto-orient     turn JPEG photos upright by their EXIF orientation\n"
     "  --background C    blend transparent PNG, GIF and WebP pixels onto colour C\n"
     "                    (#rrggbb, black, white, red, green, blue, yellow, cyan, magenta, gray)\n"
+    "  --keep-metadata   keep the EXIF data (date, camera, GPS) and the colour profile of\n"
+    "                    photos in JPEG, PNG and WebP outputs (TIFF: the profile)\n"
+    "  --colour-manage   convert the colours of a photo with a colour profile to sRGB\n"
     "  --rotate DEG[.HH] rotate clockwise by degrees and hundredths (32.5 = 32 deg 50/100)\n"
     "  --jobs N          files converted at once (default: the number of cores)\n"
     "  --threads N       threads one image may use (default: the cores the jobs leave free)\n"
@@ -96,6 +100,10 @@ struct CliOptions {
     bool boxFilter = false;
     std::optional<RgbQuad> background;
     bool Extended() const { return autoOrient || fit || boxFilter || background; }
+    // Neither changes the pixels' sizes: the resampler stays the desktop program's.
+    bool keepMetadata = false;
+    bool colourManage = false;
+    bool PhotoReader() const { return Extended() || keepMetadata || colourManage; }
     std::string outFolder;  // empty: each file's own folder
     unsigned jobs = 0;
     int threads = 0;  // per image; 0: every core, as far as the thread budget allows
@@ -236,6 +244,14 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
         }
         if (arg == "--auto-orient") {
             options.autoOrient = true;
+            continue;
+        }
+        if (arg == "--keep-metadata") {
+            options.keepMetadata = true;
+            continue;
+        }
+        if (arg == "--colour-manage") {
+            options.colourManage = true;
             continue;
         }
         if (arg == "--lossless") {
@@ -432,8 +448,9 @@ ResizeTarget ExtendedTarget(const CliOptions& options, int width, int height) {
 }
 
 // The pipeline's host for one file: what it prints goes to the file's report. The photo
-// options (orientation, background, --fit, --filter) replace the reader and the resampler;
-// without them the pipeline is the desktop program's, exactly.
+// options (orientation, background, --fit, --filter) replace the reader and the resampler,
+// the metadata options (--keep-metadata, --colour-manage) the reader; without them the
+// pipeline is the desktop program's, exactly.
 class CliPipelineHost : public PipelineHost {
   public:
     CliPipelineHost(const CliOptions& options, const std::string& source, FileReport& report,
@@ -445,6 +462,7 @@ class CliPipelineHost : public PipelineHost {
     bool StopRequested() override { return StopAsked(); }
     bool ReadSource(const std::string& source, Bitmap& bitmap, std::string* reason) override;
     bool Resample(Bitmap& bitmap, const ConversionOptions& options, std::string* reason) override;
+    const PhotoMetadata* WrittenMetadata(const Bitmap& bitmap) override;
 
     void ReaderMessage(const std::string& text) override {
         report_.err += "ozmconv: " + style_.Err(source_) + ": " + text + "\n";
@@ -475,13 +493,18 @@ class CliPipelineHost : public PipelineHost {
     // taken from it, whatever size the reader decoded at.
     int fullWidth_ = 0;
     int fullHeight_ = 0;
+    PhotoReadResult read_;      // its metadata as read
+    PhotoMetadata written_;     // as the written picture's files carry it
+    bool writtenMade_ = false;  // written_ made for this file
 };
 
 bool CliPipelineHost::ReadSource(const std::string& source, Bitmap& bitmap, std::string* reason) {
-    if (!options_.Extended()) return PipelineHost::ReadSource(source, bitmap, reason);
+    if (!options_.PhotoReader()) return PipelineHost::ReadSource(source, bitmap, reason);
     PhotoReadOptions read;
     read.autoOrient = options_.autoOrient;
     read.background = options_.background;
+    read.keepMetadata = options_.keepMetadata;
+    read.colourManage = options_.colourManage;
     if (options_.boxFilter) {
         // A JPEG is decoded at the smallest reduction still above the target size.
         read.neededSize = [this](int w, int h) -> std::optional<std::pair<int, int>> {
@@ -491,11 +514,40 @@ bool CliPipelineHost::ReadSource(const std::string& source, Bitmap& bitmap, std:
         };
     }
     const MessageCallback onMessage = [this](const std::string& text) { ReaderMessage(text); };
-    PhotoReadResult result;
-    const bool ok = ReadPhoto(source, bitmap, read, onMessage, reason, &result);
-    fullWidth_ = result.fullWidth;
-    fullHeight_ = result.fullHeight;
+    const bool ok = ReadPhoto(source, bitmap, read, onMessage, reason, &read_);
+    fullWidth_ = read_.fullWidth;
+    fullHeight_ = read_.fullHeight;
+    writtenMade_ = false;
     return ok;
+}
+
+const PhotoMetadata* CliPipelineHost::WrittenMetadata(const Bitmap& bitmap) {
+    if (!options_.keepMetadata) return nullptr;
+    if (!writtenMade_) {
+        writtenMade_ = true;
+        written_ = read_.metadata;
+        if (!written_.exif.empty()) {
+            // The thumbnail shows the stored picture: it goes when the pixels were turned,
+            // resized or rotated.
+            const bool moved = read_.orientation != 1 || options_.conversion.rotateDegrees > 0 ||
+                               bitmap.Width() != fullWidth_ || bitmap.Height() != fullHeight_;
+            ExifChanges changes;
+            if (read_.upright) changes.orientation = 1;
+            changes.width = bitmap.Width();
+            changes.height = bitmap.Height();
+            changes.dropThumbnail = moved;
+            if (!ChangeExif(written_.exif, changes)) {
+                written_.exif.clear();
+                ReaderMessage("damaged EXIF data not kept");
+            }
+            if (written_.exif.size() > kMaxJpegExifBytes &&
+                (options_.conversion.formats.Ticked(FormatCode::Jpg) ||
+                 options_.conversion.formats.Ticked(FormatCode::Jpeg))) {
+                ReaderMessage("EXIF block too large for a JPEG file, left out there");
+            }
+        }
+    }
+    return written_.Empty() ? nullptr : &written_;
 }
 
 bool CliPipelineHost::Resample(Bitmap& bitmap, const ConversionOptions& options,

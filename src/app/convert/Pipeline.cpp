@@ -37,6 +37,7 @@ bool WriteOneFormat(const Bitmap& bitmap, const std::string& baseOutputPath,
     settings.lossless = options.lossless;
     settings.threads = host.TransformThreads();
     settings.replaceExisting = false;
+    settings.metadata = host.WrittenMetadata(bitmap);
     bool exhausted = !path;
     settings.nextFreeName = [&]() -> std::optional<std::filesystem::path> {
         auto next = namer.ReserveAgain(named.folder, named.name);

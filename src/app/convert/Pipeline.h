@@ -10,6 +10,7 @@
 
 #include "app/convert/ConversionOptions.h"
 #include "core/bitmap/Bitmap.h"
+#include "core/formats/PhotoMetadata.h"
 #include "core/transforms/TransformHost.h"
 
 namespace ozm {
@@ -52,6 +53,10 @@ class PipelineHost : public TransformHost {
     // The resampler: the bitmap resized as `options` say (or left as it is). False, with
     // `reason`, when the result cannot exist or cannot be allocated. By default point sampling.
     virtual bool Resample(Bitmap& bitmap, const ConversionOptions& options, std::string* reason);
+
+    // The EXIF block and colour profile the files written from `bitmap` (the picture as it is
+    // written) carry; null: none, as the desktop program writes. Asked before each format.
+    virtual const PhotoMetadata* WrittenMetadata(const Bitmap& bitmap) { return nullptr; }
 
     // Checked between formats: true ends the file's remaining formats.
     virtual bool StopRequested() { return false; }

@@ -149,12 +149,13 @@ bool WriteBmp(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settin
 }
 bool WriteJpeg(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
     // Only the low byte of the quality reaches the encoder.
-    return EncodeJpeg(bitmap, file, settings.jpegQuality & 0xFF);
+    return EncodeJpeg(bitmap, file, settings.jpegQuality & 0xFF, settings.metadata);
 }
 bool WritePng(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
     PngWriteOptions options;
     options.filterSet = settings.pngFilterSet;
     options.threads = settings.threads;
+    options.metadata = settings.metadata;
     return EncodePng(bitmap, file, options);
 }
 bool WriteEmf(const Bitmap& bitmap, std::FILE* file, const WriteSettings&) {
@@ -167,10 +168,12 @@ bool WriteGif(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settin
     return EncodeGif(bitmap, file, settings.threads);
 }
 bool WriteTiff(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
+    if (settings.metadata)
+        return WriteTiffFile(bitmap, file, settings.threads, settings.metadata->icc);
     return WriteTiffFile(bitmap, file, settings.threads);
 }
 bool WriteWebp(const Bitmap& bitmap, std::FILE* file, const WriteSettings& settings) {
-    return EncodeWebp(bitmap, file, settings.jpegQuality, settings.lossless);
+    return EncodeWebp(bitmap, file, settings.jpegQuality, settings.lossless, settings.metadata);
 }
 
 }  // namespace codec

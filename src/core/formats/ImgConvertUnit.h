@@ -9,6 +9,7 @@
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/ImageFormats.h"
+#include "core/formats/PhotoMetadata.h"
 
 namespace ozm {
 
@@ -31,6 +32,9 @@ struct WriteSettings {
     // With replaceExisting false: when the name turns out to be taken at the moment the
     // finished file is put in place, the next name to try (nullopt gives up).
     std::function<std::optional<std::filesystem::path>()> nextFreeName;
+    // The EXIF block and ICC profile to carry: JPEG, PNG and WebP write both, TIFF the
+    // profile, the other formats neither. Null: none, as the desktop program writes.
+    const PhotoMetadata* metadata = nullptr;
 };
 
 // What a write did: the name the file got, or why nothing was written.

@@ -1,7 +1,9 @@
 #include "core/formats/PhotoRead.h"
 
+#include <cstring>
 #include <vector>
 
+#include "core/colour/SrgbConversion.h"
 #include "core/formats/ImgConvertUnit.h"
 #include "core/formats/io/FileBytes.h"
 #include "core/formats/raster/ExifOrientation.h"
@@ -24,6 +26,13 @@ bool ReadJpegPhoto(const std::filesystem::path& path, Bitmap& target,
                    std::string* reason, PhotoReadResult& result) {
     const auto bytes = ReadFileBytes(path, reason, kJpegFileShape);
     if (!bytes) return false;
+    if (options.keepMetadata || options.colourManage) {
+        std::vector<std::string> notes;
+        result.metadata = ReadPhotoMetadata(*bytes, FormatCode::Jpg, &notes, options.keepMetadata);
+        for (const std::string& note : notes) {
+            if (onMessage) onMessage(note);
+        }
+    }
     std::vector<std::uint8_t> exif;
     JpegDecodeRequest header;
     header.exif = options.autoOrient ? &exif : nullptr;
@@ -34,6 +43,8 @@ bool ReadJpegPhoto(const std::filesystem::path& path, Bitmap& target,
         std::string note;
         orientation = ExifOrientation(exif, &note);
         if (!note.empty() && onMessage) onMessage(note);
+        result.upright = true;
+        result.orientation = orientation;
     }
     if (OrientationSwapsSides(orientation)) std::swap(width, height);
     result.fullWidth = width;
@@ -69,6 +80,47 @@ bool ReadOnto(const std::filesystem::path& path, std::string_view ext, Bitmap& t
     return bytes && DecodeWebp(*bytes, target, reason, background);
 }
 
+// The blocks of a file the plain readers read, from its bytes read once more (of a TIFF file
+// only the directory and the profile).
+void ReadBlocks(const std::filesystem::path& path, const ImageFormat& format, bool withExif,
+                const MessageCallback& onMessage, PhotoMetadata& metadata) {
+    std::vector<std::string> notes;
+    if (format.code == FormatCode::Tiff) {
+        metadata = ReadTiffMetadata(path, &notes);
+    } else if (format.code == FormatCode::Jpg || format.code == FormatCode::Jpeg ||
+               format.code == FormatCode::Png || format.code == FormatCode::Webp) {
+        const auto bytes = ReadFileBytes(path);
+        if (!bytes) return;
+        metadata = ReadPhotoMetadata(*bytes, format.code, &notes, withExif);
+    }
+    for (const std::string& note : notes) {
+        if (onMessage) onMessage(note);
+    }
+}
+
+// The steps after the decode that the metadata options ask for.
+void FinishMetadata(Bitmap& target, const PhotoReadOptions& options,
+                    const MessageCallback& onMessage, PhotoMetadata& metadata) {
+    const auto say = [&](const std::string& text) {
+        if (onMessage) onMessage(text);
+    };
+    if (options.colourManage && !metadata.icc.empty()) {
+        std::string why;
+        if (!ConvertToSrgb(target, metadata.icc, &why)) say(why + " ignored");
+        metadata.icc.clear();
+    }
+    if (!options.keepMetadata) {
+        metadata = PhotoMetadata{};
+        return;
+    }
+    // The readers give RGB pixels (greys as a palette of greys): a profile of another colour
+    // space would misdescribe them.
+    if (metadata.icc.size() >= 20 && std::memcmp(metadata.icc.data() + 16, "RGB ", 4) != 0) {
+        say("non-RGB colour profile not kept");
+        metadata.icc.clear();
+    }
+}
+
 }  // namespace
 
 int ShrinkOnLoadDenominator(int width, int height, int needWidth, int needHeight) {
@@ -90,12 +142,18 @@ bool ReadPhoto(const std::filesystem::path& path, Bitmap& target, const PhotoRea
     try {
         if (format && (format->code == FormatCode::Jpg || format->code == FormatCode::Jpeg) &&
             (options.autoOrient || options.neededSize)) {
-            return ReadJpegPhoto(path, target, options, onMessage, reason, r);
+            if (!ReadJpegPhoto(path, target, options, onMessage, reason, r)) return false;
+            FinishMetadata(target, options, onMessage, r.metadata);
+            return true;
         }
         if (options.background && (ext == ".png" || ext == ".gif" || ext == ".webp")) {
             ok = ReadOnto(path, ext, target, *options.background, reason);
         } else {
             ok = ReadImageFile(path, target, onMessage, reason);
+        }
+        if (ok && (options.keepMetadata || options.colourManage)) {
+            if (format) ReadBlocks(path, *format, options.keepMetadata, onMessage, r.metadata);
+            FinishMetadata(target, options, onMessage, r.metadata);
         }
     } catch (...) {
         return Refuse(reason, CurrentExceptionReason());

@@ -1,7 +1,8 @@
 #pragma once
 // The command line's reading of a file: the image reader plus what its options add. The
 // camera's orientation applied right after reading, transparency blended onto a chosen
-// colour, and JPEG photos decoded at 1/2, 1/4 or 1/8 when a smaller picture is all that the
+// colour, the EXIF block and colour profile kept or the profile's colours converted to sRGB,
+// and JPEG photos decoded at 1/2, 1/4 or 1/8 when a smaller picture is all that the
 // resize after it needs.
 
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/ImageFormats.h"
+#include "core/formats/PhotoMetadata.h"
 
 namespace ozm {
 
@@ -24,12 +26,23 @@ struct PhotoReadOptions {
     // it, or nullopt when they keep the full size. A JPEG file is then decoded at the smallest
     // of 1/2, 1/4, 1/8 that still gives at least that size in both sides.
     std::function<std::optional<std::pair<int, int>>(int width, int height)> neededSize;
+    // JPEG, PNG, WebP and TIFF files: the EXIF block and ICC profile are read into the
+    // result's metadata. An RGB profile only: one of another colour space does not describe
+    // the 24-bit pixels the readers give.
+    bool keepMetadata = false;
+    // The pixels of a file with an embedded ICC profile are converted to sRGB right after
+    // reading; the result then carries no profile. A profile that cannot be used is ignored,
+    // with a note.
+    bool colourManage = false;
 };
 
 struct PhotoReadResult {
     int fullWidth = 0;  // the upright picture's size before any reduced decoding
     int fullHeight = 0;
-    int denominator = 1;  // 1, 2, 4 or 8: the reduction the JPEG decode used
+    int denominator = 1;     // 1, 2, 4 or 8: the reduction the JPEG decode used
+    int orientation = 1;     // the EXIF orientation applied to the pixels
+    bool upright = false;    // the EXIF orientation was looked at: the pixels are upright now
+    PhotoMetadata metadata;  // with keepMetadata
 };
 
 // As ReadImageFile, with the options' additions. `result`, when given, says what was done.

@@ -283,8 +283,10 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ErrorManager& err, ProgressMonito
 }
 
 // `rows` is the caller's, for the same reason as DecodeInto's buffer.
+// `exif` is a whole APP1 payload ("Exif\0\0" first) or empty; `icc` a profile or empty.
 bool EncodeFrom(jpeg_compress_struct& cinfo, ErrorManager& err, const Bitmap& bitmap,
-                std::FILE* file, int quality, RowsAs24& rows) {
+                std::FILE* file, int quality, RowsAs24& rows, std::span<const std::uint8_t> exif,
+                std::span<const std::uint8_t> icc) {
     if (setjmp(err.jump)) return false;
     jpeg_create_compress(&cinfo);
     jpeg_stdio_dest(&cinfo, file);
@@ -295,6 +297,11 @@ bool EncodeFrom(jpeg_compress_struct& cinfo, ErrorManager& err, const Bitmap& bi
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
+    if (!exif.empty()) {
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif.data(), static_cast<unsigned>(exif.size()));
+    }
+    // In APP2 pieces of at most 65519 bytes, numbered.
+    if (!icc.empty()) jpeg_write_icc_profile(&cinfo, icc.data(), static_cast<unsigned>(icc.size()));
     // 32-bit rows go in as they are (the library skips the fourth byte); 24-bit ones are
     // handed on by `rows` unchanged.
     while (cinfo.next_scanline < cinfo.image_height) {
@@ -363,7 +370,7 @@ bool DecodeJpeg(std::span<const std::uint8_t> data, Bitmap& out, std::string* re
     return DecodeJpegRequest(data, {1, kMaxMultiScanBytes, true}, &out, nullptr, nullptr, reason);
 }
 
-bool EncodeJpeg(const Bitmap& bitmap, std::FILE* file, int quality) {
+bool EncodeJpeg(const Bitmap& bitmap, std::FILE* file, int quality, const PhotoMetadata* metadata) {
     // JPEG stores 16-bit sides; libjpeg itself refuses more than 65500.
     if (bitmap.Empty() || bitmap.Width() > 65500 || bitmap.Height() > 65500) return false;
     jpeg_compress_struct cinfo{};
@@ -371,7 +378,17 @@ bool EncodeJpeg(const Bitmap& bitmap, std::FILE* file, int quality) {
     InstallErrorManager(err);
     cinfo.err = &err.pub;
     RowsAs24 rows(bitmap, ChannelOrder::Bgr);
-    const bool ok = EncodeFrom(cinfo, err, bitmap, file, quality, rows);
+    std::vector<std::uint8_t> exif;
+    std::span<const std::uint8_t> icc;
+    if (metadata) {
+        // A block too large for one segment is left out.
+        if (!metadata->exif.empty() && metadata->exif.size() <= kMaxJpegExifBytes) {
+            exif.assign({'E', 'x', 'i', 'f', 0, 0});
+            exif.insert(exif.end(), metadata->exif.begin(), metadata->exif.end());
+        }
+        if (metadata->icc.size() <= kMaxIccBytes) icc = metadata->icc;
+    }
+    const bool ok = EncodeFrom(cinfo, err, bitmap, file, quality, rows, exif, icc);
     jpeg_destroy_compress(&cinfo);
     return ok;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/bitmap/Bitmap.h"
+#include "core/formats/PhotoMetadata.h"
 #include "core/formats/io/FileBytes.h"
 
 namespace ozm {
@@ -21,7 +22,10 @@ inline constexpr FileShape kJpegFileShape{kMaxInputFileBytes, "\xFF\xD8", "not a
 // and bitmap together need more than 896 MiB ("progressive JPEG too costly to decode").
 bool DecodeJpeg(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason = nullptr);
 
-// Baseline colour JPEG at `quality` (1..100) with the library's defaults for the rest.
-bool EncodeJpeg(const Bitmap& bitmap, std::FILE* file, int quality);
+// Baseline colour JPEG at `quality` (1..100) with the library's defaults for the rest. With
+// `metadata`: its EXIF block in an APP1 segment (left out when above kMaxJpegExifBytes) and
+// its ICC profile in APP2 segments, after the JFIF header.
+bool EncodeJpeg(const Bitmap& bitmap, std::FILE* file, int quality,
+                const PhotoMetadata* metadata = nullptr);
 
 }  // namespace ozm

@@ -160,8 +160,13 @@ bool DecodeInto(png_structp png, png_infop info, Bitmap& out, std::vector<png_by
     return true;
 }
 
+// `iccp` is the data of an iCCP chunk and `exif` of an eXIf chunk; empty ones are left out.
+constexpr png_byte kIccpName[5] = "iCCP";
+constexpr png_byte kExifName[5] = "eXIf";
+
 bool EncodeFrom(png_structp png, png_infop info, const Bitmap& bitmap, std::FILE* file,
-                std::uint8_t filterSet, std::vector<png_color>& plte, RowsAs24& rows) {
+                std::uint8_t filterSet, std::vector<png_color>& plte, RowsAs24& rows,
+                std::span<const std::uint8_t> iccp, std::span<const std::uint8_t> exif) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_write_fn(png, file, WriteToFile, FlushFile);
     const int width = bitmap.Width();
@@ -176,7 +181,10 @@ bool EncodeFrom(png_structp png, png_infop info, const Bitmap& bitmap, std::FILE
     if (palette) {
         png_set_PLTE(png, info, plte.data(), static_cast<int>(plte.size()));
     }
+    png_write_info_before_PLTE(png, info);
+    if (!iccp.empty()) png_write_chunk(png, kIccpName, iccp.data(), iccp.size());
     png_write_info(png, info);
+    if (!exif.empty()) png_write_chunk(png, kExifName, exif.data(), exif.size());
     if (bitCount == 24) {
         png_set_bgr(png);
     } else if (bitCount == 32) {
@@ -311,7 +319,8 @@ void DeflateBand(const FilteredRows& rows, int y0, int y1, bool last, BandOutput
 }
 
 bool EncodeBanded(const Bitmap& bitmap, std::FILE* file, const std::vector<png_color>& plte,
-                  const PngWriteOptions& options, int rowsPerBand) {
+                  const PngWriteOptions& options, int rowsPerBand,
+                  std::span<const std::uint8_t> iccp, std::span<const std::uint8_t> exif) {
     static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (std::fwrite(kSignature, 1, 8, file) != 8) return false;
     const bool palette = bitmap.HasPalette();
@@ -321,12 +330,14 @@ bool EncodeBanded(const Bitmap& bitmap, std::FILE* file, const std::vector<png_c
     ihdr[8] = static_cast<std::uint8_t>(palette ? bitmap.BitCount() : 8);
     ihdr[9] = palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB;
     if (!PutChunk(file, "IHDR", ihdr.data(), ihdr.size())) return false;
+    if (!iccp.empty() && !PutChunk(file, "iCCP", iccp.data(), iccp.size())) return false;
     if (palette) {
         std::vector<std::uint8_t> bytes;
         bytes.reserve(plte.size() * 3);
         for (const png_color& c : plte) bytes.insert(bytes.end(), {c.red, c.green, c.blue});
         if (!PutChunk(file, "PLTE", bytes.data(), bytes.size())) return false;
     }
+    if (!exif.empty() && !PutChunk(file, "eXIf", exif.data(), exif.size())) return false;
 
     const FilteredRows rows(bitmap);
     const int height = bitmap.Height();
@@ -433,12 +444,18 @@ bool EncodePng(const Bitmap& bitmap, std::FILE* file, const PngWriteOptions& opt
              ? (static_cast<std::size_t>(bitmap.Width()) * bitmap.BitCount() + 7) / 8
              : static_cast<std::size_t>(bitmap.Width()) * 3) +
         1;
+    std::vector<std::uint8_t> iccp;
+    std::span<const std::uint8_t> exif;
+    if (options.metadata) {
+        if (!options.metadata->icc.empty()) iccp = PngIccpData(options.metadata->icc);
+        exif = options.metadata->exif;
+    }
     // Only rows without a filter are independent of the row above; other filters go through
     // libpng, in one stream at zlib's default level.
     if ((options.filterSet & 0x1F) == kPngFilterNoneOnly) {
         const std::size_t rowsPerBand = std::clamp<std::size_t>(
             options.bandBytes / rowBytes, 1, static_cast<std::size_t>(bitmap.Height()));
-        return EncodeBanded(bitmap, file, plte, options, static_cast<int>(rowsPerBand));
+        return EncodeBanded(bitmap, file, plte, options, static_cast<int>(rowsPerBand), iccp, exif);
     }
     RowsAs24 rows(bitmap, ChannelOrder::Rgb);
     png_structp png =
@@ -449,7 +466,7 @@ bool EncodePng(const Bitmap& bitmap, std::FILE* file, const PngWriteOptions& opt
         png_destroy_write_struct(&png, nullptr);
         return false;
     }
-    const bool ok = EncodeFrom(png, info, bitmap, file, options.filterSet, plte, rows);
+    const bool ok = EncodeFrom(png, info, bitmap, file, options.filterSet, plte, rows, iccp, exif);
     png_destroy_write_struct(&png, &info);
     return ok;
 }

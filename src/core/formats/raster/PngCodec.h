@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/bitmap/Bitmap.h"
+#include "core/formats/PhotoMetadata.h"
 #include "core/formats/io/FileBytes.h"
 #include "core/parallel/ThreadBudget.h"
 
@@ -42,6 +43,9 @@ struct PngWriteOptions {
     // Called on a band's thread before the band is made; whatever it throws fails the whole
     // write. Lets a test fail one band on purpose.
     std::function<void(std::size_t band)> beforeBand;
+    // When given: its ICC profile in an iCCP chunk before PLTE, its EXIF block in an eXIf
+    // chunk before the image data.
+    const PhotoMetadata* metadata = nullptr;
 };
 
 // Not interlaced. 1-, 4- and 8-bit bitmaps as colour type 3 (PLTE) at their own depth, every

@@ -3,6 +3,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 #include <webp/encode.h>
+#include <webp/mux.h>
 
 #include <algorithm>
 #include <cstring>
@@ -107,6 +108,33 @@ struct PictureFree {
     void operator()(WebPPicture* p) const { WebPPictureFree(p); }
 };
 
+struct MemoryWriterFree {
+    void operator()(WebPMemoryWriter* w) const { WebPMemoryWriterClear(w); }
+};
+
+struct MuxFree {
+    void operator()(WebPMux* m) const { WebPMuxDelete(m); }
+};
+
+// The encoded picture `image` with the metadata's ICCP and EXIF chunks (and the extended
+// header that announces them), written to `file`.
+bool WriteWithMetadata(const WebPMemoryWriter& image, const PhotoMetadata& metadata,
+                       std::FILE* file) {
+    const WebPData bitstream{image.mem, image.size};
+    std::unique_ptr<WebPMux, MuxFree> mux(WebPMuxCreate(&bitstream, 0));
+    if (!mux) return false;
+    const WebPData icc{metadata.icc.data(), metadata.icc.size()};
+    const WebPData exif{metadata.exif.data(), metadata.exif.size()};
+    if (icc.size > 0 && WebPMuxSetChunk(mux.get(), "ICCP", &icc, 0) != WEBP_MUX_OK) return false;
+    if (exif.size > 0 && WebPMuxSetChunk(mux.get(), "EXIF", &exif, 0) != WEBP_MUX_OK) return false;
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    if (WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK) return false;
+    const bool ok = std::fwrite(assembled.bytes, 1, assembled.size, file) == assembled.size;
+    WebPDataClear(&assembled);
+    return ok;
+}
+
 }  // namespace
 
 bool DecodeWebp(std::span<const std::uint8_t> data, Bitmap& out, std::string* reason,
@@ -156,7 +184,8 @@ bool DecodeWebp(std::span<const std::uint8_t> data, Bitmap& out, std::string* re
     return true;
 }
 
-bool EncodeWebp(const Bitmap& bitmap, std::FILE* file, int quality, bool lossless) {
+bool EncodeWebp(const Bitmap& bitmap, std::FILE* file, int quality, bool lossless,
+                const PhotoMetadata* metadata) {
     const int w = bitmap.Width(), h = bitmap.Height();
     if (bitmap.Empty() || w > kMaxWebpSide || h > kMaxWebpSide) return false;
     WebPConfig config;
@@ -180,9 +209,18 @@ bool EncodeWebp(const Bitmap& bitmap, std::FILE* file, int quality, bool lossles
         for (int y = 0; y < h; ++y) rows.CopyRow(y, packed.data() + std::size_t(y) * w * 3);
         if (!WebPPictureImportBGR(picture.get(), packed.data(), w * 3)) return false;
     }
-    picture->writer = WriteToFile;
-    picture->custom_ptr = file;
-    return WebPEncode(&config, picture.get()) != 0;
+    if (!metadata || metadata->Empty()) {
+        picture->writer = WriteToFile;
+        picture->custom_ptr = file;
+        return WebPEncode(&config, picture.get()) != 0;
+    }
+    // The chunks are put around the picture once it is coded, so it is coded into memory.
+    WebPMemoryWriter memoryStorage;
+    WebPMemoryWriterInit(&memoryStorage);
+    std::unique_ptr<WebPMemoryWriter, MemoryWriterFree> memory(&memoryStorage);
+    picture->writer = WebPMemoryWrite;
+    picture->custom_ptr = memory.get();
+    return WebPEncode(&config, picture.get()) != 0 && WriteWithMetadata(*memory, *metadata, file);
 }
 
 }  // namespace ozm

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/bitmap/Bitmap.h"
+#include "core/formats/PhotoMetadata.h"
 #include "core/formats/io/FileBytes.h"
 
 namespace ozm {
@@ -23,8 +24,10 @@ bool DecodeWebp(std::span<const std::uint8_t> data, Bitmap& out, std::string* re
                 std::optional<RgbQuad> background = std::nullopt);
 
 // `quality` 1..100 for the lossy coding; `lossless` codes every pixel exactly. libwebp's
-// default effort (method 4). Sides above 16383 cannot be stored.
-bool EncodeWebp(const Bitmap& bitmap, std::FILE* file, int quality, bool lossless);
+// default effort (method 4). Sides above 16383 cannot be stored. With `metadata`, its ICC
+// profile and EXIF block go into ICCP and EXIF chunks of an extended file.
+bool EncodeWebp(const Bitmap& bitmap, std::FILE* file, int quality, bool lossless,
+                const PhotoMetadata* metadata = nullptr);
 
 // Blends colour `c` of alpha `a` onto background colour `bg`: (c a + bg (255 - a)) / 255,
 // rounded to the nearest level.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -55,9 +56,11 @@ struct Layout {
     std::uint32_t directory = 0;
     std::uint32_t colorMap = 0;
     std::uint32_t bitsPerSampleOffset = 0;
+    std::uint32_t iccBytes = 0;  // 0: no profile
+    std::uint32_t icc = 0;
 };
 
-Layout PlanLayout(const Bitmap& bitmap, FileKind kind) {
+Layout PlanLayout(const Bitmap& bitmap, FileKind kind, std::size_t iccBytes) {
     Layout l;
     l.kind = kind;
     l.width = static_cast<std::uint32_t>(bitmap.Width());
@@ -99,6 +102,12 @@ Layout PlanLayout(const Bitmap& bitmap, FileKind kind) {
     place(l.yResolution, kRationalBytes);
     if (kind == FileKind::Rgb) place(l.bitsPerSampleOffset, kRgbBitsBytes);
     place(l.software, kSoftwareBytes);
+    // A colour profile (not in bilevel files) after the text, from an even offset on.
+    if (kind != FileKind::Bilevel && iccBytes > 0) {
+        l.iccBytes = static_cast<std::uint32_t>(iccBytes);
+        at += at % 2;
+        place(l.icc, l.iccBytes);
+    }
     if (kind != FileKind::Bilevel) place(l.stripOffset, l.stripBytes);
     l.directory = at;
     return l;
@@ -224,12 +233,13 @@ void PutDirectory(LittleEndianWriter& out, const Layout& l) {
     d.Entry(TiffTag::ResolutionUnit, TiffType::Short, 1, kTiffInch);
     d.Entry(TiffTag::Software, TiffType::Ascii, kSoftwareBytes, l.software);
     if (palette) d.Entry(TiffTag::ColorMap, TiffType::Short, 3 * l.colors, l.colorMap);
+    if (l.iccBytes > 0) d.Entry(TiffTag::IccProfile, TiffType::Undefined, l.iccBytes, l.icc);
     d.WriteTo(out);
 }
 
-bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource source,
-               int threads) {
-    const Layout l = PlanLayout(bitmap, kind);
+bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource source, int threads,
+               std::span<const std::uint8_t> icc) {
+    const Layout l = PlanLayout(bitmap, kind, icc.size());
     // Everything before the strip goes into `head`, everything after it into `tail`, in the
     // order PlanLayout gave them their offsets.
     LittleEndianWriter head, tail;
@@ -247,6 +257,10 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
     }
     fixedPieces.Text(kSoftware);
     fixedPieces.U8(0);
+    if (l.iccBytes > 0) {
+        if (head.Size() % 2 != 0) head.U8(0);
+        head.Append(icc);
+    }
     PutDirectory(tail, l);
     return WriteBytes(file, head) && WriteStrip(file, bitmap, source, l, threads) &&
            WriteBytes(file, tail) && std::fflush(file) == 0;
@@ -254,24 +268,27 @@ bool WriteKind(const Bitmap& bitmap, std::FILE* file, FileKind kind, RowSource s
 
 }  // namespace
 
-bool WriteTiffFile(const Bitmap& bitmap, std::FILE* file, int threads) {
+bool WriteTiffFile(const Bitmap& bitmap, std::FILE* file, int threads,
+                   std::span<const std::uint8_t> icc) {
     if (bitmap.Empty()) return true;
     if (bitmap.Width() > kMaxSide16 || bitmap.Height() > kMaxSide16) return false;
     try {
         switch (bitmap.BitCount()) {
             case 1:
                 if (IsBlackAndWhite(bitmap)) {
-                    return WriteKind(bitmap, file, FileKind::Bilevel, RowSource::Copy, threads);
+                    return WriteKind(bitmap, file, FileKind::Bilevel, RowSource::Copy, threads,
+                                     icc);
                 }
-                return WriteKind(bitmap, file, FileKind::Palette8, RowSource::ExpandIndex, threads);
+                return WriteKind(bitmap, file, FileKind::Palette8, RowSource::ExpandIndex, threads,
+                                 icc);
             case 4:
-                return WriteKind(bitmap, file, FileKind::Palette4, RowSource::Copy, threads);
+                return WriteKind(bitmap, file, FileKind::Palette4, RowSource::Copy, threads, icc);
             case 8:
-                return WriteKind(bitmap, file, FileKind::Palette8, RowSource::Copy, threads);
+                return WriteKind(bitmap, file, FileKind::Palette8, RowSource::Copy, threads, icc);
             case 16:
             case 24:
             case 32:
-                return WriteKind(bitmap, file, FileKind::Rgb, RowSource::Rgb, threads);
+                return WriteKind(bitmap, file, FileKind::Rgb, RowSource::Rgb, threads, icc);
             default:
                 return false;
         }

@@ -7,8 +7,12 @@
 //   16, 24 and 32 bits               RGB, 8 bits per sample
 // A 1-bit bitmap with other colours than black and white is written as an 8-bit palette file
 // so that no colour is lost. The Software text "Vandertool" ends with its NUL (count 11).
+// A colour profile, when given, follows the text from an even offset and ends the directory
+// (tag 34675); bilevel files take none.
 
+#include <cstdint>
 #include <cstdio>
+#include <span>
 
 #include "core/bitmap/Bitmap.h"
 
@@ -19,6 +23,7 @@ namespace ozm {
 // 65535 (ImageWidth and ImageLength are stored as SHORT), when memory cannot be had, or when a
 // write fails. The strip's rows are converted on up to `threads` threads; the bytes do not
 // depend on it.
-bool WriteTiffFile(const Bitmap& bitmap, std::FILE* file, int threads = 1);
+bool WriteTiffFile(const Bitmap& bitmap, std::FILE* file, int threads = 1,
+                   std::span<const std::uint8_t> icc = {});
 
 }  // namespace ozm

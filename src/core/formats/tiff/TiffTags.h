@@ -24,6 +24,7 @@ inline constexpr std::uint16_t PlanarConfiguration = 284;
 inline constexpr std::uint16_t ResolutionUnit = 296;
 inline constexpr std::uint16_t Software = 305;
 inline constexpr std::uint16_t ColorMap = 320;
+inline constexpr std::uint16_t IccProfile = 34675;  // UNDEFINED bytes: the whole profile
 }  // namespace TiffTag
 
 namespace TiffType {
@@ -32,6 +33,7 @@ inline constexpr std::uint16_t Ascii = 2;  // ends with a NUL, which the count i
 inline constexpr std::uint16_t Short = 3;
 inline constexpr std::uint16_t Long = 4;
 inline constexpr std::uint16_t Rational = 5;  // two LONGs: numerator, denominator
+inline constexpr std::uint16_t Undefined = 7;
 }  // namespace TiffType
 
 // Compression.

@@ -384,6 +384,18 @@ int main(int argc, char** argv) {
             round.window.seconds, round.window.cpu, photos / round.window.seconds,
             toDefault.back(), overOneCore.back());
     }
+    // The fastest of each: the rounds that the machine's other work disturbed least.
+    const auto best = [&](Run Round::*run) {
+        double seconds = (rounds.front().*run).seconds;
+        for (const Round& round : rounds) seconds = std::min(seconds, (round.*run).seconds);
+        return seconds;
+    };
+    const double bestWindow = best(&Round::window), bestDefault = best(&Round::cliDefault),
+                 bestOneCore = best(&Round::cliOneCore);
+    std::printf(
+        "  fastest: ozmconv %.2f s, one core %.2f s, window %.2f s: window / ozmconv %.2f, one "
+        "core / window %.2f\n",
+        bestDefault, bestOneCore, bestWindow, bestWindow / bestDefault, bestOneCore / bestWindow);
     std::sort(toDefault.begin(), toDefault.end());
     std::sort(overOneCore.begin(), overOneCore.end());
     std::printf(

@@ -9,7 +9,8 @@
 // same load on a shared machine; CPU seconds are shown beside wall time, as they depend less
 // on that load, and the load average at the start and the end. PHOTOS 0 runs the list case
 // alone.
-// Usage: bench_window [PHOTOS] [OZMCONV] [ROUNDS] [ENTRIES] [TO]
+// ROTATE (degrees, 0 by default) turns every photo in all three.
+// Usage: bench_window [PHOTOS] [OZMCONV] [ROUNDS] [ENTRIES] [TO] [ROTATE]
 // Targets: every list operation answered within 100 ms; no tick more than 100 ms late, 99%
 // within 30 ms; the window's time within 1.15 times ozmconv's default; the window at least
 // 1.7 times as fast as one core.
@@ -25,6 +26,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
 #include <QTest>
@@ -241,6 +243,7 @@ int main(int argc, char** argv) {
     const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
     const int entries = argc > 4 ? std::max(0, std::atoi(argv[4])) : 20000;
     const std::string to = argc > 5 && *argv[5] ? argv[5] : "jpg,png";
+    const int rotate = argc > 6 ? std::max(0, std::atoi(argv[6])) : 0;
     QApplication app(argc, argv);
 
     char pattern[] = "/tmp/ozm-bench-window-XXXXXX";
@@ -299,6 +302,7 @@ int main(int argc, char** argv) {
         QProcess cli;
         cli.setStandardOutputFile(QProcess::nullDevice());
         QStringList arguments = extra;
+        if (rotate > 0) arguments << "--rotate" << QString::number(rotate);
         arguments << "--to" << QString::fromStdString(to) << "--out"
                   << QString::fromStdString(cliOut.string());
         for (int i = 0; i < photos; ++i)
@@ -333,6 +337,7 @@ int main(int argc, char** argv) {
             if (check->isChecked() != ticked.contains(format))
                 QTest::mouseClick(check, Qt::LeftButton);
         }
+        form.findChild<QLineEdit*>("EdtRoateRate1")->setText(QString::number(rotate));
         auto* target = form.findChild<QListWidget*>("LbTarget");
         auto* source = form.findChild<QListWidget*>("LbDocList");
         target->setFocus();
@@ -362,9 +367,9 @@ int main(int argc, char** argv) {
     const Figures window = Summarise(lateness);
     const Figures idle = Summarise(idleLateness);
     std::printf(
-        "bench_window: %d photos 1920x1080 -> %s, %d rounds of ozmconv (default, one core) then "
+        "bench_window: %d photos 1920x1080 -> %s, rotated %d, %d rounds of ozmconv (default, one core) then "
         "the window; load average %s at the start, %s at the end\n",
-        photos, to.c_str(), repeats, loadBefore.c_str(), loadAverage().c_str());
+        photos, to.c_str(), rotate, repeats, loadBefore.c_str(), loadAverage().c_str());
     std::printf("  window thread cpu %.2f s in all rounds (probe included)\n", guiCpu);
     std::sort(busyInLate.begin(), busyInLate.end());
     for (std::size_t i = busyInLate.size() > 5 ? busyInLate.size() - 5 : 0; i < busyInLate.size();

@@ -2,11 +2,13 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <tuple>
 
 #include "app/convert/ConversionRun.h"
 #include "app/convert/OutputNaming.h"
 #include "app/convert/Pipeline.h"
+#include "core/formats/ImgConvertUnit.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -253,26 +255,38 @@ TEST_F(RunFixture, BadFilesAndFailedWritesAreCountedWithTheirReasonsAndTheRunGoe
     EXPECT_EQ(run.LastCounts().failed, 4);
 }
 
-TEST_F(RunFixture, ReadingAheadChangesNothingTheWindowShowsAndDropsWhatTheRunSkips) {
+// With a second core, the next file is read, resized and rotated while the current one is
+// written: the messages, the hints, the names and the bytes written stay those of a run on one.
+TEST_F(RunFixture, PreparingAheadChangesNothingTheWindowShowsOrTheFilesWritten) {
     AddSource("a.png");
     AddSource("bad.tif", "png/rgb8.png");  // a reader message, then "Not support image type."
     AddSource("c.png");
-    AddSource("d.tif", "png/rgb8.png");  // read ahead during c's write, then deselected
+    AddSource("d.tif", "png/rgb8.png");  // prepared during c's writes, then deselected
     AddSource("e.png");
+    AddSource("e.jpg", "jpeg/colour_444.jpg");  // prepared unrotated, then the angle changes
     Tick({"PNG", "GIF"});
     const auto runOnce = [&](int threads) {
         host.threads = threads;
         host.messages.clear();
         host.written.clear();
         host.hints.clear();
-        host.selected = {true, true, true, true, true};
-        // Once c.png is written (the 3rd file out), d.tif is no longer selected.
-        host.onWritten = [&] {
-            host.onWritten = [&] { host.onWritten = [&] { host.selected[3] = false; }; };
+        host.selected.assign(6, true);
+        host.options.rotateDegrees = 0;
+        host.options.resizeMode = ResizeMode::ByPercent;
+        host.options.percentage = 50;
+        int outputs = 0;
+        std::function<void()> count = [&] {
+            ++outputs;
+            if (outputs == 3) host.selected[3] = false;         // c.png written
+            if (outputs == 5) host.options.rotateDegrees = 90;  // e.png written
+            host.onWritten = count;
         };
+        host.onWritten = count;
         for (const auto& e : fs::directory_iterator(dst)) fs::remove(e.path());
         run.BtnImgCovertClick();
-        return std::make_tuple(host.messages, host.written, host.hints, Files(dst));
+        std::map<std::string, std::vector<std::uint8_t>> files;
+        for (const std::string& name : Files(dst)) files[name] = test::ReadAll(dst + name);
+        return std::make_tuple(host.messages, host.written, host.hints, files);
     };
     const auto alone = runOnce(1);
     const auto ahead = runOnce(2);
@@ -281,7 +295,33 @@ TEST_F(RunFixture, ReadingAheadChangesNothingTheWindowShowsAndDropsWhatTheRunSki
               (std::vector<std::string>{"<" + src + "bad.tif> is not a valid TIFF file",
                                         "Not support image type."}));
     EXPECT_EQ(std::get<1>(ahead),
-              (std::vector<std::string>{"a.png", "a.gif", "c.png", "c.gif", "e.png", "e.gif"}));
+              (std::vector<std::string>{"a.png", "a.gif", "c.png", "c.gif", "e.png", "e.gif",
+                                        "e(1).png", "e(1).gif"}));
+    EXPECT_EQ(std::get<2>(ahead)[1], "转换失败" + src + "bad.tif（not a TIFF file）");
+    Bitmap rotated;
+    ASSERT_TRUE(ReadImageFile(dst + "e(1).png", rotated));
+    EXPECT_GT(rotated.Height(), rotated.Width());
+}
+
+// A stop finishes the file in hand by the stop rule; the file prepared ahead is neither
+// written nor heard of.
+TEST_F(RunFixture, StopDropsTheFilePreparedAheadWithItsMessages) {
+    AddSource("a.png");
+    AddSource("b.png");
+    AddSource("bad.tif", "png/rgb8.png");
+    Tick({"PNG", "GIF"});
+    host.onWritten = [&] { run.BtnImgCovertClick(); };
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.written, (std::vector<std::string>{"a.png"}));
+    EXPECT_EQ(host.hints.back(), "Stop");
+
+    host.selected[0] = false;
+    host.written.clear();
+    host.onWritten = [&] { run.BtnImgCovertClick(); };
+    run.BtnImgCovertClick();
+    EXPECT_EQ(host.written, (std::vector<std::string>{"b.png"}));
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(Files(dst), (std::vector<std::string>{"a.png", "b.png"}));
 }
 
 TEST_F(RunFixture, OptionsAreReadAfreshForEveryFormat) {

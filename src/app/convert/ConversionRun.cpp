@@ -9,7 +9,7 @@
 #include "app/convert/BridgedHost.h"
 #include "app/convert/OutputNaming.h"
 #include "app/convert/Pipeline.h"
-#include "app/convert/ReadAhead.h"
+#include "app/convert/PrepareAhead.h"
 #include "app/convert/UiBridge.h"
 #include "core/text/TextRules.h"
 
@@ -41,21 +41,25 @@ ClickClock::time_point InputEventMade(std::uint64_t stamp, ClickClock::time_poin
 
 // The pipeline's host for the batch: the window's host behind it, the run's stop flag between
 // formats, "Not support image type." for a file that cannot be read. With more than one core,
-// the next selected file is read while this one is written; that read is taken only when the
-// run reaches that very file (same entry, same path, still there), otherwise it is dropped and
-// the file is read at its turn, as it always was.
+// the next selected file is prepared while this one is written; it is taken only when the run
+// reaches that very file (same entry, same path, still there and unchanged, same resize and
+// rotation), otherwise it is dropped and the file is prepared at its turn, as it always was.
 class RunPipeline : public PipelineHost {
   public:
     RunPipeline(ConversionHost& host, const std::atomic<bool>& stop, int entryCount)
         : host_(host),
           stop_(stop),
           entryCount_(entryCount),
-          readAhead_(host.TransformThreads() > 1) {}
+          ahead_(*this, stop, host.TransformThreads() > 1) {}
 
-    // The entry whose file is converted next.
-    void SetEntry(int index) {
+    // Converts the file of entry `index`.
+    FileOutcome Convert(int index, const std::string& source, const std::string& targetFolder,
+                        Bitmap& workBitmap) {
         index_ = index;
         writeFailure_.clear();
+        OutputNamer namer;
+        return ConvertOneFile(source, targetFolder, workBitmap, *this, namer, ahead_,
+                              [this] { return NextSource(); });
     }
     // Why the current file's first failed format was not written; empty when none failed.
     const std::string& WriteFailure() const { return writeFailure_; }
@@ -66,20 +70,9 @@ class RunPipeline : public PipelineHost {
     void ProcessPendingWork() override { host_.ProcessPendingWork(); }
     bool StopRequested() override { return stop_; }
 
-    bool ReadSource(const std::string& source, Bitmap& bitmap, std::string* reason) override {
-        auto early = ahead_.Take(source);
-        if (!early) return PipelineHost::ReadSource(source, bitmap, reason);
-        for (const std::string& text : early->messages) ReaderMessage(text);
-        if (!early->read) return Refuse(reason, early->reason);
-        bitmap = std::move(early->bitmap);
-        return true;
-    }
     void ReaderMessage(const std::string& text) override { host_.ReaderMessage(text); }
     void ReadFailed(const std::string&, const std::string&) override {
         host_.ShowMessage(std::string(kNotSupportedMessage));
-    }
-    void WritingFile(const std::string&) override {
-        if (readAhead_) StartNextRead();
     }
     void FileWritten(const std::string& path) override { host_.FileWritten(path); }
     void WriteFailed(const std::string& path, const std::string& reason) override {
@@ -88,25 +81,27 @@ class RunPipeline : public PipelineHost {
     }
 
   private:
-    void StartNextRead() {
+    // The next selected entry's file, when it is there.
+    std::optional<std::string> NextSource() {
         // A short look ahead: each step may be a trip to the window's thread.
         constexpr int kMostEntriesAhead = 64;
         for (int next = index_ + 1; next < entryCount_ && next <= index_ + kMostEntriesAhead;
              ++next) {
             if (!host_.IsSelected(next)) continue;
             const std::string path = host_.Options().sourceFolder + host_.EntryText(next);
-            if (IsExistingFile(path)) ahead_.Start(path);
-            return;
+            if (!IsExistingFile(path)) return std::nullopt;
+            return path;
         }
+        return std::nullopt;
     }
 
     ConversionHost& host_;
     const std::atomic<bool>& stop_;
     const int entryCount_;
-    const bool readAhead_;
     int index_ = 0;
     std::string writeFailure_;
-    ReadAhead ahead_;
+    // Last, so that a file still being prepared is abandoned before the rest goes away.
+    PrepareAhead ahead_;
 };
 
 ConversionRun::~ConversionRun() { worker_.Abandon(); }
@@ -276,10 +271,7 @@ std::string ConversionRun::ConvertEntry(ConversionHost& host, RunPipeline& pipel
         return source;
     }
     host.ProcessPendingWork();
-    pipeline.SetEntry(index);
-    OutputNamer namer;
-    const FileOutcome outcome =
-        ConvertOneFile(source, options.targetFolder, workBitmap_, pipeline, namer);
+    const FileOutcome outcome = pipeline.Convert(index, source, options.targetFolder, workBitmap_);
     CountFile(outcome.Converted());
     host.SetHint(outcome.Converted()
                      ? std::string(kConvertedHint) + source

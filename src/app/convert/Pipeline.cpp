@@ -123,43 +123,57 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
     return outcome;
 }
 
-FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
-                           Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer) {
+FileOutcome PrepareFile(const std::string& source, const ConversionOptions& options,
+                        Bitmap& bitmap, PipelineHost& host) {
     FileOutcome outcome;
     const auto stopped = [&] {
         outcome.stopped = true;
         return outcome;
     };
     try {
-        host.StepProgress();
-        const ConversionOptions options = host.Options();
-
-        const bool read = host.ReadSource(source, workBitmap, &outcome.reason);
+        const bool read = host.ReadSource(source, bitmap, &outcome.reason);
         if (host.StopBeforeWriting()) return stopped();
         if (!read) {
             host.ReadFailed(source, outcome.reason);
             return outcome;
         }
-
-        const bool resized = host.Resample(workBitmap, options, &outcome.reason);
+        const bool resized = host.Resample(bitmap, options, &outcome.reason);
         if (host.StopBeforeWriting()) return stopped();
-        const bool rotated = resized && RotateStep(workBitmap, options, host, &outcome.reason);
+        const bool rotated = resized && RotateStep(bitmap, options, host, &outcome.reason);
         if (host.StopBeforeWriting()) return stopped();
-        if (!rotated) {
-            host.ConvertFailed(source, outcome.reason);
-            workBitmap = Bitmap();
+        if (rotated) {
+            outcome.read = true;
             return outcome;
         }
-
-        host.WritingFile(source);
-        return SaveInTickedFormats(workBitmap, targetFolder + std::string(ExtractFileName(source)),
-                                   host, namer);
     } catch (...) {
         outcome.reason = CurrentExceptionReason();
     }
     // The bitmap may be half-made; the next file starts from a fresh one.
+    bitmap = Bitmap();
+    host.ConvertFailed(source, outcome.reason);
+    return outcome;
+}
+
+FileOutcome WritePreparedFile(const std::string& source, const std::string& targetFolder,
+                              const Bitmap& bitmap, PipelineHost& host, OutputNamer& namer) {
+    host.WritingFile(source);
+    return SaveInTickedFormats(bitmap, targetFolder + std::string(ExtractFileName(source)), host,
+                               namer);
+}
+
+FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
+                           Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer) {
+    FileOutcome outcome;
+    try {
+        host.StepProgress();
+        outcome = PrepareFile(source, host.Options(), workBitmap, host);
+        if (!outcome.read) return outcome;
+        return WritePreparedFile(source, targetFolder, workBitmap, host, namer);
+    } catch (...) {
+        outcome.reason = CurrentExceptionReason();
+    }
     workBitmap = Bitmap();
-    outcome.read = false;
+    outcome = FileOutcome{false, 0, 0, false, outcome.reason};
     host.ConvertFailed(source, outcome.reason);
     return outcome;
 }

@@ -93,10 +93,24 @@ struct FileOutcome {
 FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOutputPath,
                                 PipelineHost& host, OutputNamer& namer);
 
-// The whole pipeline for one file into `targetFolder` (ending in "/"), one progress step
-// first. A transform that cannot be done fails the file: writing the unchanged image would
-// report success for what the user did not ask for. Never throws: anything thrown while
-// converting the file fails that file, with the reason, and nothing else.
+// The file's first stage: read `source` into `bitmap`, then resize and rotate it as `options`
+// say. `read` in the answer: the bitmap is ready to be written; otherwise the host was told
+// why (ReadFailed, ConvertFailed) or a stop dropped the file. A transform that cannot be done
+// fails the file: writing the unchanged image would report success for what the user did not
+// ask for. Asks the host nothing but its reader, resampler, stop test, messages and transform
+// steps, so it may run on a thread of its own against a host made for that (see
+// PrepareAhead). Never throws: anything thrown fails the file with its reason.
+FileOutcome PrepareFile(const std::string& source, const ConversionOptions& options,
+                        Bitmap& bitmap, PipelineHost& host);
+
+// The second stage: WritingFile, then the ticked formats into `targetFolder` (ending in "/")
+// under the source's name.
+FileOutcome WritePreparedFile(const std::string& source, const std::string& targetFolder,
+                              const Bitmap& bitmap, PipelineHost& host, OutputNamer& namer);
+
+// The whole pipeline for one file: one progress step, both stages with the options read at
+// the file's turn. Never throws: anything thrown while converting the file fails that file,
+// with the reason, and nothing else.
 FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
                            Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer);
 

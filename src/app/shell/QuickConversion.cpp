@@ -6,6 +6,7 @@
 
 #include "app/convert/OutputNaming.h"
 #include "app/convert/Pipeline.h"
+#include "app/convert/PrepareAhead.h"
 #include "app/convert/SettingsKeys.h"
 #include "app/shell/Wallpaper.h"
 #include "core/formats/ImgConvertUnit.h"
@@ -431,12 +432,23 @@ void QuickConversion::ConvertFiles(const RunRequest& request, const std::string&
     QuickPipeline pipeline(options, stop, announce);
     OutputNamer namer;
     Bitmap workBitmap;  // the worker's own
+    // The next file is prepared while this one is written.
+    PrepareAhead ahead(pipeline, stop, pipeline.TransformThreads() > 1);
 
-    for (const std::string& file : request.files) {
+    const std::vector<std::string>& files = request.files;
+    for (std::size_t i = 0; i < files.size(); ++i) {
         if (stop) break;
+        const std::string& file = files[i];
         if (TrimControl(file).empty()) continue;
         run.lastFile = file;
-        const FileOutcome outcome = ConvertOneFile(file, target, workBitmap, pipeline, namer);
+        const auto next = [&files, i]() -> std::optional<std::string> {
+            for (std::size_t n = i + 1; n < files.size(); ++n) {
+                if (!TrimControl(files[n]).empty()) return files[n];
+            }
+            return std::nullopt;
+        };
+        const FileOutcome outcome =
+            ConvertOneFile(file, target, workBitmap, pipeline, namer, ahead, next);
         if (!outcome.read) {
             // Stopped before its writes, the file is neither converted nor failed.
             if (outcome.stopped) break;

@@ -59,7 +59,15 @@ std::optional<QString> FromComposed(const QString& text, const char* form) {
 
 }  // namespace
 
+}  // namespace ozm
+
+// Outside the namespace, as the resource's initialiser is declared globally.
+static void InitTranslations() { Q_INIT_RESOURCE(translations); }
+
+namespace ozm {
+
 QTranslator* InstallEnglishTexts(QCoreApplication& app) {
+    InitTranslations();
     auto* translator = new QTranslator(&app);
     if (!translator->load(QStringLiteral(":/translations/ozm_en.qm")) ||
         !QCoreApplication::installTranslator(translator)) {

@@ -22,6 +22,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <QToolButton>
 #include <chrono>
 #include <cstdlib>
@@ -35,6 +36,7 @@
 #include "app/convert/ConversionRun.h"
 #include "app/convert/ResizeControls.h"
 #include "app/ui/MainForm.h"
+#include "app/ui/Translation.h"
 #include "support/TestSupport.h"
 #include "ui/SessionForm.h"
 
@@ -522,15 +524,13 @@ TEST_F(MainFormTest, AMessageOpenWhenTheWindowClosesIsAnswered) {
     EXPECT_TRUE(form->IsShutDown());
 }
 
-// Every text the window shows or reads out, in creation order, against a file reviewed once
-// by hand; OZM_UPDATE_GOLDEN=1 rewrites it.
-TEST_F(MainFormTest, EveryVisibleTextMatchesTheReviewedList) {
-    auto form = NewForm();
+// Every text the window shows or reads out, in creation order.
+std::string DumpTexts(const QWidget& form) {
     std::ostringstream dump;
-    QString caption = form->windowTitle();
+    QString caption = form.windowTitle();
     caption.replace(QRegularExpression("\\d{4}-\\d{2}-\\d{2}"), "YYYY-MM-DD");
     dump << "caption: " << caption.toStdString() << "\n";
-    for (QObject* object : form->findChildren<QObject*>()) {
+    for (QObject* object : form.findChildren<QObject*>()) {
         const std::string name = object->objectName().toStdString();
         if (auto* tabs = qobject_cast<QTabWidget*>(object)) {
             for (int i = 0; i < tabs->count(); ++i)
@@ -553,11 +553,40 @@ TEST_F(MainFormTest, EveryVisibleTextMatchesTheReviewedList) {
                      << "\n";
         }
     }
-    const fs::path golden = fs::path(OZM_UI_GOLDEN);
-    if (std::getenv("OZM_UPDATE_GOLDEN")) {
-        std::ofstream(golden, std::ios::binary) << dump.str();
+    return dump.str();
+}
+
+// The dump against a file reviewed once by hand; OZM_UPDATE_GOLDEN=1 rewrites it.
+void ExpectGolden(const std::string& dump, const fs::path& golden) {
+    if (std::getenv("OZM_UPDATE_GOLDEN")) std::ofstream(golden, std::ios::binary) << dump;
+    EXPECT_EQ(dump, ReadText(golden));
+}
+
+TEST_F(MainFormTest, EveryVisibleTextMatchesTheReviewedList) {
+    auto form = NewForm();
+    ExpectGolden(DumpTexts(*form), OZM_UI_GOLDEN);
+}
+
+// The same window with the English texts installed: nothing Chinese is left.
+TEST_F(MainFormTest, InEnglishEveryVisibleTextIsTranslated) {
+    struct English {
+        QTranslator* texts = InstallEnglishTexts(*QCoreApplication::instance());
+        ~English() { delete texts; }  // deleting a translator uninstalls it
+    } english;
+    ASSERT_NE(english.texts, nullptr);
+    const std::string dump = DumpTexts(*NewForm());
+    std::istringstream lines(dump);
+    for (std::string line; std::getline(lines, line);) {
+        for (const QChar c : QString::fromStdString(line)) {
+            const char16_t u = c.unicode();
+            if ((u >= 0x3000 && u <= 0x303f) || (u >= 0x4e00 && u <= 0x9fff) ||
+                (u >= 0xff00 && u <= 0xffef)) {
+                ADD_FAILURE() << "Chinese left: " << line;
+                break;
+            }
+        }
     }
-    EXPECT_EQ(dump.str(), ReadText(golden));
+    ExpectGolden(dump, OZM_UI_GOLDEN_EN);
 }
 
 }  // namespace

@@ -34,7 +34,9 @@
 #include <vector>
 
 #include "app/convert/ConversionRun.h"
+#include "app/convert/ListPreview.h"
 #include "app/convert/ResizeControls.h"
+#include "app/shell/QuickConversion.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/Translation.h"
 #include "support/TestSupport.h"
@@ -587,6 +589,26 @@ TEST_F(MainFormTest, InEnglishEveryVisibleTextIsTranslated) {
         }
     }
     ExpectGolden(dump, OZM_UI_GOLDEN_EN);
+}
+
+// The engine joins its fixed texts to paths and counts; the window translates the joined text
+// and leaves the values alone, and without the English texts changes nothing.
+TEST(TranslationTest, TextsJoinedByTheEngineAreTranslatedAroundTheirValues) {
+    const std::string converted = std::string(kConvertedHint) + "/tmp/图片 %2.png";
+    const std::string done = QuickDoneText({.converted = 3, .failed = 1});
+    const std::string size = PreviewSizeLabel(640, 480, true);
+    EXPECT_EQ(T(converted).toStdString(), converted);
+    EXPECT_EQ(T(done).toStdString(), done);
+    struct English {
+        QTranslator* texts = InstallEnglishTexts(*QCoreApplication::instance());
+        ~English() { delete texts; }
+    } english;
+    ASSERT_NE(english.texts, nullptr);
+    EXPECT_EQ(T(converted).toStdString(), "Converted /tmp/图片 %2.png");
+    EXPECT_EQ(T(done).toStdString(), "All images converted (3 converted, 1 failed)");
+    EXPECT_EQ(T(size).toStdString(), " [width:640,height:480]");
+    EXPECT_EQ(T(kSelectImageMessage).toStdString(), "Please select an image");
+    EXPECT_EQ(T("/tmp/not a text").toStdString(), "/tmp/not a text");
 }
 
 }  // namespace

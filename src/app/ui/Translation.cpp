@@ -35,11 +35,11 @@ QString Translate(const std::string& source) {
     return QCoreApplication::translate(kTextContext, source.c_str());
 }
 
+// The form's fixed pieces as they are, each %1 and %2 a value of any length.
 QRegularExpression PatternOf(const QString& form) {
-    QString pattern = QRegularExpression::escape(form);
-    pattern.replace(QStringLiteral("%1"), QStringLiteral("(.*)"));
-    pattern.replace(QStringLiteral("%2"), QStringLiteral("(.*)"));
-    return QRegularExpression(QRegularExpression::anchoredPattern(pattern),
+    QStringList pieces = form.split(QRegularExpression(QStringLiteral("%[12]")));
+    for (QString& piece : pieces) piece = QRegularExpression::escape(piece);
+    return QRegularExpression(QRegularExpression::anchoredPattern(pieces.join(QStringLiteral("(.*)"))),
                               QRegularExpression::DotMatchesEverythingOption);
 }
 

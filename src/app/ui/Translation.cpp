@@ -43,18 +43,26 @@ QRegularExpression PatternOf(const QString& form) {
                               QRegularExpression::DotMatchesEverythingOption);
 }
 
-std::optional<QString> FromComposed(const QString& text, const char* form) {
-    const QString source = QString::fromUtf8(form);
-    const QString translated = Translate(form);
-    if (translated == source) return std::nullopt;
-    const QRegularExpressionMatch match = PatternOf(source).match(text);
+// The forms' patterns, made once.
+const std::array<QRegularExpression, kComposedTexts.size()>& ComposedPatterns() {
+    static const auto patterns = [] {
+        std::array<QRegularExpression, kComposedTexts.size()> made;
+        for (std::size_t i = 0; i < kComposedTexts.size(); ++i)
+            made[i] = PatternOf(QString::fromUtf8(kComposedTexts[i]));
+        return made;
+    }();
+    return patterns;
+}
+
+std::optional<QString> FromComposed(const QString& text, std::size_t form) {
+    const QRegularExpressionMatch match = ComposedPatterns()[form].match(text);
     if (!match.hasMatch()) return std::nullopt;
-    QString out = translated;
+    const QString translated = Translate(kComposedTexts[form]);
     // The values are put in at once, so that a value holding "%2" stays as it is; a value that
     // is a fixed text itself (the program's title) is translated too.
     if (match.lastCapturedIndex() >= 2)
-        return out.arg(T(S(match.captured(1))), T(S(match.captured(2))));
-    return out.arg(T(S(match.captured(1))));
+        return translated.arg(T(S(match.captured(1))), T(S(match.captured(2))));
+    return translated.arg(T(S(match.captured(1))));
 }
 
 }  // namespace
@@ -92,7 +100,7 @@ QString T(std::string_view chinese) {
     if (translated != text) return translated;
     // Without the English texts nothing is composed anew: Chinese stays byte for byte.
     if (Translate(kComposedTexts[0]) == QString::fromUtf8(kComposedTexts[0])) return text;
-    for (const char* form : kComposedTexts)
+    for (std::size_t form = 0; form < kComposedTexts.size(); ++form)
         if (auto composed = FromComposed(text, form)) return *composed;
     return text;
 }

@@ -9,12 +9,13 @@
 #include "app/session/AppSession.h"
 #include "app/shell/CommandLine.h"
 #include "app/shell/HandlerRegistration.h"
+#include "app/shell/InterfaceLanguage.h"
 #include "app/shell/ProductInfo.h"
-#include "app/ui/ChineseInterface.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/QtHelpers.h"
 #include "app/ui/QuickMenu.h"
 #include "app/ui/ShutdownSignals.h"
+#include "app/ui/Translation.h"
 #include "app/ui/uninstallEveryUnit.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Trash.h"
@@ -23,7 +24,7 @@ namespace {
 
 int RunMainWindow(int argc, char** argv) {
     QApplication app(argc, argv);
-    ozm::UseChineseInterface(app);
+    ozm::UseInterfaceLanguage(app, ozm::InterfaceLanguageOfThisProcess());
     ozm::AppSession session(ozm::ProgramFolder());
     ozm::TMainForm form(session, ozm::ExecutableFolder());
     // A termination signal closes the window as its close button does.
@@ -44,7 +45,7 @@ int RunQuickConversion(int argc, char** argv, std::vector<std::string> files) {
     if (std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
-    ozm::UseChineseInterface(app);
+    ozm::UseInterfaceLanguage(app, ozm::InterfaceLanguageOfThisProcess());
     app.setQuitOnLastWindowClosed(false);
     ozm::AppSession session(ozm::ProgramFolder());
     ozm::TMainForm form(session, ozm::ExecutableFolder());
@@ -58,12 +59,12 @@ int RunQuickConversion(int argc, char** argv, std::vector<std::string> files) {
 
 int RunUninstall(int argc, char** argv) {
     QApplication app(argc, argv);
-    ozm::UseChineseInterface(app);
+    ozm::UseInterfaceLanguage(app, ozm::InterfaceLanguageOfThisProcess());
     const std::string title(ozm::kApplicationTitle);
     // A folder of the shortcut's name on the desktop goes to the trash.
     ozm::FreedesktopTrash trash;
     ozm::TFrmUninstall form(ozm::UninstallPlaces::ForThisProcess(title), trash);
-    QCoreApplication::setApplicationName(ozm::Q(ozm::kUninstallTitle));
+    QCoreApplication::setApplicationName(ozm::T(ozm::kUninstallTitle));
     form.setWindowTitle(QCoreApplication::applicationName());
     ozm::OzmImgConvertMenu();
     // Before the window is used: closing it without uninstalling leaves the hooks removed.

@@ -42,6 +42,8 @@ export HOME=$work/home TMPDIR=$work/tmp \
   XDG_CONFIG_DIRS=/etc/xdg
 # GLib's settings stay in memory: no dconf database is made, none of the machine's is read.
 export GSETTINGS_BACKEND=memory
+# The tests read the Chinese interface whatever the caller's locale.
+export OZM_LANG=zh
 
 export OZM_E2E_WORK=$work OZM_E2E_LOG=$work/standins.log
 : >"$OZM_E2E_LOG"

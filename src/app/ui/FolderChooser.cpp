@@ -18,6 +18,7 @@
 #include "app/shell/FolderShortcuts.h"
 #include "app/shell/ProductInfo.h"
 #include "app/ui/QtHelpers.h"
+#include "app/ui/Translation.h"
 
 namespace ozm {
 
@@ -64,7 +65,7 @@ TFolderChooser::TFolderChooser(QWidget* parent, const QString& prompt, const QSt
     column->addWidget(edtFolder_);
 
     auto* buttons = new QHBoxLayout;
-    btnNewFolder_ = new QPushButton(Q(kNewFolderName), this);
+    btnNewFolder_ = new QPushButton(T(kNewFolderName), this);
     btnNewFolder_->setObjectName(QStringLiteral("BtnNewFolder"));
     btnNewFolder_->setAutoDefault(false);
     buttons->addWidget(btnNewFolder_);
@@ -136,7 +137,7 @@ void TFolderChooser::accept() {
         TypedFolder(S(edtFolder_->text()), current.empty() ? HomeFolder() : current, HomeFolder());
     if (!folder) return;
     if (!MakeTypedFolder(*folder)) {
-        QMessageBox box(QMessageBox::NoIcon, Q(kApplicationTitle), Q(kInvalidFolderMessage),
+        QMessageBox box(QMessageBox::NoIcon, T(kApplicationTitle), T(kInvalidFolderMessage),
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("MessageBox"));
         box.exec();
@@ -156,7 +157,7 @@ void TFolderChooser::BtnNewFolderClick() {
     const QModelIndex index =
         name.empty() ? QModelIndex() : model_->mkdir(model_->index(parent), Q(name));
     if (!index.isValid()) {
-        QMessageBox box(QMessageBox::NoIcon, Q(kApplicationTitle), Q(kInvalidFolderMessage),
+        QMessageBox box(QMessageBox::NoIcon, T(kApplicationTitle), T(kInvalidFolderMessage),
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("MessageBox"));
         box.exec();
@@ -170,7 +171,7 @@ void TFolderChooser::BtnNewFolderClick() {
 
 std::string ChooseFolderDialog(QWidget* parent, const std::string& prompt,
                                const std::string& startFolder) {
-    TFolderChooser chooser(parent, Q(prompt), Q(startFolder));
+    TFolderChooser chooser(parent, T(prompt), Q(startFolder));
     if (chooser.exec() != QDialog::Accepted) return {};
     return chooser.Chosen();
 }

@@ -14,6 +14,7 @@
 
 #include "app/ui/FramePlacement.h"
 #include "app/ui/QtHelpers.h"
+#include "app/ui/Translation.h"
 
 namespace ozm {
 
@@ -67,7 +68,7 @@ TFrmImgCoverting::TFrmImgCoverting(ProgressFlags& flags, std::function<void(bool
 
     progressBar1_ = new QProgressBar(this);
     progressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
-    progressBar1_->setAccessibleName(QStringLiteral("转换进度"));
+    progressBar1_->setAccessibleName(T("转换进度"));
     progressBar1_->setRange(0, kBarMaximum);
     progressBar1_->setValue(0);
     progressBar1_->setTextVisible(false);
@@ -106,27 +107,27 @@ QWidget* TFrmImgCoverting::BuildBottomRow() {
     speedButton2_ = new QToolButton(bottom);
     speedButton2_->setObjectName(QStringLiteral("SpeedButton2"));
     // The faces carry the captions as pictures: a screen reader gets them as names.
-    speedButton2_->setAccessibleName(QStringLiteral("打开目标文件夹"));
+    speedButton2_->setAccessibleName(T("打开目标文件夹"));
     speedButton2_->setAccessibleDescription(
-        QStringLiteral("在文件管理器中打开转换后的图片所在的文件夹"));
+        T("在文件管理器中打开转换后的图片所在的文件夹"));
     speedButton2_->setFixedSize(123, 24);
     speedButton2_->setAutoRaise(true);
     speedButton2_->setIcon(
-        QIcon(ButtonFace(123, 24, QStringLiteral("打开目标文件夹"), QColor(58, 128, 200))));
+        QIcon(ButtonFace(123, 24, T("打开目标文件夹"), QColor(58, 128, 200))));
     speedButton2_->setIconSize(QSize(123, 24));
-    speedButton2_->setToolTip(QStringLiteral("打开目标文件夹"));
+    speedButton2_->setToolTip(T("打开目标文件夹"));
     speedButton1_ = new QToolButton(bottom);
     speedButton1_->setObjectName(QStringLiteral("SpeedButton1"));
-    speedButton1_->setAccessibleName(QStringLiteral("关闭"));
-    speedButton1_->setAccessibleDescription(QStringLiteral("关闭此窗口并停止转换"));
+    speedButton1_->setAccessibleName(T("关闭"));
+    speedButton1_->setAccessibleDescription(T("关闭此窗口并停止转换"));
     speedButton1_->setFixedSize(56, 25);
     speedButton1_->setAutoRaise(true);
-    speedButton1_->setIcon(QIcon(ButtonFace(56, 25, QStringLiteral("关闭"), QColor(200, 90, 70))));
+    speedButton1_->setIcon(QIcon(ButtonFace(56, 25, T("关闭"), QColor(200, 90, 70))));
     speedButton1_->setIconSize(QSize(56, 25));
-    speedButton1_->setToolTip(QStringLiteral("关闭"));
-    cbAutoClose_ = new QCheckBox(QStringLiteral("图片转换后自动关闭此窗体"), bottom);
+    speedButton1_->setToolTip(T("关闭"));
+    cbAutoClose_ = new QCheckBox(T("图片转换后自动关闭此窗体"), bottom);
     cbAutoClose_->setObjectName(QStringLiteral("CbAutoClose"));
-    cbAutoClose_->setAccessibleDescription(QStringLiteral("转换完成后自动关闭此窗口"));
+    cbAutoClose_->setAccessibleDescription(T("转换完成后自动关闭此窗口"));
     row->addWidget(speedButton2_);
     row->addWidget(speedButton1_);
     row->addStretch(1);
@@ -148,7 +149,7 @@ void TFrmImgCoverting::FormCreate() {
     setWindowTitle(QString::fromLatin1(kCaption));
 }
 
-void TFrmImgCoverting::SetProgressText(const std::string& text) { lblHint_->setText(Q(text)); }
+void TFrmImgCoverting::SetProgressText(const std::string& text) { lblHint_->setText(T(text)); }
 
 void TFrmImgCoverting::SetAutoClose(bool autoClose) {
     const QSignalBlocker block(cbAutoClose_);

@@ -7,22 +7,23 @@
 #include <QVBoxLayout>
 
 #include "app/ui/QtHelpers.h"
+#include "app/ui/Translation.h"
 
 namespace ozm {
 
 TFrmReName::TFrmReName(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("FrmReName"));
-    setWindowTitle(QStringLiteral("更改名称"));
-    setAccessibleName(QStringLiteral("更改名称"));
+    setWindowTitle(T("更改名称"));
+    setAccessibleName(T("更改名称"));
     setModal(true);
 
     auto* column = new QVBoxLayout(this);
     auto* row = new QHBoxLayout;
-    auto* label = new QLabel(QStringLiteral("名称"), this);
+    auto* label = new QLabel(T("名称"), this);
     label->setObjectName(QStringLiteral("LblName"));
     edit_ = new QLineEdit(this);
     edit_->setObjectName(QStringLiteral("EdtName"));
-    edit_->setAccessibleName(QStringLiteral("名称"));
+    edit_->setAccessibleName(T("名称"));
     edit_->setMinimumWidth(260);
     label->setBuddy(edit_);
     row->addWidget(label);
@@ -30,12 +31,12 @@ TFrmReName::TFrmReName(QWidget* parent) : QDialog(parent) {
     column->addLayout(row);
 
     auto* buttons = new QHBoxLayout;
-    confirm_ = new QPushButton(QStringLiteral("确定"), this);
+    confirm_ = new QPushButton(T("确定"), this);
     confirm_->setObjectName(QStringLiteral("BtnOK"));
-    confirm_->setAccessibleDescription(QStringLiteral("把图片改为输入的名称"));
-    close_ = new QPushButton(QStringLiteral("关闭"), this);
+    confirm_->setAccessibleDescription(T("把图片改为输入的名称"));
+    close_ = new QPushButton(T("关闭"), this);
     close_->setObjectName(QStringLiteral("BtnClose"));
-    close_->setAccessibleDescription(QStringLiteral("不改名称，关闭窗口"));
+    close_->setAccessibleDescription(T("不改名称，关闭窗口"));
     // Enter in the edit presses the default button.
     confirm_->setDefault(true);
     confirm_->setAutoDefault(true);

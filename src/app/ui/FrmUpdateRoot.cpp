@@ -12,6 +12,7 @@
 #include <climits>
 
 #include "app/ui/QtHelpers.h"
+#include "app/ui/Translation.h"
 
 namespace ozm {
 
@@ -42,7 +43,7 @@ TFrmUpdateRoot::TFrmUpdateRoot(QWidget* parent, std::unique_ptr<UpdateClock> clo
       clock_(clock ? std::move(clock) : std::make_unique<QtUpdateClock>(this)),
       update_(std::make_unique<OnlineUpdate>(*this)) {
     setObjectName(QStringLiteral("FrmUpdateRoot"));
-    setWindowTitle(Q(kUpdateWindowCaption));
+    setWindowTitle(T(kUpdateWindowCaption));
     setWindowModality(Qt::ApplicationModal);
     QFont font(QStringLiteral("Arial"));
     font.setPointSize(9);
@@ -59,16 +60,16 @@ TFrmUpdateRoot::TFrmUpdateRoot(QWidget* parent, std::unique_ptr<UpdateClock> clo
     layout->addWidget(lblHint_);
     progressBar_ = new QProgressBar(this);
     progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
-    progressBar_->setAccessibleName(QStringLiteral("下载进度"));
+    progressBar_->setAccessibleName(T("下载进度"));
     progressBar_->setRange(0, 100);
     progressBar_->setValue(0);
     progressBar_->setTextVisible(false);
     layout->addWidget(progressBar_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    btnClose_ = new QPushButton(QStringLiteral("关闭"), this);
+    btnClose_ = new QPushButton(T("关闭"), this);
     btnClose_->setObjectName(QStringLiteral("BtnClose"));
-    btnClose_->setAccessibleDescription(QStringLiteral("关闭窗口；已开始的下载继续进行"));
+    btnClose_->setAccessibleDescription(T("关闭窗口；已开始的下载继续进行"));
     connect(btnClose_, &QPushButton::clicked, this, [this] { BtnCloseClick(); });
     buttons->addWidget(btnClose_);
     layout->addLayout(buttons);
@@ -107,7 +108,7 @@ void TFrmUpdateRoot::ShowUpdate() {
 }
 
 void TFrmUpdateRoot::Timer1Timer() {
-    lblHint_->setText(Q(kUpdateHint));
+    lblHint_->setText(T(kUpdateHint));
     clock_->Start(1000, [this] { StartDownload(); });
 }
 
@@ -159,7 +160,7 @@ void TFrmUpdateRoot::DownloadFailed() {
         [this] {
             progressBar_->setRange(0, 100);
             progressBar_->setValue(0);
-            showMessage_(Q(kUpdateDownloadFailed));
+            showMessage_(T(kUpdateDownloadFailed));
         },
         Qt::QueuedConnection);
 }
@@ -195,7 +196,7 @@ void TUpdateOffer::BtnCheckUpdateClick() {
                 if (latest) {
                     OfferUpdate(*latest);
                 } else {
-                    showMessage(Q(kUpdateDownloadFailed));
+                    showMessage(T(kUpdateDownloadFailed));
                 }
             },
             Qt::QueuedConnection);
@@ -208,10 +209,10 @@ void TUpdateOffer::OfferUpdate(float latest) {
         return;
     }
     if (!ShouldOfferUpdate(latest)) {
-        showMessage(Q(kUpdateAlreadyLatest));
+        showMessage(T(kUpdateAlreadyLatest));
         return;
     }
-    if (!ask(Q(kUpdateOfferQuestion))) return;
+    if (!ask(T(kUpdateOfferQuestion))) return;
     if (!window_) window_ = new TFrmUpdateRoot(mainWindow_, makeClock ? makeClock() : nullptr);
     window_->Prepare(MakeUpdatePaths(ProductPageAddress(), programFolder_));
     window_->ShowUpdate();
@@ -220,10 +221,10 @@ void TUpdateOffer::OfferUpdate(float latest) {
 TUpdateOffer* AddCheckUpdateButton(QWidget* helpPage, QBoxLayout* row, QWidget* mainWindow,
                                    const std::filesystem::path& programFolder) {
     auto* offer = new TUpdateOffer(mainWindow, programFolder);
-    auto* button = new QPushButton(QStringLiteral("检查更新"), helpPage);
+    auto* button = new QPushButton(T("检查更新"), helpPage);
     button->setObjectName(QStringLiteral("BtnCheckUpdate"));
-    button->setAccessibleName(QStringLiteral("检查更新"));
-    button->setAccessibleDescription(QStringLiteral("检查网上有没有新版本"));
+    button->setAccessibleName(T("检查更新"));
+    button->setAccessibleDescription(T("检查网上有没有新版本"));
     row->addWidget(button);
     QObject::connect(button, &QPushButton::clicked, offer,
                      [offer] { offer->BtnCheckUpdateClick(); });

@@ -38,6 +38,7 @@
 #include "app/ui/InterfaceTexts.h"
 #include "app/ui/QtHelpers.h"
 #include "app/ui/QuickMenu.h"
+#include "app/ui/Translation.h"
 
 // The button images live in the static library: pulled in by hand, or the linker drops them.
 static void InitButtonImages() { Q_INIT_RESOURCE(images); }
@@ -69,9 +70,9 @@ QFont ControlFont() {
 // The convert button's face does not change while a run goes on, but a press then stops it:
 // a screen reader says which of the two a press does.
 void NameConvertButton(QToolButton* button, bool stops) {
-    button->setAccessibleName(stops ? QStringLiteral("停止转换") : QStringLiteral("开始转换"));
-    button->setAccessibleDescription(stops ? QStringLiteral("停止正在进行的转换")
-                                           : QStringLiteral("把所选图片转换为勾选的格式"));
+    button->setAccessibleName(stops ? T("停止转换") : T("开始转换"));
+    button->setAccessibleDescription(stops ? T("停止正在进行的转换")
+                                           : T("把所选图片转换为勾选的格式"));
 }
 
 void SetTextIfChanged(QLineEdit* edit, const std::string& text) {
@@ -139,7 +140,7 @@ QSize TOwnerDrawTabBar::tabSizeHint(int index) const {
 TPageControl::TPageControl(QWidget* parent) : QTabWidget(parent) {
     auto* tabs = new TOwnerDrawTabBar(this);
     tabs->setObjectName(QStringLiteral("PageTabs"));
-    tabs->setAccessibleName(QStringLiteral("页面标签"));
+    tabs->setAccessibleName(T("页面标签"));
     setTabBar(tabs);
 }
 
@@ -200,11 +201,11 @@ void TMainForm::BuildControls() {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     splitter5_ =
-        Named(new QSplitter(Qt::Horizontal, this), "Splitter5", QStringLiteral("工具栏分隔条"));
+        Named(new QSplitter(Qt::Horizontal, this), "Splitter5", T("工具栏分隔条"));
     layout->addWidget(splitter5_);
     splitter5_->addWidget(BuildToolBar());
 
-    pageControl_ = Named(new TPageControl(splitter5_), "PageControl1", QStringLiteral("页面"));
+    pageControl_ = Named(new TPageControl(splitter5_), "PageControl1", T("页面"));
     splitter5_->addWidget(pageControl_);
     splitter5_->setStretchFactor(0, 0);
     splitter5_->setStretchFactor(1, 1);
@@ -213,13 +214,13 @@ void TMainForm::BuildControls() {
             [this] { model_.toolBarWidth = toolBar_->width(); });
 
     QWidget* tabSheet1 = BuildConversionPage();
-    auto* tbDemo = Named(new QWidget, "TbDemo", QStringLiteral(" 帮    助 "));
-    pageControl_->addTab(tabSheet1, QStringLiteral("图片转换"));
-    pageControl_->addTab(tbDemo, QStringLiteral(" 帮    助 "));
+    auto* tbDemo = Named(new QWidget, "TbDemo", T(" 帮    助 "));
+    pageControl_->addTab(tabSheet1, T("图片转换"));
+    pageControl_->addTab(tbDemo, T(" 帮    助 "));
     // Links go to the opener in use when they are followed (tests put a recorder in).
     BuildHelpPage(tbDemo, this, HelpPagePath(), session_.ProgramFolder(),
                   QStringLiteral("%1 v%2")
-                      .arg(Q(Texts().displayTitle))
+                      .arg(T(Texts().displayTitle))
                       .arg(static_cast<double>(kProductVersion), 0, 'f', 1),
                   [this](const std::string& address) {
                       if (shell_) shell_->OpenAddress(address);
@@ -236,11 +237,11 @@ void TMainForm::BuildControls() {
 
 // The first page: the two list groups side by side over the hint line.
 QWidget* TMainForm::BuildConversionPage() {
-    auto* tabSheet1 = Named(new QWidget, "TabSheet1", QStringLiteral("图片转换"));
+    auto* tabSheet1 = Named(new QWidget, "TabSheet1", T("图片转换"));
     auto* sheetLayout = new QVBoxLayout(tabSheet1);
     sheetLayout->setContentsMargins(2, 2, 2, 2);
     splitter1_ =
-        Named(new QSplitter(Qt::Horizontal, tabSheet1), "Splitter1", QStringLiteral("列表分隔条"));
+        Named(new QSplitter(Qt::Horizontal, tabSheet1), "Splitter1", T("列表分隔条"));
     splitter1_->addWidget(BuildListGroup(ListSide::Source));
     splitter1_->addWidget(BuildListGroup(ListSide::Target));
     sheetLayout->addWidget(splitter1_, 1);
@@ -250,10 +251,10 @@ QWidget* TMainForm::BuildConversionPage() {
 
 // The progress bar (hidden until a run) and the red hint line beside it.
 QWidget* TMainForm::BuildHintPanel(QWidget* page) {
-    pnlHint_ = Named(new QWidget(page), "PnlHint", QStringLiteral("提示栏"));
+    pnlHint_ = Named(new QWidget(page), "PnlHint", T("提示栏"));
     auto* hintLayout = new QHBoxLayout(pnlHint_);
     hintLayout->setContentsMargins(0, 2, 0, 2);
-    progressBar_ = Named(new QProgressBar(pnlHint_), "ProgressBar1", QStringLiteral("转换进度"));
+    progressBar_ = Named(new QProgressBar(pnlHint_), "ProgressBar1", T("转换进度"));
     progressBar_->setFixedWidth(81);
     progressBar_->setRange(0, 100);
     progressBar_->setTextVisible(false);
@@ -281,7 +282,7 @@ void TMainForm::BuildTimerAndShortcut() {
 }
 
 QWidget* TMainForm::BuildToolBar() {
-    toolBar_ = Named(new QScrollArea, "SbToollBar", QStringLiteral("工具栏"));
+    toolBar_ = Named(new QScrollArea, "SbToollBar", T("工具栏"));
     toolBar_->setWidgetResizable(true);
     toolBar_->setFrameShape(QFrame::NoFrame);
     // Tab goes from the list of the target straight back to the convert button; the scroll
@@ -322,7 +323,7 @@ QWidget* TMainForm::BuildToolBar() {
 }
 
 QGroupBox* TMainForm::BuildFormatGroup(QWidget* box) {
-    gbConvertFormat_ = Named(new QGroupBox(box), "GbConvertFormat", QStringLiteral("转换格式"));
+    gbConvertFormat_ = Named(new QGroupBox(box), "GbConvertFormat", T("转换格式"));
     gbConvertFormat_->installEventFilter(this);
     auto* grid = new QGridLayout(gbConvertFormat_);
     grid->setContentsMargins(6, 4, 6, 4);
@@ -338,10 +339,10 @@ QGroupBox* TMainForm::BuildFormatGroup(QWidget* box) {
     });
     for (std::size_t i : order) {
         const FormatBoxInfo& info = kFormatBoxes[i];
-        const QString caption = Q(info.caption);
+        const QString caption = T(info.caption);
         auto* check =
             Named(new QCheckBox(caption, gbConvertFormat_), std::string(info.key.name).c_str(),
-                  caption, QStringLiteral("勾选后转换为%1格式").arg(caption));
+                  caption, T("勾选后转换为%1格式").arg(caption));
         formatBoxes_[i] = check;
         if (info.row < 0) {
             check->hide();  // only keeps its stored state
@@ -359,7 +360,7 @@ QGroupBox* TMainForm::BuildFormatGroup(QWidget* box) {
 
 // The resize radio group, then the size group and the percentage group in one place.
 void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
-    rgZoomType_ = Named(new QGroupBox(box), "rgZoomType", QStringLiteral("图片比例类型"));
+    rgZoomType_ = Named(new QGroupBox(box), "rgZoomType", T("图片比例类型"));
     auto* radios = new QVBoxLayout(rgZoomType_);
     radios->setContentsMargins(6, 4, 6, 4);
     radios->setSpacing(2);
@@ -381,15 +382,15 @@ void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
     auto* zoomPlace = new QWidget(box);
     auto* zoomPlaceLayout = new QVBoxLayout(zoomPlace);
     zoomPlaceLayout->setContentsMargins(0, 0, 0, 0);
-    gbZoomSize_ = Named(new QGroupBox(zoomPlace), "GbZoomSize222", QStringLiteral("指定尺寸"));
+    gbZoomSize_ = Named(new QGroupBox(zoomPlace), "GbZoomSize222", T("指定尺寸"));
     auto* sizeGrid = new QGridLayout(gbZoomSize_);
     sizeGrid->setContentsMargins(6, 4, 6, 4);
-    lblWidth_ = Named(new QLabel(gbZoomSize_), "LblWidth", QStringLiteral("宽"));
-    lblHeight_ = Named(new QLabel(gbZoomSize_), "LblHeight", QStringLiteral("高"));
-    edtWidth_ = Named(new QLineEdit(gbZoomSize_), "EdtWidth", QStringLiteral("宽"));
-    edtHeight_ = Named(new QLineEdit(gbZoomSize_), "EdtHeight", QStringLiteral("高"));
-    cbZoomAuto_ = Named(new QCheckBox(gbZoomSize_), "CbZoomAuto", QStringLiteral("按原图比例"),
-                        QStringLiteral("只填宽或高，另一边按原图比例算出"));
+    lblWidth_ = Named(new QLabel(gbZoomSize_), "LblWidth", T("宽"));
+    lblHeight_ = Named(new QLabel(gbZoomSize_), "LblHeight", T("高"));
+    edtWidth_ = Named(new QLineEdit(gbZoomSize_), "EdtWidth", T("宽"));
+    edtHeight_ = Named(new QLineEdit(gbZoomSize_), "EdtHeight", T("高"));
+    cbZoomAuto_ = Named(new QCheckBox(gbZoomSize_), "CbZoomAuto", T("按原图比例"),
+                        T("只填宽或高，另一边按原图比例算出"));
     lblWidth_->setBuddy(edtWidth_);
     lblHeight_->setBuddy(edtHeight_);
     sizeGrid->addWidget(lblWidth_, 0, 0);
@@ -401,7 +402,7 @@ void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
                        QStringLiteral("Percentage"));
     auto* percentRow = new QHBoxLayout(gbZoomBei_);
     percentRow->setContentsMargins(6, 4, 6, 4);
-    edtZoomPei_ = Named(new QLineEdit(gbZoomBei_), "EdtZoomPei", QStringLiteral("缩放百分比"));
+    edtZoomPei_ = Named(new QLineEdit(gbZoomBei_), "EdtZoomPei", T("缩放百分比"));
     auto* percentLabel =
         Named(new QLabel(QStringLiteral("%"), gbZoomBei_), "LblPercent", QStringLiteral("%"));
     percentRow->addWidget(edtZoomPei_);
@@ -424,13 +425,13 @@ void TMainForm::BuildResizeGroups(QWidget* box, QVBoxLayout* column) {
 }
 
 QGroupBox* TMainForm::BuildRotateGroup(QWidget* box) {
-    gbRotate_ = Named(new QGroupBox(box), "GbRotate", QStringLiteral("旋转"));
+    gbRotate_ = Named(new QGroupBox(box), "GbRotate", T("旋转"));
     auto* rotateGrid = new QGridLayout(gbRotate_);
     rotateGrid->setContentsMargins(6, 4, 6, 4);
-    edtRotate1_ = Named(new QLineEdit(gbRotate_), "EdtRoateRate1", QStringLiteral("旋转角度"));
+    edtRotate1_ = Named(new QLineEdit(gbRotate_), "EdtRoateRate1", T("旋转角度"));
     edtRotate2_ =
-        Named(new QLineEdit(gbRotate_), "EdtRoateRate2", QStringLiteral("旋转角度的百分之一度"));
-    lbRoateType_ = Named(new QListWidget(gbRotate_), "LbRoateType", QStringLiteral("旋转方式"));
+        Named(new QLineEdit(gbRotate_), "EdtRoateRate2", T("旋转角度的百分之一度"));
+    lbRoateType_ = Named(new QListWidget(gbRotate_), "LbRoateType", T("旋转方式"));
     lbRoateType_->setFixedHeight(74);
     rotateGrid->addWidget(edtRotate1_, 0, 0);
     rotateGrid->addWidget(edtRotate2_, 0, 1);
@@ -461,14 +462,14 @@ QWidget* TMainForm::BuildListGroup(ListSide side) {
     ListArea& area = Area(side);
     area.loaded = source ? &sourceImage_ : &targetImage_;
     area.group = Named(new QGroupBox, source ? "GbSourceList" : "GbTargetList",
-                       Q(source ? Texts().sourceListCaption : Texts().targetListCaption));
+                       T(source ? Texts().sourceListCaption : Texts().targetListCaption));
     auto* column = new QVBoxLayout(area.group);
     column->setContentsMargins(4, 4, 4, 4);
     column->setSpacing(3);
     column->addWidget(BuildListButtons(side));
 
     area.splitter = Named(new QSplitter(Qt::Vertical, area.group),
-                          source ? "Splitter2" : "Splitter3", QStringLiteral("预览分隔条"));
+                          source ? "Splitter2" : "Splitter3", T("预览分隔条"));
     BuildListBox(side);
     area.splitter->addWidget(area.list);
     area.splitter->addWidget(BuildPreviewPanel(side));
@@ -485,7 +486,7 @@ QWidget* TMainForm::BuildListButtons(ListSide side) {
     ListArea& area = Area(side);
     auto* buttonRow =
         Named(new QWidget(area.group), source ? "PnlSourceButtons" : "PnlTargetButtons",
-              QStringLiteral("文件夹按钮"));
+              T("文件夹按钮"));
     auto* row = new QHBoxLayout(buttonRow);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(1);
@@ -521,12 +522,11 @@ QWidget* TMainForm::BuildListButtons(ListSide side) {
          "最近转换的文件夹", "从最近转换的文件夹中选择%1"},
     };
     const QString listName =
-        source ? QStringLiteral("转换前文件夹") : QStringLiteral("转换后文件夹");
+        source ? T("转换前文件夹") : T("转换后文件夹");
     for (const Button& entry : buttons) {
         auto* button =
             Named(new QToolButton(buttonRow), source ? entry.sourceName : entry.targetName,
-                  QString::fromUtf8(entry.name),
-                  QString::fromUtf8(entry.description).replace(QStringLiteral("%1"), listName));
+                  T(entry.name), T(entry.description).replace(QStringLiteral("%1"), listName));
         button->setToolTip(QString::fromLatin1(entry.hint));
         button->setAutoRaise(true);
         button->setIconSize(QSize(20, 20));
@@ -547,9 +547,9 @@ QWidget* TMainForm::BuildListButtons(ListSide side) {
         }
     }
     row->addStretch(1);
-    area.previewSwitch = Named(new QCheckBox(QStringLiteral("预览"), buttonRow),
+    area.previewSwitch = Named(new QCheckBox(T("预览"), buttonRow),
                                source ? "CbPreviewSourceImg" : "CbTargetImgPreview",
-                               QStringLiteral("预览"), QStringLiteral("在列表下显示所选图片"));
+                               T("预览"), T("在列表下显示所选图片"));
     row->addWidget(area.previewSwitch);
     connect(area.previewSwitch, &QCheckBox::toggled, this, [this, side](bool checked) {
         const std::optional<std::string> toLoad =
@@ -564,7 +564,7 @@ void TMainForm::BuildListBox(ListSide side) {
     const bool source = side == ListSide::Source;
     ListArea& area = Area(side);
     area.list = Named(new TFileListBox(area.splitter), source ? "LbDocList" : "LbTarget",
-                      Q(source ? Texts().sourceListCaption : Texts().targetListCaption));
+                      T(source ? Texts().sourceListCaption : Texts().targetListCaption));
     area.list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     area.list->setContextMenuPolicy(Qt::CustomContextMenu);
     area.list->installEventFilter(this);
@@ -589,11 +589,11 @@ QWidget* TMainForm::BuildPreviewPanel(ListSide side) {
     const bool source = side == ListSide::Source;
     ListArea& area = Area(side);
     area.previewPanel = Named(new QGroupBox(area.splitter),
-                              source ? "GbSourcePreview" : "GbImgTarget", QStringLiteral("预览"));
+                              source ? "GbSourcePreview" : "GbImgTarget", T("预览"));
     auto* previewColumn = new QVBoxLayout(area.previewPanel);
     previewColumn->setContentsMargins(2, 2, 2, 2);
     area.image = Named(new QLabel(area.previewPanel), source ? "ImgSource" : "ImgOutput",
-                       QStringLiteral("预览图片"));
+                       T("预览图片"));
     area.image->setMinimumSize(40, 40);
     area.image->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     area.image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -604,7 +604,7 @@ QWidget* TMainForm::BuildPreviewPanel(ListSide side) {
         Named(new QLabel(area.previewPanel), source ? "LblWHSource" : "LblWHTarget", QString());
     area.stretch = Named(new QCheckBox(QStringLiteral("Strech"), area.previewPanel),
                          source ? "CbSourceStretch" : "CbTargetStretch", QStringLiteral("Strech"),
-                         QStringLiteral("把预览图片拉伸到预览区的大小"));
+                         T("把预览图片拉伸到预览区的大小"));
     area.stretch->setChecked(true);
     connect(area.stretch, &QCheckBox::toggled, this, [this, side] { ApplyStretch(side); });
     previewBottom->addWidget(area.sizeLabel, 1);
@@ -618,8 +618,8 @@ void TMainForm::BuildPathPanel() {
     pnlPath_ = Named(new QWidget(this), "PnlPath", QString());
     pnlPathButtons_ = Named(new QWidget(pnlPath_), "PnlPathButtons", QString());
     pnlPathButtons_->setGeometry(0, 0, 48, 44);
-    edtPath_ = Named(new QLineEdit(pnlPath_), "EdtPath", QStringLiteral("转换前文件夹"));
-    edtOutput_ = Named(new QLineEdit(pnlPath_), "EdtOutput", QStringLiteral("转换后文件夹"));
+    edtPath_ = Named(new QLineEdit(pnlPath_), "EdtPath", T("转换前文件夹"));
+    edtOutput_ = Named(new QLineEdit(pnlPath_), "EdtOutput", T("转换后文件夹"));
     edtPath_->move(52, 0);
     edtOutput_->move(52, 22);
     pnlPath_->setGeometry(0, 0, width(), 44);
@@ -642,26 +642,26 @@ void TMainForm::BuildMenus() {
         action->setObjectName(QString::fromLatin1(name));
         return action;
     };
-    pmImgList_ = menu("PmImgList", QStringLiteral("转换前图片菜单"));
-    connect(entry(pmImgList_, "MnConvertSelected", QStringLiteral("转换所选图片(&C)")),
+    pmImgList_ = menu("PmImgList", T("转换前图片菜单"));
+    connect(entry(pmImgList_, "MnConvertSelected", T("转换所选图片(&C)")),
             &QAction::triggered, this, [this] { BtnImgCovertClick(); });
     pmImgList_->addSeparator()->setObjectName(QStringLiteral("N1"));
-    entry(pmImgList_, "MnOpenDefault", QStringLiteral("用默认方式打开"));
-    entry(pmImgList_, "MnOpenFolder", QStringLiteral("打开所在文件夹"));
-    entry(pmImgList_, "MnDeletePic", QStringLiteral("删除所选图片"));
-    entry(pmImgList_, "MnRenamePic", QStringLiteral("重命名"));
-    entry(pmImgList_, "PmOpenInPaint", QStringLiteral("在\"画图\"中打开"));
+    entry(pmImgList_, "MnOpenDefault", T("用默认方式打开"));
+    entry(pmImgList_, "MnOpenFolder", T("打开所在文件夹"));
+    entry(pmImgList_, "MnDeletePic", T("删除所选图片"));
+    entry(pmImgList_, "MnRenamePic", T("重命名"));
+    entry(pmImgList_, "PmOpenInPaint", T("在\"画图\"中打开"));
 
-    pmOutput_ = menu("PmOutput", QStringLiteral("转换后图片菜单"));
-    entry(pmOutput_, "MnDefaultOpen", QStringLiteral("默认打开(&D)"));
-    entry(pmOutput_, "MnOpenOutputFolder", QStringLiteral("打开所在的文件夹"));
-    entry(pmOutput_, "MnDeleteFileOP", QStringLiteral("删除所选图片"));
-    entry(pmOutput_, "N3", QStringLiteral("在\"画图\"中打开"));
+    pmOutput_ = menu("PmOutput", T("转换后图片菜单"));
+    entry(pmOutput_, "MnDefaultOpen", T("默认打开(&D)"));
+    entry(pmOutput_, "MnOpenOutputFolder", T("打开所在的文件夹"));
+    entry(pmOutput_, "MnDeleteFileOP", T("删除所选图片"));
+    entry(pmOutput_, "N3", T("在\"画图\"中打开"));
 
-    pmApp_ = menu("PmApp", QStringLiteral("程序菜单"));
-    entry(pmApp_, "OpenApplicationPath1", QStringLiteral("打开所在的文件夹"));
+    pmApp_ = menu("PmApp", T("程序菜单"));
+    entry(pmApp_, "OpenApplicationPath1", T("打开所在的文件夹"));
 
-    pmHistorys_ = menu("PmHistorys", QStringLiteral("最近转换的文件夹"));
+    pmHistorys_ = menu("PmHistorys", T("最近转换的文件夹"));
 }
 
 void TMainForm::LoadButtonImage(QAbstractButton* button, const char* resourceName) {
@@ -693,31 +693,32 @@ void TMainForm::SetFonts() {
 void TMainForm::FormCreate() {
     const InterfaceTexts& texts = Texts();
     try {
+        const std::string displayTitle = S(T(texts.displayTitle));
         captionText_ =
-            FormatMainCaption(MakeCaptionFormat(TodayLocal()), texts.displayTitle, kProductVersion);
+            FormatMainCaption(MakeCaptionFormat(TodayLocal()), displayTitle, kProductVersion);
         setWindowTitle(Q(captionText_));
         setAccessibleName(Q(captionText_));
         LoadButtonImage(btnImgCovert_, "BtnImgCovert");
 
-        gbConvertFormat_->setTitle(Q(texts.formatGroup));
-        rgZoomType_->setTitle(Q(texts.zoomTypeGroup));
+        gbConvertFormat_->setTitle(T(texts.formatGroup));
+        rgZoomType_->setTitle(T(texts.zoomTypeGroup));
         for (int i = 0; i < 3; ++i) {
-            zoomTypeButtons_->button(i)->setText(Q(texts.zoomTypes[static_cast<std::size_t>(i)]));
+            zoomTypeButtons_->button(i)->setText(T(texts.zoomTypes[static_cast<std::size_t>(i)]));
             zoomTypeButtons_->button(i)->setAccessibleName(
-                Q(texts.zoomTypes[static_cast<std::size_t>(i)]));
+                T(texts.zoomTypes[static_cast<std::size_t>(i)]));
             static const char* const kZoomTypeDescriptions[] = {
                 "转换时不改变图片大小", "转换时缩放到指定的宽和高", "转换时按百分比缩放"};
             zoomTypeButtons_->button(i)->setAccessibleDescription(
-                QString::fromUtf8(kZoomTypeDescriptions[i]));
+                T(kZoomTypeDescriptions[i]));
         }
-        gbZoomSize_->setTitle(Q(texts.sizeGroup));
-        lblWidth_->setText(Q(texts.widthLabel));
-        lblHeight_->setText(Q(texts.heightLabel));
-        cbZoomAuto_->setText(Q(texts.keepAspect));
-        gbRotate_->setTitle(QStringLiteral("旋转"));
-        source_.group->setTitle(Q(texts.sourceListCaption));
-        target_.group->setTitle(Q(texts.targetListCaption));
-        for (std::string_view item : texts.rotateItems) lbRoateType_->addItem(Q(item));
+        gbZoomSize_->setTitle(T(texts.sizeGroup));
+        lblWidth_->setText(T(texts.widthLabel));
+        lblHeight_->setText(T(texts.heightLabel));
+        cbZoomAuto_->setText(T(texts.keepAspect));
+        gbRotate_->setTitle(T("旋转"));
+        source_.group->setTitle(T(texts.sourceListCaption));
+        target_.group->setTitle(T(texts.targetListCaption));
+        for (std::string_view item : texts.rotateItems) lbRoateType_->addItem(T(item));
         for (auto* named : std::initializer_list<QWidget*>{gbConvertFormat_, rgZoomType_, lblWidth_,
                                                            lblHeight_, cbZoomAuto_, gbRotate_})
             named->setAccessibleName(named == lblWidth_     ? lblWidth_->text()
@@ -838,8 +839,8 @@ void TMainForm::SyncFromModel() {
         const FolderSide& model = ModelSide(side);
         const QString caption =
             model.caption.empty()
-                ? Q(side == ListSide::Source ? texts.sourceListCaption : texts.targetListCaption)
-                : Q(model.caption);
+                ? T(side == ListSide::Source ? texts.sourceListCaption : texts.targetListCaption)
+                : T(model.caption);
         area.group->setTitle(caption);
         area.group->setAccessibleName(caption);
         const QSignalBlocker block(area.previewSwitch);
@@ -940,7 +941,7 @@ void TMainForm::ShowPreviewPicture(ListSide side, std::uint64_t request,
                            ? QByteArray::fromStdString(ModelSide(side).currentImage)
                            : QByteArray());
     ApplyStretch(side);
-    area.sizeLabel->setText(Q(PreviewSizeLabel(
+    area.sizeLabel->setText(T(PreviewSizeLabel(
         shown ? picture.width : 0, shown ? picture.height : 0, side == ListSide::Source)));
 }
 
@@ -1165,7 +1166,7 @@ ConversionOptions TMainForm::Options() { return options_.Get(); }
 
 void TMainForm::ShowMessage(const std::string& text) {
     if (closing_) return;  // answered at once: the window is going away
-    QMessageBox box(QMessageBox::NoIcon, Q(kApplicationTitle), Q(text), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, T(kApplicationTitle), T(text), QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("MessageBox"));
     openMessage_ = &box;
     box.exec();
@@ -1206,8 +1207,8 @@ void TMainForm::RefreshTargetList() {
 void TMainForm::ShowConversionPage() { pageControl_->setCurrentIndex(0); }
 
 void TMainForm::SetHint(const std::string& text) {
-    lblHint_->setText(Q(text));
-    lblHint_->setAccessibleName(Q(text));
+    lblHint_->setText(T(text));
+    lblHint_->setAccessibleName(lblHint_->text());
 }
 
 void TMainForm::ShowProgressBar(bool visible) { progressBar_->setVisible(visible); }

@@ -19,6 +19,7 @@
 #include "app/ui/FolderChooser.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/QtHelpers.h"
+#include "app/ui/Translation.h"
 #include "platform/ProgramFolder.h"
 
 namespace ozm {
@@ -42,7 +43,7 @@ class TMainForm::FolderHost : public FolderActionsHost {
 
     bool AskYesNo(const std::string& text, const std::string& title) override {
         if (form_.closing_) return false;
-        QMessageBox box(QMessageBox::Question, Q(title), Q(text),
+        QMessageBox box(QMessageBox::Question, T(title), T(text),
                         QMessageBox::Yes | QMessageBox::No, &form_);
         box.setObjectName(QStringLiteral("MessageBox"));
         box.setDefaultButton(QMessageBox::Yes);

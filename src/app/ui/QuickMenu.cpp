@@ -14,6 +14,7 @@
 #include "app/ui/FrmImgCovertingUnit.h"
 #include "app/ui/MainForm.h"
 #include "app/ui/QtHelpers.h"
+#include "app/ui/Translation.h"
 #include "platform/DesktopWallpaper.h"
 #include "platform/Drives.h"
 #include "platform/ShellOpen.h"
@@ -25,7 +26,7 @@ namespace {
 constexpr int kAutoCloseMs = 2000;
 
 QAction* Entry(QMenu* menu, std::string_view caption, const QString& name) {
-    QAction* action = menu->addAction(Q(caption));
+    QAction* action = menu->addAction(T(caption));
     action->setObjectName(name);
     return action;
 }
@@ -67,14 +68,14 @@ TQuickMenu::~TQuickMenu() {
 void TQuickMenu::Build() {
     pm_ = new QMenu(&form_);
     pm_->setObjectName(QStringLiteral("PmRightMouse"));
-    pm_->setAccessibleName(QStringLiteral("图片快速转换"));
+    pm_->setAccessibleName(T("图片快速转换"));
     connect(pm_, &QMenu::aboutToShow, this, [this] { logic_->MenuLoopEntered(); });
     connect(pm_, &QMenu::aboutToHide, this, [this] { logic_->MenuClosed(); });
 
     QMenu* other = nullptr;
     for (const QuickFormatMenu& format : kQuickFormatMenus) {
         if (format.underOtherFormats && !other) {
-            other = pm_->addMenu(Q(quicktext::OtherFormats));
+            other = pm_->addMenu(T(quicktext::OtherFormats));
             other->setObjectName(QStringLiteral("MnOtherFormats"));
         }
         BuildFormatMenu(format.underOtherFormats ? other : pm_, format);
@@ -89,7 +90,7 @@ void TQuickMenu::Build() {
 // converts.
 void TQuickMenu::BuildPresetMenus() {
     auto presetMenu = [this](std::string_view caption, const char* name, QuickSubmenu kind) {
-        QMenu* menu = pm_->addMenu(Q(caption));
+        QMenu* menu = pm_->addMenu(T(caption));
         menu->setObjectName(QString::fromLatin1(name));
         connect(menu, &QMenu::aboutToShow, this, [this, kind] { logic_->SubmenuOpened(kind); });
         return menu;
@@ -136,7 +137,7 @@ void TQuickMenu::BuildCommandEntries() {
             &QAction::triggered, this, [this] { logic_->PickCustomConversion(); });
     connect(Entry(pm_, quicktext::Clipboard, QStringLiteral("MnCopyToClipboard")),
             &QAction::triggered, this, [this] { logic_->PickClipboard(); });
-    QMenu* wallpaper = pm_->addMenu(Q(quicktext::Wallpaper));
+    QMenu* wallpaper = pm_->addMenu(T(quicktext::Wallpaper));
     wallpaper->setObjectName(QStringLiteral("MnWallpaper"));
     for (const WallpaperPlacementInfo& info : kWallpaperPlacements) {
         const int tag = static_cast<int>(info.placement);
@@ -157,7 +158,7 @@ void TQuickMenu::BuildCommandEntries() {
 }
 
 void TQuickMenu::BuildFormatMenu(QMenu* parent, const QuickFormatMenu& format) {
-    QMenu* menu = parent->addMenu(Q(format.caption));
+    QMenu* menu = parent->addMenu(T(format.caption));
     menu->setObjectName(Q(format.objectName));
     menu->menuAction()->setData(format.code);
     formatMenus_.push_back(menu);
@@ -168,7 +169,7 @@ void TQuickMenu::BuildFormatMenu(QMenu* parent, const QuickFormatMenu& format) {
     for (const QuickDestinationEntry& entry : kQuickDestinations) {
         if (entry.separatorBefore) menu->addSeparator();
         if (entry.code == destination::RecentFolders) {
-            QMenu* recent = menu->addMenu(Q(entry.caption));
+            QMenu* recent = menu->addMenu(T(entry.caption));
             recent->setObjectName(Q(format.objectName) + QStringLiteral("Recent"));
             for (std::size_t i = 0; i < kMaxRecentFolders; ++i) {
                 QAction* action = recent->addAction(QString());
@@ -191,7 +192,7 @@ void TQuickMenu::BuildFormatMenu(QMenu* parent, const QuickFormatMenu& format) {
     }
     if (code == FormatCode::Jpg) {
         menu->addSeparator();
-        QMenu* quality = menu->addMenu(Q(quicktext::JpgQuality));
+        QMenu* quality = menu->addMenu(T(quicktext::JpgQuality));
         quality->setObjectName(QStringLiteral("MnJPGQuality"));
         for (const JpegQualityPreset& preset : kJpegQualityPresets) {
             QAction* action = Entry(quality, preset.caption,
@@ -218,7 +219,7 @@ void TQuickMenu::Prepare() {
 }
 
 void TQuickMenu::SyncMenu() {
-    jpgEntry_->setText(Q(logic_->JpgCaption()));
+    jpgEntry_->setText(T(logic_->JpgCaption()));
     // A screen reader names an open submenu by its entry's caption.
     for (QMenu* submenu : pm_->findChildren<QMenu*>()) submenu->setAccessibleName(submenu->title());
     for (QAction* action : qualityEntries_)

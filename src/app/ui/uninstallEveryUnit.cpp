@@ -12,6 +12,7 @@
 
 #include "app/shell/ProductInfo.h"
 #include "app/ui/QtHelpers.h"
+#include "app/ui/Translation.h"
 #include "platform/Processes.h"
 
 namespace ozm {
@@ -19,7 +20,7 @@ namespace ozm {
 TFrmUninstall::TFrmUninstall(UninstallPlaces places, Trash& trash, QWidget* parent)
     : QDialog(parent), places_(std::move(places)), trash_(trash) {
     setObjectName("FrmUninstall");
-    setWindowTitle(Q(kUninstallFormCaption));
+    setWindowTitle(T(kUninstallFormCaption));
     const QIcon question = style()->standardIcon(QStyle::SP_MessageBoxQuestion);
     setWindowIcon(question);
 
@@ -27,25 +28,25 @@ TFrmUninstall::TFrmUninstall(UninstallPlaces places, Trash& trash, QWidget* pare
     ImgQuestion_->setObjectName("ImgQuestion");
     ImgQuestion_->setPixmap(question.pixmap(32, 32));
     ImgQuestion_->setAlignment(Qt::AlignCenter);
-    LblNote_ = new QLabel(Q(kUninstallNote), this);
+    LblNote_ = new QLabel(T(kUninstallNote), this);
     LblNote_->setObjectName("LblNote");
     LblNote_->setWordWrap(true);
     LblLink_ = new QLabel(this);
     LblLink_->setObjectName("LblLink");
-    LblLink_->setText("<a href=\"home\">" + Q(kLatestSoftwareLink).toHtmlEscaped() + "</a>");
+    LblLink_->setText("<a href=\"home\">" + T(kLatestSoftwareLink).toHtmlEscaped() + "</a>");
     // Tab reaches the link and Enter opens it, as a click does.
     LblLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    LblLink_->setAccessibleName(Q(kLatestSoftwareLink));
-    LblLink_->setAccessibleDescription(QStringLiteral("在浏览器中打开软件主页"));
+    LblLink_->setAccessibleName(T(kLatestSoftwareLink));
+    LblLink_->setAccessibleDescription(T("在浏览器中打开软件主页"));
     LblLink_->setCursor(Qt::PointingHandCursor);
-    BtnStart_ = new QPushButton(Q(kUninstallStartText), this);
+    BtnStart_ = new QPushButton(T(kUninstallStartText), this);
     BtnStart_->setObjectName("BtnStart");
-    BtnStart_->setAccessibleDescription(QStringLiteral("从本机卸载本软件"));
+    BtnStart_->setAccessibleDescription(T("从本机卸载本软件"));
     BtnStart_->setDefault(true);
     BtnStart_->setAutoDefault(true);
-    BtnClose_ = new QPushButton(Q(kUninstallCloseText), this);
+    BtnClose_ = new QPushButton(T(kUninstallCloseText), this);
     BtnClose_->setObjectName("BtnClose");
-    BtnClose_->setAccessibleDescription(QStringLiteral("不卸载，关闭窗口"));
+    BtnClose_->setAccessibleDescription(T("不卸载，关闭窗口"));
     BtnClose_->setAutoDefault(false);
 
     auto* top = new QHBoxLayout;
@@ -97,7 +98,7 @@ void TFrmUninstall::reject() { BtnCloseClick(); }
 void TFrmUninstall::LblLinkClick() { startDetached({"xdg-open", std::string(kMakerHomePage)}); }
 
 void TFrmUninstall::ShowMessageAtPointer(const std::string& text) {
-    QMessageBox box(QMessageBox::Information, windowTitle(), Q(text), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Information, windowTitle(), T(text), QMessageBox::Ok, this);
     box.setObjectName("UninstalledMessage");
     box.adjustSize();
     box.move(QCursor::pos());

@@ -42,8 +42,10 @@ export HOME=$work/home TMPDIR=$work/tmp \
   XDG_CONFIG_DIRS=/etc/xdg
 # GLib's settings stay in memory: no dconf database is made, none of the machine's is read.
 export GSETTINGS_BACKEND=memory
-# The tests read the Chinese interface whatever the caller's locale.
-export OZM_LANG=zh
+# The tests read the Chinese interface whatever the caller's locale, and titles reach X in
+# UTF-8 even when the caller's locale is not installed on the machine.
+export OZM_LANG=zh LC_ALL=C.UTF-8
+unset LANGUAGE
 
 export OZM_E2E_WORK=$work OZM_E2E_LOG=$work/standins.log
 : >"$OZM_E2E_LOG"

@@ -23,7 +23,7 @@ done
 if [ -z "${DISPLAY:-}" ]; then echo "SKIP: no X display (run under xvfb-run)"; exit 77; fi
 
 work=$(mktemp -d)
-trap 'kill -9 ${pid:-0} 2>/dev/null; pkill -P $$ xclip 2>/dev/null; rm -rf "$work"' EXIT
+trap '{ [ -z "${pid:-}" ] || kill -9 "$pid"; } 2>/dev/null; pkill -P $$ xclip 2>/dev/null; rm -rf "$work"' EXIT
 program=$work/program
 pics=$work/pics
 mkdir -p "$program" "$pics" "$work/home"

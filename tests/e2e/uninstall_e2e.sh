@@ -12,7 +12,7 @@ done
 if [ -z "${DISPLAY:-}" ]; then echo "SKIP: no X display (run under xvfb-run)"; exit 77; fi
 
 work=$(mktemp -d)
-trap 'kill -9 ${pid:-0} 2>/dev/null; rm -rf "$work"' EXIT
+trap '{ [ -z "${pid:-}" ] || kill -9 "$pid"; } 2>/dev/null; rm -rf "$work"' EXIT
 home=$work/home
 mkdir -p "$home" "$work/tmp" "$work/cache" "$work/state" "$work/runtime"
 chmod 700 "$work/runtime"

@@ -14,7 +14,7 @@ done
 if [ -z "${DISPLAY:-}" ]; then echo "SKIP: no X display (run under xvfb-run)"; exit 77; fi
 
 work=$(mktemp -d)
-trap 'kill -9 ${pid:-0} 2>/dev/null; kill ${server:-0} 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+trap '{ [ -z "${pid:-}" ] || kill -9 "$pid"; } 2>/dev/null; { [ -z "${server:-}" ] || kill "$server"; } 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 program=$work/program
 mkdir -p "$program" "$work/home/run"
 chmod 755 "$program"

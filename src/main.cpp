@@ -25,7 +25,7 @@ int RunMainWindow(int argc, char** argv) {
     QApplication app(argc, argv);
     ozm::UseChineseInterface(app);
     ozm::AppSession session(ozm::ProgramFolder());
-    ozm::TMainForm form(session, ozm::ExecutableFolder());
+    ozm::TMainForm form(session, ozm::DataFolder());
     // A termination signal closes the window as its close button does.
     ozm::ShutdownSignals onSignals([&] {
         form.close();
@@ -47,7 +47,7 @@ int RunQuickConversion(int argc, char** argv, std::vector<std::string> files) {
     ozm::UseChineseInterface(app);
     app.setQuitOnLastWindowClosed(false);
     ozm::AppSession session(ozm::ProgramFolder());
-    ozm::TMainForm form(session, ozm::ExecutableFolder());
+    ozm::TMainForm form(session, ozm::DataFolder());
     // A termination signal stops the worker at its next test, waits for it, then ends.
     ozm::ShutdownSignals onSignals([&] { form.QuickMenu().Terminate(); });
     form.QuickMenu().Start(std::move(files));

@@ -16,12 +16,20 @@ done
 cp "$src/docs/Help.html" "$stage/Help.html"
 cp "$src"/packaging/icons/ozm-imgconv.svg "$src"/packaging/icons/ozm-imgconv-*.png "$stage/icons/"
 chmod 0644 "$stage/Help.html" "$stage"/icons/*
-# soname -> package, from the libraries this machine resolves for the programs.
+# soname -> package, from the libraries this machine resolves for the programs: one dpkg
+# query for all of them, by the path ldd gives and by the resolved one (a merged /usr knows
+# some only by one of the two).
 ldd "$stage/ozm-imgconv" "$stage/ozm-setup" | awk '$2 == "=>" && $3 ~ /^\// { print $1, $3 }' |
-    sort -u | while read -r soname path; do
-        package=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null || dpkg -S "$path" 2>/dev/null) || continue
-        echo "$soname ${package%%:*}"
-    done | sort -u > "$stage/libraries"
+    sort -u > "$stage/resolved"
+while read -r soname path; do
+    echo "$path $soname"
+    echo "$(readlink -f "$path") $soname"
+done < "$stage/resolved" | sort -u > "$stage/paths"
+cut -d' ' -f1 "$stage/paths" | xargs dpkg -S 2>/dev/null |
+    awk 'NR == FNR { owner[$2] = $1; next }
+         ($1 in owner) { p = owner[$1]; sub(/:.*/, "", p); print $2, p }' - "$stage/paths" |
+    sort -u -k1,1 > "$stage/libraries"
+rm "$stage/resolved" "$stage/paths"
 stamp=${SOURCE_DATE_EPOCH:-$(date +%s)}
 sed "s/@VERSION@/$version/g" "$src/packaging/setup-header.sh" > "$out.tmp"
 (cd "$stage" && find . -mindepth 1 | LC_ALL=C sort |

@@ -9,11 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$here/.." log -1 --format=%ct 2>/dev/null || date +%s)}
 mkdir -p "$dist"
 "$here/make-deb.sh" "$build/bin" "$version" "$dist"
-"$here/make-setup.sh" "$build/bin" "$version" "$dist/setupQV.run"
-feed=$dist/feed/ozmware/update/qv
-mkdir -p "$feed"
-cp "$dist/setupQV.run" "$feed/setupQV.run"
-printf '%s\n' "$version" > "$feed/version.txt"
-(cd "$feed" && sha256sum setupQV.run > setupQV.run.sha256)
+"$here/make-feed.sh" "$build/bin" "$version" "$dist/feed"
+cp "$dist/feed/ozmware/update/qv/setupQV.run" "$dist/setupQV.run"
 echo "$dist/setupQV.run"
-echo "$feed/"
+echo "$dist/feed/ozmware/update/qv/"

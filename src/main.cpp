@@ -2,6 +2,7 @@
 // The toolkit is started only for a mode that shows a window: the silent exit stays instant.
 
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -76,6 +77,11 @@ int RunUninstall(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    // A file of that name comes as "-- --version", the hooks' form.
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        std::printf("ozm-imgconv %s\n", std::string(ozm::kProductVersionText).c_str());
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     const ozm::StartupDecision decision = ozm::DecideStartup(arguments);
     switch (decision.mode) {
         case ozm::StartupMode::SilentExit:

@@ -21,7 +21,8 @@ case "${1:-}" in
     *) usage >&2; exit 1 ;;
 esac
 self=$0
-case $self in */*) ;; *) self=$(command -v -- "$self") || exit 1 ;; esac
+# "sh setupQV.run" names a file in the current folder; a bare name found on PATH, one there.
+[ -f "$self" ] || self=$(command -v -- "$self") || exit 1
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/setupQV.XXXXXX") || { echo "$prog: no temporary folder" >&2; exit 1; }
 trap 'rm -rf "$tmp"' EXIT
 trap 'exit 1' HUP INT TERM

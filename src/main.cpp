@@ -2,6 +2,7 @@
 // The toolkit is started only for a mode that shows a window: the silent exit stays instant.
 
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ int RunMainWindow(int argc, char** argv) {
     QApplication app(argc, argv);
     ozm::UseInterfaceLanguage(app, ozm::InterfaceLanguageOfThisProcess());
     ozm::AppSession session(ozm::ProgramFolder());
-    ozm::TMainForm form(session, ozm::ExecutableFolder());
+    ozm::TMainForm form(session, ozm::DataFolder());
     // A termination signal closes the window as its close button does.
     ozm::ShutdownSignals onSignals([&] {
         form.close();
@@ -48,7 +49,7 @@ int RunQuickConversion(int argc, char** argv, std::vector<std::string> files) {
     ozm::UseInterfaceLanguage(app, ozm::InterfaceLanguageOfThisProcess());
     app.setQuitOnLastWindowClosed(false);
     ozm::AppSession session(ozm::ProgramFolder());
-    ozm::TMainForm form(session, ozm::ExecutableFolder());
+    ozm::TMainForm form(session, ozm::DataFolder());
     // A termination signal stops the worker at its next test, waits for it, then ends.
     ozm::ShutdownSignals onSignals([&] { form.QuickMenu().Terminate(); });
     form.QuickMenu().Start(std::move(files));
@@ -77,6 +78,11 @@ int RunUninstall(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    // A file of that name comes as "-- --version", the hooks' form.
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        std::printf("ozm-imgconv %s\n", std::string(ozm::kProductVersionText).c_str());
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     const ozm::StartupDecision decision = ozm::DecideStartup(arguments);
     switch (decision.mode) {
         case ozm::StartupMode::SilentExit:

@@ -20,8 +20,11 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: ozm-setup [--program FILE] [--help-page FILE] [--icons FOLDER]\n"
+    "       ozm-setup --hooks\n"
     "Installs ozm-imgconv into ~/.local (HOME and XDG_* are honoured). By default the program\n"
     "and Help.html are taken from this program's folder and the icons from the source tree.\n"
+    "--hooks: the program is installed for the whole system (the package); adds only this\n"
+    "user's Nautilus, Caja and Thunar entries, which have no system folder.\n"
     "Remove it again with: ozm-imgconv uninstall\n";
 
 bool OnPath(const std::string& program) {
@@ -52,6 +55,10 @@ int main(int argc, char** argv) {
         if (option == "--help" || option == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        }
+        if (option == "--hooks") {
+            from.hooksOnly = true;
+            continue;
         }
         if (i + 1 >= argc) {
             std::fputs(kUsage, stderr);
@@ -94,6 +101,10 @@ int main(int argc, char** argv) {
         if (!hadCache && fs::is_regular_file(fs::symlink_status(cache, ec))) {
             ozm::AddCacheToManifest(at, title, cache);
         }
+    }
+    if (report.Complete() && from.hooksOnly) {
+        std::printf("ozm-setup: the file managers' entries are installed for this user\n");
+        return 0;
     }
     if (report.Complete()) {
         std::printf("ozm-setup: installed into %s\n", at.ProgramFolder().c_str());

@@ -227,7 +227,7 @@ int ParseArguments(int argc, char** argv, CliOptions& options) {
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
         if (arg == "--version") {
-            std::printf("ozmconv %.1f\n", static_cast<double>(kProductVersion));
+            std::printf("ozmconv %s\n", std::string(kProductVersionText).c_str());
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
         if (arg == "--files-from" || arg == "--files0-from") {

@@ -257,10 +257,12 @@ class Installer {
 InstallReport InstallDesktopIntegration(const DesktopLocations& at, const InstallSources& from,
                                         std::string_view title) {
     Installer install(at, title);
-    install.PlaceCopy(from.programBinary, at.ProgramFile(), 0755);
-    if (!from.helpPage.empty())
-        install.PlaceCopy(from.helpPage, at.ProgramFolder() / "Help.html", 0644);
-    install.PlaceLink(at.BinLink(), at.ProgramFile());
+    if (!from.hooksOnly) {
+        install.PlaceCopy(from.programBinary, at.ProgramFile(), 0755);
+        if (!from.helpPage.empty())
+            install.PlaceCopy(from.helpPage, at.ProgramFolder() / "Help.html", 0644);
+        install.PlaceLink(at.BinLink(), at.ProgramFile());
+    }
 
     install.PlaceFile(at.Launcher(kHandlerClassId), LauncherScript(at, from.imageFiles), 0755);
     const std::string fileHandler(kFileHandlerName);
@@ -269,13 +271,20 @@ InstallReport InstallDesktopIntegration(const DesktopLocations& at, const Instal
         const std::vector<fs::path> hooks = at.HookFiles(name);
         const std::string_view label = EntryLabel(name);
         // Dolphin runs only service menus that may be executed; the scripts must be too.
-        install.PlaceFile(hooks[0], DolphinServiceMenu(at, name, label, from.imageFiles), 0755);
+        if (!from.hooksOnly)
+            install.PlaceFile(hooks[0], DolphinServiceMenu(at, name, label, from.imageFiles),
+                              0755);
         install.PlaceFile(hooks[1], ScriptHook(at, name), 0755);
         install.PlaceFile(hooks[2], ScriptHook(at, name), 0755);
-        install.PlaceFile(hooks[3], NemoAction(at, name, label, from.imageFiles), 0644);
+        if (!from.hooksOnly)
+            install.PlaceFile(hooks[3], NemoAction(at, name, label, from.imageFiles), 0644);
         for (const fs::path& old : at.OldHookFiles(name)) install.RemoveOldFile(old);
     }
     install.PlaceThunarActions({fileHandler, folderHandler}, from.imageFiles);
+    if (from.hooksOnly) {
+        install.WriteManifest();
+        return std::move(install.Report());
+    }
 
     install.PlaceFile(at.MenuEntry(title), ApplicationEntry(at, title), 0644);
     const fs::path shortcut = at.DesktopShortcut(title);

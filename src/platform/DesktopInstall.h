@@ -18,6 +18,11 @@ struct InstallSources {
     std::filesystem::path helpPage;    // Help.html; skipped when empty
     std::filesystem::path iconFolder;  // ozm-imgconv.svg and ozm-imgconv-<size>.png
     HookFilter imageFiles;             // what the file hooks offer to take
+    // The program is installed for the whole system (the Debian package, which carries the
+    // Dolphin and Nemo hooks itself): only the launcher, the Nautilus and Caja scripts and
+    // Thunar's actions, which have no system folder; the launcher then finds the program on
+    // PATH.
+    bool hooksOnly = false;
 };
 
 struct InstallReport {

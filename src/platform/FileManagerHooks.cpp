@@ -60,7 +60,8 @@ std::string AnyCasePattern(const std::vector<std::string>& extensions) {
 
 }  // namespace
 
-std::string LauncherScript(const DesktopLocations& at, const HookFilter& files) {
+std::string LauncherScript(const DesktopLocations& at, const HookFilter& files,
+                           const std::filesystem::path& program) {
     return "#!/bin/sh\n"
            "# Starts ozm-imgconv with what a file manager's hook hands over, one argument per\n"
            "# file after \"--\". Usage: launch [--folders] [--] [FILE...]. Without files it\n"
@@ -69,7 +70,7 @@ std::string LauncherScript(const DesktopLocations& at, const HookFilter& files) 
            "# --folders passes the pictures directly inside each folder given (by extension,\n"
            "# in any case; no hidden files, no sub-folders); with none, nothing is started.\n"
            "program=" +
-           ShellQuote(at.BinLink().string()) +
+           ShellQuote((program.empty() ? at.BinLink() : program).string()) +
            "\n"
            "[ -x \"$program\" ] || program=ozm-imgconv\n"
            "folders=0\n"

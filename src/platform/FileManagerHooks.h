@@ -4,6 +4,7 @@
 // for the files a HookFilter names; each folder hook for every folder. Thunar's action is in
 // ThunarActions.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,10 @@ struct HookFilter {
 // in the Nautilus or Caja script variable) to the program after "--"; with --folders, the
 // files directly inside each folder given whose names end in one of the filter's extensions,
 // in any case (hidden files and sub-folders not). With no file to pass it starts nothing.
-std::string LauncherScript(const DesktopLocations& at, const HookFilter& files);
+// It starts `program` (by default the per-user link, at.BinLink()), or ozm-imgconv on PATH
+// when that is not there.
+std::string LauncherScript(const DesktopLocations& at, const HookFilter& files,
+                           const std::filesystem::path& program = {});
 
 // What a hook puts after the launcher: "--folders --" for a folder handler, else "--".
 std::string LauncherArguments(std::string_view handlerName);

@@ -55,6 +55,21 @@ std::filesystem::path ChooseProgramFolder(const std::filesystem::path& executabl
     return folder;
 }
 
+std::filesystem::path ChooseDataFolder(const std::filesystem::path& executableFolder) {
+    std::error_code ec;
+    if (executableFolder.empty() || std::filesystem::exists(executableFolder / "Help.html", ec))
+        return executableFolder;
+    std::filesystem::path bin = executableFolder.lexically_normal();
+    if (!bin.has_filename()) bin = bin.parent_path();
+    if (bin.filename() == "bin") {
+        const std::filesystem::path folder = bin.parent_path() / "share" / "ozm-imgconv";
+        if (std::filesystem::is_directory(folder, ec)) return folder;
+    }
+    return executableFolder;
+}
+
+std::filesystem::path DataFolder() { return ChooseDataFolder(ExecutableFolder()); }
+
 std::filesystem::path ProgramFolder() {
     return ChooseProgramFolder(ExecutableFolder(), DataHome());
 }

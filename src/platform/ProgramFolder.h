@@ -11,6 +11,15 @@ namespace ozm {
 // Folder of the running executable, from /proc/self/exe; empty when it cannot be found.
 std::filesystem::path ExecutableFolder();
 
+// Where the program's own read-only files (Help.html) are: `executableFolder` when they are
+// there (a build tree, a per-user install); for a program in <prefix>/bin (the system
+// package's /usr/bin), <prefix>/share/ozm-imgconv when that folder exists; else
+// `executableFolder`.
+std::filesystem::path ChooseDataFolder(const std::filesystem::path& executableFolder);
+
+// ChooseDataFolder(ExecutableFolder()).
+std::filesystem::path DataFolder();
+
 // True for the root folder and for folders in the system's own trees (/usr, /bin, /sbin,
 // /lib*, /opt, /etc, /var, /boot, /snap, /dev, /proc, /sys, /run, /srv), after links and
 // "." and ".." are resolved.

@@ -435,6 +435,37 @@ TEST_F(DesktopIntegrationTest, RemovalTakesOnlyOursAndEmptiedParents) {
     EXPECT_TRUE(fs::exists(otherScript));
 }
 
+TEST_F(DesktopIntegrationTest, HooksOnlyForTheSystemsProgramAndTheyGoAgain) {
+    const auto before = Listing(home_);
+    sources_.hooksOnly = true;
+    ASSERT_TRUE(InstallDesktopIntegration(at_, sources_, kTitle).Complete());
+    std::vector<std::string> files;
+    for (const auto& [path, what] : Listing(home_)) {
+        if (before.count(path) == 0 && fs::is_regular_file(home_ / path)) files.push_back(path);
+    }
+    const std::string label = "/" + std::string(kFileEntryLabel);
+    const std::string folderLabel = "/" + std::string(kFolderEntryLabel);
+    EXPECT_EQ(files, (std::vector<std::string>{
+                         ".config/Thunar/uca.xml",
+                         ".config/caja/scripts" + label,
+                         ".config/caja/scripts" + folderLabel,
+                         ".local/share/nautilus/scripts" + label,
+                         ".local/share/nautilus/scripts" + folderLabel,
+                         ".local/share/ozm-imgconv/{961D0854-67F5-451F-BB89-D3380C1FF3A9}/launch",
+                         ".local/share/ozm-imgconv/" + std::string(kTitle) + ".manifest",
+                     }));
+    // No per-user program: the launcher falls back to the one on PATH.
+    EXPECT_NE(ReadText(at_.Launcher(kHandlerClassId)).find("program=ozm-imgconv"),
+              std::string::npos);
+    // The registration's removal takes every one of them but the manifest.
+    RemoveHandlerRegistration(at_, kHandlerClassId, kFileHandlerName);
+    std::vector<std::string> left;
+    for (const auto& [path, what] : Listing(home_)) {
+        if (before.count(path) == 0 && fs::is_regular_file(home_ / path)) left.push_back(path);
+    }
+    EXPECT_EQ(left, std::vector<std::string>{files.back()});
+}
+
 TEST_F(DesktopIntegrationTest, NewActionsFileKeepsTheSystemsActionsAndOldScriptNamesGo) {
     // The system's own file, with its doctype, in the second configuration folder.
     const std::string system =

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fstream>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -128,6 +129,20 @@ TEST(ProgramFolder, ExecutableFolderWhenWritableElseDataHome) {
     EXPECT_TRUE(fs::is_directory(fallback));
     EXPECT_EQ(ChooseProgramFolder({}, dir / "data"), fallback);
     EXPECT_FALSE(ExecutableFolder().empty());
+}
+
+TEST(ProgramFolder, HelpPageBesideTheProgramElseInThePrefixShareFolder) {
+    test::ScratchDir dir;
+    fs::create_directories(dir / "usr" / "bin");
+    // No share folder: the program's own folder stays the answer.
+    EXPECT_EQ(ChooseDataFolder(dir / "usr" / "bin"), dir / "usr" / "bin");
+    fs::create_directories(dir / "usr" / "share" / "ozm-imgconv");
+    EXPECT_EQ(ChooseDataFolder(dir / "usr" / "bin"), dir / "usr" / "share" / "ozm-imgconv");
+    EXPECT_EQ(ChooseDataFolder(dir / "usr" / "bin" / ""), dir / "usr" / "share" / "ozm-imgconv");
+    // A build tree or a per-user install keeps its page beside the program.
+    std::ofstream(dir / "usr" / "bin" / "Help.html") << "<html/>";
+    EXPECT_EQ(ChooseDataFolder(dir / "usr" / "bin"), dir / "usr" / "bin");
+    EXPECT_EQ(ChooseDataFolder(dir / "lib"), dir / "lib");
 }
 
 TEST(ProgramFolder, NeverASystemFolderOrSomeoneElsesFolder) {

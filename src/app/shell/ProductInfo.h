@@ -5,13 +5,17 @@
 #include <string>
 #include <string_view>
 
+#include "app/shell/ProductVersion.h"
+
 namespace ozm {
 
 inline constexpr std::string_view kApplicationTitle = "图片批量转换";
 // Replaces the application title when the main window fills its interface texts.
 inline constexpr std::string_view kDisplayTitle = "OZM图片批量转换器";
 inline constexpr std::string_view kUninstallTitle = "卸载OZM软件 - 图片批量转换";
-inline constexpr float kProductVersion = 2.3f;
+// From the build's OZM_VERSION (major.minor).
+inline constexpr float kProductVersion = OZM_PRODUCT_VERSION_NUMBER;
+inline constexpr std::string_view kProductVersionText = OZM_PRODUCT_VERSION_TEXT;
 inline constexpr std::string_view kMakerHomePage = "https://www.ozmware.example/";
 inline constexpr std::string_view kProductPage = "https://www.ozmware.example/qv/";
 inline constexpr std::string_view kUpdatePackagePath = "ozmware/update/qv/setupQV.exe";

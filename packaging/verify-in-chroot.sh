@@ -7,7 +7,8 @@
 #      archive), ozmconv --version and a conversion, apt-get remove, and nothing of it stays;
 #   3. as a plain user, on that system with only the run-time libraries left (apt-get remove
 #      keeps the dependencies, and no build tool was ever installed): setupQV.run, then the
-#      installed program's --version and its menu entry.
+#      installed program's --version and its menu entry; then, with a virtual display and
+#      xdotool added (test tools only), the hook's start: the quick menu, PNG to the desktop.
 # Prints a summary for the release notes. The chroot is removed at the end unless KEEP=1.
 set -eu
 dist=$(cd "$1" && pwd)
@@ -51,4 +52,11 @@ run_in useradd -m verify
 run_in su verify -c "sh /tmp/setupQV.run"
 run_in su verify -c '$HOME/.local/bin/ozm-imgconv --version'
 run_in su verify -c 'ls "$HOME/.local/share/applications/OZM软件"'
-echo "== done: the .deb installs, runs and goes; setupQV.run installs for a plain user"
+echo "== the quick menu of the installed program: PNG to the desktop"
+run_in sh -c "DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends xvfb xauth xdotool" >/dev/null
+cp "$chroot/tmp/sample.${picture##*.}" "$chroot/home/verify/sample.${picture##*.}"
+run_in chown verify "/home/verify/sample.${picture##*.}"
+# The menu opens at the pointer; Down Down Right picks PNG's submenu, "t" its desktop entry.
+run_in su verify -c "xvfb-run -a sh -c '\$HOME/.local/bin/ozm-imgconv -- \$HOME/sample.${picture##*.} & p=\$!; sleep 4; for k in Down Down Right t; do xdotool key \$k; sleep 0.3; done; sleep 4; kill \$p'" 2>/dev/null || true
+run_in su verify -c 'ls -l "$HOME/Desktop/"*.png'
+echo "== done: the .deb installs, runs and goes; setupQV.run installs for a plain user, who converts"

@@ -163,17 +163,20 @@ FileOutcome WritePreparedFile(const std::string& source, const std::string& targ
 
 FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
                            Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer) {
-    FileOutcome outcome;
     try {
         host.StepProgress();
-        outcome = PrepareFile(source, host.Options(), workBitmap, host);
+        const FileOutcome outcome = PrepareFile(source, host.Options(), workBitmap, host);
         if (!outcome.read) return outcome;
         return WritePreparedFile(source, targetFolder, workBitmap, host, namer);
     } catch (...) {
-        outcome.reason = CurrentExceptionReason();
+        return FailThrown(source, workBitmap, host);
     }
+}
+
+FileOutcome FailThrown(const std::string& source, Bitmap& workBitmap, PipelineHost& host) {
+    FileOutcome outcome;
+    outcome.reason = CurrentExceptionReason();
     workBitmap = Bitmap();
-    outcome = FileOutcome{false, 0, 0, false, outcome.reason};
     host.ConvertFailed(source, outcome.reason);
     return outcome;
 }

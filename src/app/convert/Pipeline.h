@@ -114,4 +114,8 @@ FileOutcome WritePreparedFile(const std::string& source, const std::string& targ
 FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,
                            Bitmap& workBitmap, PipelineHost& host, OutputNamer& namer);
 
+// Called from a catch block of a file's conversion: the file fails with the reason of what was
+// thrown, and the bitmap, which may be half-made, is dropped so that the next file starts anew.
+FileOutcome FailThrown(const std::string& source, Bitmap& workBitmap, PipelineHost& host);
+
 }  // namespace ozm

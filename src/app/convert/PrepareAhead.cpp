@@ -151,12 +151,8 @@ FileOutcome ConvertOneFile(const std::string& source, const std::string& targetF
         if (!outcome.read) return outcome;
         return WritePreparedFile(source, targetFolder, workBitmap, host, namer);
     } catch (...) {
-        outcome.reason = CurrentExceptionReason();
+        return FailThrown(source, workBitmap, host);
     }
-    workBitmap = Bitmap();
-    outcome = FileOutcome{false, 0, 0, false, outcome.reason};
-    host.ConvertFailed(source, outcome.reason);
-    return outcome;
 }
 
 }  // namespace ozm

@@ -22,7 +22,7 @@ new_version=$("$new/ozm-imgconv" --version | cut -d' ' -f2)
 [ "$old_version" != "$new_version" ] || { echo "SKIP: both builds are version $old_version"; exit 77; }
 
 work=$(mktemp -d)
-trap 'kill -9 ${pid:-0} 2>/dev/null; kill ${server:-0} 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+trap '{ [ -z "${pid:-}" ] || kill -9 "$pid"; } 2>/dev/null; { [ -z "${server:-}" ] || kill "$server"; } 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 began=$SECONDS
 export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config \
@@ -54,15 +54,7 @@ port=$(head -1 "$work/port")
 [ -n "$port" ] || fail "the web server did not start"
 export OZM_PRODUCT_PAGE="http://127.0.0.1:$port/"
 
-find_window() {  # at most 10 s for a visible window whose name matches; prints its id
-  local end=$((SECONDS + 10)) w
-  while [ $SECONDS -lt $end ]; do
-    w=$(timeout $((end - SECONDS)) xdotool search --sync --onlyvisible --name "$1" 2>/dev/null |
-      head -1)
-    [ -n "$w" ] && { echo "$w"; return; }
-    sleep 0.05
-  done
-}
+. "$(dirname "$0")/find_window.sh"
 start() {  # the installed program, through its link; checks the caption's version
   "$HOME/.local/bin/ozm-imgconv" 2>>"$work/stderr" &
   pid=$!

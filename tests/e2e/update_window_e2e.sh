@@ -32,18 +32,7 @@ for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
 port=$(head -1 "$work/port")
 [ -n "$port" ] || fail "the web server did not start"
 
-# Waits at most 10 s for a visible window whose name matches; prints its id. xdotool's search
-# dies of BadWindow when a window closes while it looks (the question box as the update window
-# opens), so a failed search is simply made again.
-find_window() {
-  local end=$((SECONDS + 10)) w
-  while [ $SECONDS -lt $end ]; do
-    w=$(timeout $((end - SECONDS)) xdotool search --sync --onlyvisible --name "$1" 2>/dev/null |
-      head -1)
-    [ -n "$w" ] && { echo "$w"; return; }
-    sleep 0.05
-  done
-}
+. "$(dirname "$0")/find_window.sh"
 
 start() {  # CASE: the server's behaviour for the package; the version offered is 2.4
   export OZM_PRODUCT_PAGE="http://127.0.0.1:$port/$1+ver-2.4/"

@@ -132,7 +132,8 @@ TEST_F(RunFixture, StopDuringAFileWritesItsFirstFormatOnly) {
     Tick({"JPG", "PNG", "GIF"});
     host.options.resizeMode = ResizeMode::ByPercent;
     host.options.percentage = 50;
-    // The click arrives while the first file is being resized.
+    // The click arrives while the first file is being resized (on the run's own thread).
+    host.threads = 1;
     host.onPump = [&] { host.onPump = [&] { run.BtnImgCovertClick(); }; };
     run.BtnImgCovertClick();
     EXPECT_EQ(host.written, (std::vector<std::string>{"a.jpg"}));
@@ -322,6 +323,18 @@ TEST_F(RunFixture, StopDropsTheFilePreparedAheadWithItsMessages) {
     EXPECT_EQ(host.written, (std::vector<std::string>{"b.png"}));
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(Files(dst), (std::vector<std::string>{"a.png", "b.png"}));
+}
+
+// The next file is encoded ahead with the quality of its start; changed since, it is encoded
+// again at its turn.
+TEST_F(RunFixture, AQualityChangedDuringTheRunReachesTheFileEncodedAhead) {
+    AddSource("a.jpg", "jpeg/colour_444.jpg");
+    AddSource("b.jpg", "jpeg/colour_444.jpg");
+    Tick({"JPG"});
+    host.onWritten = [&] { host.options.jpegQuality = 5; };
+    run.BtnImgCovertClick();
+    EXPECT_EQ(Files(dst), (std::vector<std::string>{"a.jpg", "b.jpg"}));
+    EXPECT_LT(fs::file_size(dst + "b.jpg"), fs::file_size(dst + "a.jpg"));
 }
 
 TEST_F(RunFixture, OptionsAreReadAfreshForEveryFormat) {

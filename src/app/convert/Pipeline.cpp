@@ -26,18 +26,42 @@ bool RotateStep(Bitmap& bitmap, const ConversionOptions& options, TransformHost&
     return true;
 }
 
-// One format of the file: true when it was written.
-bool WriteOneFormat(const Bitmap& bitmap, const std::string& baseOutputPath,
-                    const ImageFormat& format, const ConversionOptions& options, PipelineHost& host,
-                    OutputNamer& namer) {
-    const OutputName named = OutputNameFor(baseOutputPath, format.extension);
-    const auto path = namer.Reserve(named.folder, named.name);
+// The write settings of one format at its turn, or ahead of it (no metadata, no name yet).
+WriteSettings SettingsFor(const ConversionOptions& options, int threads) {
     WriteSettings settings;
     settings.jpegQuality = options.jpegQuality;
     settings.lossless = options.lossless;
-    settings.threads = host.TransformThreads();
+    settings.threads = threads;
     settings.replaceExisting = false;
+    return settings;
+}
+
+// The file encoded ahead for this format when the options still ask for it as it was
+// encoded, taken out of `encoded`; null otherwise.
+std::unique_ptr<OutputFile> TakeEncoded(EncodedFormats* encoded, const ImageFormat& format,
+                                        const ConversionOptions& options,
+                                        const std::string& baseOutputPath) {
+    if (!encoded) return nullptr;
+    for (EncodedFormat& e : *encoded) {
+        if (e.code == format.code && e.file && e.jpegQuality == options.jpegQuality &&
+            e.lossless == options.lossless && e.baseOutputPath == baseOutputPath) {
+            return std::move(e.file);
+        }
+    }
+    return nullptr;
+}
+
+// One format of the file: true when it was written. `ready`: the format encoded ahead, put in
+// place under the name reserved now.
+bool WriteOneFormat(const Bitmap& bitmap, const std::string& baseOutputPath,
+                    const ImageFormat& format, const ConversionOptions& options, PipelineHost& host,
+                    OutputNamer& namer, std::unique_ptr<OutputFile> ready) {
+    const OutputName named = OutputNameFor(baseOutputPath, format.extension);
+    const auto path = namer.Reserve(named.folder, named.name);
+    WriteSettings settings = SettingsFor(options, host.TransformThreads());
     settings.metadata = host.WrittenMetadata(bitmap);
+    // A file encoded ahead carries no metadata.
+    if (settings.metadata) ready.reset();
     bool exhausted = !path;
     settings.nextFreeName = [&]() -> std::optional<std::filesystem::path> {
         auto next = namer.ReserveAgain(named.folder, named.name);
@@ -48,7 +72,10 @@ bool WriteOneFormat(const Bitmap& bitmap, const std::string& baseOutputPath,
         return std::filesystem::path(*next);
     };
     ImageWriteReport report;
-    if (path && WriteImageFile(bitmap, *path, format.code, settings, &report)) {
+    const bool written =
+        path && (ready ? CommitImageFile(*ready, *path, format.code, settings, &report)
+                       : WriteImageFile(bitmap, *path, format.code, settings, &report));
+    if (written) {
         host.FileWritten(report.written.string());
         return true;
     }
@@ -99,8 +126,26 @@ bool PipelineHost::Resample(Bitmap& bitmap, const ConversionOptions& options, st
     return true;
 }
 
+EncodedFormats EncodeTickedFormats(const Bitmap& bitmap, const std::string& baseOutputPath,
+                                   const ConversionOptions& options, int threads,
+                                   const std::function<bool()>& stop) {
+    EncodedFormats encoded;
+    const WriteSettings settings = SettingsFor(options, threads);
+    for (const ImageFormat* format : WrittenFormats()) {
+        if (!options.formats.Ticked(format->code)) continue;
+        if (stop()) break;
+        const OutputName named = OutputNameFor(baseOutputPath, format->extension);
+        std::unique_ptr<OutputFile> file =
+            EncodeImageFile(bitmap, named.folder + named.name, format->code, settings);
+        if (!file) continue;
+        encoded.push_back({format->code, options.jpegQuality, options.lossless, baseOutputPath,
+                           std::move(file)});
+    }
+    return encoded;
+}
+
 FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOutputPath,
-                                PipelineHost& host, OutputNamer& namer) {
+                                PipelineHost& host, OutputNamer& namer, EncodedFormats* encoded) {
     FileOutcome outcome;
     outcome.read = true;
     namer.BeginFile(baseOutputPath);
@@ -109,7 +154,8 @@ FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOut
     for (std::size_t row = 0; row < table.size(); ++row) {
         const ConversionOptions options = host.Options();
         if (!options.formats.Ticked(table[row]->code)) continue;
-        if (WriteOneFormat(bitmap, baseOutputPath, *table[row], options, host, namer)) {
+        if (WriteOneFormat(bitmap, baseOutputPath, *table[row], options, host, namer,
+                           TakeEncoded(encoded, *table[row], options, baseOutputPath))) {
             ++outcome.written;
         } else {
             ++outcome.failed;
@@ -154,11 +200,16 @@ FileOutcome PrepareFile(const std::string& source, const ConversionOptions& opti
     return outcome;
 }
 
+std::string BaseOutputPath(const std::string& source, const std::string& targetFolder) {
+    return targetFolder + std::string(ExtractFileName(source));
+}
+
 FileOutcome WritePreparedFile(const std::string& source, const std::string& targetFolder,
-                              const Bitmap& bitmap, PipelineHost& host, OutputNamer& namer) {
+                              const Bitmap& bitmap, PipelineHost& host, OutputNamer& namer,
+                              EncodedFormats* encoded) {
     host.WritingFile(source);
-    return SaveInTickedFormats(bitmap, targetFolder + std::string(ExtractFileName(source)), host,
-                               namer);
+    return SaveInTickedFormats(bitmap, BaseOutputPath(source, targetFolder), host, namer,
+                               encoded);
 }
 
 FileOutcome ConvertOneFile(const std::string& source, const std::string& targetFolder,

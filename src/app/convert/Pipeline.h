@@ -4,13 +4,17 @@
 // (the reader, the resampler, the stop tests, the messages, the output names) is asked of
 // their PipelineHost and OutputNamer.
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/convert/ConversionOptions.h"
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/PhotoMetadata.h"
+#include "core/formats/io/OutputFile.h"
 #include "core/transforms/TransformHost.h"
 
 namespace ozm {
@@ -87,11 +91,31 @@ struct FileOutcome {
     bool Converted() const { return read && failed == 0; }
 };
 
+// One format of a file encoded before its turn, into an unnamed file of the target folder:
+// put in place at the file's turn when the options then still ask for it as it was encoded.
+struct EncodedFormat {
+    ImageFormatCode code = 0;
+    int jpegQuality = 0;
+    bool lossless = false;
+    std::string baseOutputPath;
+    std::unique_ptr<OutputFile> file;
+};
+using EncodedFormats = std::vector<EncodedFormat>;
+
+// Encodes the bitmap in every format `options` tick, as SaveInTickedFormats would write it
+// without metadata, on up to `threads` threads. A format that cannot be encoded is left out
+// (written at its turn, which reports why); `stop` is asked before each format.
+EncodedFormats EncodeTickedFormats(const Bitmap& bitmap, const std::string& baseOutputPath,
+                                   const ConversionOptions& options, int threads,
+                                   const std::function<bool()>& stop);
+
 // Writes the bitmap once per ticked format, in the fixed format order, under the base
 // output path's name with each format's extension (numbered when taken, never replacing a
-// file). After every format but the last, a stop request ends the file.
+// file). After every format but the last, a stop request ends the file. A format found in
+// `encoded` as the options ask for it now is put in place instead of being encoded again.
 FileOutcome SaveInTickedFormats(const Bitmap& bitmap, const std::string& baseOutputPath,
-                                PipelineHost& host, OutputNamer& namer);
+                                PipelineHost& host, OutputNamer& namer,
+                                EncodedFormats* encoded = nullptr);
 
 // The file's first stage: read `source` into `bitmap`, then resize and rotate it as `options`
 // say. `read` in the answer: the bitmap is ready to be written; otherwise the host was told
@@ -106,7 +130,12 @@ FileOutcome PrepareFile(const std::string& source, const ConversionOptions& opti
 // The second stage: WritingFile, then the ticked formats into `targetFolder` (ending in "/")
 // under the source's name.
 FileOutcome WritePreparedFile(const std::string& source, const std::string& targetFolder,
-                              const Bitmap& bitmap, PipelineHost& host, OutputNamer& namer);
+                              const Bitmap& bitmap, PipelineHost& host, OutputNamer& namer,
+                              EncodedFormats* encoded = nullptr);
+
+// The base output path of `source` in `targetFolder` (ending in "/"): the folder and the
+// source's file name, whose extension each format changes.
+std::string BaseOutputPath(const std::string& source, const std::string& targetFolder);
 
 // The whole pipeline for one file: one progress step, both stages with the options read at
 // the file's turn. Never throws: anything thrown while converting the file fails that file,

@@ -1,7 +1,10 @@
 #include "app/convert/PrepareAhead.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <system_error>
 #include <tuple>
 
@@ -57,6 +60,23 @@ class Recorder : public PipelineHost {
     PreparedFile& file_;
 };
 
+// The file's bytes brought from the disk in 64 KiB pieces, so that the next file's read never
+// overlaps this one's; the reader then finds them in the page cache. Errors are the reader's
+// to report.
+void ReadThrough(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    char piece[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, piece, sizeof piece);
+        if (n > 0) continue;
+        if (n < 0 && errno == EINTR) continue;
+        break;
+    }
+    ::close(fd);
+}
+
 }  // namespace
 
 void PreparedFile::Replay(const std::string& source, PipelineHost& host) const {
@@ -78,50 +98,109 @@ void PreparedFile::Replay(const std::string& source, PipelineHost& host) const {
 PrepareAhead::PrepareAhead(const PipelineHost& host, const std::atomic<bool>& stop, bool enabled)
     : host_(host), stop_(stop), enabled_(enabled) {}
 
-PrepareAhead::~PrepareAhead() { Drop(); }
-
-void PrepareAhead::Drop() {
-    if (thread_.joinable()) {
-        abandon_ = true;
-        thread_.join();
-        abandon_ = false;
-    }
-    result_ = PreparedFile{};
+PrepareAhead::~PrepareAhead() {
+    for (Lane& lane : lanes_) Drop(lane);
 }
 
-void PrepareAhead::Start(const std::string& source, const ConversionOptions& options) {
-    if (!enabled_) return;
-    Drop();
-    source_ = source;
-    options_ = options;
-    stamp_ = FileStamp(source);
-    if (stamp_.empty()) return;
+void PrepareAhead::Drop(Lane& lane) {
+    if (lane.thread.joinable()) {
+        lane.abandon = true;
+        lane.thread.join();
+        lane.abandon = false;
+    }
+    lane.source.clear();
+    lane.result = PreparedFile{};
+}
+
+PrepareAhead::Lane* PrepareAhead::InFlight(const std::string& source) {
+    for (Lane& lane : lanes_) {
+        if (lane.thread.joinable() && lane.source == source) return &lane;
+    }
+    return nullptr;
+}
+
+void PrepareAhead::Run(Lane& lane) {
+    // One core of the budget while it works, so that the bands of one image take fewer.
+    const BudgetShare core(ThreadBudget::Process(), 1);
+    const auto markRead = [&] {
+        {
+            std::lock_guard lock(mutex_);
+            lane.read = true;
+        }
+        readDone_.notify_all();
+    };
     try {
-        thread_ = std::thread([this] {
-            // One core of the budget while it works, so that the writer's bands take fewer.
-            const BudgetShare core(ThreadBudget::Process(), 1);
-            try {
-                Recorder recorder(host_, options_, stop_, abandon_, result_);
-                result_.outcome = PrepareFile(source_, options_, result_.bitmap, recorder);
-            } catch (...) {
-                // Only the recording itself can throw here: the file is prepared at its turn.
-                result_.outcome.stopped = true;
-            }
-        });
+        ReadThrough(lane.source);
+        markRead();
+        Recorder recorder(host_, lane.options, stop_, lane.abandon, lane.result);
+        lane.result.outcome = PrepareFile(lane.source, lane.options, lane.result.bitmap, recorder);
+        if (lane.result.outcome.read) {
+            lane.result.encoded = EncodeTickedFormats(
+                lane.result.bitmap, BaseOutputPath(lane.source, lane.targetFolder), lane.options,
+                host_.TransformThreads(), [&] { return stop_ || lane.abandon; });
+        }
+    } catch (...) {
+        // Only the recording itself can throw here: the file is converted at its turn.
+        lane.result.outcome.stopped = true;
+    }
+    markRead();
+}
+
+void PrepareAhead::Start(Lane& lane, const std::string& source, const ConversionOptions& options,
+                         const std::string& targetFolder) {
+    Drop(lane);
+    lane.stamp = FileStamp(source);
+    if (lane.stamp.empty()) return;
+    lane.source = source;
+    lane.targetFolder = targetFolder;
+    lane.options = options;
+    lane.read = false;
+    lane.result.bitmap = std::move(spare_);
+    try {
+        lane.thread = std::thread([this, &lane] { Run(lane); });
     } catch (const std::system_error&) {
-        // No thread: the file is prepared at its turn.
+        // No thread: the file is converted at its turn.
+        lane.source.clear();
+    }
+}
+
+void PrepareAhead::Begin(const std::string& source, const ConversionOptions& options,
+                         const std::string& targetFolder) {
+    if (!enabled_) return;
+    Lane* lane = InFlight(source);
+    for (Lane& other : lanes_) {
+        if (&other != lane) Drop(other);
+    }
+    if (!lane) {
+        Start(lanes_[0], source, options, targetFolder);
+        if (!lanes_[0].thread.joinable()) return;
+        lane = &lanes_[0];
+    }
+    std::unique_lock lock(mutex_);
+    readDone_.wait(lock, [lane] { return lane->read; });
+}
+
+void PrepareAhead::StartNext(const std::string& source, const ConversionOptions& options,
+                             const std::string& targetFolder) {
+    if (!enabled_ || InFlight(source)) return;
+    for (Lane& lane : lanes_) {
+        if (!lane.thread.joinable()) {
+            Start(lane, source, options, targetFolder);
+            return;
+        }
     }
 }
 
 std::optional<PreparedFile> PrepareAhead::Take(const std::string& source,
                                                const ConversionOptions& options) {
-    if (!thread_.joinable()) return std::nullopt;
-    thread_.join();
-    PreparedFile file = std::exchange(result_, PreparedFile{});
-    if (source != source_ || file.outcome.stopped || !SamePreparation(options, options_) ||
-        FileStamp(source) != stamp_) {
-        return std::nullopt;
-    }
+    Lane* lane = InFlight(source);
+    if (!lane) return std::nullopt;
+    lane->thread.join();
+    PreparedFile file = std::exchange(lane->result, PreparedFile{});
+    const bool same = !file.outcome.stopped && SamePreparation(options, lane->options) &&
+                      FileStamp(source) == lane->stamp;
+    lane->source.clear();
+    if (!same) return std::nullopt;
     return file;
 }
 
@@ -133,6 +212,15 @@ FileOutcome ConvertOneFile(const std::string& source, const std::string& targetF
     try {
         host.StepProgress();
         const ConversionOptions options = host.Options();
+        if (ahead.Enabled()) {
+            ahead.Begin(source, options, targetFolder);
+            // The options as they stand when this file has been read.
+            if (next) {
+                if (const std::optional<std::string> path = next()) {
+                    ahead.StartNext(*path, host.Options(), targetFolder);
+                }
+            }
+        }
         std::optional<PreparedFile> early = ahead.Take(source, options);
         if (early && host.StopBeforeWriting()) {
             outcome.stopped = true;
@@ -143,13 +231,13 @@ FileOutcome ConvertOneFile(const std::string& source, const std::string& targetF
             outcome = PrepareFile(source, options, workBitmap, host);
         }
         if (outcome.stopped) return outcome;
-        // The options as they stand when this file leaves its first stage.
-        if (ahead.Enabled() && next) {
-            if (const std::optional<std::string> path = next()) ahead.Start(*path, host.Options());
-        }
         if (early) early->Replay(source, host);
         if (!outcome.read) return outcome;
-        return WritePreparedFile(source, targetFolder, workBitmap, host, namer);
+        outcome = WritePreparedFile(source, targetFolder, workBitmap, host, namer,
+                                    early ? &early->encoded : nullptr);
+        // Its memory goes to the next file started, so that two bitmaps are in use at most.
+        if (ahead.Enabled()) ahead.Recycle(std::move(workBitmap));
+        return outcome;
     } catch (...) {
         return FailThrown(source, workBitmap, host);
     }

@@ -113,6 +113,12 @@ void Bitmap::Clear() {
 }
 
 bool Bitmap::Create(int width, int height, int bitCount, bool zeroFill) {
+    // Pixels of the same byte size are kept when their content does not matter: a batch of
+    // same-sized photos then reuses one block instead of faulting in fresh pages each time.
+    const std::optional<std::size_t> reusable =
+        zeroFill || !data_ ? std::nullopt : std::optional<std::size_t>(DataSize());
+    std::unique_ptr<std::uint8_t[], FreeDeleter> kept;
+    if (reusable) kept = std::move(data_);
     Clear();
     if (!IsValidBitCount(bitCount) || width < 0 || height < 0) return false;
     if (width == 0 || height == 0) {
@@ -127,7 +133,12 @@ bool Bitmap::Create(int width, int height, int bitCount, bool zeroFill) {
     const auto stride = RowStride(width, bitCount);
     if (!stride) return false;
     const std::size_t size = *stride * static_cast<std::size_t>(height);
-    data_.reset(AllocatePixels(size, zeroFill));
+    if (reusable == size) {
+        data_ = std::move(kept);
+    } else {
+        kept.reset();
+        data_.reset(AllocatePixels(size, zeroFill));
+    }
     if (!data_) return false;
     width_ = width;
     height_ = height;

@@ -59,8 +59,9 @@ class Bitmap {
     Bitmap(Bitmap&&) noexcept = default;
     Bitmap& operator=(Bitmap&&) noexcept = default;
 
-    // Replaces size, depth and content. Pixels are zero when `zeroFill`, else undefined
-    // (decoders that write every byte skip the clearing; large uncleared bitmaps are then
+    // Replaces size, depth and content. Pixels are zero when `zeroFill`, else undefined: the
+    // block already held is kept when it has the same byte size (decoders that write every
+    // byte skip the clearing; large uncleared bitmaps are then
     // backed by 2 MiB pages where the system offers them, which saves most page faults). The
     // palette is resized to 2^bitCount black entries for palette depths and emptied otherwise.
     // Returns false, leaving the bitmap empty, when the size is outside the limits or the

@@ -36,8 +36,41 @@ std::filesystem::path OutputNameFor(const std::filesystem::path& path, ImageForm
     return ChangeFileExt(text, ext);
 }
 
-bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code,
-                    const WriteSettings& settings, ImageWriteReport* report) {
+std::unique_ptr<OutputFile> EncodeImageFile(const Bitmap& bitmap, const std::filesystem::path& path,
+                                            ImageFormatCode code, const WriteSettings& settings,
+                                            ImageWriteReport* report) {
+    ImageWriteReport local;
+    ImageWriteReport& r = report ? *report : local;
+    r = ImageWriteReport{};
+    const std::filesystem::path name = OutputNameFor(path, code);
+    r.written = name.empty() ? path : name;
+    if (name.empty()) {
+        r.reason = "unknown output format";
+        return nullptr;
+    }
+    try {
+        auto out = std::make_unique<OutputFile>(
+            name, settings.replaceExisting ? ExistingFile::Replace : ExistingFile::Keep);
+        if (!out->IsOpen()) {
+            r.reason = out->FailureReason();
+            return nullptr;
+        }
+        if (!FormatForCode(code)->encoder(bitmap, out->Stream(), settings)) {
+            // A failed write (full disk, size limit) is the likelier cause; the stream knows.
+            out->Flush();
+            r.reason = out->FailureReason().empty() ? "the image cannot be stored in this format"
+                                                    : out->FailureReason();
+            return nullptr;
+        }
+        return out;
+    } catch (...) {
+        r.reason = CurrentExceptionReason();
+    }
+    return nullptr;
+}
+
+bool CommitImageFile(OutputFile& file, const std::filesystem::path& path, ImageFormatCode code,
+                     const WriteSettings& settings, ImageWriteReport* report) {
     ImageWriteReport local;
     ImageWriteReport& r = report ? *report : local;
     r = ImageWriteReport{};
@@ -48,26 +81,23 @@ bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, Ima
         return false;
     }
     try {
-        OutputFile out(name, settings.replaceExisting ? ExistingFile::Replace : ExistingFile::Keep);
-        if (!out.IsOpen()) {
-            r.reason = out.FailureReason();
-            return false;
-        }
-        if (!FormatForCode(code)->encoder(bitmap, out.Stream(), settings)) {
-            // A failed write (full disk, size limit) is the likelier cause; the stream knows.
-            out.Flush();
-            r.reason = out.FailureReason().empty() ? "the image cannot be stored in this format"
-                                                   : out.FailureReason();
-            return false;
-        }
-        const bool ok = out.Commit(settings.nextFreeName);
-        r.written = out.Target();
-        if (!ok) r.reason = out.FailureReason();
+        file.Retarget(name);
+        const bool ok = file.Commit(settings.nextFreeName);
+        r.written = file.Target();
+        if (!ok) r.reason = file.FailureReason();
         return ok;
     } catch (...) {
         r.reason = CurrentExceptionReason();
     }
     return false;
+}
+
+bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code,
+                    const WriteSettings& settings, ImageWriteReport* report) {
+    ImageWriteReport local;
+    ImageWriteReport& r = report ? *report : local;
+    const std::unique_ptr<OutputFile> out = EncodeImageFile(bitmap, path, code, settings, &r);
+    return out && CommitImageFile(*out, path, code, settings, &r);
 }
 
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code) {

@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "core/bitmap/Bitmap.h"
 #include "core/formats/ImageFormats.h"
 #include "core/formats/PhotoMetadata.h"
+#include "core/formats/io/OutputFile.h"
 
 namespace ozm {
 
@@ -53,6 +55,16 @@ std::filesystem::path OutputNameFor(const std::filesystem::path& path, ImageForm
 // written.
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code,
                     const WriteSettings& settings, ImageWriteReport* report = nullptr);
+// WriteImageFile in two halves, so that an image can be encoded before its name is chosen.
+// The first: `bitmap` encoded into an unnamed file in the folder of `path`, under no name yet;
+// null, with the reason in `report`, when it could not be.
+std::unique_ptr<OutputFile> EncodeImageFile(const Bitmap& bitmap, const std::filesystem::path& path,
+                                            ImageFormatCode code, const WriteSettings& settings,
+                                            ImageWriteReport* report = nullptr);
+// The second: the encoded file put in place under OutputNameFor(path, code), a folder of the
+// same file system as the one it was encoded in, as WriteImageFile would.
+bool CommitImageFile(OutputFile& file, const std::filesystem::path& path, ImageFormatCode code,
+                     const WriteSettings& settings, ImageWriteReport* report = nullptr);
 // The same with the default settings (JPEG quality 75).
 bool WriteImageFile(const Bitmap& bitmap, const std::filesystem::path& path, ImageFormatCode code);
 

@@ -37,6 +37,10 @@ class OutputFile {
     // Flushes what the stream holds; false (with FailureReason set) when a write failed.
     bool Flush();
 
+    // The name Commit puts the file under, changed before the commit: a folder of the same
+    // file system as the one given at the start (an unnamed file cannot move to another).
+    void Retarget(std::filesystem::path target) { target_ = std::move(target); }
+
     // Flushes and closes the stream and puts the file in place. False when anything failed;
     // the temporary file is gone either way. With ExistingFile::Keep a name found taken is
     // given up for the next one `nextName` gives.

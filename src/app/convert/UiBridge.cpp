@@ -28,8 +28,10 @@ void UiBridge::Post(std::function<void()> call) {
     {
         std::lock_guard lock(mutex_);
         if (closed_) return;
+        // A queue that holds calls already has a wake-up on its way, or is being emptied:
+        // one wake-up serves every call made meanwhile.
+        if (queue_.empty()) wake = wakeUp_;
         queue_.push_back(Item{std::move(call), nullptr});
-        wake = wakeUp_;
     }
     if (wake) wake();
 }
@@ -45,8 +47,10 @@ bool UiBridge::PostAndWait(std::function<void()> call) {
     {
         std::lock_guard lock(mutex_);
         if (closed_) return false;
+        // A queue that holds calls already has a wake-up on its way, or is being emptied:
+        // one wake-up serves every call made meanwhile.
+        if (queue_.empty()) wake = wakeUp_;
         queue_.push_back(Item{std::move(call), done});
-        wake = wakeUp_;
     }
     if (wake) wake();
     std::unique_lock lock(mutex_);

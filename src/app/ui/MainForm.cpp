@@ -1174,8 +1174,20 @@ void TMainForm::ShowMessage(const std::string& text) {
 }
 
 void TMainForm::StepProgress() {
-    const int next = progressBar_->value() + kProgressStep;
-    progressBar_->setValue(next > progressBar_->maximum() ? 0 : next);
+    // The bar repaints at once on every visible change (several ms offscreen); steps that
+    // arrive together are shown in one change, once the calls queued before it have run.
+    if (pendingSteps_++ == 0) {
+        QMetaObject::invokeMethod(this, [this] { ShowProgressSteps(); }, Qt::QueuedConnection);
+    }
+}
+
+void TMainForm::ShowProgressSteps() {
+    int value = progressBar_->value();
+    for (; pendingSteps_ > 0; --pendingSteps_) {
+        value += kProgressStep;
+        if (value > progressBar_->maximum()) value = 0;
+    }
+    progressBar_->setValue(value);
 }
 
 int TMainForm::EntryCount() { return model_.source.list.Count(); }
@@ -1213,7 +1225,10 @@ void TMainForm::SetHint(const std::string& text) {
 
 void TMainForm::ShowProgressBar(bool visible) { progressBar_->setVisible(visible); }
 
-void TMainForm::ResetProgress() { progressBar_->setValue(0); }
+void TMainForm::ResetProgress() {
+    pendingSteps_ = 0;
+    progressBar_->setValue(0);
+}
 
 void TMainForm::SetStopFace(bool stopping) {
     if (stopping) timerCheckExecute_->stop();

@@ -206,6 +206,8 @@ class TMainForm : public QWidget, public MainWindowPort {
     // Asks for the file's preview; ShowPreviewPicture shows it when it arrives.
     void LoadPreviewImage(ListSide side, const std::string& path);
     void ShowPreviewPicture(ListSide side, std::uint64_t request, const PreviewPicture& picture);
+    // The progress steps asked for since the last change of the bar, shown as one.
+    void ShowProgressSteps();
     void PreviewControlResized(ListSide side);
     void ApplyStretch(ListSide side);
     void FormShortCut();
@@ -254,6 +256,7 @@ class TMainForm : public QWidget, public MainWindowPort {
     QImage targetImage_;
     QWidget* pnlHint_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
+    int pendingSteps_ = 0;  // progress steps not shown yet
     QLabel* lblHint_ = nullptr;
     QWidget* pnlPath_ = nullptr;
     QWidget* pnlPathButtons_ = nullptr;

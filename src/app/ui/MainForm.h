@@ -10,6 +10,7 @@
 #include <array>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/convert/OptionsSnapshot.h"
@@ -208,6 +209,8 @@ class TMainForm : public QWidget, public MainWindowPort {
     void ShowPreviewPicture(ListSide side, std::uint64_t request, const PreviewPicture& picture);
     // The progress steps asked for since the last change of the bar, shown as one.
     void ShowProgressSteps();
+    // The run's latest hint, when one waits to be shown.
+    void ShowPendingHint();
     void PreviewControlResized(ListSide side);
     void ApplyStretch(ListSide side);
     void FormShortCut();
@@ -257,6 +260,8 @@ class TMainForm : public QWidget, public MainWindowPort {
     QWidget* pnlHint_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     int pendingSteps_ = 0;  // progress steps not shown yet
+    bool progressShown_ = false;             // a run is under way
+    std::optional<std::string> pendingHint_;  // the run's latest hint, not shown yet
     QLabel* lblHint_ = nullptr;
     QWidget* pnlPath_ = nullptr;
     QWidget* pnlPathButtons_ = nullptr;

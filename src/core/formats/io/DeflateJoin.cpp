@@ -244,9 +244,25 @@ bool WalkStream(const std::uint8_t* data, std::size_t size, std::size_t most, Wa
             BitReader in = bits;
             for (;;) {
                 // One literal, or a length and a distance with their extra bits: at most 48
-                // bits.
+                // bits. Photos are mostly literals: after a refill (56 bits at least) two
+                // more literal codes of at most 15 bits fit before the next one.
                 in.Refill();
-                const int symbol = Decode(codes.literals, in);
+                int symbol = Decode(codes.literals, in);
+                if (symbol >= 0 && symbol < 256) {
+                    ++length;
+                    symbol = Decode(codes.literals, in);
+                    if (symbol >= 0 && symbol < 256) {
+                        ++length;
+                        symbol = Decode(codes.literals, in);
+                        if (symbol >= 0 && symbol < 256) {
+                            ++length;
+                            if (length > most) return false;
+                            continue;
+                        }
+                    }
+                    // A length and a distance need up to 48 bits of their own.
+                    in.Refill();
+                }
                 if (symbol < 256) {
                     if (symbol < 0) return false;
                     ++length;

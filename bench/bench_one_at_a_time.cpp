@@ -1,7 +1,8 @@
 // The desktop program's way of converting, without a window: one file at a time through the
-// pipeline, with the next file prepared ahead (the window's and the quick conversion's run)
-// and without (every stage on one thread), against the same files on one core (no helper
-// threads at all). Usage: bench_one_at_a_time [FORMAT OUT_FOLDER ROUNDS FILE...]
+// pipeline, with PrepareAhead's two lanes (the window's and the quick conversion's run: two
+// files in flight, each converted whole on its own thread; "one at a time") and without them
+// (every stage on the run's thread; "no prepare-ahead"), against the same files on one core
+// (no helper threads at all). Usage: bench_one_at_a_time [FORMAT OUT_FOLDER ROUNDS FILE...]
 // FORMAT is jpg, bmp or png. Prints wall and CPU seconds, best of ROUNDS, and the ratios.
 // Without arguments: 40 photo-like JPEGs of 1920 x 1080 made here, to each of the three
 // formats, 5 rounds, in a temporary folder.

@@ -17,11 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Write(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-}
-
 std::string ReadText(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -59,10 +54,10 @@ class DropTest : public ::testing::Test {
 };
 
 TEST_F(DropTest, SupportedFilesAreCopiedAndAppendedInOrder) {
-    Write(root / "from/a.jpg", "A");
-    Write(root / "from/notes.txt", "N");
-    Write(root / "from/b.png", "B");
-    Write(root / "from/scan.tiff", "T");
+    test::WriteText(root / "from/a.jpg", "A");
+    test::WriteText(root / "from/notes.txt", "N");
+    test::WriteText(root / "from/b.png", "B");
+    test::WriteText(root / "from/scan.tiff", "T");
     list.SetEntries({"z.gif"});
     const auto result =
         DropFilesIntoFolder({root / "from/a.jpg", root / "from/notes.txt", root / "from/b.png",
@@ -79,13 +74,13 @@ TEST_F(DropTest, SupportedFilesAreCopiedAndAppendedInOrder) {
 }
 
 TEST_F(DropTest, AListedNameDoesNotEndTheDropAndNamesCompareExactly) {
-    Write(root / "src/b.png", "old b");
-    Write(root / "from/a.jpg", "A");
-    Write(root / "from/b.png", "new b");
-    Write(root / "from/c.gif", "C");
-    Write(root / "from/A.JPG", "upper");
+    test::WriteText(root / "src/b.png", "old b");
+    test::WriteText(root / "from/a.jpg", "A");
+    test::WriteText(root / "from/b.png", "new b");
+    test::WriteText(root / "from/c.gif", "C");
+    test::WriteText(root / "from/A.JPG", "upper");
     list.SetEntries({"a.jpg", "b.png"});
-    Write(root / "src/a.jpg", "old a");
+    test::WriteText(root / "src/a.jpg", "old a");
     DropFilesIntoFolder(
         {root / "from/a.jpg", root / "from/b.png", root / "from/c.gif", root / "from/A.JPG"},
         root / "src", list, trash);
@@ -99,7 +94,7 @@ TEST_F(DropTest, AListedNameDoesNotEndTheDropAndNamesCompareExactly) {
 }
 
 TEST_F(DropTest, TheFolderOwnFileAndLongPaths) {
-    Write(root / "src/own.jpg", "own bytes");
+    test::WriteText(root / "src/own.jpg", "own bytes");
     const auto result = DropFilesIntoFolder({root / "src/own.jpg"}, root / "src", list, trash);
     EXPECT_EQ(result[0].outcome, DropOutcome::AlreadyThere);
     EXPECT_TRUE(result[0].listed);
@@ -109,7 +104,7 @@ TEST_F(DropTest, TheFolderOwnFileAndLongPaths) {
     // Paths far beyond 260 characters arrive whole.
     fs::path deep = root / "from";
     for (int i = 0; i < 6; ++i) deep /= std::string(60, static_cast<char>('a' + i));
-    Write(deep / "deep.bmp", "deep");
+    test::WriteText(deep / "deep.bmp", "deep");
     ASSERT_GT(deep.string().size(), 360u);
     DropFilesIntoFolder({deep / "deep.bmp"}, root / "src", list, trash);
     EXPECT_EQ(ReadText(root / "src/deep.bmp"), "deep");
@@ -117,9 +112,9 @@ TEST_F(DropTest, TheFolderOwnFileAndLongPaths) {
 }
 
 TEST_F(DropTest, AnOldFileThatCannotBeTrashedStaysAndNothingIsLeftBehind) {
-    Write(root / "data/Trash", "a file where the trash would be");
-    Write(root / "src/b.png", "old b");
-    Write(root / "from/b.png", "new b");
+    test::WriteText(root / "data/Trash", "a file where the trash would be");
+    test::WriteText(root / "src/b.png", "old b");
+    test::WriteText(root / "from/b.png", "new b");
     list.SetEntries({"b.png"});
     const auto result = DropFilesIntoFolder({root / "from/b.png"}, root / "src", list, trash);
     EXPECT_EQ(result[0].outcome, DropOutcome::Failed);
@@ -140,7 +135,7 @@ TEST(NothingLost, DeleteRenameDropsAndAFailedTrash) {
     std::map<std::string, std::size_t> before;  // hash -> count
     const auto hash = [](const std::string& bytes) { return std::hash<std::string>{}(bytes); };
     auto add = [&](const fs::path& file, const std::string& bytes) {
-        Write(file, bytes);
+        test::WriteText(file, bytes);
         ++before[std::to_string(hash(bytes))];
     };
     add(src / "keep.jpg", "keep");
@@ -179,7 +174,7 @@ TEST(NothingLost, DeleteRenameDropsAndAFailedTrash) {
     // The trash becomes impossible (what it holds is kept aside): the next file that would
     // be replaced must stay.
     fs::rename(home / ".local/share/Trash", root / "trash-kept");
-    Write(home / ".local/share/Trash", "blocked");
+    test::WriteText(home / ".local/share/Trash", "blocked");
     DropFilesIntoFolder({from / "stuck.jpg"}, src, model.source.list, trash);
     EXPECT_EQ(ReadText(src / "stuck.jpg"), "stuck old");
     EXPECT_EQ(ReadText(src / "other.bmp"), "other new");

@@ -16,11 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::FakeFolderHost;
 
-void Write(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-}
-
 std::string ReadText(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -168,7 +163,7 @@ TEST_F(FolderShortcutsTest, CurrentFolderChecks) {
     EXPECT_TRUE(fs::is_directory(root / "a/b/c"));
 
     // Not a folder name: the box goes home.
-    Write(root / "file.jpg", "x");
+    test::WriteText(root / "file.jpg", "x");
     for (const std::string& text :
          {std::string(""), std::string("relative/pics"), (root / "file.jpg/sub").string()}) {
         host.messages.clear();
@@ -205,8 +200,8 @@ TEST_F(FolderShortcutsTest, RecentFolderMenu) {
 
 TEST_F(FolderShortcutsTest, OpeningFilesFoldersAndTheEditor) {
     const fs::path src = root / "src";
-    Write(src / "a.jpg", "a");
-    Write(src / "b.png", "b");
+    test::WriteText(src / "a.jpg", "a");
+    test::WriteText(src / "b.png", "b");
     ShowSource(src);
     model.source.list.SetCurrentIndex(-1);
     shortcuts.OpenCurrentFile(ListSide::Source);  // no current entry: nothing
@@ -230,9 +225,9 @@ TEST_F(FolderShortcutsTest, OpeningFilesFoldersAndTheEditor) {
 
 TEST_F(FolderShortcutsTest, DeleteAsksFirstNeedsASelectionAndStops) {
     const fs::path src = root / "src";
-    Write(src / "a.jpg", "a");
-    Write(src / "b.jpg", "b");
-    Write(src / "c.jpg", "c");
+    test::WriteText(src / "a.jpg", "a");
+    test::WriteText(src / "b.jpg", "b");
+    test::WriteText(src / "c.jpg", "c");
     ShowSource(src, {0, 2});
     host.yes = false;
     shortcuts.DeleteSelected(ListSide::Source);
@@ -267,8 +262,8 @@ TEST_F(FolderShortcutsTest, DeleteAsksFirstNeedsASelectionAndStops) {
 TEST_F(FolderShortcutsTest, TargetDeleteActsInTheTargetFolder) {
     const fs::path src = root / "src";
     const fs::path out = root / "out";
-    Write(src / "x.jpg", "source x");
-    Write(out / "x.jpg", "target x");
+    test::WriteText(src / "x.jpg", "source x");
+    test::WriteText(out / "x.jpg", "target x");
     ShowSource(src);
     lists.SetTargetFolder(out.string() + "/");
     model.target.list.SetSelected(0, true);
@@ -281,8 +276,8 @@ TEST_F(FolderShortcutsTest, TargetDeleteActsInTheTargetFolder) {
 
 TEST_F(FolderShortcutsTest, RenameRules) {
     const fs::path src = root / "src";
-    Write(src / "photo.png", "photo");
-    Write(src / "b.png", "b");
+    test::WriteText(src / "photo.png", "photo");
+    test::WriteText(src / "b.png", "b");
     ShowSource(src);
     auto renameTo = [&](std::optional<std::string> name, const std::string& from) {
         const auto& e = model.source.list.Entries();

@@ -26,17 +26,12 @@ constexpr const char* kMountInfo =
     "46 22 8:50 / /mnt/broken rw no dash here at all\n"
     "\n";
 
-void Write(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file) << text;
-}
-
 // /sys/dev/block/MAJ:MIN links into a /sys/devices tree, as the kernel lays them out.
 void AddDevice(const fs::path& sys, const std::string& number, const std::string& devicePath,
                const std::string& removable, bool flagOnDisk) {
     const fs::path device = sys / "devices" / devicePath;
     fs::create_directories(device);
-    Write((flagOnDisk ? device.parent_path() : device) / "removable", removable + "\n");
+    test::WriteText((flagOnDisk ? device.parent_path() : device) / "removable", removable + "\n");
     fs::create_directories(sys / "dev" / "block");
     fs::create_symlink(device, sys / "dev" / "block" / number);
 }
@@ -55,7 +50,7 @@ struct Fixture {
         AddDevice(sys, "8:33", "pci0000:00/0000:00:14.0/usb3/3-2/3-2:1.0/host7/block/sdc/sdc1", "0",
                   true);
         AddDevice(sys, "8:49", "pci0000:00/0000:00:1c.0/ata2/host1/block/sdd/sdd1", "1", true);
-        Write(dir / "mountinfo", kMountInfo);
+        test::WriteText(dir / "mountinfo", kMountInfo);
         roots.mountInfo = dir / "mountinfo";
         roots.sysBlock = sys / "dev" / "block";
         roots.userName = user;

@@ -18,11 +18,6 @@ std::string ReadText(const fs::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void Write(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-}
-
 std::shared_ptr<const Drives> Mounts(const std::vector<fs::path>& mountPoints) {
     std::vector<MountedVolume> volumes(mountPoints.size() + 1);
     volumes[0].mountPoint = "/";
@@ -59,14 +54,14 @@ TEST(Trash, HomeTrashLayoutRecordAndCollisions) {
     test::ScratchDir dir;
     const fs::path root = fs::canonical(dir.Path());
     FreedesktopTrash trash(root / "data", Mounts({}));
-    Write(root / "one" / "my photo 图.jpg", "first");
-    Write(root / "two" / "my photo 图.jpg", "second");
-    Write(root / "three" / "my photo 图.jpg", "third");
-    Write(root / "one" / ".hidden", "h");
+    test::WriteText(root / "one" / "my photo 图.jpg", "first");
+    test::WriteText(root / "two" / "my photo 图.jpg", "second");
+    test::WriteText(root / "three" / "my photo 图.jpg", "third");
+    test::WriteText(root / "one" / ".hidden", "h");
 
     ASSERT_TRUE(trash.MoveToTrash(root / "one" / "my photo 图.jpg"));
     // A stray file without its record holds a name: it is never replaced.
-    Write(root / "data" / "Trash" / "files" / "my photo 图.3.jpg", "stray");
+    test::WriteText(root / "data" / "Trash" / "files" / "my photo 图.3.jpg", "stray");
     ASSERT_TRUE(trash.MoveToTrash(root / "two" / "my photo 图.jpg"));
     ASSERT_TRUE(trash.MoveToTrash(root / "three" / "my photo 图.jpg"));
     ASSERT_TRUE(trash.MoveToTrash(root / "one" / ".hidden"));
@@ -97,9 +92,9 @@ TEST(Trash, LinksAndFoldersAreMovedThemselves) {
     test::ScratchDir dir;
     const fs::path root = fs::canonical(dir.Path());
     FreedesktopTrash trash(root / "data", Mounts({}));
-    Write(root / "target.jpg", "kept");
+    test::WriteText(root / "target.jpg", "kept");
     fs::create_symlink(root / "target.jpg", root / "link.jpg");
-    Write(root / "album" / "a.jpg", "a");
+    test::WriteText(root / "album" / "a.jpg", "a");
     ASSERT_TRUE(trash.MoveToTrash(root / "link.jpg"));
     ASSERT_TRUE(trash.MoveToTrash(root / "album"));
     EXPECT_EQ(ReadText(root / "target.jpg"), "kept");
@@ -118,7 +113,7 @@ TEST(Trash, OtherVolumesUseTheirOwnTrashFolder) {
     FreedesktopTrash trash(root / "data", Mounts({vol}));
 
     // No .Trash: the user's own $topdir/.Trash-$UID, the path recorded relative to $topdir.
-    Write(vol / "pics" / "x.jpg", "x1");
+    test::WriteText(vol / "pics" / "x.jpg", "x1");
     ASSERT_TRUE(trash.MoveToTrash(vol / "pics" / "x.jpg"));
     EXPECT_EQ(ReadText(vol / (".Trash-" + uid) / "files" / "x.jpg"), "x1");
     EXPECT_EQ(ModeOf(vol / (".Trash-" + uid)), 0700u);
@@ -127,14 +122,14 @@ TEST(Trash, OtherVolumesUseTheirOwnTrashFolder) {
 
     // A .Trash that is not sticky, or a link to a sticky folder, is passed over.
     fs::create_directory(vol / ".Trash");
-    Write(vol / "pics" / "x.jpg", "x2");
+    test::WriteText(vol / "pics" / "x.jpg", "x2");
     ASSERT_TRUE(trash.MoveToTrash(vol / "pics" / "x.jpg"));
     EXPECT_EQ(ReadText(vol / (".Trash-" + uid) / "files" / "x.2.jpg"), "x2");
     fs::remove(vol / ".Trash");
     fs::create_directory(root / "elsewhere");
     ::chmod((root / "elsewhere").c_str(), 01777);
     fs::create_directory_symlink(root / "elsewhere", vol / ".Trash");
-    Write(vol / "pics" / "x.jpg", "x3");
+    test::WriteText(vol / "pics" / "x.jpg", "x3");
     ASSERT_TRUE(trash.MoveToTrash(vol / "pics" / "x.jpg"));
     EXPECT_EQ(ReadText(vol / (".Trash-" + uid) / "files" / "x.3.jpg"), "x3");
     EXPECT_FALSE(fs::exists(root / "elsewhere" / uid));
@@ -143,13 +138,13 @@ TEST(Trash, OtherVolumesUseTheirOwnTrashFolder) {
     fs::remove(vol / ".Trash");
     fs::create_directory(vol / ".Trash");
     ::chmod((vol / ".Trash").c_str(), 01777);
-    Write(vol / "y.jpg", "y");
+    test::WriteText(vol / "y.jpg", "y");
     ASSERT_TRUE(trash.MoveToTrash(vol / "y.jpg"));
     EXPECT_EQ(ReadText(vol / ".Trash" / uid / "files" / "y.jpg"), "y");
     EXPECT_EQ(RecordedPath(vol / ".Trash" / uid / "info" / "y.jpg.trashinfo"), "y.jpg");
 
     // Files beside the volume go to the home trash.
-    Write(root / "z.jpg", "z");
+    test::WriteText(root / "z.jpg", "z");
     ASSERT_TRUE(trash.MoveToTrash(root / "z.jpg"));
     EXPECT_EQ(ReadText(root / "data" / "Trash" / "files" / "z.jpg"), "z");
 }
@@ -160,8 +155,8 @@ TEST(Trash, AFileThatCannotBeTrashedStays) {
     const fs::path root = fs::canonical(dir.Path());
 
     // The home trash cannot be made: a file stands where its folder would be.
-    Write(root / "data" / "Trash", "not a folder");
-    Write(root / "a.jpg", "keep me");
+    test::WriteText(root / "data" / "Trash", "not a folder");
+    test::WriteText(root / "a.jpg", "keep me");
     EXPECT_FALSE(FreedesktopTrash(root / "data", Mounts({})).MoveToTrash(root / "a.jpg"));
     EXPECT_EQ(ReadText(root / "a.jpg"), "keep me");
 
@@ -177,8 +172,8 @@ TEST(Trash, AFileThatCannotBeTrashedStays) {
 
     // A volume whose only usable trash is taken by a file of that name.
     const fs::path vol = root / "vol";
-    Write(vol / (".Trash-" + uid), "in the way");
-    Write(vol / "b.jpg", "keep me too");
+    test::WriteText(vol / (".Trash-" + uid), "in the way");
+    test::WriteText(vol / "b.jpg", "keep me too");
     EXPECT_FALSE(FreedesktopTrash(root / "data", Mounts({vol})).MoveToTrash(vol / "b.jpg"));
     EXPECT_EQ(ReadText(vol / "b.jpg"), "keep me too");
 

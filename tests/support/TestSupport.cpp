@@ -63,6 +63,11 @@ void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>
               static_cast<std::streamsize>(bytes.size()));
 }
 
+void WriteText(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
 RgbImage ToRgb(const Bitmap& bitmap) {
     RgbImage img;
     img.width = bitmap.Width();

@@ -38,6 +38,8 @@ bool RunInChildProcesses(int count, const std::function<bool(int index)>& body);
 
 std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+// Writes `text` as the file's whole content, making its folders first.
+void WriteText(const std::filesystem::path& path, const std::string& text);
 
 // An image as 8-bit red, green, blue triples, row 0 at the top.
 struct RgbImage {

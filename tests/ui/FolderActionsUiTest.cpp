@@ -31,11 +31,6 @@ namespace fs = std::filesystem;
 namespace ozm {
 namespace {
 
-void Write(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-}
-
 std::string ReadText(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -150,19 +145,19 @@ class FolderActionsUiTest : public ::testing::Test {
 
 TEST_F(FolderActionsUiTest, DroppedFilesFromQMimeData) {
     const fs::path src = program_ / "source";
-    Write(src / "listed.gif", "listed old");
-    Write(src / "own.jpg", "own");
-    Write(src / "b.png", "b old");
+    test::WriteText(src / "listed.gif", "listed old");
+    test::WriteText(src / "own.jpg", "own");
+    test::WriteText(src / "b.png", "b old");
     auto form = NewForm();
     QListWidget* list = SourceList(*form);
     ASSERT_EQ(Items(list), (std::vector<std::string>{"b.png", "listed.gif", "own.jpg"}));
 
     const fs::path from = root_ / "from";
-    Write(from / "a.jpg", "A");
-    Write(from / "notes.txt", "N");
-    Write(from / "listed.gif", "listed new");
-    Write(from / "b.png", "b new");
-    Write(from / "c d.bmp", "C");
+    test::WriteText(from / "a.jpg", "A");
+    test::WriteText(from / "notes.txt", "N");
+    test::WriteText(from / "listed.gif", "listed new");
+    test::WriteText(from / "b.png", "b new");
+    test::WriteText(from / "c d.bmp", "C");
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString((from / "a.jpg").string())),
                   QUrl::fromLocalFile(QString::fromStdString((from / "notes.txt").string())),
@@ -194,7 +189,7 @@ TEST_F(FolderActionsUiTest, DroppedFilesFromQMimeData) {
 }
 
 TEST_F(FolderActionsUiTest, RenameWindowEnterAndEsc) {
-    Write(program_ / "source" / "photo.png", "photo");
+    test::WriteText(program_ / "source" / "photo.png", "photo");
     auto form = NewForm();
     QListWidget* list = SourceList(*form);
     list->setCurrentRow(0);
@@ -255,8 +250,8 @@ TEST_F(FolderActionsUiTest, HistoryPopUpCaptionsAndPick) {
 }
 
 TEST_F(FolderActionsUiTest, DeleteKeyAsksThenTrashesAndTheDesktopButtonOfTheTargetRow) {
-    Write(program_ / "source" / "a.jpg", "a");
-    Write(program_ / "source" / "b.jpg", "b");
+    test::WriteText(program_ / "source" / "a.jpg", "a");
+    test::WriteText(program_ / "source" / "b.jpg", "b");
     auto form = NewForm();
     QListWidget* list = SourceList(*form);
 

@@ -35,11 +35,6 @@ namespace fs = std::filesystem;
 namespace ozm {
 namespace {
 
-void Write(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-}
-
 class WindowsTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -132,7 +127,7 @@ TEST_F(WindowsTest, TheFramesOuterEdgeIsPlacedNotTheInside) {
 
 TEST_F(WindowsTest, AbsurdStoredSizesAndIndexesStillOpenAUsableWindow) {
     for (const char* width : {"2147483647", "-2147483648"}) {
-        Write(program_ / "defualt.ini",
+        test::WriteText(program_ / "defualt.ini",
               std::string("[ImgConvert]\nSbToollBarWidth=") + width +
                   "\nLbDocListInd=2147483647\nLbTargetInd=-2147483648\nLbRoateType=99\n"
                   "[default]\nzoomtype=-2147483648\n");
@@ -175,7 +170,7 @@ TEST_F(WindowsTest, AFailedSettingsWriteIsSaidOnceInTheHintLine) {
 }
 
 TEST_F(WindowsTest, TheHelpPageShowsHelpHtmlTheVersionAndTheButton) {
-    Write(program_ / "Help.html",
+    test::WriteText(program_ / "Help.html",
           "<html><body><h1>帮助正文</h1><a href=\"#end\">jump</a>"
           "<a href=\"https://www.ozmware.example/help\">site</a>"
           "<a href=\"more.html\">more</a><p id=\"end\">end</p></body></html>");
@@ -204,7 +199,7 @@ TEST_F(WindowsTest, TheHelpPageShowsHelpHtmlTheVersionAndTheButton) {
 
 TEST_F(WindowsTest, TheChooserMakesATypedFolderAndANewOne) {
     fs::create_directories(home_ / "pics");
-    Write(home_ / "file", "x");
+    test::WriteText(home_ / "file", "x");
     TFolderChooser chooser(nullptr, QStringLiteral("请选择您喜欢的文件夹."),
                            QString::fromStdString((home_ / "pics").string()));
     chooser.show();

@@ -36,18 +36,27 @@ std::filesystem::path OutputNameFor(const std::filesystem::path& path, ImageForm
     return ChangeFileExt(text, ext);
 }
 
+namespace {
+
+// Starts a write's report: the output name of `path` for `code`, or empty with the reason.
+std::filesystem::path StartReport(const std::filesystem::path& path, ImageFormatCode code,
+                                  ImageWriteReport& r) {
+    r = ImageWriteReport{};
+    const std::filesystem::path name = OutputNameFor(path, code);
+    r.written = name.empty() ? path : name;
+    if (name.empty()) r.reason = "unknown output format";
+    return name;
+}
+
+}  // namespace
+
 std::unique_ptr<OutputFile> EncodeImageFile(const Bitmap& bitmap, const std::filesystem::path& path,
                                             ImageFormatCode code, const WriteSettings& settings,
                                             ImageWriteReport* report) {
     ImageWriteReport local;
     ImageWriteReport& r = report ? *report : local;
-    r = ImageWriteReport{};
-    const std::filesystem::path name = OutputNameFor(path, code);
-    r.written = name.empty() ? path : name;
-    if (name.empty()) {
-        r.reason = "unknown output format";
-        return nullptr;
-    }
+    const std::filesystem::path name = StartReport(path, code, r);
+    if (name.empty()) return nullptr;
     try {
         auto out = std::make_unique<OutputFile>(
             name, settings.replaceExisting ? ExistingFile::Replace : ExistingFile::Keep);
@@ -73,13 +82,8 @@ bool CommitImageFile(OutputFile& file, const std::filesystem::path& path, ImageF
                      const WriteSettings& settings, ImageWriteReport* report) {
     ImageWriteReport local;
     ImageWriteReport& r = report ? *report : local;
-    r = ImageWriteReport{};
-    const std::filesystem::path name = OutputNameFor(path, code);
-    r.written = name.empty() ? path : name;
-    if (name.empty()) {
-        r.reason = "unknown output format";
-        return false;
-    }
+    const std::filesystem::path name = StartReport(path, code, r);
+    if (name.empty()) return false;
     try {
         file.Retarget(name);
         const bool ok = file.Commit(settings.nextFreeName);

@@ -246,8 +246,10 @@ int main(int argc, char** argv) {
     const int rotate = argc > 6 ? std::max(0, std::atoi(argv[6])) : 0;
     QApplication app(argc, argv);
 
-    char pattern[] = "/tmp/ozm-bench-window-XXXXXX";
-    const fs::path work = mkdtemp(pattern);
+    // TMPDIR picks the disk: a run of BMP files writes 6 MB a photo.
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = (fs::path(tmp && *tmp ? tmp : "/tmp") / "ozm-bench-window-XXXXXX").string();
+    const fs::path work = mkdtemp(pattern.data());
     const fs::path program = work / "program";
     fs::create_directories(program / "source");
     setenv("HOME", work.c_str(), 1);

@@ -23,6 +23,7 @@ constexpr const char* kUsage =
     "       ozm-setup --hooks\n"
     "Installs ozm-imgconv into ~/.local (HOME and XDG_* are honoured). By default the program\n"
     "and Help.html are taken from this program's folder and the icons from the source tree.\n"
+    "Run from the package (beside its share/ozm-imgconv), it does what --hooks does.\n"
     "--hooks: the program is installed for the whole system (the package); adds only this\n"
     "user's Nautilus, Caja and Thunar entries, which have no system folder.\n"
     "Remove it again with: ozm-imgconv uninstall\n";
@@ -76,6 +77,18 @@ int main(int argc, char** argv) {
         }
     }
     std::error_code ec;
+    // Beside a package's share folder the program is already installed for everyone: a copy
+    // for this user would only double every menu entry, and the icons of the source tree are
+    // not there to copy (they are in the package's own icon folders). What such a user lacks
+    // are the entries of their own home. --program or --icons still make a copy.
+    const bool chosen = from.programBinary != here / "ozm-imgconv" ||
+                        from.iconFolder != fs::path(OZM_PACKAGING_ICONS);
+    if (!from.hooksOnly && !chosen &&
+        fs::is_regular_file(here.parent_path() / "share" / "ozm-imgconv" / "Help.html", ec)) {
+        std::printf("ozm-setup: ozm-imgconv is installed for all users here; adding this "
+                    "user's file-manager entries (--hooks)\n");
+        from.hooksOnly = true;
+    }
     if (!fs::is_regular_file(from.helpPage, ec)) from.helpPage.clear();
 
     const ozm::DesktopLocations at = ozm::DesktopLocations::FromEnvironment();

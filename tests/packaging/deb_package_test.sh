@@ -36,6 +36,10 @@ mkdir -p "$work/out"
 picture=$(find "$src/tests/data/bmp" -name '*.bmp' | LC_ALL=C sort | head -n 1)
 "$root/usr/bin/ozmconv" --to png --out "$work/out" "$picture" >/dev/null 2>&1
 check "a conversion with the unpacked ozmconv" '[ -s "$work/out/$(basename "${picture%.*}").png" ]'
+mkdir "$work/home"
+env -i HOME="$work/home" PATH=/usr/bin:/bin "$root/usr/bin/ozm-setup" >/dev/null 2>&1
+check "ozm-setup from the package adds this user's entries, no second copy" \
+  '[ -f "$work/home/.config/Thunar/uca.xml" ] && [ ! -e "$work/home/.local/lib/ozm-imgconv" ] && [ ! -e "$work/home/.local/share/kio" ]'
 check "the desktop entry validates" \
   'desktop-file-validate "$root/usr/share/applications/ozm-imgconv.desktop"'
 check "the system hooks start the system's launcher" \

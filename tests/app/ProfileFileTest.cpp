@@ -46,6 +46,31 @@ TEST(ProfileFile, FirstWriteCreatesFileAndValuesReadBack) {
     EXPECT_EQ(again.ReadInteger("imgconvert", "lbdoclistind", 0), -1);
 }
 
+// Values stored on clicks go to the file on the object's own thread.
+TEST(ProfileFile, WriteSoonReadsAtOnceAndReachesTheFile) {
+    ScratchDir dir;
+    std::vector<std::string> failures;
+    {
+        ProfileFile profile(dir / "defualt.ini");
+        profile.SetWriteFailureHandler([&](const std::string& e) { failures.push_back(e); });
+        for (int i = 0; i < 50; ++i) profile.WriteSoon("ImgConvert", "LbDocListInd", std::to_string(i));
+        EXPECT_EQ(profile.ReadInteger("imgconvert", "lbdoclistind", -1), 49);
+        profile.Flush();
+        EXPECT_EQ(ReadText(dir / "defualt.ini"), "[ImgConvert]\nLbDocListInd=49\n");
+
+        // A later write through the other calls wins over a value still waiting.
+        profile.WriteSoon("ImgConvert", "LbDocListInd", "7");
+        ASSERT_TRUE(profile.WriteChangedValues({{"ImgConvert", "LbDocListInd", "3"}}).Ok());
+        profile.Flush();
+        EXPECT_EQ(profile.ReadInteger("ImgConvert", "LbDocListInd", -1), 3);
+
+        profile.WriteSoon("default", "SourcePath", "a\nb");
+        profile.WriteSoon("default", "SourcePath", "/p/");
+    }  // the destructor waits for the last value
+    EXPECT_EQ(ReadText(dir / "defualt.ini"), "[ImgConvert]\nLbDocListInd=3\n[default]\nSourcePath=/p/\n");
+    EXPECT_EQ(failures, std::vector<std::string>{UnableToWriteMessage(dir / "defualt.ini")});
+}
+
 TEST(ProfileFile, NumberAndBooleanRules) {
     ScratchDir dir;
     WriteText(dir / "p.ini",

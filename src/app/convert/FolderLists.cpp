@@ -110,8 +110,8 @@ void FolderLists::RefreshSourceList() {
         feedback_.Focus(FocusTarget::EdtPath);
         return;
     }
-    // A refresh does not report a settings file it cannot write.
-    (void)profile_.WriteString(keys::SourcePath.section, keys::SourcePath.name, side.currentFolder);
+    // A refresh does not report a settings file it cannot write, nor waits for it.
+    profile_.WriteSoon(keys::SourcePath.section, keys::SourcePath.name, side.currentFolder);
     side.list.SetEntries(ListImageFiles(side.currentFolder));
 }
 
@@ -170,9 +170,10 @@ std::optional<std::string> FolderLists::ShowPreview(ListSide which) {
         side.previewPanelVisible = true;
         toLoad = side.currentImage;
     }
+    // Stored on every click and every arrow key: the list must not wait for the disk.
     if (source) {
-        (void)profile_.WriteInteger(keys::LbDocListInd.section, keys::LbDocListInd.name,
-                                    side.list.CurrentIndex());
+        profile_.WriteSoon(keys::LbDocListInd.section, keys::LbDocListInd.name,
+                           std::to_string(side.list.CurrentIndex()));
     }
     return toLoad;
 }

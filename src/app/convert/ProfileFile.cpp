@@ -167,6 +167,9 @@ void ProfileFile::RememberRead(std::string_view section, std::string_view key, s
 std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
                                     std::string_view defaultValue) {
     const std::lock_guard lock(mutex_);
+    if (auto soon = PendingValue(section, key)) {
+        return TruncateToCharacters(*std::move(soon), kMaxProfileTextLength);
+    }
     Refresh();
     auto value = FindValue(section, key);
     std::string result = value ? TruncateToCharacters(*std::move(value), kMaxProfileTextLength)
@@ -178,6 +181,9 @@ std::string ProfileFile::ReadString(std::string_view section, std::string_view k
 std::int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view key,
                                       std::int32_t defaultValue) {
     const std::lock_guard lock(mutex_);
+    if (const auto soon = PendingValue(section, key)) {
+        return ParseWholeNumber(*soon).value_or(defaultValue);
+    }
     Refresh();
     const auto value = FindValue(section, key);
     const std::int32_t result =
@@ -188,6 +194,9 @@ std::int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view
 
 bool ProfileFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) {
     const std::lock_guard lock(mutex_);
+    if (const auto soon = PendingValue(section, key)) {
+        return ParseWholeNumber(*soon).value_or(defaultValue ? 1 : 0) != 0;
+    }
     Refresh();
     const auto value = FindValue(section, key);
     const bool result =
@@ -255,6 +264,7 @@ WriteResult ProfileFile::WriteStringLocked(std::string_view section, std::string
         return {UnableToWriteMessage(path_)};
     }
     const std::lock_guard lock(mutex_);
+    DropPending(section, key);
     WriteResult result = LockedUpdate([&] { return SetLine(section, key, value); });
     if (result.Ok()) known_[{AsciiLower(section), AsciiLower(key)}] = std::string(value);
     return result;
@@ -267,6 +277,7 @@ WriteResult ProfileFile::WriteChangedValuesLocked(const std::vector<ProfileValue
         }
     }
     const std::lock_guard lock(mutex_);
+    for (const ProfileValue& v : values) DropPending(v.section, v.key);
     std::vector<const ProfileValue*> changed;
     for (const ProfileValue& v : values) {
         const auto it = known_.find({AsciiLower(v.section), AsciiLower(v.key)});
@@ -284,6 +295,85 @@ WriteResult ProfileFile::WriteChangedValuesLocked(const std::vector<ProfileValue
         }
     }
     return result;
+}
+
+ProfileFile::~ProfileFile() {
+    {
+        const std::lock_guard lock(pendingMutex_);
+        stopping_ = true;
+    }
+    pendingChanged_.notify_all();
+    if (writer_.joinable()) writer_.join();
+}
+
+std::optional<std::string> ProfileFile::PendingValue(std::string_view section,
+                                                     std::string_view key) {
+    const std::lock_guard lock(pendingMutex_);
+    const auto it = pending_.find({AsciiLower(section), AsciiLower(key)});
+    if (it == pending_.end()) return std::nullopt;
+    return it->second.value;
+}
+
+void ProfileFile::DropPending(std::string_view section, std::string_view key) {
+    const std::lock_guard lock(pendingMutex_);
+    pending_.erase({AsciiLower(section), AsciiLower(key)});
+}
+
+void ProfileFile::WriteSoon(std::string_view section, std::string_view key, std::string value) {
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        Reported({UnableToWriteMessage(path_)});
+        return;
+    }
+    {
+        const std::lock_guard lock(pendingMutex_);
+        pending_[{AsciiLower(section), AsciiLower(key)}] =
+            Pending{std::string(section), std::string(key), std::move(value)};
+        if (!writer_.joinable()) writer_ = std::thread(&ProfileFile::WriteBehind, this);
+    }
+    pendingChanged_.notify_all();
+}
+
+void ProfileFile::Flush() {
+    std::unique_lock lock(pendingMutex_);
+    pendingChanged_.wait(lock, [&] { return pending_.empty() && !writingPending_; });
+}
+
+void ProfileFile::WriteBehind() {
+    for (;;) {
+        {
+            std::unique_lock lock(pendingMutex_);
+            pendingChanged_.wait(lock, [&] { return !pending_.empty() || stopping_; });
+            if (pending_.empty()) return;
+        }
+        std::vector<ProfileValue> values;
+        std::map<KeyName, Pending> batch;
+        WriteResult result;
+        {
+            // Taken under mutex_, so that a write through the other calls, which drops the
+            // key from pending_ under the same lock, comes wholly before or after this one.
+            const std::lock_guard fileLock(mutex_);
+            {
+                const std::lock_guard lock(pendingMutex_);
+                batch.swap(pending_);
+                writingPending_ = true;
+            }
+            for (const auto& [name, p] : batch) values.push_back({p.section, p.key, p.value});
+            result = LockedUpdate([&] {
+                bool any = false;
+                for (const ProfileValue& v : values) any = SetLine(v.section, v.key, v.value) || any;
+                return any;
+            });
+            if (result.Ok()) {
+                for (const auto& [name, p] : batch) known_[name] = p.value;
+            }
+        }
+        Reported(result);
+        {
+            const std::lock_guard lock(pendingMutex_);
+            writingPending_ = false;
+        }
+        pendingChanged_.notify_all();
+    }
 }
 
 WriteResult ProfileFile::WriteInteger(std::string_view section, std::string_view key,

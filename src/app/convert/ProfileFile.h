@@ -20,9 +20,14 @@
 // keys and replaces the file before letting go, so no process loses another's keys. A
 // change made by another process is picked up before the next read. One object may be used
 // from several threads (the quick conversion stores its keys from its worker).
+//
+// Replacing the file waits for the disk (the data is flushed before the rename, so that a
+// power cut cannot leave an empty file). WriteSoon hands a value to a thread of the object's
+// own instead, for keys stored on every click, where the window must not wait.
 
 #include <sys/types.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -32,6 +37,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -63,6 +69,10 @@ struct ProfileValue {
 class ProfileFile {
   public:
     explicit ProfileFile(std::filesystem::path file);
+    // Waits until every value given to WriteSoon is in the file (or has failed).
+    ~ProfileFile();
+    ProfileFile(const ProfileFile&) = delete;
+    ProfileFile& operator=(const ProfileFile&) = delete;
 
     const std::filesystem::path& Path() const { return path_; }
 
@@ -84,6 +94,14 @@ class ProfileFile {
     // value is unchanged keeps whatever another process stored meanwhile. Nothing is
     // written when nothing changed.
     WriteResult WriteChangedValues(const std::vector<ProfileValue>& values);
+
+    // Stores the value as WriteString does, but on the object's own thread: the caller does
+    // not wait for the disk. Of several values for one key the last wins; reads see it at
+    // once; a later write of the key through the other calls replaces it. A failure reaches
+    // the write-failure handler only, on that thread.
+    void WriteSoon(std::string_view section, std::string_view key, std::string value);
+    // Waits until every value given to WriteSoon so far is in the file (or has failed).
+    void Flush();
 
     // Called with the message of every write that fails, on the writing thread, after the
     // object's lock is let go. Set it before any other thread writes.
@@ -139,6 +157,23 @@ class ProfileFile {
     WriteResult WriteStringLocked(std::string_view section, std::string_view key,
                                   std::string_view value);
     WriteResult WriteChangedValuesLocked(const std::vector<ProfileValue>& values);
+
+    struct Pending {
+        std::string section, key, value;
+    };
+    // The value WriteSoon holds for the key, if any. Called with mutex_ held.
+    std::optional<std::string> PendingValue(std::string_view section, std::string_view key);
+    // A write of the key in hand replaces what WriteSoon holds for it. With mutex_ held.
+    void DropPending(std::string_view section, std::string_view key);
+    void WriteBehind();
+
+    // Lock order: mutex_ before pendingMutex_.
+    std::mutex pendingMutex_;
+    std::condition_variable pendingChanged_;
+    std::map<KeyName, Pending> pending_;
+    bool writingPending_ = false;  // the thread is writing values it took from pending_
+    bool stopping_ = false;
+    std::thread writer_;
 };
 
 }  // namespace ozm

@@ -97,7 +97,9 @@ TEST(WebpCodec, DamagedFilesAreRefusedCleanly) {
     for (std::size_t at = 12; at < good.size(); ++at) {
         auto bad = good;
         bad[at] ^= 0x5A;
-        if (DecodeWebp(bad, out)) EXPECT_TRUE(out.Width() == 40 && out.Height() == 30) << at;
+        if (DecodeWebp(bad, out)) {
+            EXPECT_TRUE(out.Width() == 40 && out.Height() == 30) << at;
+        }
     }
     // A header announcing the largest picture (the VP8L header's 14-bit sides at their
     // largest, 16384 x 16384) with no data behind it: refused, quickly.

@@ -26,6 +26,9 @@ AppSession::AppSession(std::filesystem::path programFolder)
 }
 
 AppSession::~AppSession() {
+    // A value still on its way to the settings file may fail and call SettingsWriteFailed,
+    // whose members go before the store's.
+    store_.Profile().Flush();
     DetachQuickMenu();
     DetachMainWindow();
 }

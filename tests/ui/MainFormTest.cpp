@@ -367,6 +367,10 @@ TEST_F(MainFormTest, PreviewKindsScaleAndLabels) {
         [&] { return image->property("decodedWidth").toInt() >= image->width(); }, 10000))
         << image->property("decodedWidth").toInt() << " " << image->width();
     select(1, " [宽度:40,高度:30]");
+    // A click on the current entry, which changes no row, shows the picture as it is now.
+    ASSERT_TRUE(small.scaled(20, 10).save(
+        QString::fromStdString((program_ / "source" / "2.bmp").string()), "bmp"));
+    select(1, " [宽度:20,高度:10]");
     select(2, " [宽度:40,高度:30]");
     EXPECT_TRUE(image->isVisible());
     select(3, " [宽度:0,高度:0]");  // an unreadable GIF: the image goes, the panel stays

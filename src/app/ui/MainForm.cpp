@@ -568,8 +568,14 @@ void TMainForm::BuildListBox(ListSide side) {
     area.list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     area.list->setContextMenuPolicy(Qt::CustomContextMenu);
     area.list->installEventFilter(this);
+    area.list->viewport()->installEventFilter(this);
     connect(area.list, &QListWidget::currentRowChanged, this,
             [this, side](int row) { ListCurrentChanged(side, row); });
+    // A click shows the entry's preview even when it is the current entry already (after a
+    // refresh, or with the preview switched on since), which changes no row.
+    connect(area.list, &QAbstractItemView::clicked, this, [this, side](const QModelIndex& index) {
+        if (index.row() == Area(side).rowAtPress) ShowPreview(side);
+    });
     connect(area.list, &QListWidget::itemSelectionChanged, this,
             [this, side] { ListSelectionChanged(side); });
     connect(area.list, &QListWidget::itemDoubleClicked, this, [this, source] {
@@ -1013,6 +1019,12 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         const ListSide side = watched == source_.list ? ListSide::Source : ListSide::Target;
         if (type == QEvent::KeyPress) return ListKeyDown(side, static_cast<QKeyEvent*>(event));
         return false;
+    }
+    for (ListArea* area : {&source_, &target_}) {
+        if (area->list != nullptr && watched == area->list->viewport()) {
+            if (type == QEvent::MouseButtonPress) area->rowAtPress = area->list->currentRow();
+            return false;
+        }
     }
     if ((watched == source_.image || watched == target_.image) &&
         type == QEvent::MouseButtonDblClick) {

@@ -164,6 +164,7 @@ class TMainForm : public QWidget, public MainWindowPort {
         QLabel* sizeLabel = nullptr;
         QCheckBox* stretch = nullptr;
         QImage* loaded = nullptr;
+        int rowAtPress = -1;  // the current row before the mouse press the list handles now
     };
 
     void BuildControls();

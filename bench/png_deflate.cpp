@@ -29,6 +29,7 @@
 #include "core/bitmap/RowsAs24.h"
 #include "core/formats/ImgConvertUnit.h"
 #include "core/formats/io/DeflateJoin.h"
+#include "core/formats/io/PixelDeflate.h"
 #include "core/formats/raster/PngCodec.h"
 
 namespace {
@@ -187,6 +188,21 @@ Bytes LibdeflateBands(const Bytes& raw, std::size_t rowBytes, int level, bool ba
     return out;
 }
 
+std::size_t g_pixelBytes = 3;
+
+Bytes PixelBands(const Bytes& raw, std::size_t rowBytes) {
+    ozm::PixelDeflater deflater;
+    Bytes out{0x78, 0x5E};
+    out.reserve(raw.size() + raw.size() / 64 + 1024);
+    const auto starts = BandStarts(raw.size(), rowBytes);
+    for (std::size_t b = 0; b + 1 < starts.size(); ++b) {
+        deflater.Deflate(std::span(raw.data() + starts[b], starts[b + 1] - starts[b]),
+                         g_pixelBytes, rowBytes, b + 2 == starts.size(), out);
+    }
+    PutBe32(out, libdeflate_adler32(1, raw.data(), raw.size()));
+    return out;
+}
+
 struct Method {
     std::string name;
     std::function<Bytes(const Bytes&, std::size_t)> run;
@@ -236,6 +252,7 @@ std::vector<Method> AllMethods() {
     zlib(6, true, Z_DEFAULT_STRATEGY, "zlib 6");
     for (const int level : {4, 5, 6}) libdeflate(level, true);
     igzip(2, true);
+    m.push_back({"pixel bands", PixelBands});
     m.push_back({"ozm png writer", WritePng, true});
     return m;
 }
@@ -305,6 +322,7 @@ int main(int argc, char** argv) {
         }
         const Bytes raw = FilteredRows(bmp);
         g_bitmap = &bmp;
+        g_pixelBytes = bmp.HasPalette() ? 1 : 3;
         const std::size_t rowBytes = raw.size() / static_cast<std::size_t>(bmp.Height());
         const std::string kind = file.parent_path().filename().string();
         if (std::find(kindOrder.begin(), kindOrder.end(), kind) == kindOrder.end())

@@ -50,9 +50,10 @@ struct PngWriteOptions {
 
 // Not interlaced. 1-, 4- and 8-bit bitmaps as colour type 3 (PLTE) at their own depth, every
 // other depth as colour type 2 at 8 bits per sample. With filter None only, the image data is
-// deflated by libdeflate in bands, on several threads when there are several bands: each band
-// on its own, every band but the last left open by an empty stored block, the bands joined into
-// one zlib stream with their Adler-32 sums combined. Other filters go through libpng in one
+// deflated in bands (red, green and blue rows by PixelDeflater, palette indexes by
+// libdeflate), on several threads when there are several bands: each band on its own, every
+// band but the last left open by an empty stored block, the bands joined into one zlib stream
+// with their Adler-32 sums combined. Other filters go through libpng in one
 // stream. A failure in any band fails the whole write.
 bool EncodePng(const Bitmap& bitmap, std::FILE* file, const PngWriteOptions& options);
 bool EncodePng(const Bitmap& bitmap, std::FILE* file, std::uint8_t filterSet);

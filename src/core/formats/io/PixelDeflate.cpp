@@ -122,7 +122,8 @@ class BitWriter {
 
     // Pads the last byte with zero bits.
     void Align() {
-        for (; count_ > 0; count_ -= 8, buffer_ >>= 8) out_[pos_++] = static_cast<std::uint8_t>(buffer_);
+        for (; count_ > 0; count_ -= 8, buffer_ >>= 8)
+            out_[pos_++] = static_cast<std::uint8_t>(buffer_);
         count_ = 0;
         buffer_ = 0;
     }
@@ -203,7 +204,8 @@ void CodeLengths(const std::uint32_t* freq, int n, int maxBits, std::uint8_t* le
     // The rarest symbols get the longest codes.
     int at = 0;
     for (int len = maxBits; len > 0; --len) {
-        for (int k = 0; k < count[len]; ++k) lengths[symbols[at++]] = static_cast<std::uint8_t>(len);
+        for (int k = 0; k < count[len]; ++k)
+            lengths[symbols[at++]] = static_cast<std::uint8_t>(len);
     }
 }
 
@@ -283,7 +285,7 @@ constexpr int kRunExtraBits[19] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 
 // before (or from plain guesses for the first block).
 struct Costs {
     std::array<std::uint8_t, 256> literal{};
-    std::array<std::uint8_t, kMaxMatch + 1> length{};  // length symbol and its extra bits
+    std::array<std::uint8_t, kMaxMatch + 1> length{};       // length symbol and its extra bits
     std::array<std::uint8_t, kDistanceSymbols> distance{};  // distance symbol and its extra bits
 
     void Guess(const Symbols& sym) {
@@ -300,7 +302,8 @@ struct Costs {
         for (int b = 0; b < 256; ++b) literal[b] = static_cast<std::uint8_t>(price(litLen[b], 12));
         for (std::size_t len = 3; len <= kMaxMatch; ++len) {
             const int s = sym.lengthSymbol[len];
-            length[len] = static_cast<std::uint8_t>(price(litLen[257 + s], 12) + sym.lengthExtra[s]);
+            length[len] =
+                static_cast<std::uint8_t>(price(litLen[257 + s], 12) + sym.lengthExtra[s]);
         }
         for (int s = 0; s < kDistanceSymbols; ++s)
             distance[s] = static_cast<std::uint8_t>(price(dist[s], 10) + sym.distanceExtra[s]);
@@ -312,13 +315,19 @@ class Parser {
   public:
     Parser(const std::uint8_t* in, std::size_t size, std::size_t left, std::size_t above,
            std::uint16_t* head, const Costs& costs, const Symbols& sym)
-        : in_(in), size_(size), left_(left), above_(above), head_(head), costs_(costs),
-          sym_(sym), searchEnd_(size >= 4 ? size - 3 : 0) {}
+        : in_(in),
+          size_(size),
+          left_(left),
+          above_(above),
+          head_(head),
+          costs_(costs),
+          sym_(sym),
+          searchEnd_(size >= 4 ? size - 3 : 0) {}
 
     // Parses from `p` until at least `blockEnd` (a match may reach past it); returns where it
     // stopped.
-    std::size_t Block(std::size_t p, std::size_t blockEnd, std::uint32_t* items,
-                      std::size_t& count, std::uint32_t* litLenFreq, std::uint32_t* distanceFreq);
+    std::size_t Block(std::size_t p, std::size_t blockEnd, std::uint32_t* items, std::size_t& count,
+                      std::uint32_t* litLenFreq, std::uint32_t* distanceFreq);
 
   private:
     struct Match {
@@ -326,7 +335,9 @@ class Parser {
         int gain = 0;  // bits saved against literals
     };
 
-    static std::uint32_t Hash(std::uint32_t three) { return (three * 0x9E3779B1u) >> (32 - kHashBits); }
+    static std::uint32_t Hash(std::uint32_t three) {
+        return (three * 0x9E3779B1u) >> (32 - kHashBits);
+    }
     // The position's distance to the last one with the same hash (0 or beyond the window or
     // the start: none), entering the position instead.
     std::size_t Enter(std::size_t p) {
@@ -462,8 +473,9 @@ void PutStored(BitWriter& out, const std::uint8_t* data, std::size_t size, bool 
         size -= n;
         out.Put(final && size == 0 ? 1 : 0, 3);
         out.Align();
-        const std::uint8_t head[4] = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                                      static_cast<std::uint8_t>(~n), static_cast<std::uint8_t>(~n >> 8)};
+        const std::uint8_t head[4] = {
+            static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+            static_cast<std::uint8_t>(~n), static_cast<std::uint8_t>(~n >> 8)};
         out.PutBytes(head, 4);
         out.PutBytes(data, n);
         data += n;
@@ -472,8 +484,8 @@ void PutStored(BitWriter& out, const std::uint8_t* data, std::size_t size, bool 
 
 // One block of `items` standing for `raw` bytes at `data`: with codes made for its symbols,
 // or stored when that is shorter. Returns the code lengths used, for the next block's costs.
-void WriteBlock(BitWriter& writer, const Symbols& sym, const std::uint32_t* items, std::size_t count,
-                std::array<std::uint32_t, kLitLenSymbols>& litLenFreq,
+void WriteBlock(BitWriter& writer, const Symbols& sym, const std::uint32_t* items,
+                std::size_t count, std::array<std::uint32_t, kLitLenSymbols>& litLenFreq,
                 const std::array<std::uint32_t, kDistanceSymbols>& distanceFreq,
                 const std::uint8_t* data, std::size_t raw, bool final,
                 std::array<std::uint8_t, kLitLenSymbols>& litLengths,
@@ -504,7 +516,8 @@ void WriteBlock(BitWriter& writer, const Symbols& sym, const std::uint32_t* item
         bits += static_cast<std::uint64_t>(litLenFreq[i]) * (litLengths[i] + extra);
     }
     for (int i = 0; i < dists; ++i)
-        bits += static_cast<std::uint64_t>(distanceFreq[i]) * (distLengths[i] + sym.distanceExtra[i]);
+        bits +=
+            static_cast<std::uint64_t>(distanceFreq[i]) * (distLengths[i] + sym.distanceExtra[i]);
     const std::uint64_t storedBits = (raw + 5 * (raw / 65535 + 1)) * 8;
     if (storedBits <= bits) {
         PutStored(writer, data, raw, final);
@@ -537,7 +550,8 @@ void WriteBlock(BitWriter& writer, const Symbols& sym, const std::uint32_t* item
         writer.Put(static_cast<std::uint32_t>(len - sym.lengthBase[ls]), sym.lengthExtra[ls]);
         const int ds = sym.DistanceSymbol(distance);
         writer.Put(dist.bits[ds], dist.length[ds]);
-        writer.Put(static_cast<std::uint32_t>(distance - sym.distanceBase[ds]), sym.distanceExtra[ds]);
+        writer.Put(static_cast<std::uint32_t>(distance - sym.distanceBase[ds]),
+                   sym.distanceExtra[ds]);
     }
     writer.Put(litLen.bits[kEndOfBlock], litLen.length[kEndOfBlock]);
 }

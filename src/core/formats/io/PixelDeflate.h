@@ -32,8 +32,8 @@ class PixelDeflater {
     // an empty stored block, on a byte boundary, so that another call's blocks can follow them
     // in the same stream; the last call's final block ends the stream. Matches never reach
     // before `data`: each call's blocks can be made on their own, on any thread.
-    void Deflate(std::span<const std::uint8_t> data, std::size_t pixelBytes,
-                 std::size_t rowBytes, bool last, std::vector<std::uint8_t>& out);
+    void Deflate(std::span<const std::uint8_t> data, std::size_t pixelBytes, std::size_t rowBytes,
+                 bool last, std::vector<std::uint8_t>& out);
 
   private:
     struct State;

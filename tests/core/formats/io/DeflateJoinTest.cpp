@@ -1,6 +1,6 @@
 // Raw deflate streams joined into one: zlib's stored, fixed and dynamic blocks, ending at
 // every bit of a byte, inflate as the data they were cut from; damaged streams are refused
-// and left as they were.
+// and left as they were. PixelDeflater's streams, whole and in pieces, inflate as their data.
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/formats/io/DeflateJoin.h"
+#include "core/formats/io/PixelDeflate.h"
 
 namespace ozm {
 namespace {
@@ -117,6 +118,53 @@ TEST(DeflateJoin, DamagedStreamsAreRefusedUnchanged) {
         Bytes flipped = good;
         flipped[rng() % flipped.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
         KeepDeflateOpen(flipped, data.size());
+    }
+}
+
+// Noise (stored blocks), few values, runs longer than a match, photo-like pixel rows, a repeat
+// at the window's full distance, positions past 64 KiB, and the smallest inputs; each with
+// pixels of 3 bytes and of 1, and rows too wide to look above. Cut in three pieces joined as
+// the PNG writer joins its bands, each piece's bytes are the same as when made alone.
+TEST(PixelDeflater, StreamsWholeAndInPiecesInflateAsTheirData) {
+    std::vector<Bytes> inputs;
+    for (const std::size_t n : {0, 1, 2, 3, 4, 7}) inputs.push_back(Data(0, n, 1));
+    inputs.push_back(Data(0, 200000, 2));
+    inputs.push_back(Data(1, 150000, 3));
+    inputs.push_back(Data(2, 300000, 4));
+    std::mt19937 rng(5);
+    Bytes rows;
+    for (int y = 0; y < 300; ++y) {
+        rows.push_back(0);
+        for (int x = 0; x < 500; ++x)
+            for (int c = 0; c < 3; ++c)
+                rows.push_back(static_cast<std::uint8_t>(x / 3 + y + c * 40 + rng() % 4));
+    }
+    inputs.push_back(rows);
+    Bytes edge = Data(0, 32768, 6);
+    edge.insert(edge.end(), edge.begin(), edge.begin() + 3000);
+    inputs.push_back(edge);
+
+    for (const Bytes& data : inputs) {
+        for (const auto& [pixel, row] :
+             {std::pair<std::size_t, std::size_t>{3, 1501}, {1, 2}, {3, 40000}}) {
+            PixelDeflater deflater;
+            Bytes whole;
+            deflater.Deflate(data, pixel, row, true, whole);
+            EXPECT_EQ(Inflate(whole, data.size()), data) << data.size() << " " << pixel;
+
+            const std::size_t cut[4] = {0, data.size() / 3, data.size() * 2 / 3, data.size()};
+            Bytes joined;
+            for (int i = 0; i < 3; ++i) {
+                const std::size_t before = joined.size();
+                const std::span piece(data.data() + cut[i], cut[i + 1] - cut[i]);
+                deflater.Deflate(piece, pixel, row, i == 2, joined);
+                Bytes alone;
+                PixelDeflater().Deflate(piece, pixel, row, i == 2, alone);
+                EXPECT_TRUE(
+                    std::equal(alone.begin(), alone.end(), joined.begin() + before, joined.end()));
+            }
+            EXPECT_EQ(Inflate(joined, data.size()), data) << data.size() << " " << pixel;
+        }
     }
 }
 

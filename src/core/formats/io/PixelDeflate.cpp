@@ -106,24 +106,23 @@ class BitWriter {
         if (out_.size() < need) out_.resize(need);
     }
 
-    // n <= 32
-    void Put(std::uint32_t bits, int n) {
-        buffer_ |= static_cast<std::uint64_t>(bits) << count_;
+    // Up to 56 bits. The buffer goes out whole every time and the position moves on by the
+    // bytes completed, so fewer than 8 bits stay behind: no test, no branch.
+    void Put(std::uint64_t bits, int n) {
+        buffer_ |= bits << count_;
         count_ += n;
-        if (count_ >= 32) {
-            std::uint64_t word = buffer_;
-            if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-            std::memcpy(out_.data() + pos_, &word, 8);
-            pos_ += 4;
-            buffer_ >>= 32;
-            count_ -= 32;
-        }
+        std::uint64_t word = buffer_;
+        if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+        std::memcpy(out_.data() + pos_, &word, 8);
+        const int bytes = count_ >> 3;
+        pos_ += static_cast<std::size_t>(bytes);
+        buffer_ >>= bytes * 8;
+        count_ &= 7;
     }
 
     // Pads the last byte with zero bits.
     void Align() {
-        for (; count_ > 0; count_ -= 8, buffer_ >>= 8)
-            out_[pos_++] = static_cast<std::uint8_t>(buffer_);
+        if (count_ > 0) out_[pos_++] = static_cast<std::uint8_t>(buffer_);
         count_ = 0;
         buffer_ = 0;
     }
@@ -212,6 +211,7 @@ void CodeLengths(const std::uint32_t* freq, int n, int maxBits, std::uint8_t* le
 struct Code {
     std::array<std::uint16_t, 288> bits{};  // reversed, to go out first bit lowest
     std::array<std::uint8_t, 288> length{};
+    std::array<std::uint32_t, 288> both{};  // bits | length << 16, for one load
 };
 
 void MakeCode(const std::uint8_t* lengths, int n, Code& code) {
@@ -230,6 +230,7 @@ void MakeCode(const std::uint8_t* lengths, int n, Code& code) {
         std::uint32_t v = next[len]++, r = 0;
         for (int i = 0; i < len; ++i, v >>= 1) r = (r << 1) | (v & 1);
         code.bits[s] = static_cast<std::uint16_t>(r);
+        code.both[s] = r | static_cast<std::uint32_t>(len) << 16;
     }
 }
 
@@ -537,21 +538,35 @@ void WriteBlock(BitWriter& writer, const Symbols& sym, const std::uint32_t* item
         writer.Put(run.bits[r], run.length[r]);
         if (kRunExtraBits[r] != 0) writer.Put(runs.extra[i], kRunExtraBits[r]);
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t item = items[i];
+    // Up to three literals (15 bits each at most) or one match (48 bits at most) a Put.
+    for (std::size_t i = 0; i < count;) {
+        const std::uint32_t item = items[i++];
         if (item < 256) {
-            writer.Put(litLen.bits[item], litLen.length[item]);
+            std::uint64_t bits = litLen.both[item] & 0xFFFF;
+            int n = static_cast<int>(litLen.both[item] >> 16);
+            for (int more = 0; more < 2 && i < count && items[i] < 256; ++more) {
+                const std::uint32_t e = litLen.both[items[i++]];
+                bits |= static_cast<std::uint64_t>(e & 0xFFFF) << n;
+                n += static_cast<int>(e >> 16);
+            }
+            writer.Put(bits, n);
             continue;
         }
         const std::size_t len = item >> 16;
         const std::size_t distance = (item & 0xFFFF) + 1;
         const int ls = sym.lengthSymbol[len];
-        writer.Put(litLen.bits[257 + ls], litLen.length[257 + ls]);
-        writer.Put(static_cast<std::uint32_t>(len - sym.lengthBase[ls]), sym.lengthExtra[ls]);
         const int ds = sym.DistanceSymbol(distance);
-        writer.Put(dist.bits[ds], dist.length[ds]);
-        writer.Put(static_cast<std::uint32_t>(distance - sym.distanceBase[ds]),
-                   sym.distanceExtra[ds]);
+        const std::uint32_t lc = litLen.both[257 + ls];
+        const std::uint32_t dc = dist.both[ds];
+        std::uint64_t bits = lc & 0xFFFF;
+        int n = static_cast<int>(lc >> 16);
+        bits |= static_cast<std::uint64_t>(len - sym.lengthBase[ls]) << n;
+        n += sym.lengthExtra[ls];
+        bits |= static_cast<std::uint64_t>(dc & 0xFFFF) << n;
+        n += static_cast<int>(dc >> 16);
+        bits |= static_cast<std::uint64_t>(distance - sym.distanceBase[ds]) << n;
+        n += sym.distanceExtra[ds];
+        writer.Put(bits, n);
     }
     writer.Put(litLen.bits[kEndOfBlock], litLen.length[kEndOfBlock]);
 }

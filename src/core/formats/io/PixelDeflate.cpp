@@ -127,8 +127,9 @@ class BitWriter {
         buffer_ = 0;
     }
 
-    // After Align.
+    // After Align. An empty input has no data pointer to copy from.
     void PutBytes(const std::uint8_t* data, std::size_t n) {
+        if (n == 0) return;
         std::memcpy(out_.data() + pos_, data, n);
         pos_ += n;
     }

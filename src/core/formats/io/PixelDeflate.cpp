@@ -589,6 +589,17 @@ void PixelDeflater::Deflate(std::span<const std::uint8_t> data, std::size_t pixe
     s.head.assign(std::size_t{1} << kHashBits, std::uint16_t{0});
     s.items.resize(kBlockBytes + kMaxMatch + 1);
     s.costs.Guess(sym);
+    // The first block's literals are priced by a code made for its own bytes, so that the
+    // first block of a band chooses as well as those after it.
+    {
+        std::array<std::uint32_t, kLitLenSymbols> bytes{};
+        const std::size_t first = std::min(size, kBlockBytes);
+        for (std::size_t i = 0; i < first; ++i) ++bytes[in[i]];
+        std::array<std::uint8_t, kLitLenSymbols> lengths{};
+        CodeLengths(bytes.data(), 256, kMaxCodeBits, lengths.data());
+        for (int b = 0; b < 256; ++b)
+            s.costs.literal[b] = static_cast<std::uint8_t>(lengths[b] != 0 ? lengths[b] : 12);
+    }
     // The two fixed candidates: the pixel to the left and the one above (0: none).
     const std::size_t left = pixelBytes >= 1 && pixelBytes <= kWindow ? pixelBytes : 0;
     const std::size_t above = rowBytes != left && rowBytes <= kWindow ? rowBytes : 0;

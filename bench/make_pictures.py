@@ -6,6 +6,8 @@
 KIND is one of:
   photos       colour JPEG photos (quality 90, 4:2:0): smooth fields, objects with soft
                edges, and a fine grain as a sensor leaves it; default 4 of 2472 x 1648
+  smooth       the same scenes as a phone gives them after its noise reduction: no texture,
+               a faint grain; default 2 of 1920 x 1080
   screenshots  PNG screenshots: windows, antialiased text, icons, a photo in a window;
                default 2 of 1920 x 1080
   scans        scanned A4 pages at 300 dpi as JPEG: text on slightly uneven paper, one grey
@@ -44,7 +46,7 @@ def smooth_field(rng, size, cell):
     return noise(rng, "RGB", small).resize(size, Image.BICUBIC)
 
 
-def photo(seed, size):
+def photo(seed, size, grain=0.10, texture=True):
     rng = random.Random(seed)
     w, h = size
     img = Image.blend(smooth_field(rng, size, 400), smooth_field(rng, size, 90), 0.35)
@@ -66,10 +68,11 @@ def photo(seed, size):
     layer = Image.blend(layer, smooth_field(rng, size, 60), 0.3)
     img = Image.composite(layer, img, mask.filter(ImageFilter.GaussianBlur(3)))
     # Texture and grain: detail at a few pixels, then noise at the pixel.
-    texture = noise(rng, "L", size).filter(ImageFilter.GaussianBlur(1.5))
-    img = ImageChops.overlay(img, Image.merge("RGB", [texture] * 3))
-    grain = noise(rng, "RGB", size).filter(ImageFilter.GaussianBlur(0.6))
-    return Image.blend(img, grain, 0.10)
+    detail = noise(rng, "L", size).filter(ImageFilter.GaussianBlur(1.5))
+    if texture:
+        img = ImageChops.overlay(img, Image.merge("RGB", [detail] * 3))
+    noise_layer = noise(rng, "RGB", size).filter(ImageFilter.GaussianBlur(0.6))
+    return Image.blend(img, noise_layer, grain)
 
 
 def screenshot(seed, size):
@@ -194,6 +197,11 @@ def make(kind, out, count, size):
         size = size or (2472, 1648)
         for i in range(count or 4):
             save_jpeg(photo(100 + i, size), os.path.join(out, "photo%02d.jpg" % i))
+    elif kind == "smooth":
+        size = size or (1920, 1080)
+        for i in range(count or 2):
+            save_jpeg(photo(500 + i, size, grain=0.03, texture=False),
+                      os.path.join(out, "smooth%02d.jpg" % i))
     elif kind == "screenshots":
         size = size or (1920, 1080)
         for i in range(count or 2):
@@ -220,7 +228,8 @@ def main():
     parser.add_argument("--size", help="WxH")
     args = parser.parse_args()
     size = tuple(int(v) for v in args.size.split("x")) if args.size else None
-    kinds = ["photos", "screenshots", "scans", "palette"] if args.kind == "all" else [args.kind]
+    kinds = (["photos", "smooth", "screenshots", "scans", "palette"] if args.kind == "all"
+             else [args.kind])
     for kind in kinds:
         make(kind, os.path.join(args.out, kind) if args.kind == "all" else args.out, args.count, size)
 

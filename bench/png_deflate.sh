@@ -3,7 +3,7 @@
 #
 #   bench/png_deflate.sh [BIN_FOLDER] [--repeat N]
 #
-# 1. make_pictures.py makes the pictures: photos (JPEG), screenshots (PNG), scanned pages
+# 1. make_pictures.py makes the pictures: photos (JPEG, grainy and smooth), screenshots (PNG), scanned pages
 #    (JPEG, one grey, one colour) and palette pictures (8-, 4- and 1-bit PNG).
 # 2. png_deflate compresses each picture's rows, as a PNG with filter None carries them, with
 #    zlib, libdeflate and ISA-L's igzip at several levels, and with the PNG writer itself:
@@ -29,7 +29,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 /usr/bin/python3 "$here/make_pictures.py" all "$work/in"
-pictures=("$work"/in/photos/* "$work"/in/screenshots/* "$work"/in/scans/* "$work"/in/palette/*)
+pictures=("$work"/in/photos/* "$work"/in/smooth/* "$work"/in/screenshots/* "$work"/in/scans/* "$work"/in/palette/*)
 
 echo "png_deflate: $(date '+%Y-%m-%d %H:%M'), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 "$bin/png_deflate" --repeat "$repeat" "${pictures[@]}"

@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "core/formats/io/DeflateTables.h"
+
 namespace ozm {
 
 namespace {
@@ -142,17 +144,6 @@ struct LongCode {
     return code.symbol;
 }
 
-constexpr std::uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                           15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                           67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                           2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::uint16_t kDistanceBase[30] = {
-    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                             6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-
 struct Codes {
     HuffmanCode literals;  // literals, lengths and the end of the block
     HuffmanCode distances;
@@ -172,8 +163,6 @@ const Codes& FixedCodes() {
 }
 
 bool ReadDynamicCodes(BitReader& bits, Codes& codes) {
-    static constexpr std::uint8_t kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                                11, 4,  12, 3, 13, 2, 14, 1, 15};
     bits.Refill();
     const int literals = static_cast<int>(bits.Take(5)) + 257;
     const int distances = static_cast<int>(bits.Take(5)) + 1;
@@ -182,7 +171,7 @@ bool ReadDynamicCodes(BitReader& bits, Codes& codes) {
     std::array<std::uint8_t, 19> codeLengths{};
     for (int i = 0; i < lengthCodes; ++i) {
         bits.Refill();
-        codeLengths[kOrder[i]] = static_cast<std::uint8_t>(bits.Take(3));
+        codeLengths[deflate::kCodeLengthOrder[i]] = static_cast<std::uint8_t>(bits.Take(3));
     }
     HuffmanCode lengthCode;
     if (!Build(lengthCode, codeLengths.data(), 19)) return false;
@@ -272,10 +261,12 @@ bool WalkStream(const std::uint8_t* data, std::size_t size, std::size_t most, Wa
                 } else {
                     const int l = symbol - 257;
                     if (l >= 29) return false;
-                    const std::size_t copy = kLengthBase[l] + in.Take(kLengthExtra[l]);
+                    const std::size_t copy =
+                        deflate::kLengthBase[l] + in.Take(deflate::kLengthExtra[l]);
                     const int d = Decode(codes.distances, in);
                     if (d < 0 || d >= 30) return false;
-                    const std::size_t distance = kDistanceBase[d] + in.Take(kDistanceExtra[d]);
+                    const std::size_t distance =
+                        deflate::kDistanceBase[d] + in.Take(deflate::kDistanceExtra[d]);
                     if (distance > length) return false;
                     length += copy;
                 }

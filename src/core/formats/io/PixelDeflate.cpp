@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "core/formats/io/DeflateTables.h"
+
 namespace ozm {
 
 namespace {
@@ -25,37 +27,23 @@ constexpr int kEndOfBlock = 256;
 constexpr int kMaxCodeBits = 15;
 constexpr int kMaxCodeLengthBits = 7;
 
-// Length and distance symbols with their extra bits, as deflate defines them.
+// Length and distance symbols by the length or distance they stand for.
 struct Symbols {
     std::array<std::uint8_t, kMaxMatch + 1> lengthSymbol{};  // by length: symbol - 257
-    std::array<std::uint8_t, 29> lengthExtra{};
-    std::array<std::uint16_t, 29> lengthBase{};
     // By distance - 1: below 256 directly, otherwise at 256 + ((distance - 1) >> 7).
     std::array<std::uint8_t, 512> distanceSymbol{};
-    std::array<std::uint8_t, kDistanceSymbols> distanceExtra{};
-    std::array<std::uint16_t, kDistanceSymbols> distanceBase{};
 
     Symbols() {
-        std::size_t base = 3;
-        for (int s = 0; s < 28; ++s) {
-            lengthExtra[s] = static_cast<std::uint8_t>(s < 8 ? 0 : (s - 4) / 4);
-            lengthBase[s] = static_cast<std::uint16_t>(base);
-            for (std::size_t k = 0; k < (std::size_t{1} << lengthExtra[s]) && base + k <= kMaxMatch;
-                 ++k)
-                lengthSymbol[base + k] = static_cast<std::uint8_t>(s);
-            base += std::size_t{1} << lengthExtra[s];
+        for (int s = 0; s < 29; ++s) {
+            const std::size_t end = s == 28 ? kMaxMatch + 1 : deflate::kLengthBase[s + 1];
+            for (std::size_t len = deflate::kLengthBase[s]; len < end; ++len)
+                lengthSymbol[len] = static_cast<std::uint8_t>(s);
         }
-        lengthSymbol[kMaxMatch] = 28;
-        lengthBase[28] = kMaxMatch;
-        base = 1;
         for (int s = 0; s < kDistanceSymbols; ++s) {
-            distanceExtra[s] = static_cast<std::uint8_t>(s < 4 ? 0 : (s - 2) / 2);
-            distanceBase[s] = static_cast<std::uint16_t>(base);
-            for (std::size_t d = base; d < base + (std::size_t{1} << distanceExtra[s]); ++d) {
-                const std::size_t d1 = d - 1;
+            const std::size_t first = deflate::kDistanceBase[s] - 1u;
+            const std::size_t end = first + (std::size_t{1} << deflate::kDistanceExtra[s]);
+            for (std::size_t d1 = first; d1 < end; ++d1)
                 distanceSymbol[d1 < 256 ? d1 : 256 + (d1 >> 7)] = static_cast<std::uint8_t>(s);
-            }
-            base += std::size_t{1} << distanceExtra[s];
         }
     }
 
@@ -209,10 +197,13 @@ void CodeLengths(const std::uint32_t* freq, int n, int maxBits, std::uint8_t* le
     }
 }
 
+// Each symbol's code reversed (to go out first bit lowest) | its length << 16, for one load.
 struct Code {
-    std::array<std::uint16_t, 288> bits{};  // reversed, to go out first bit lowest
-    std::array<std::uint8_t, 288> length{};
-    std::array<std::uint32_t, 288> both{};  // bits | length << 16, for one load
+    std::array<std::uint32_t, 288> both{};
+
+    void Put(BitWriter& out, int symbol) const {
+        out.Put(both[symbol] & 0xFFFF, static_cast<int>(both[symbol] >> 16));
+    }
 };
 
 void MakeCode(const std::uint8_t* lengths, int n, Code& code) {
@@ -226,11 +217,9 @@ void MakeCode(const std::uint8_t* lengths, int n, Code& code) {
     }
     for (int s = 0; s < n; ++s) {
         const int len = lengths[s];
-        code.length[s] = static_cast<std::uint8_t>(len);
         if (len == 0) continue;
         std::uint32_t v = next[len]++, r = 0;
         for (int i = 0; i < len; ++i, v >>= 1) r = (r << 1) | (v & 1);
-        code.bits[s] = static_cast<std::uint16_t>(r);
         code.both[s] = r | static_cast<std::uint32_t>(len) << 16;
     }
 }
@@ -279,24 +268,26 @@ struct LengthRuns {
     }
 };
 
-constexpr std::uint8_t kLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                           11, 4,  12, 3, 13, 2, 14, 1, 15};
 constexpr int kRunExtraBits[19] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
 
 // What a match or a literal is expected to cost, in bits, from the codes of the block
-// before (or from plain guesses for the first block).
+// before (for the first block: its own bytes' code for literals, guesses for the rest).
 struct Costs {
     std::array<std::uint8_t, 256> literal{};
     std::array<std::uint8_t, kMaxMatch + 1> length{};       // length symbol and its extra bits
     std::array<std::uint8_t, kDistanceSymbols> distance{};  // distance symbol and its extra bits
 
     void Guess(const Symbols& sym) {
-        literal.fill(8);
         for (std::size_t len = 3; len <= kMaxMatch; ++len)
-            length[len] = static_cast<std::uint8_t>(7 + sym.lengthExtra[sym.lengthSymbol[len]]);
+            length[len] =
+                static_cast<std::uint8_t>(7 + deflate::kLengthExtra[sym.lengthSymbol[len]]);
         for (int s = 0; s < kDistanceSymbols; ++s)
-            distance[s] = static_cast<std::uint8_t>(6 + sym.distanceExtra[s]);
+            distance[s] = static_cast<std::uint8_t>(6 + deflate::kDistanceExtra[s]);
     }
+
+    // Literals priced by a code made for `bytes` themselves, so that the first block of a call
+    // chooses as well as those after it.
+    void LiteralsFrom(const std::uint8_t* bytes, std::size_t size);
 
     // A symbol the block did not use is priced as a rare one.
     void From(const Symbols& sym, const std::uint8_t* litLen, const std::uint8_t* dist) {
@@ -305,12 +296,22 @@ struct Costs {
         for (std::size_t len = 3; len <= kMaxMatch; ++len) {
             const int s = sym.lengthSymbol[len];
             length[len] =
-                static_cast<std::uint8_t>(price(litLen[257 + s], 12) + sym.lengthExtra[s]);
+                static_cast<std::uint8_t>(price(litLen[257 + s], 12) + deflate::kLengthExtra[s]);
         }
         for (int s = 0; s < kDistanceSymbols; ++s)
-            distance[s] = static_cast<std::uint8_t>(price(dist[s], 10) + sym.distanceExtra[s]);
+            distance[s] =
+                static_cast<std::uint8_t>(price(dist[s], 10) + deflate::kDistanceExtra[s]);
     }
 };
+
+void Costs::LiteralsFrom(const std::uint8_t* bytes, std::size_t size) {
+    std::array<std::uint32_t, 256> freq{};
+    for (std::size_t i = 0; i < size; ++i) ++freq[bytes[i]];
+    std::array<std::uint8_t, 256> lengths{};
+    CodeLengths(freq.data(), 256, kMaxCodeBits, lengths.data());
+    for (int b = 0; b < 256; ++b)
+        literal[b] = static_cast<std::uint8_t>(lengths[b] != 0 ? lengths[b] : 12);
+}
 
 // The choice of literals and matches for one block after another.
 class Parser {
@@ -507,19 +508,20 @@ void WriteBlock(BitWriter& writer, const Symbols& sym, const std::uint32_t* item
     std::array<std::uint8_t, 19> runLengths{};
     CodeLengths(runs.freq.data(), 19, kMaxCodeLengthBits, runLengths.data());
     int orderCount = 19;
-    while (orderCount > 4 && runLengths[kLengthOrder[orderCount - 1]] == 0) --orderCount;
+    while (orderCount > 4 && runLengths[deflate::kCodeLengthOrder[orderCount - 1]] == 0)
+        --orderCount;
 
     // The block's size with these codes, against the same bytes stored.
     std::uint64_t bits = 3 + 5 + 5 + 4 + 3 * static_cast<std::uint64_t>(orderCount);
     for (int i = 0; i < 19; ++i)
         bits += static_cast<std::uint64_t>(runs.freq[i]) * (runLengths[i] + kRunExtraBits[i]);
     for (int i = 0; i < kLitLenSymbols; ++i) {
-        const int extra = i > 256 ? sym.lengthExtra[i - 257] : 0;
+        const int extra = i > 256 ? deflate::kLengthExtra[i - 257] : 0;
         bits += static_cast<std::uint64_t>(litLenFreq[i]) * (litLengths[i] + extra);
     }
     for (int i = 0; i < dists; ++i)
-        bits +=
-            static_cast<std::uint64_t>(distanceFreq[i]) * (distLengths[i] + sym.distanceExtra[i]);
+        bits += static_cast<std::uint64_t>(distanceFreq[i]) *
+                (distLengths[i] + deflate::kDistanceExtra[i]);
     const std::uint64_t storedBits = (raw + 5 * (raw / 65535 + 1)) * 8;
     if (storedBits <= bits) {
         PutStored(writer, data, raw, final);
@@ -533,10 +535,10 @@ void WriteBlock(BitWriter& writer, const Symbols& sym, const std::uint32_t* item
     writer.Put(static_cast<std::uint32_t>(litLens - 257), 5);
     writer.Put(static_cast<std::uint32_t>(dists - 1), 5);
     writer.Put(static_cast<std::uint32_t>(orderCount - 4), 4);
-    for (int i = 0; i < orderCount; ++i) writer.Put(runLengths[kLengthOrder[i]], 3);
+    for (int i = 0; i < orderCount; ++i) writer.Put(runLengths[deflate::kCodeLengthOrder[i]], 3);
     for (int i = 0; i < runs.count; ++i) {
         const int r = runs.symbol[i];
-        writer.Put(run.bits[r], run.length[r]);
+        run.Put(writer, r);
         if (kRunExtraBits[r] != 0) writer.Put(runs.extra[i], kRunExtraBits[r]);
     }
     // Up to three literals (15 bits each at most) or one match (48 bits at most) a Put.
@@ -561,15 +563,15 @@ void WriteBlock(BitWriter& writer, const Symbols& sym, const std::uint32_t* item
         const std::uint32_t dc = dist.both[ds];
         std::uint64_t bits = lc & 0xFFFF;
         int n = static_cast<int>(lc >> 16);
-        bits |= static_cast<std::uint64_t>(len - sym.lengthBase[ls]) << n;
-        n += sym.lengthExtra[ls];
+        bits |= static_cast<std::uint64_t>(len - deflate::kLengthBase[ls]) << n;
+        n += deflate::kLengthExtra[ls];
         bits |= static_cast<std::uint64_t>(dc & 0xFFFF) << n;
         n += static_cast<int>(dc >> 16);
-        bits |= static_cast<std::uint64_t>(distance - sym.distanceBase[ds]) << n;
-        n += sym.distanceExtra[ds];
+        bits |= static_cast<std::uint64_t>(distance - deflate::kDistanceBase[ds]) << n;
+        n += deflate::kDistanceExtra[ds];
         writer.Put(bits, n);
     }
-    writer.Put(litLen.bits[kEndOfBlock], litLen.length[kEndOfBlock]);
+    litLen.Put(writer, kEndOfBlock);
 }
 
 }  // namespace
@@ -589,17 +591,7 @@ void PixelDeflater::Deflate(std::span<const std::uint8_t> data, std::size_t pixe
     s.head.assign(std::size_t{1} << kHashBits, std::uint16_t{0});
     s.items.resize(kBlockBytes + kMaxMatch + 1);
     s.costs.Guess(sym);
-    // The first block's literals are priced by a code made for its own bytes, so that the
-    // first block of a band chooses as well as those after it.
-    {
-        std::array<std::uint32_t, kLitLenSymbols> bytes{};
-        const std::size_t first = std::min(size, kBlockBytes);
-        for (std::size_t i = 0; i < first; ++i) ++bytes[in[i]];
-        std::array<std::uint8_t, kLitLenSymbols> lengths{};
-        CodeLengths(bytes.data(), 256, kMaxCodeBits, lengths.data());
-        for (int b = 0; b < 256; ++b)
-            s.costs.literal[b] = static_cast<std::uint8_t>(lengths[b] != 0 ? lengths[b] : 12);
-    }
+    s.costs.LiteralsFrom(in, std::min(size, kBlockBytes));
     // The two fixed candidates: the pixel to the left and the one above (0: none).
     const std::size_t left = pixelBytes >= 1 && pixelBytes <= kWindow ? pixelBytes : 0;
     const std::size_t above = rowBytes != left && rowBytes <= kWindow ? rowBytes : 0;

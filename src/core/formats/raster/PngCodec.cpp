@@ -345,7 +345,7 @@ void DeflateBand(const FilteredRows& rows, int y0, int y1, bool last, BandOutput
         return;
     }
     out.compressed.clear();
-    out.pixels->Deflate(out.raw, 3, rows.RowBytes(), last, out.compressed);
+    out.pixels->Deflate(out.raw, 3, rowBytes, last, out.compressed);
 }
 
 bool EncodeBanded(const Bitmap& bitmap, std::FILE* file, const std::vector<png_color>& plte,

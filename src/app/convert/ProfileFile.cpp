@@ -284,13 +284,17 @@ WriteResult ProfileFile::WriteChangedValuesLocked(const std::vector<ProfileValue
         if (it == known_.end() || it->second != v.value) changed.push_back(&v);
     }
     if (changed.empty()) return {};
+    return StoreLocked(changed);
+}
+
+WriteResult ProfileFile::StoreLocked(const std::vector<const ProfileValue*>& values) {
     WriteResult result = LockedUpdate([&] {
         bool any = false;
-        for (const ProfileValue* v : changed) any = SetLine(v->section, v->key, v->value) || any;
+        for (const ProfileValue* v : values) any = SetLine(v->section, v->key, v->value) || any;
         return any;
     });
     if (result.Ok()) {
-        for (const ProfileValue* v : changed) {
+        for (const ProfileValue* v : values) {
             known_[{AsciiLower(v->section), AsciiLower(v->key)}] = v->value;
         }
     }
@@ -345,7 +349,6 @@ void ProfileFile::WriteBehind() {
             pendingChanged_.wait(lock, [&] { return !pending_.empty() || stopping_; });
             if (pending_.empty()) return;
         }
-        std::vector<ProfileValue> values;
         std::map<KeyName, Pending> batch;
         WriteResult result;
         {
@@ -357,15 +360,11 @@ void ProfileFile::WriteBehind() {
                 batch.swap(pending_);
                 writingPending_ = true;
             }
+            std::vector<ProfileValue> values;
             for (const auto& [name, p] : batch) values.push_back({p.section, p.key, p.value});
-            result = LockedUpdate([&] {
-                bool any = false;
-                for (const ProfileValue& v : values) any = SetLine(v.section, v.key, v.value) || any;
-                return any;
-            });
-            if (result.Ok()) {
-                for (const auto& [name, p] : batch) known_[name] = p.value;
-            }
+            std::vector<const ProfileValue*> all;
+            for (const ProfileValue& v : values) all.push_back(&v);
+            result = StoreLocked(all);
         }
         Reported(result);
         {

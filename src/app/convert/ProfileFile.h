@@ -157,6 +157,9 @@ class ProfileFile {
     WriteResult WriteStringLocked(std::string_view section, std::string_view key,
                                   std::string_view value);
     WriteResult WriteChangedValuesLocked(const std::vector<ProfileValue>& values);
+    // Puts the values into the file in one replacement and notes them as known. With mutex_
+    // held.
+    WriteResult StoreLocked(const std::vector<const ProfileValue*>& values);
 
     struct Pending {
         std::string section, key, value;

@@ -1238,13 +1238,14 @@ void TMainForm::SetHint(const std::string& text) {
         pendingHint_ = text;
         return;
     }
-    lblHint_->setText(T(text));
-    lblHint_->setAccessibleName(lblHint_->text());
+    ShowHint(text);
 }
 
 void TMainForm::ShowPendingHint() {
-    if (!pendingHint_) return;
-    const std::string text = *std::exchange(pendingHint_, std::nullopt);
+    if (pendingHint_) ShowHint(*std::exchange(pendingHint_, std::nullopt));
+}
+
+void TMainForm::ShowHint(const std::string& text) {
     lblHint_->setText(T(text));
     lblHint_->setAccessibleName(lblHint_->text());
 }

@@ -212,6 +212,8 @@ class TMainForm : public QWidget, public MainWindowPort {
     void ShowProgressSteps();
     // The run's latest hint, when one waits to be shown.
     void ShowPendingHint();
+    // The hint line's text and its accessible name, now.
+    void ShowHint(const std::string& text);
     void PreviewControlResized(ListSide side);
     void ApplyStretch(ListSide side);
     void FormShortCut();

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "core/formats/ImgConvertUnit.h"
+#include "core/formats/raster/BmpCodec.h"
 #include "support/TestSupport.h"
 
 namespace ozm {
@@ -74,6 +75,15 @@ TEST(ImgConvertUnit, WriterProducesWholeFilesOrNothing) {
     low.jpegQuality = 50;
     ASSERT_TRUE(WriteImageFile(bmp, dir / "low.jpg", 1, low));
     EXPECT_LT(fs::file_size(dir / "low.jpg"), fs::file_size(dir / "q.jpg"));
+
+    // BMP rows go from the bitmap straight to the file, padded: the bytes any stream gets.
+    for (const int bits : {8, 24}) {
+        const Bitmap odd = test::MakePatternBitmap(41, 7, bits);
+        ASSERT_TRUE(WriteImageFile(odd, dir / "odd.bmp", FormatCode::Bmp, WriteSettings{}));
+        EXPECT_EQ(ReadAll(dir / "odd.bmp"),
+                  test::EncodeToBytes([&](std::FILE* f) { return EncodeBmp(odd, f); }));
+    }
+    fs::remove(dir / "odd.bmp");
 
     // Codes 0 and 9 create nothing; a missing folder gets no file.
     EXPECT_FALSE(WriteImageFile(bmp, dir / "none.png", 0, WriteSettings{}));

@@ -1,13 +1,17 @@
 #include "core/formats/io/OutputFile.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/formats/io/FileBytes.h"
 
@@ -54,6 +58,11 @@ bool LinkUnnamed(int fd, const std::filesystem::path& to) {
     if (errno != ENOENT) return false;
     return ::linkat(fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) == 0;
 }
+
+// The OutputFiles whose streams are open, for WritePieces to find the descriptor behind a
+// stream (a cookie stream has no fileno). Few are open at once.
+std::mutex openFilesMutex;
+std::vector<std::pair<std::FILE*, OutputFile*>> openFiles;
 
 }  // namespace
 
@@ -136,6 +145,8 @@ bool OutputFile::WrapDescriptor() {
     }
     buffer_ = std::make_unique<char[]>(kStreamBuffer);
     std::setvbuf(stream_, buffer_.get(), _IOFBF, kStreamBuffer);
+    const std::lock_guard lock(openFilesMutex);
+    openFiles.emplace_back(stream_, this);
     return true;
 }
 
@@ -145,11 +156,59 @@ void OutputFile::Fail(int error) {
     if (reason_.empty()) reason_ = SystemErrorText(error);
 }
 
-void OutputFile::Discard() {
-    if (stream_) {
-        std::fclose(stream_);
-        stream_ = nullptr;
+void OutputFile::CloseStream() {
+    if (!stream_) return;
+    {
+        const std::lock_guard lock(openFilesMutex);
+        std::erase_if(openFiles, [this](const auto& entry) { return entry.second == this; });
     }
+    std::fclose(stream_);  // the cookie stream does not own the descriptor
+    stream_ = nullptr;
+}
+
+bool OutputFile::WritePieces(std::FILE* stream, std::span<const iovec> pieces) {
+    OutputFile* self = nullptr;
+    {
+        const std::lock_guard lock(openFilesMutex);
+        const auto it = std::find_if(openFiles.begin(), openFiles.end(),
+                                     [stream](const auto& entry) { return entry.first == stream; });
+        if (it != openFiles.end()) self = it->second;
+    }
+    if (self) return self->WriteDirect(pieces);
+    for (const iovec& piece : pieces) {
+        if (std::fwrite(piece.iov_base, 1, piece.iov_len, stream) != piece.iov_len) return false;
+    }
+    return true;
+}
+
+bool OutputFile::WriteDirect(std::span<const iovec> pieces) {
+    if (writeError_ != 0 || std::fflush(stream_) != 0) return false;
+    std::vector<iovec> rest(pieces.begin(), pieces.end());
+    std::size_t first = 0;
+    while (first < rest.size()) {
+        const int count = static_cast<int>(std::min<std::size_t>(rest.size() - first, IOV_MAX));
+        ssize_t n = ::writev(fd_, rest.data() + first, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            // Kept as the cookie's write keeps it, so Flush and Commit report this error.
+            writeError_ = n < 0 ? errno : EIO;
+            return false;
+        }
+        for (auto done = static_cast<std::size_t>(n); first < rest.size(); ++first) {
+            iovec& piece = rest[first];
+            if (done < piece.iov_len) {
+                piece.iov_base = static_cast<char*>(piece.iov_base) + done;
+                piece.iov_len -= done;
+                break;
+            }
+            done -= piece.iov_len;
+        }
+    }
+    return true;
+}
+
+void OutputFile::Discard() {
+    CloseStream();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -205,16 +264,16 @@ bool OutputFile::PlaceKeeping(const NextNameSource& nextName, const std::functio
 
 bool OutputFile::Flush() {
     if (!stream_) return false;
-    if (std::fflush(stream_) == 0 && !std::ferror(stream_)) return true;
+    if (std::fflush(stream_) == 0 && !std::ferror(stream_) && writeError_ == 0) return true;
     Fail(writeError_ != 0 ? writeError_ : EIO);
     return false;
 }
 
 bool OutputFile::Commit(const NextNameSource& nextName) {
     if (!stream_) return false;
-    const bool flushed = std::fflush(stream_) == 0 && !std::ferror(stream_);
-    std::fclose(stream_);  // the cookie stream does not own the descriptor
-    stream_ = nullptr;
+    const bool flushed =
+        std::fflush(stream_) == 0 && !std::ferror(stream_) && writeError_ == 0;
+    CloseStream();
     if (!flushed) {
         Fail(writeError_ != 0 ? writeError_ : EIO);
         Discard();

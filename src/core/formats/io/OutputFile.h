@@ -4,11 +4,14 @@
 // not even kill -9 can leave a partial or temporary file behind. On file systems without
 // unnamed files a short-named hidden temporary is used instead and removed on every failure.
 
+#include <sys/uio.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace ozm {
@@ -46,6 +49,12 @@ class OutputFile {
     // given up for the next one `nextName` gives.
     bool Commit(const NextNameSource& nextName = {});
 
+    // Writes `pieces` to `stream` in order, as an fwrite of each in turn would. When the
+    // stream is an OutputFile's they go from their own memory to the kernel (the stream is
+    // flushed first), not through the stream's buffer: for pixel rows already laid out as
+    // the file wants them, that saves a copy of the whole picture.
+    static bool WritePieces(std::FILE* stream, std::span<const iovec> pieces);
+
     // The name the file got (the last one tried when the commit failed).
     const std::filesystem::path& Target() const { return target_; }
     // Why opening, writing or committing failed, in a few lower-case words.
@@ -61,6 +70,8 @@ class OutputFile {
     // Tries `place` (which puts the file at target_ without replacing anything, errno set on
     // failure) under target_ and then under each name `nextName` gives while the name is taken.
     bool PlaceKeeping(const NextNameSource& nextName, const std::function<bool()>& place);
+    bool WriteDirect(std::span<const iovec> pieces);
+    void CloseStream();
     void Fail(int error);
     void Discard();
 

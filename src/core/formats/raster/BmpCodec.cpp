@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/formats/io/ByteOrder.h"
+#include "core/formats/io/OutputFile.h"
 #include "core/parallel/OrderedBands.h"
 
 namespace ozm {
@@ -584,11 +585,24 @@ bool EncodeBmp(const Bitmap& bitmap, std::FILE* file, int threads) {
     }
     if (std::fwrite(head.data(), 1, head.size(), file) != head.size()) return false;
 
-    // Rows go out in pieces of about 1 MiB, bottom row first. Bytes the bitmap leaves
-    // undefined (row padding, bits past the last pixel, the unused 16-bit top bit and 32-bit
-    // fourth byte) are written as 0 so that no stale memory reaches the file.
+    // Bytes the bitmap leaves undefined (row padding, bits past the last pixel, the unused
+    // 16-bit top bit and 32-bit fourth byte) are written as 0 so that no stale memory reaches
+    // the file.
     const std::size_t usedBits = static_cast<std::size_t>(w) * bitCount;
     const std::size_t used = (usedBits + 7) / 8;
+    if (usedBits % 8 == 0 && bitCount != 16 && bitCount != 32) {
+        // Nothing to mask but the padding: the rows go out from the bitmap itself, bottom row
+        // first, each followed by its padding's zeros.
+        static constexpr std::uint8_t kZeros[4] = {};
+        std::vector<iovec> pieces;
+        pieces.reserve(static_cast<std::size_t>(ht) * 2);
+        for (int y = ht - 1; y >= 0; --y) {
+            pieces.push_back({const_cast<std::uint8_t*>(bitmap.Row(y)), used});
+            if (stride > used) pieces.push_back({const_cast<std::uint8_t*>(kZeros), stride - used});
+        }
+        return OutputFile::WritePieces(file, pieces) && std::fflush(file) == 0;
+    }
+    // Otherwise the rows are copied out and masked in pieces of about 1 MiB, bottom row first.
     const auto tailMask =
         static_cast<std::uint8_t>(usedBits % 8 ? 0xFF << (8 - usedBits % 8) : 0xFF);
     const std::size_t rowsPerChunk = std::max<std::size_t>(1, (std::size_t{1} << 20) / stride);

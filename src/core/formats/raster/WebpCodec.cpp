@@ -27,12 +27,15 @@ struct DemuxFree {
 // all in its own memory.
 void FinishBgra(Bitmap& out, const std::optional<RgbQuad>& background) {
     if (background) {
+        const unsigned blue = background->blue, green = background->green, red = background->red;
         for (int y = 0; y < out.Height(); ++y) {
             std::uint8_t* p = out.Row(y);
             for (int x = 0; x < out.Width(); ++x, p += 4) {
-                p[0] = BlendOnto(p[0], p[3], background->blue);
-                p[1] = BlendOnto(p[1], p[3], background->green);
-                p[2] = BlendOnto(p[2], p[3], background->red);
+                const unsigned a = p[3];
+                if (a == 255) continue;  // opaque: the colour stays
+                p[0] = BlendOnto(p[0], a, blue);
+                p[1] = BlendOnto(p[1], a, green);
+                p[2] = BlendOnto(p[2], a, red);
             }
         }
     }
@@ -80,18 +83,18 @@ bool DecodeFirstFrame(std::span<const std::uint8_t> data, Bitmap& out, std::stri
         return Refuse(reason, "damaged WebP data");
     }
     FinishBgra(pixels, background);
-    if (!out.Create(w, h, 24, true)) return Refuse(reason, "out of memory");
+    if (!out.Create(w, h, 24, !background)) return Refuse(reason, "out of memory");
     if (background) {
-        // Outside the frame the canvas is transparent: the background shows.
+        // Outside the frame the canvas is transparent: the background shows. One row is
+        // made pixel by pixel and copied to the others (a canvas may hold 2^28 pixels).
+        const std::uint8_t shown[3] = {BlendOnto(0, 0, background->blue),
+                                       BlendOnto(0, 0, background->green),
+                                       BlendOnto(0, 0, background->red)};
         const std::size_t used = std::size_t(w) * 3;
-        for (int y = 0; y < h; ++y) {
-            std::uint8_t* p = out.Row(y);
-            for (std::size_t i = 0; i < used; i += 3) {
-                p[i] = BlendOnto(0, 0, background->blue);
-                p[i + 1] = BlendOnto(0, 0, background->green);
-                p[i + 2] = BlendOnto(0, 0, background->red);
-            }
-        }
+        std::uint8_t* first = out.Row(0);
+        for (std::size_t i = 0; i < used; i += 3) std::memcpy(first + i, shown, 3);
+        std::memset(first + used, 0, out.Stride() - used);
+        for (int y = 1; y < h; ++y) std::memcpy(out.Row(y), first, out.Stride());
     }
     for (int y = 0; y < fh; ++y) {
         std::memcpy(out.Row(fy + y) + std::size_t(fx) * 3, pixels.Row(y), std::size_t(fw) * 3);

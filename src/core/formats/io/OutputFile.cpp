@@ -262,17 +262,21 @@ bool OutputFile::PlaceKeeping(const NextNameSource& nextName, const std::functio
     return false;
 }
 
+bool OutputFile::FlushStream() {
+    // A write of WritePieces fails outside the stream, which then shows no error itself.
+    return std::fflush(stream_) == 0 && !std::ferror(stream_) && writeError_ == 0;
+}
+
 bool OutputFile::Flush() {
     if (!stream_) return false;
-    if (std::fflush(stream_) == 0 && !std::ferror(stream_) && writeError_ == 0) return true;
+    if (FlushStream()) return true;
     Fail(writeError_ != 0 ? writeError_ : EIO);
     return false;
 }
 
 bool OutputFile::Commit(const NextNameSource& nextName) {
     if (!stream_) return false;
-    const bool flushed =
-        std::fflush(stream_) == 0 && !std::ferror(stream_) && writeError_ == 0;
+    const bool flushed = FlushStream();
     CloseStream();
     if (!flushed) {
         Fail(writeError_ != 0 ? writeError_ : EIO);

@@ -71,6 +71,8 @@ class OutputFile {
     // failure) under target_ and then under each name `nextName` gives while the name is taken.
     bool PlaceKeeping(const NextNameSource& nextName, const std::function<bool()>& place);
     bool WriteDirect(std::span<const iovec> pieces);
+    // Flushes the stream; false when any write so far failed.
+    bool FlushStream();
     void CloseStream();
     void Fail(int error);
     void Discard();

@@ -85,11 +85,9 @@ bool DecodeFirstFrame(std::span<const std::uint8_t> data, Bitmap& out, std::stri
     FinishBgra(pixels, background);
     if (!out.Create(w, h, 24, !background)) return Refuse(reason, "out of memory");
     if (background) {
-        // Outside the frame the canvas is transparent: the background shows. One row is
-        // made pixel by pixel and copied to the others (a canvas may hold 2^28 pixels).
-        const std::uint8_t shown[3] = {BlendOnto(0, 0, background->blue),
-                                       BlendOnto(0, 0, background->green),
-                                       BlendOnto(0, 0, background->red)};
+        // Outside the frame the canvas is transparent: the background itself shows. One row
+        // is made pixel by pixel and copied to the others (a canvas may hold 2^28 pixels).
+        const std::uint8_t shown[3] = {background->blue, background->green, background->red};
         const std::size_t used = std::size_t(w) * 3;
         std::uint8_t* first = out.Row(0);
         for (std::size_t i = 0; i < used; i += 3) std::memcpy(first + i, shown, 3);
